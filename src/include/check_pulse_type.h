@@ -1,0 +1,48 @@
+// Per-pulse shape and timing tests for the hopping and Zigbee classifiers, and
+// the pulse-pair comparisons (overlap, frequency movement) they rest on. All
+// tests read only their arguments and never change a pulse.
+#ifndef TESSARON_CHECK_PULSE_TYPE_H
+#define TESSARON_CHECK_PULSE_TYPE_H
+
+#include <iterator>
+#include <map>
+#include <vector>
+
+#include "pulse_class.h"
+#include "script_utils_module.h"
+
+// Zigbee frames are 6 to 7 bins wide (about 2 MHz).
+inline constexpr int CONST_MIN_ZIGBEE_BW = 6;
+inline constexpr int CONST_MAX_ZIGBEE_BW = 7;
+// Largest distance of a Zigbee pulse's centre bin from a Zigbee channel bin.
+inline constexpr int CONST_ZIGBEE_CENTER_BIN_DIFF = 1;
+// Centre bins of the four Zigbee channels inside one 20 MHz subband.
+inline constexpr int ZIGBEE_BINS[4] = {7, 22, 37, 52};
+inline const std::vector<int> CONST_ZIGBEE_CENTER_BINS(std::begin(ZIGBEE_BINS),
+                                                       std::end(ZIGBEE_BINS));
+
+// Duration windows (us) of the FHSS handset long pulse and the short
+// Bluetooth pulse.
+inline constexpr u64 CONST_FHSSHIGH_PULSE_DURATION_MIN = 680;
+inline constexpr u64 CONST_FHSSHIGH_PULSE_DURATION_MAX = 720;
+inline constexpr u64 CONST_BT_SHORT_PULSE_DURATION_MIN = 350;
+inline constexpr u64 CONST_BT_SHORT_PULSE_DURATION_MAX = 400;
+
+class CheckPulse {
+public:
+    // Largest count of a per-frequency histogram (0 when empty).
+    static float GetSpreadMax(const std::map<float, int>& pulse_counts);
+    // Share of the busiest frequency in a per-frequency histogram (0 when
+    // empty or all zero).
+    static float GetPulseSpread(const std::map<float, int>& pulse_counts);
+    static bool IsHighDutyDevice(PulseType type);
+    static bool IsInterestingPulse(const RssiPulse& pulse);
+    static bool IsZigbeePulseType(const RssiPulse& pulse);
+    static bool IsFhssphoneHigh(const RssiPulse& pulse);
+    static bool IsBluetoothPulse(const RssiPulse& pulse);
+    static bool IsBluetoothSCOPulse(const RssiPulse& pulse);
+    static bool IsXboxPulseType(const RssiPulse& pulse);
+    static bool IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2);
+};
+
+#endif

@@ -1,0 +1,97 @@
+// Frequency-hopper classifier over a window of the subband history: collects
+// the pulses that could belong to a hopper, then finds FHSS cordless phones,
+// Bluetooth voice (SCO) and data (ACL) links by their pulse-pair timing, and
+// runs the Zigbee and Xbox checks over the same window.
+#ifndef TESSARON_FHSS_GENERAL_ANALYSER_H
+#define TESSARON_FHSS_GENERAL_ANALYSER_H
+
+#include <list>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "pulse_class.h"
+#include "script_utils_module.h"
+#include "subband_class.h"
+
+// One visit of the radio to one subband.
+struct CurrSubbandInfo {
+    float curr_freq;
+    u64 start_time;
+    u64 end_time;
+
+    // Frequency first, then visit start and end: maps keyed by it list each
+    // frequency's visits in time order.
+    bool operator<(const CurrSubbandInfo& other) const;
+};
+
+enum DeviceNames {
+    CONST_MICROWAVE = 0,
+    CONST_ANALOGPHONE = 1,
+    CONST_ZIGBEE = 2,
+    CONST_VIDEOCAM = 3,
+    CONST_OTHER_NON_FH = 4,
+    CONST_FH = 5,
+    CONST_BT = 6,
+    CONST_FH_LOW = 7,
+    CONST_FH_HIGH = 8,
+    CONST_AUDIOTX = 9,
+};
+
+typedef std::map<float, int> RealIntMap;
+typedef std::map<float, u64> RealU64Map;
+typedef std::map<float, float> RealRealMap;
+typedef std::map<CurrSubbandInfo, std::vector<RssiPulse>> SbInfoPulseListMap;
+typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
+
+// Start-time order; on equal start times the stronger pulse first.
+bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
+
+class FreqHoppingsDeviceAnalyser {
+public:
+    int debug_id;
+    std::string mac_address;
+    std::list<SubBand>& subband_list;
+    std::list<SubBand>::iterator beginIt;
+    SbInfoPulseListMap subband_freqhop_device_pulse_info;
+    RealIntMap count_pulses_per_subband;
+    RealU64Map subband_dwell_time;
+    RealIntMap subband_count;
+    RealRealMap subband_average_movement;
+    NkldDistMap input_nkld_distribution_map;
+    RealIntMap count_fhsshigh_pulse_perfreq;
+    RealIntMap count_btsco_pulse_perfreq;
+    RealIntMap count_btacl_pulse_perfreq;
+
+    FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
+                               std::list<SubBand>::iterator beginIt,
+                               NkldDistMap& input_nkld_distribution_map, std::string mac_address,
+                               int debug_id);
+    FreqHoppingsDeviceAnalyser(const FreqHoppingsDeviceAnalyser&) = delete;
+    FreqHoppingsDeviceAnalyser& operator=(const FreqHoppingsDeviceAnalyser&) = delete;
+
+    // Collection step: must run before GetFeatures. Sorts each subband's
+    // completed pulses and tags hopper-shaped ones PULSE_FH_DEVICE in the
+    // history.
+    void BuildFreqHoppingPulseInfo();
+    void NormaliseCountsWithTime(RealIntMap& count_list);
+    PowerTuple GetPulsePowerDistribution(PulseType pulse_type);
+    void addPowerTuple(int feature_count, std::string& feature_string, PowerTuple& tuple);
+
+    // Detection step: tags the collected copies, reports devices, prints the
+    // feature and count lines.
+    void GetFeatures();
+    int FindAndTagFhssPulses(PowerTuple& ptuple, unsigned long long& device_start_time,
+                             unsigned long long& device_end_time);
+    int FindAndTagBluetoothSCOPulses(PowerTuple& ptuple);
+    int FindAndTagBluetoothPulses(PowerTuple& ptuple);
+    bool IgnoreFhPulseCombination(const RssiPulse& pulse1, const RssiPulse& pulse2);
+    int CountFhssphoneHighDurationPulses();
+    int CountBluetoothPulses(PowerTuple& ptuple);
+    int GetUnclassfiedFhPulsesInfo(float& mean_count, float& stddev_count, PowerTuple& ptuple);
+    bool IsFhssPresent(int fhss_pulses_time_percentage, bool is_spurious_pulses);
+    bool IsBTAclPresent(int btacl_pulses_time_percentage, bool is_spurious_pulses);
+    bool IsBTScoPresent(int btsco_pulses_time_percentage, bool is_spurious_pulses);
+};
+
+#endif

@@ -1,0 +1,36 @@
+// Zigbee detection: sums, per subband frequency and per 2 MHz Zigbee channel
+// (bins 7, 22, 37, 52), the airtime of 6-7 bin wide pulses and declares a
+// device on every channel busy for at least MIN_ZIGBEE_TIMESLICES ms in the
+// window.
+#ifndef TESSARON_ZIGBEE_PULSE_ANALYSER_H
+#define TESSARON_ZIGBEE_PULSE_ANALYSER_H
+
+#include <list>
+#include <vector>
+
+#include "pulse_class.h"
+#include "script_utils_module.h"
+#include "subband_class.h"
+
+class ZigbeePulseAnalyser {
+public:
+    struct ZigbeeBandMetrics {
+        u64 time_slice_count;  // us while accumulating, ms after normalisation
+        float avg_peak_rssi;
+        float avg_bw;
+        int pulse_count;
+        bool is_zigbee;
+        std::vector<float> avg_rssi_list;
+        float total_pulse_duration;
+    };
+
+    static void DetermineZigbeePresence(std::list<SubBand>& subband_list,
+                                        std::list<SubBand>::iterator beginIt,
+                                        bool is_spurious_pulses, int debug_id);
+    static int GetZigbeeBandPulseBandId(const RssiPulse& pulse);
+    // Channel centre bin of a band id, -1 for an unknown id.
+    static int GetCFFromBandId(int band_id);
+    static bool IsZigbeePresent(int zigbee_time_slice_count, bool is_spurious_pulses);
+};
+
+#endif
