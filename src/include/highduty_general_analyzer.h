@@ -1,0 +1,37 @@
+// Fixed-frequency transmitters that occupy the air almost all the time:
+// analog cordless phones (narrow, near-100 % duty FM carriers), wireless video
+// senders (wide, continuous) and unknown high-duty emitters.
+#ifndef TESSARON_HIGHDUTY_GENERAL_ANALYZER_H
+#define TESSARON_HIGHDUTY_GENERAL_ANALYZER_H
+
+#include <list>
+#include <string>
+#include <vector>
+
+#include "pulse_class.h"
+#include "shapematch_module.h"
+#include "subband_class.h"
+
+class FixedFreqInterferer;
+
+class HighDutyAnalyzer {
+public:
+    int debug_id;  // bit 1 selects the feature-line label
+
+    explicit HighDutyAnalyzer(int debug_id);
+
+    void ComputeMetrics(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
+                        std::string mac_address) const;
+    bool IsAnalogphonePresent(const HighDutyMetrics& highduty_metrics,
+                              float& mintheta_analog) const;
+    bool IsVideocamPresent(const HighDutyMetrics& highduty_metrics, float& mintheta_videocam) const;
+    void PrintMetrics(const SubBand& subband, const HighDutyMetrics& highduty_metrics) const;
+    void AddDetectedDevice(const HighDutyMetrics& highduty_metrics, SubBand& subband_object,
+                           std::vector<FixedFreqInterferer>& devices, PulseType dev_id) const;
+    void HandleNewInstance(std::vector<FixedFreqInterferer>& devices,
+                           const FixedFreqInterferer& new_device) const;
+    void ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
+                               std::vector<FixedFreqInterferer>& new_devices) const;
+};
+
+#endif
