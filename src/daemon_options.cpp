@@ -1,0 +1,165 @@
+#include "daemon_options.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+sockaddr_in AnyAddress(uint16_t port) {
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(port);
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    return addr;
+}
+
+// Options that take a value, and where the value goes.
+bool TakeValue(const std::string& name, const std::string& value, DaemonOptions* options,
+               std::string* error) {
+    if (name == "--listen" || name == "--ui") {
+        sockaddr_in* target = name == "--listen" ? &options->listen_addr : &options->ui_addr;
+        if (!ParseSocketAddress(value, target)) {
+            *error = name + " needs ADDR:PORT, got '" + value + "'";
+            return false;
+        }
+        return true;
+    }
+    if (name == "--replay") {
+        options->replay_file = value;
+        return true;
+    }
+    options->record_file = value;  // --record
+    return true;
+}
+
+bool TakesValue(const std::string& name) {
+    return name == "--listen" || name == "--ui" || name == "--replay" || name == "--record";
+}
+
+}  // namespace
+
+bool ParseSocketAddress(const std::string& text, sockaddr_in* addr) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+        return false;
+    }
+    const std::string host = text.substr(0, colon);
+    const std::string port_text = text.substr(colon + 1);
+    if (port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const long port = strtol(port_text.c_str(), nullptr, 10);
+    if (port > 65535) {
+        return false;
+    }
+    sockaddr_in parsed;
+    memset(&parsed, 0, sizeof(parsed));
+    parsed.sin_family = AF_INET;
+    parsed.sin_port = htons(static_cast<uint16_t>(port));
+    if (inet_pton(AF_INET, host.c_str(), &parsed.sin_addr) != 1) {
+        return false;
+    }
+    *addr = parsed;
+    return true;
+}
+
+bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* options,
+                        std::string* error) {
+    options->listen_addr = AnyAddress(10000);
+    options->ui_addr = AnyAddress(5000);
+    options->positional.assign(1, argc > 0 ? argv[0] : "tessaron");
+    int i = 1;
+    for (; i < argc; i++) {
+        std::string arg = argv[i];
+        if (arg == "--") {
+            i++;
+            break;
+        }
+        if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
+            break;
+        }
+        std::string value;
+        bool has_inline_value = false;
+        const size_t equals = arg.find('=');
+        if (equals != std::string::npos) {
+            value = arg.substr(equals + 1);
+            arg = arg.substr(0, equals);
+            has_inline_value = true;
+        }
+        if (TakesValue(arg)) {
+            if (!has_inline_value) {
+                if (i + 1 >= argc) {
+                    *error = arg + " needs a value";
+                    return false;
+                }
+                value = argv[++i];
+            }
+            if (!TakeValue(arg, value, options, error)) {
+                return false;
+            }
+            continue;
+        }
+        if (has_inline_value) {
+            *error = arg + " takes no value";
+            return false;
+        }
+        if (arg == "--help") {
+            options->show_help = true;
+        } else if (arg == "--version") {
+            options->show_version = true;
+        } else if (arg == "--realtime") {
+            options->realtime = true;
+        } else if (arg == "--no-card-control") {
+            options->card_control = false;
+        } else {
+            *error = "unknown option " + arg;
+            return false;
+        }
+    }
+    for (; i < argc; i++) {
+        options->positional.push_back(argv[i]);
+    }
+    if (options->show_help || options->show_version) {
+        return true;
+    }
+    const size_t count = options->positional.size() - 1;
+    if (count == 0) {
+        *error = "the signature file is required";
+        return false;
+    }
+    if (count == 4) {
+        *error = "<phy-device> needs <wlan-interface> too";
+        return false;
+    }
+    if (options->realtime && options->replay_file.empty()) {
+        *error = "--realtime goes with --replay";
+        return false;
+    }
+    if (!options->record_file.empty() && !options->replay_file.empty()) {
+        *error = "--record records live reception; it does not go with --replay";
+        return false;
+    }
+    return true;
+}
+
+std::string UsageText(const std::string& program) {
+    return "Usage: " + program +
+           " [options] <signature-file> [<log-file> [<energy-log-file> [<phy-device> "
+           "<wlan-interface>]]]\n"
+           "\n"
+           "Finds and names the non-Wi-Fi radios of the 2.4 GHz band from spectral-scan\n"
+           "datagrams.\n"
+           "\n"
+           "Options:\n"
+           "  --listen ADDR:PORT  receive spectrum datagrams here (default 0.0.0.0:10000)\n"
+           "  --ui ADDR:PORT      send UI events here (default 0.0.0.0:5000)\n"
+           "  --replay FILE       analyse a pcap/pcapng capture ('-' for standard input)\n"
+           "  --realtime          with --replay, pace packets by their capture times\n"
+           "  --record FILE       also write every received datagram to a pcap file\n"
+           "  --no-card-control   do not step the card through channels\n"
+           "  --help              print this text and exit\n"
+           "  --version           print the version and exit\n";
+}

@@ -1,0 +1,77 @@
+// One pulse: a burst of RF energy seen in one 20 MHz subband, with its card
+// time span, inclusive bin range, peak and per-bin power profile; and the
+// classification codes that pulses and detected devices carry.
+#ifndef TESSARON_PULSE_CLASS_H
+#define TESSARON_PULSE_CLASS_H
+
+#include <string>
+#include <vector>
+
+#include "script_utils_module.h"
+
+class SubBand;
+
+enum PulseType : int32_t {
+    PULSE_ANALOGPHONE = 1,
+    PULSE_ZIGBEE = 2,
+    PULSE_VIDEOCAM = 3,
+    PULSE_UNK_HIGHDUTY = 4,
+    PULSE_NONE = 100,
+    PULSE_FHSSPHONE_LOW_CANDIDATE = 101,
+    PULSE_XBOX_CANDIDATE = 102,
+    PULSE_XBOX = 103,
+    PULSE_FH_DEVICE = 104,
+    PULSE_FHSSPHONE_LOW = 105,
+    PULSE_FHSSPHONE_HIGH = 106,
+    PULSE_BLUETOOTH = 107,
+    PULSE_BLUETOOTH_SCO = 108,
+    PULSE_MWO = 110,
+    PULSE_DISCARD = 112,
+    PULSE_UNK_FH = 113,
+};
+
+class RssiPulse {
+public:
+    SubBand* parent;
+    u64 start_time;
+    u64 end_time;
+    float subband_center_freq;  // kHz
+    int start_bin_number;
+    int end_bin_number;
+    int center_bin_number;
+    int reading_counts;
+    PulseType classification;
+    float peak_rssi;
+    float average_pulse_rssi;
+    int count_rows;
+    std::vector<float> rssi_list;
+
+    RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
+              int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
+
+    float get_peak_rssi() const { return peak_rssi; }
+    u64 get_start_time() const { return start_time; }
+    u64 get_end_time() const { return end_time; }
+    PulseType get_classification() const { return classification; }
+    void set_classification(PulseType type) { classification = type; }
+    int get_start_bin_number() const { return start_bin_number; }
+    int get_end_bin_number() const { return end_bin_number; }
+    int get_center_bin_number() const { return center_bin_number; }
+    float GetAveragePulseRssi() const { return average_pulse_rssi; }
+    u64 GetPulseDuration() const { return end_time - start_time; }
+
+    bool IsMatchingPulse(const RssiPulse& new_pulse) const;
+    void UpdatePulse(const RssiPulse& new_pulse);
+    void EndPulse();
+    bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
+    std::string toString() const;
+    static std::string getClassification(PulseType type);
+};
+
+// Grows a band outward from the peak over contiguous bins at most
+// CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
+// weaker than the noise floor; the left side first.
+void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
+                        int peak_index, int& start_index, int& end_index);
+
+#endif

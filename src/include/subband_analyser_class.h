@@ -1,0 +1,97 @@
+// The orchestrator of the analysis: receives spectrum datagrams, converts each
+// sample's raw FFT magnitudes to per-bin power, cuts the stream into subbands
+// (a new channel, or a time slice of 110 ms in single-channel mode), closes
+// subbands and schedules the classifiers over the subband history.
+#ifndef TESSARON_SUBBAND_ANALYSER_CLASS_H
+#define TESSARON_SUBBAND_ANALYSER_CLASS_H
+
+#include <netinet/in.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <list>
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "access_point.h"
+#include "fft_data.h"
+#include "fhss_general_analyser.h"
+#include "script_utils_module.h"
+
+class HighDutyAnalyzer;
+class MicrowaveAnalyser;
+
+// MAC address of the one sensing radio; any fixed address serves, the
+// mapping file may give it a name.
+inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
+inline constexpr size_t CONST_RECEIVE_BUFFER_SIZE = 1400;
+inline constexpr uint16_t CONST_SPECTRUM_PORT = 10000;
+
+// What the receive path has seen, for the end-of-run summary.
+struct DatagramCounters {
+    u64 received = 0;
+    u64 used = 0;
+    u64 wrong_size = 0;
+    u64 bad_count = 0;
+};
+
+class SubBandAnalyser {
+public:
+    std::string output_file;
+    u64 num_lines;
+    HighDutyAnalyzer* high_duty_analyzer;
+    MicrowaveAnalyser* microwave_analyser;
+    NkldDistMap input_nkld_distribution_map;
+    std::string reference_mac;
+    std::map<std::string, AccessPoint*> access_point_map;
+    std::map<std::string, std::string> access_point_name_map;
+    AccessPoint* current_ap;
+    int debug_id;
+
+    SubBandAnalyser(std::string output_file, u64 num_lines, std::string spec_file, int debug_id);
+    ~SubBandAnalyser();
+    SubBandAnalyser(const SubBandAnalyser&) = delete;
+    SubBandAnalyser& operator=(const SubBandAnalyser&) = delete;
+
+    void GetApInformation();
+    void GetApInformation(const std::string& mapping_file);
+
+    // Binds the spectrum socket and feeds every datagram to ProcessDatagram
+    // until RequestStop() is called (from a signal handler, for instance).
+    void ReadDataFromNetwork();
+    void SetListenAddress(const sockaddr_in& addr) { listen_addr = addr; }
+    static void RequestStop();
+    static bool StopRequested();
+    static void ClearStop();
+
+    // One received datagram of `len` bytes (-1 for a failed receive): the one
+    // path shared by live reception and capture replay.
+    void ProcessDatagram(const uint8_t* data, ssize_t len);
+    const DatagramCounters& GetDatagramCounters() const { return counters; }
+
+    void ProcessSpectrumFFT(spectrum_fft* spec_data);
+    void ExtractPulsesFromFFT(const spectrum_fft& fft);
+    bool CanChangeBand(const AccessPoint* current_ap) const;
+
+    void ProcessBandChangeEvent(SubBand& current_subband, AccessPoint* current_ap);
+    void CheckForDevices(AccessPoint* current_ap);
+    bool canCheckMicrowave(const AccessPoint* ap) const;
+    bool canCheckHighDuty(const AccessPoint* ap) const;
+    bool canCheckFhDevices(const AccessPoint* ap) const;
+    void ApplyFilterList(std::list<SubBand>& subband_listIn, std::list<SubBand>::iterator begIt,
+                         const std::vector<std::pair<int, int>>& filter_list);
+
+private:
+    sockaddr_in listen_addr;
+    fft_data datagram;
+    std::vector<float> float_sub_band_rssi_list;
+    DatagramCounters counters;
+};
+
+// Whether a classifier with period K (in cycles) is due, P subbands making a
+// cycle: (cycle_count * P + subband_count) mod (P * K) == 0.
+bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle, u64 period_cycles);
+
+#endif

@@ -1,0 +1,151 @@
+#include "pulse_class.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "subband_class.h"
+
+RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
+                     int end_bin_number, int center_bin_number,
+                     const std::vector<float>& rssi_listIn, SubBand* parent)
+    : parent(parent),
+      start_time(start_time),
+      end_time(start_time),
+      subband_center_freq(subband_center_freq * 1000.0f),
+      start_bin_number(start_bin_number),
+      end_bin_number(end_bin_number),
+      center_bin_number(center_bin_number),
+      reading_counts(1),
+      classification(PULSE_NONE),
+      peak_rssi(rssi_listIn[center_bin_number]),
+      average_pulse_rssi(0.0f),
+      count_rows(1),
+      rssi_list(rssi_listIn) {
+    if (parent != nullptr && !parent->sync_offset_available) {
+        std::cerr << "sync_offset not available for the subband. Exiting...\n";
+        exit(0);
+    }
+}
+
+bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
+    const bool overlapping = start_bin_number <= new_pulse.end_bin_number &&
+                             end_bin_number >= new_pulse.start_bin_number;
+    const bool neighbouring_centres =
+        std::abs(center_bin_number - new_pulse.center_bin_number) <= 1;
+    if (!overlapping && !neighbouring_centres) {
+        return false;
+    }
+    // A pulse one or two bins wide is too narrow to tell whether the new
+    // centre lies inside it; any adjacent pulse continues it.
+    if (end_bin_number - start_bin_number <= 1) {
+        return true;
+    }
+    return start_bin_number <= new_pulse.center_bin_number &&
+           new_pulse.center_bin_number <= end_bin_number;
+}
+
+void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
+    reading_counts += 1;
+    end_time = new_pulse.end_time;
+    start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
+    end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
+    for (int b = start_bin_number; b <= end_bin_number; b++) {
+        if (rssi_list[b] > new_pulse.rssi_list[b]) {
+            rssi_list[b] = new_pulse.rssi_list[b];
+            if (rssi_list[b] < peak_rssi) {
+                peak_rssi = rssi_list[b];
+                center_bin_number = b;
+            }
+        }
+    }
+    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number);
+    count_rows += 1;
+}
+
+void RssiPulse::EndPulse() {
+    float sum = 0.0f;
+    for (int b = start_bin_number; b <= end_bin_number; b++) {
+        sum += rssi_list[b];
+    }
+    average_pulse_rssi = sum / static_cast<float>(end_bin_number - start_bin_number + 1);
+}
+
+bool RssiPulse::IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const {
+    return end_bin_number >= check_start_bin && check_end_bin >= start_bin_number;
+}
+
+std::string RssiPulse::toString() const {
+    const u64 offset = parent != nullptr ? parent->sync_offset : 0;
+    std::ostringstream out;
+    out << subband_center_freq << " [" << (start_time - offset) % MAX_MAC_TIMESTAMP_VAL << ", "
+        << (end_time - offset) % MAX_MAC_TIMESTAMP_VAL << "] [" << start_bin_number << ", "
+        << center_bin_number << ", " << end_bin_number << "] " << peak_rssi << " "
+        << GetPulseDuration() << " " << static_cast<int>(classification) << " ["
+        << "]";
+    return out.str();
+}
+
+std::string RssiPulse::getClassification(PulseType type) {
+    switch (type) {
+        case PULSE_ANALOGPHONE:
+            return "Analog_Phone";
+        case PULSE_ZIGBEE:
+            return "Zigbee";
+        case PULSE_VIDEOCAM:
+            return "Video_Camera";
+        case PULSE_UNK_HIGHDUTY:
+            return "Unknown_High_Duty_Device";
+        case PULSE_XBOX:
+            return "XBOX_Console";
+        case PULSE_FHSSPHONE_LOW:
+            return "FHSS_Phone";
+        case PULSE_FHSSPHONE_HIGH:
+            return "FHSS_Phone_(Handset)";
+        case PULSE_BLUETOOTH:
+            return "Bluetooth";
+        case PULSE_BLUETOOTH_SCO:
+            return "Bluetooth_Streaming";
+        case PULSE_MWO:
+            return "Microwave_Oven";
+        case PULSE_UNK_FH:
+            return "Unknown_Hop_Device";
+        default:
+            return "Unknown_Device_xxx";
+    }
+}
+
+namespace {
+
+// A neighbour joins the band when it is not stronger than the peak, at most
+// CONST_BW_THRESHOLD dB weaker, and not below the noise floor.
+bool JoinsBand(float value, float peak_rssi) {
+    const float floor_value = static_cast<float>(-CONST_NOISE_FLOOR_RSSI);
+    return value - peak_rssi <= CONST_BW_THRESHOLD && value <= floor_value &&
+           value - peak_rssi >= 0;
+}
+
+}  // namespace
+
+void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
+                        int peak_index, int& start_index, int& end_index) {
+    const int last_bin = static_cast<int>(sub_band_rssi_list.size()) - 1;
+    start_index = peak_index;
+    for (int i = peak_index - 1; i >= 0; i--) {
+        if (!JoinsBand(sub_band_rssi_list[i], peak_rssi)) {
+            break;
+        }
+        start_index = i;
+    }
+    end_index = peak_index;
+    if (peak_index > 54) {
+        return;
+    }
+    for (int j = peak_index + 1; j <= 55 && j <= last_bin; j++) {
+        if (!JoinsBand(sub_band_rssi_list[j], peak_rssi)) {
+            break;
+        }
+        end_index = j;
+    }
+}

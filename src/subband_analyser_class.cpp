@@ -1,0 +1,406 @@
+#include "subband_analyser_class.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "device_analyzer.h"
+#include "highduty_general_analyzer.h"
+#include "microwave_analyser.h"
+#include "pipeline_class_module.h"
+#include "shapematch_module.h"
+#include "tessaron_main.h"
+
+namespace {
+
+volatile sig_atomic_t stop_requested = 0;
+
+// 20 log10(b) for every byte value, computed with exactly the arithmetic the
+// per-bin conversion would otherwise repeat for every bin of every sample.
+struct MagnitudeDbTable {
+    float db[256];
+    MagnitudeDbTable() {
+        db[0] = 0.0f;
+        for (int b = 1; b < 256; b++) {
+            db[b] = static_cast<float>(20.0 * log10(static_cast<double>(b)));
+        }
+    }
+};
+
+const MagnitudeDbTable& MagnitudeDb() {
+    static const MagnitudeDbTable table;
+    return table;
+}
+
+constexpr int CONST_FIRST_BIN = 2;
+constexpr int CONST_NUM_BINS = 56;
+constexpr int CONST_DC_BIN = 30;
+constexpr float CONST_SAMPLE_NOISE_FLOOR = 95.0f;
+
+u64 ModeSubbandsPerCycle() {
+    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_SUBBANDS_PER_CYCLE
+                                                      : CONST_NUM_SUBBANDS_PER_CYCLE_SC;
+}
+
+u64 MicrowavePeriod() {
+    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_MICROWAVE
+                                                      : CONST_NUM_CYCLES_MICROWAVE_SC;
+}
+
+u64 HighDutyPeriod() {
+    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_HIGHDUTY
+                                                      : CONST_NUM_CYCLES_HIGHDUTY_SC;
+}
+
+u64 FhPeriod() {
+    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_FH_DEVICES
+                                                      : CONST_NUM_CYCLES_FH_DEVICES_SC;
+}
+
+// The classifier window covers the W most recent subbands, or the whole
+// history when it is shorter.
+std::list<SubBand>::iterator WindowStart(std::list<SubBand>& history, u64 window) {
+    const u64 n = history.size();
+    auto it = history.begin();
+    if (n > window) {
+        std::advance(it, static_cast<long>(n - window));
+    }
+    return it;
+}
+
+}  // namespace
+
+bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle,
+                     u64 period_cycles) {
+    if (cycle_count == 0) {
+        return false;
+    }
+    return (cycle_count * subbands_per_cycle + subband_count) %
+               (subbands_per_cycle * period_cycles) ==
+           0;
+}
+
+SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::string spec_file,
+                                 int debug_id)
+    : output_file(std::move(output_file)),
+      num_lines(num_lines),
+      high_duty_analyzer(nullptr),
+      microwave_analyser(nullptr),
+      current_ap(nullptr),
+      debug_id(debug_id),
+      listen_addr(),
+      datagram(),
+      float_sub_band_rssi_list(CONST_NUM_BINS, 0.0f) {
+    ShapeMetrics::InitShapeMetrics(spec_file);
+    high_duty_analyzer = new HighDutyAnalyzer(debug_id);
+    microwave_analyser = new MicrowaveAnalyser(debug_id);
+    GetApInformation();
+
+    std::string mac = CONST_DEFAULT_AP_MAC;
+    stoupper(mac);
+    const std::string ap_name = access_point_name_map[mac];
+    current_ap = new AccessPoint(mac, 0, ap_name);
+
+    listen_addr.sin_family = AF_INET;
+    listen_addr.sin_port = htons(CONST_SPECTRUM_PORT);
+    listen_addr.sin_addr.s_addr = htonl(INADDR_ANY);
+}
+
+SubBandAnalyser::~SubBandAnalyser() {
+    delete current_ap;
+    delete microwave_analyser;
+    delete high_duty_analyzer;
+}
+
+void SubBandAnalyser::GetApInformation() {
+    GetApInformation(AP_MAC_INFO_FILE);
+}
+
+void SubBandAnalyser::GetApInformation(const std::string& mapping_file) {
+    std::ifstream in(mapping_file);
+    if (!in) {
+        return;
+    }
+    std::string line;
+    int line_number = 0;
+    bool first_record = true;
+    while (std::getline(in, line)) {
+        line_number++;
+        if (line.empty()) {
+            break;
+        }
+        if (line[0] == '#') {
+            continue;
+        }
+        std::vector<std::string> fields;
+        split(rtrim(line), " ", fields);
+        if (fields.size() < 3) {
+            std::cerr << "Warning!! " << mapping_file << ":" << line_number
+                      << ": access point record needs three fields, skipped\n";
+            continue;
+        }
+        for (int i = 0; i < 3; i++) {
+            stoupper(fields[i]);
+        }
+        if (first_record) {
+            std::cout << "GetApInformation [" << fields[0] << ", " << fields[1] << ", " << fields[2]
+                      << "]"
+                      << " AP_MAC: " << fields[1] << std::endl;
+            reference_mac = fields[1];
+            first_record = false;
+        }
+        access_point_map[fields[1]] = nullptr;
+        access_point_name_map.insert(std::make_pair(fields[1], fields[2]));
+    }
+}
+
+void SubBandAnalyser::RequestStop() {
+    stop_requested = 1;
+}
+bool SubBandAnalyser::StopRequested() {
+    return stop_requested != 0;
+}
+void SubBandAnalyser::ClearStop() {
+    stop_requested = 0;
+}
+
+void SubBandAnalyser::ReadDataFromNetwork() {
+    printf("#Size of fft_stats: %d\n", static_cast<int>(sizeof(fft_data)));
+    fflush(stdout);
+    const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+    if (sock < 0 ||
+        bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
+        std::cerr << "Warning!! Cannot listen on UDP port " << ntohs(listen_addr.sin_port) << ": "
+                  << strerror(errno) << "\n";
+    }
+    uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
+    while (!StopRequested()) {
+        sockaddr from;
+        socklen_t from_len = sizeof(from);
+        const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0, &from, &from_len);
+        if (len < 0 && errno == EINTR) {
+            continue;
+        }
+        ProcessDatagram(buffer, len);
+        if (len < 0) {
+            // A socket that cannot receive would otherwise spin and flood stderr.
+            usleep(100000);
+        }
+    }
+    if (sock >= 0) {
+        close(sock);
+    }
+}
+
+void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
+    counters.received++;
+    if (len != static_cast<ssize_t>(FFT_DATA_WIRE_SIZE)) {
+        counters.wrong_size++;
+        fprintf(stderr, "Warning!! Received packet not of the right size: %d\n",
+                static_cast<int>(len));
+        return;
+    }
+    DecodeFftData(data, datagram);
+    const int32_t count = datagram.count;
+    if (count < 0 || count > CONST_FFT_SAMPLES_PER_DATAGRAM) {
+        counters.bad_count++;
+        fprintf(stderr, "Warning!! Received packet with sample count out of range: %d\n",
+                static_cast<int>(count));
+        return;
+    }
+    counters.used++;
+    for (int i = 0; i < count; i++) {
+        ProcessSpectrumFFT(&datagram.samples[i]);
+        ExtractPulsesFromFFT(datagram.samples[i]);
+    }
+}
+
+void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
+    uint8_t* b = spec_data->samples;
+    spec_data->start_index = CONST_FIRST_BIN;
+    b[0] = 0;
+    b[1] = 0;
+    b[CONST_DC_BIN] = static_cast<uint8_t>(
+        (static_cast<unsigned>(b[CONST_DC_BIN - 1]) + static_cast<unsigned>(b[CONST_DC_BIN + 1])) /
+        2);
+    float sum_sq = 0.0f;
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+        sum_sq = static_cast<float>(static_cast<double>(sum_sq) + static_cast<double>(b[i]) * b[i]);
+    }
+    const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
+    const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
+    const MagnitudeDbTable& table = MagnitudeDb();
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+        const float power = rssi_dbm + table.db[b[i]] - total_db;
+        b[i] = static_cast<uint8_t>(-static_cast<int>(power));
+    }
+}
+
+void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
+    AccessPoint* ap = current_ap;
+    ap->curr_time = fft.ts;
+    ap->curr_freq = static_cast<float>(fft.freq);
+    ap->curr_nf = CONST_SAMPLE_NOISE_FLOOR;
+
+    if (ap->start_time == CONST_INVALID_TIME) {
+        ap->start_time = ap->curr_time;
+        ap->AddNewSubband(ap, ap->curr_time, ap->curr_freq, ap->curr_nf, 0);
+    }
+
+    if (CanChangeBand(ap)) {
+        ProcessBandChangeEvent(ap->GetCurrentSubband(), ap);
+        ap->AddNewSubband(ap, ap->curr_time, ap->curr_freq, ap->curr_nf, 0);
+    } else if (ap->prev_time != CONST_INVALID_TIME &&
+               ap->curr_time - ap->prev_time > TIME_DIFF_LIMIT) {
+        // A gap in the sample stream (or a clock that went backwards) ends
+        // every pulse in flight; the subband itself stays open.
+        ap->GetCurrentSubband().ProcessBigTimeGapEvent();
+    }
+
+    if (ap->prev_time != CONST_INVALID_TIME) {
+        const int start = fft.start_index;
+        for (int i = 0; i < CONST_NUM_BINS; i++) {
+            float_sub_band_rssi_list[i] = static_cast<float>(fft.samples[start + i]);
+        }
+        ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
+                                               float_sub_band_rssi_list);
+        ExternalInterface::UpdateUIFFT(float_sub_band_rssi_list, ap);
+    }
+
+    ap->prev_time = fft.ts;
+    ap->prev_freq = static_cast<float>(fft.freq);
+}
+
+bool SubBandAnalyser::CanChangeBand(const AccessPoint* ap) const {
+    if (ap->curr_freq != ap->prev_freq) {
+        return true;
+    }
+    if (CONST_OPERATION_MODE == CONST_OP_MODE_SCAN) {
+        return false;
+    }
+    // The card's clock is 32 bits wide: a time at or before the last change
+    // means it wrapped.
+    u64 elapsed;
+    if (ap->curr_time > ap->last_subband_change_time) {
+        elapsed = ap->curr_time - ap->last_subband_change_time;
+    } else {
+        elapsed = ap->curr_time + MAX_MAC_TIMESTAMP_VAL - ap->last_subband_change_time;
+    }
+    return elapsed > CONST_SUBBAND_DWELL_TIME_US;
+}
+
+void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) {
+    ap->SetLastSubbandChangeTime(ap->GetCurrTime());
+    if (subband.num_rows < MIN_ROWS_PER_SUBBAND ||
+        subband.GetBandDuration() < MIN_SUBBAND_DURATION) {
+        ap->RemoveLastSubband();
+        return;
+    }
+    subband.drift_analyser.IsMicrowavePresent();
+    subband.db_avg_list.clear();
+    subband.duty_avg_list.clear();
+    for (int b = 0; b < CONST_NUM_BINS; b++) {
+        subband.db_avg_list.push_back(
+            static_cast<float>(static_cast<double>(subband.db_sum_list[b]) / subband.num_rows));
+        subband.duty_avg_list.push_back(
+            static_cast<float>(static_cast<double>(subband.duty_sum_list[b]) / subband.num_rows));
+    }
+    for (RssiPulse& pulse : subband.active_pulses_list) {
+        pulse.EndPulse();
+    }
+    subband.EmptyActivePulsesList();
+    ap->IncrementCycleCount();
+    CheckForDevices(ap);
+}
+
+bool SubBandAnalyser::canCheckMicrowave(const AccessPoint* ap) const {
+    return CONST_DBG_CAN_CHECK_MWO != 0 &&
+           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
+                           MicrowavePeriod());
+}
+
+bool SubBandAnalyser::canCheckHighDuty(const AccessPoint* ap) const {
+    return CONST_DBG_CAN_CHECK_HIGHDUTY != 0 &&
+           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
+                           HighDutyPeriod());
+}
+
+bool SubBandAnalyser::canCheckFhDevices(const AccessPoint* ap) const {
+    return CONST_DBG_CAN_CHECK_FHSS != 0 &&
+           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
+                           FhPeriod());
+}
+
+void SubBandAnalyser::CheckForDevices(AccessPoint* ap) {
+    ap->UpdateApState();
+    std::list<SubBand>& history = ap->completed_sub_bands_list;
+    const u64 per_cycle = ModeSubbandsPerCycle();
+
+    if (canCheckMicrowave(ap)) {
+        const auto begin = WindowStart(history, MicrowavePeriod() * per_cycle);
+        microwave_analyser->ComputeMetrics(history, begin, ap->mac_address);
+    }
+    if (canCheckHighDuty(ap)) {
+        const auto begin = WindowStart(history, HighDutyPeriod() * per_cycle);
+        high_duty_analyzer->ComputeMetrics(history, begin, ap->mac_address);
+        if (CONST_OPERATION_MODE == CONST_OP_MODE_SC) {
+            for (auto it = begin; it != history.end(); ++it) {
+                it->analogphone_tagging_completed = true;
+            }
+        }
+    }
+    if (!canCheckFhDevices(ap)) {
+        return;
+    }
+    const u64 window = FhPeriod() * per_cycle;
+    const auto begin = WindowStart(history, window);
+    std::vector<std::pair<int, int>> filter_list;
+    DeviceAnalyzer::ObtainFilterList(filter_list, true);
+    ApplyFilterList(history, begin, filter_list);
+    {
+        FreqHoppingsDeviceAnalyser hopper(history, begin, input_nkld_distribution_map,
+                                          ap->GetMacAddress(), debug_id);
+        hopper.BuildFreqHoppingPulseInfo();
+        hopper.GetFeatures();
+        std::cout << "SubBandAnalyser: subband_list " << ap->GetMacAddress() << " " << window << " "
+                  << history.size() << " " << ap->GetCycleCount() << "\n";
+        for (auto it = begin; it != history.end(); ++it) {
+            it->pulse_tagging_completed = true;
+        }
+        DeviceAnalyzer::EndInactiveDevices();
+        DeviceAnalyzer::PrintDeviceStatus();
+    }
+}
+
+void SubBandAnalyser::ApplyFilterList(std::list<SubBand>& subband_listIn,
+                                      std::list<SubBand>::iterator begIt,
+                                      const std::vector<std::pair<int, int>>& filter_list) {
+    if (filter_list.empty()) {
+        return;
+    }
+    for (auto it = begIt; it != subband_listIn.end(); ++it) {
+        SubBand& subband = *it;
+        const float freq_offset = subband.curr_freq - CONST_CENTER_FREQUENCIES[0];
+        const int offset = static_cast<int>(static_cast<double>(freq_offset) * 3.2);
+        for (const auto& [lo, hi] : filter_list) {
+            if (hi < offset || lo > offset + 55) {
+                continue;
+            }
+            for (RssiPulse& pulse : subband.completed_pulses_list) {
+                if (pulse.IsOverlappingBinRange(lo - offset, hi - offset) &&
+                    pulse.get_classification() == PULSE_NONE) {
+                    pulse.set_classification(PULSE_DISCARD);
+                }
+            }
+        }
+    }
+}
