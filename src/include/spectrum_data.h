@@ -32,6 +32,10 @@ public:
 // Appends text to a log file (opened and closed per write). An empty name is
 // silent; a named file that cannot be opened is reported once on stderr.
 void AppendToLogFile(const std::string& file_name, const std::string& text);
+// Truncates toward zero; NaN gives 0 and values beyond the int range (an
+// averaged bin that underflowed to no power at all) are clamped to
+// +-INT_MAX instead of being undefined.
+int TruncToIntClamped(float value);
 // Forgets which log files have already been reported as unwritable.
 void ResetLogWarningsForTests();
 

@@ -12,6 +12,7 @@
 #include "script_utils_module.h"
 
 inline constexpr long NUM_SAMPLES_PER_FFT = 1000;  // most spectra in one channel event
+inline constexpr uint16_t UI_EVENT_PORT = 5000;
 
 // Destination of every UI event datagram (0.0.0.0 port 5000 in service).
 extern sockaddr_in udp_servaddr;
@@ -31,6 +32,8 @@ public:
     // Start-up helpers: create the UDP sending socket and address it to dest;
     // set the 56-bin channel average to zeros.
     static void InitSocket(const sockaddr_in& dest);
+    // 0.0.0.0 port 5000, the UI server on this machine.
+    static sockaddr_in DefaultUIDestination();
     static void InitUIAverage();
     // The "event: channel" text for the current average.
     static std::string BuildChannelEvent(u64 mac_time, float curr_freq);

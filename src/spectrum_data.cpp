@@ -1,0 +1,157 @@
+// Per-visit spectrum occupancy: for every bin, how often it rose above the
+// noise floor (-85 dBm) and above the peak threshold (-75 dBm) and its summed
+// power, once over all spectra and once leaving out high-energy spectra (more
+// than half the bins above the floor, as under a wideband transmission).
+#include "spectrum_data.h"
+
+#include <climits>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <set>
+#include <sstream>
+
+#include "host_clock.h"
+
+namespace {
+
+constexpr size_t NUM_BINS = 56;
+constexpr float HIGH_ENERGY_FRACTION = 0.5f;
+
+timeval currentUnixTime{0, 0};
+std::set<std::string> unwritable_logs;  // named logs already reported on stderr
+
+// Adds one spectrum's bins to one set of sums; returns the bins above the floor.
+float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
+                     std::vector<int>& duty_sum, std::vector<float>& db_sum) {
+    float above = 0;
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        const float power_dbm = -rssi_list[i];
+        if (power_dbm > CONST_NOISE_FLOOR_RSSI) {
+            duty_sum[i] += 1;
+            above += 1;
+            if (power_dbm > CONST_MIN_PEAK_THRESHOLD) {
+                highduty_sum[i] += 1;
+            }
+        }
+        db_sum[i] += power_dbm;
+    }
+    return above;
+}
+
+template <typename T>
+void AppendGroup(std::ostringstream& line, const std::vector<T>& values) {
+    for (const T& v : values) {
+        line << v << "_";
+    }
+}
+
+// Mean power per bin as a whole positive number of dB below 1 mW; no spectra
+// gives zeros.
+std::vector<int> MeanMagnitudes(const std::vector<float>& db_sum, int count) {
+    std::vector<int> means(NUM_BINS, 0);
+    if (count <= 0) {
+        return means;
+    }
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        means[i] = -TruncToIntClamped(db_sum[i] / static_cast<float>(count));
+    }
+    return means;
+}
+
+}  // namespace
+
+int SpectrumMeasurement::num_high_energy_ffts = 0;
+int SpectrumMeasurement::num_samples = 0;
+std::vector<int> SpectrumMeasurement::ui_highduty_sum(NUM_BINS, 0);
+std::vector<int> SpectrumMeasurement::ui_duty_sum(NUM_BINS, 0);
+std::vector<float> SpectrumMeasurement::ui_db_sum(NUM_BINS, 0.0f);
+std::vector<int> SpectrumMeasurement::ui_highduty_sum_filterhigh(NUM_BINS, 0);
+std::vector<int> SpectrumMeasurement::ui_duty_sum_filterhigh(NUM_BINS, 0);
+std::vector<float> SpectrumMeasurement::ui_db_sum_filterhigh(NUM_BINS, 0.0f);
+
+void SpectrumMeasurement::ResetSpectrumMeasurements() {
+    num_high_energy_ffts = 0;
+    num_samples = 0;
+    ui_highduty_sum.assign(NUM_BINS, 0);
+    ui_duty_sum.assign(NUM_BINS, 0);
+    ui_db_sum.assign(NUM_BINS, 0.0f);
+    ui_highduty_sum_filterhigh.assign(NUM_BINS, 0);
+    ui_duty_sum_filterhigh.assign(NUM_BINS, 0);
+    ui_db_sum_filterhigh.assign(NUM_BINS, 0.0f);
+}
+
+void SpectrumMeasurement::UpdateSpectrumData(const std::vector<float>& sub_band_rssi_list) {
+    if (sub_band_rssi_list.size() < NUM_BINS) {
+        std::cerr << "Warning... UpdateSpectrumData: spectrum of " << sub_band_rssi_list.size()
+                  << " bins dropped\n";
+        return;
+    }
+    num_samples += 1;
+    const float above = AccumulateBins(sub_band_rssi_list, ui_highduty_sum, ui_duty_sum, ui_db_sum);
+    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
+        num_high_energy_ffts += 1;
+        return;
+    }
+    AccumulateBins(sub_band_rssi_list, ui_highduty_sum_filterhigh, ui_duty_sum_filterhigh,
+                   ui_db_sum_filterhigh);
+}
+
+std::string SpectrumMeasurement::BuildSpectrumLine(const timeval& now, u64 current_time,
+                                                   float curr_freq) {
+    std::ostringstream line;
+    line << "SPECTRUM " << now.tv_sec << "." << now.tv_usec << " " << current_time << " "
+         << curr_freq << " " << num_samples << " " << num_high_energy_ffts << " ";
+    AppendGroup(line, ui_highduty_sum);
+    line << " ";
+    AppendGroup(line, ui_duty_sum);
+    line << " ";
+    AppendGroup(line, MeanMagnitudes(ui_db_sum, num_samples));
+    line << " ";
+    AppendGroup(line, ui_highduty_sum_filterhigh);
+    line << " ";
+    AppendGroup(line, ui_duty_sum_filterhigh);
+    line << " ";
+    AppendGroup(line, MeanMagnitudes(ui_db_sum_filterhigh, num_samples - num_high_energy_ffts));
+    line << "\n";
+    return line.str();
+}
+
+void SpectrumMeasurement::WriteSpectrumDataToLog(const std::string& log_file_name, u64 current_time,
+                                                 float curr_freq) {
+    GetHostTime(&currentUnixTime);
+    AppendToLogFile(log_file_name, BuildSpectrumLine(currentUnixTime, current_time, curr_freq));
+}
+
+void AppendToLogFile(const std::string& file_name, const std::string& text) {
+    if (file_name.empty()) {
+        return;  // no log named on the command line
+    }
+    FILE* file = std::fopen(file_name.c_str(), "a");
+    if (file == nullptr) {
+        if (unwritable_logs.insert(file_name).second) {
+            std::cerr << "Warning... cannot open log file " << file_name
+                      << " for appending; its lines are dropped\n";
+        }
+        return;
+    }
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::fclose(file);
+}
+
+void ResetLogWarningsForTests() {
+    unwritable_logs.clear();
+}
+
+int TruncToIntClamped(float value) {
+    if (std::isnan(value)) {
+        return 0;
+    }
+    if (value >= static_cast<float>(INT_MAX)) {
+        return INT_MAX;
+    }
+    if (value <= -static_cast<float>(INT_MAX)) {
+        return -INT_MAX;
+    }
+    return static_cast<int>(value);
+}
