@@ -1,0 +1,142 @@
+// Shape tests of single pulses. Bluetooth packets are narrow (1 to 7 bins,
+// under about 2 MHz) and last 1 slot fraction (voice, under 500 us) or up to
+// five slots (data, 501 to 2999 us); FHSS handset bursts are equally narrow
+// and under 2.5 ms, paired 2.5 ms or 5 ms apart on the same hop; Xbox
+// controller packets are exactly 4 bins wide and 227/228 or 342/343 us long;
+// Zigbee frames are 6 or 7 bins wide on one of four fixed channels.
+#include "check_pulse_type.h"
+
+#include <cstdlib>
+
+namespace {
+
+int PulseWidth(const RssiPulse& pulse) {
+    return pulse.end_bin_number - pulse.start_bin_number;
+}
+
+// Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins.
+bool IsNarrowHopWidth(const RssiPulse& pulse) {
+    const int width = PulseWidth(pulse);
+    return width > 0 && width <= 7;
+}
+
+// Classifications that a Bluetooth test may (re)examine: untagged, generic
+// hopper candidates and pulses already taken for Bluetooth.
+bool IsBluetoothCandidateClass(PulseType type) {
+    switch (type) {
+        case PULSE_NONE:
+        case PULSE_FH_DEVICE:
+        case PULSE_FHSSPHONE_LOW_CANDIDATE:
+        case PULSE_XBOX_CANDIDATE:
+        case PULSE_BLUETOOTH:
+        case PULSE_BLUETOOTH_SCO:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Classifications still open to the FHSS handset and Xbox tests.
+bool IsHopperCandidateClass(PulseType type) {
+    switch (type) {
+        case PULSE_NONE:
+        case PULSE_FH_DEVICE:
+        case PULSE_FHSSPHONE_LOW_CANDIDATE:
+        case PULSE_XBOX_CANDIDATE:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+float CheckPulse::GetSpreadMax(const std::map<float, int>& pulse_counts) {
+    float max_count = 0.0f;
+    for (const auto& entry : pulse_counts) {
+        const float count = static_cast<float>(entry.second);
+        if (count > max_count)
+            max_count = count;
+    }
+    return max_count;
+}
+
+float CheckPulse::GetPulseSpread(const std::map<float, int>& pulse_counts) {
+    float total = 0.0f;
+    for (const auto& entry : pulse_counts)
+        total += static_cast<float>(entry.second);
+    // Nothing counted: no busiest frequency (and no division by zero).
+    if (total == 0.0f)
+        return 0.0f;
+    float max_share = 0.0f;
+    for (const auto& entry : pulse_counts) {
+        const float share = static_cast<float>(entry.second) / total;
+        if (share > max_share)
+            max_share = share;
+    }
+    return max_share;
+}
+
+bool CheckPulse::IsHighDutyDevice(PulseType type) {
+    return type == PULSE_VIDEOCAM || type == PULSE_ANALOGPHONE;
+}
+
+bool CheckPulse::IsInterestingPulse(const RssiPulse& pulse) {
+    // Stronger than -75 dBm; power is stored as a positive dB magnitude.
+    return pulse.classification != PULSE_DISCARD &&
+           pulse.peak_rssi < static_cast<float>(-CONST_MIN_PEAK_THRESHOLD);
+}
+
+bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
+    if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
+        return false;
+    const int width = PulseWidth(pulse);
+    if (width < CONST_MIN_ZIGBEE_BW || width > CONST_MAX_ZIGBEE_BW)
+        return false;
+    for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
+        if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool CheckPulse::IsFhssphoneHigh(const RssiPulse& pulse) {
+    if (!IsHopperCandidateClass(pulse.classification) || !IsInterestingPulse(pulse))
+        return false;
+    const u64 duration = pulse.GetPulseDuration();
+    return IsNarrowHopWidth(pulse) && duration > CONST_MIN_PULSE_DURATION && duration < 2500;
+}
+
+bool CheckPulse::IsBluetoothPulse(const RssiPulse& pulse) {
+    if (!IsBluetoothCandidateClass(pulse.classification) || !IsInterestingPulse(pulse)) {
+        return false;
+    }
+    const u64 duration = pulse.GetPulseDuration();
+    return IsNarrowHopWidth(pulse) && duration > CONST_MIN_PULSE_DURATION && duration > 500 &&
+           duration < 3000;
+}
+
+bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
+    if (!IsBluetoothCandidateClass(pulse.classification) || !IsInterestingPulse(pulse)) {
+        return false;
+    }
+    const u64 duration = pulse.GetPulseDuration();
+    return IsNarrowHopWidth(pulse) && duration > CONST_MIN_PULSE_DURATION && duration < 500;
+}
+
+bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
+    if (!IsHopperCandidateClass(pulse.classification) || PulseWidth(pulse) != 4)
+        return false;
+    const u64 duration = pulse.GetPulseDuration();
+    return duration == 227 || duration == 228 || duration == 342 || duration == 343;
+}
+
+bool CheckPulse::IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2) {
+    // Unsigned on purpose: a pulse2 that starts first wraps to a huge gap.
+    const double gap = static_cast<double>(pulse2.start_time - pulse1.start_time);
+    const int centre_diff = std::abs(pulse2.center_bin_number - pulse1.center_bin_number);
+    if (centre_diff > 2)
+        return false;
+    return (gap >= 2250.0 && gap <= 2750.0) || (gap >= 4500.0 && gap <= 5500.0);
+}

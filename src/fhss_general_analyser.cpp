@@ -1,0 +1,557 @@
+// Frequency-hopper classifier. Hoppers leave short (under 3 ms), narrow (1 to
+// 7 bins) pulses on many channels; what tells them apart is the pulse-pair
+// timing within one channel visit:
+//   - FHSS cordless handsets: pairs 2.5 ms or 5 ms apart on the same hop;
+//   - Bluetooth voice (SCO): very short pulses 500 to 800 us apart;
+//   - Bluetooth data (ACL): pulses a whole number of 625 us slots apart.
+// The collection step marks every hopper-shaped pulse of the window in the
+// history and keeps unmasked copies per visit; the detection step tags the
+// copies, counts them per frequency and reports the devices found.
+#include "fhss_general_analyser.h"
+
+#include <algorithm>
+#include <climits>
+#include <iostream>
+#include <sstream>
+
+#include "check_pulse_type.h"
+#include "device_analyzer.h"
+#include "features_module.h"
+#include "xbox_analyser.h"
+#include "zigbee_pulse_analyser.h"
+
+namespace {
+
+// Time budgets (us) of the pair searches: how close to the end of a visit a
+// first pulse may start and still have its partners inside the visit, and
+// how far after it a partner may start.
+constexpr u64 FHSS_TAIL_EXCLUSION = 3999;
+constexpr u64 FHSS_MAX_PARTNER_GAP = 10000;
+constexpr u64 BT_TAIL_EXCLUSION = 799;
+constexpr u64 BTSCO_MIN_PAIR_GAP = 500;
+constexpr u64 BTSCO_MAX_PAIR_GAP = 800;
+constexpr u64 BTACL_MAX_PARTNER_GAP = 3500;
+constexpr u64 BT_SLOT_US = 625;
+constexpr u64 BT_SLOT_JITTER_LOW = 24;    // remainder at or below: on the slot grid
+constexpr u64 BT_SLOT_JITTER_HIGH = 600;  // remainder above: just before the next slot
+constexpr int MAX_PARTNER_CENTRE_RISE = 2;
+// FHSS handset frames repeat every 2.5 ms; pairs within 250 us of that grid
+// belong to the handset, not to a Bluetooth link.
+constexpr u64 FHSS_FRAME_US = 2500;
+constexpr double FHSS_FRAME_TOLERANCE = 250.0;
+
+// Per-frequency tag counters are keyed by the whole-MHz frequency.
+float TruncatedFreq(float freq) {
+    return static_cast<float>(static_cast<int>(freq));
+}
+
+void ResetSixFrequencies(RealIntMap& counts) {
+    for (const float freq : CONST_CENTER_FREQUENCIES)
+        counts[freq] = 0;
+}
+
+// Time from a pulse's start to the end of its visit (unsigned, as the card
+// clock runs).
+u64 TimeToVisitEnd(const CurrSubbandInfo& key, const RssiPulse& pulse) {
+    return key.end_time - pulse.start_time;
+}
+
+void AppendFeature(std::string& line, int number, const std::string& value) {
+    line += " ";
+    line += getStr(number);
+    line += ":";
+    line += value;
+}
+
+std::string CountLine(const char* label, const RealIntMap& counts) {
+    std::ostringstream out;
+    out << label;
+    for (const float freq : CONST_CENTER_FREQUENCIES) {
+        const auto it = counts.find(freq);
+        out << static_cast<double>(freq) << " " << (it == counts.end() ? 0 : it->second) << " ";
+    }
+    out << "\n";
+    return out.str();
+}
+
+PowerTuple ZeroPowerTuple() {
+    return PowerTuple{0.0f, 0.0f, 0.0f, 0.0f};
+}
+
+}  // namespace
+
+bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
+    if (curr_freq < other.curr_freq)
+        return true;
+    if (other.curr_freq < curr_freq)
+        return false;
+    if (start_time != other.start_time)
+        return start_time < other.start_time;
+    return end_time < other.end_time;
+}
+
+bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
+    if (pulse1.start_time != pulse2.start_time)
+        return pulse1.start_time < pulse2.start_time;
+    return pulse1.peak_rssi < pulse2.peak_rssi;
+}
+
+FreqHoppingsDeviceAnalyser::FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
+                                                       std::list<SubBand>::iterator beginIt,
+                                                       NkldDistMap& input_nkld_distribution_map,
+                                                       std::string mac_address, int debug_id)
+    : debug_id(debug_id),
+      mac_address(std::move(mac_address)),
+      subband_list(subband_list),
+      beginIt(beginIt),
+      input_nkld_distribution_map(input_nkld_distribution_map) {
+    for (const float freq : CONST_CENTER_FREQUENCIES) {
+        subband_dwell_time[freq] = 0;
+        count_pulses_per_subband[freq] = 0;
+        subband_count[freq] = 0;
+        subband_average_movement[freq] = 0.0f;
+    }
+}
+
+void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        SubBand& subband = *it;
+        const CurrSubbandInfo key{subband.curr_freq, subband.start_time, subband.end_time};
+        // A visit whose end precedes its start carries no dwell time; the
+        // wrapped difference would swamp the dwell normalisation.
+        const u64 dwell =
+            subband.end_time >= subband.start_time ? subband.end_time - subband.start_time : 0;
+        subband_dwell_time[subband.curr_freq] += dwell;
+        std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
+        entry.clear();
+
+        std::sort(subband.completed_pulses_list.begin(), subband.completed_pulses_list.end(),
+                  mySortByStartTime);
+        for (RssiPulse& pulse : subband.completed_pulses_list) {
+            if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {
+                pulse.set_classification(PULSE_FH_DEVICE);
+            }
+        }
+        FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,
+                                                PULSE_FH_DEVICE);
+
+        count_pulses_per_subband[subband.curr_freq] += static_cast<int>(entry.size());
+        subband_average_movement[subband.curr_freq] +=
+            FeatureMethods::AverageFrequencyMovement(entry);
+        subband_count[subband.curr_freq] += 1;
+    }
+    NormaliseCountsWithTime(count_pulses_per_subband);
+}
+
+void FreqHoppingsDeviceAnalyser::NormaliseCountsWithTime(RealIntMap& count_list) {
+    u64 max_time = 0;
+    for (const auto& entry : subband_dwell_time)
+        max_time = std::max(max_time, entry.second);
+    for (auto& entry : count_list) {
+        if (entry.second <= 0)
+            continue;
+        const auto dwell = subband_dwell_time.find(entry.first);
+        // No dwell time to scale by: keep the raw count.
+        if (dwell == subband_dwell_time.end() || dwell->second == 0)
+            continue;
+        const u64 scaled = (max_time * static_cast<u64>(entry.second)) / dwell->second;
+        entry.second = scaled > static_cast<u64>(INT_MAX) ? INT_MAX : static_cast<int>(scaled);
+    }
+}
+
+PowerTuple FreqHoppingsDeviceAnalyser::GetPulsePowerDistribution(PulseType pulse_type) {
+    std::vector<float> powers;
+    for (const auto& entry : subband_freqhop_device_pulse_info) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification == pulse_type)
+                powers.push_back(pulse.GetAveragePulseRssi());
+        }
+    }
+    if (powers.empty())
+        return ZeroPowerTuple();
+    float mean = 0.0f;
+    float stddev = 0.0f;
+    calc_mean_stdev(powers, mean, stddev);
+    const auto extremes = std::minmax_element(powers.begin(), powers.end());
+    return PowerTuple{-*extremes.second, -*extremes.first, -mean, stddev};
+}
+
+void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& feature_string,
+                                               PowerTuple& tuple) {
+    AppendFeature(feature_string, feature_count + 1, getStr(tuple.min));
+    AppendFeature(feature_string, feature_count + 2, getStr(tuple.max));
+    AppendFeature(feature_string, feature_count + 3, getStr(tuple.mean));
+    AppendFeature(feature_string, feature_count + 4, getStr(tuple.stddev));
+}
+
+int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
+                                                     unsigned long long& device_start_time,
+                                                     unsigned long long& device_end_time) {
+    ResetSixFrequencies(count_fhsshigh_pulse_perfreq);
+    int total = 0;
+    for (auto& entry : subband_freqhop_device_pulse_info) {
+        const CurrSubbandInfo& key = entry.first;
+        std::vector<RssiPulse>& pulses = entry.second;
+        int& tagged_here = count_fhsshigh_pulse_perfreq[TruncatedFreq(key.curr_freq)];
+        for (size_t i = 0; i < pulses.size(); ++i) {
+            RssiPulse& pulse1 = pulses[i];
+            if (!CheckPulse::IsFhssphoneHigh(pulse1))
+                continue;
+            ++total;
+            if (TimeToVisitEnd(key, pulse1) <= FHSS_TAIL_EXCLUSION)
+                continue;
+            for (size_t j = i + 1; j < pulses.size(); ++j) {
+                RssiPulse& partner = pulses[j];
+                // Pulses are in start order: once one partner is too late,
+                // every later one is too.
+                if (partner.start_time - pulse1.start_time > FHSS_MAX_PARTNER_GAP)
+                    break;
+                if (!CheckPulse::IsFhssphoneHigh(partner))
+                    continue;
+                if (!CheckPulse::IsFhssTimingProperty(pulse1, partner))
+                    continue;
+                if (pulse1.classification != PULSE_FHSSPHONE_HIGH)
+                    ++tagged_here;
+                if (partner.classification != PULSE_FHSSPHONE_HIGH)
+                    ++tagged_here;
+                pulse1.set_classification(PULSE_FHSSPHONE_HIGH);
+                partner.set_classification(PULSE_FHSSPHONE_HIGH);
+            }
+        }
+    }
+
+    // The device span runs from the first to the last tagged pulse in map
+    // order; with nothing tagged both ends stay 0.
+    device_start_time = 0;
+    device_end_time = 0;
+    int tagged = 0;
+    for (const auto& entry : subband_freqhop_device_pulse_info) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification != PULSE_FHSSPHONE_HIGH)
+                continue;
+            if (device_start_time == 0)
+                device_start_time = pulse.start_time;
+            device_end_time = pulse.end_time;
+            ++tagged;
+        }
+    }
+    if (total == 0) {
+        ptuple = ZeroPowerTuple();
+        return 0;
+    }
+    ptuple = GetPulsePowerDistribution(PULSE_FHSSPHONE_HIGH);
+    return tagged;
+}
+
+int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple) {
+    ResetSixFrequencies(count_btsco_pulse_perfreq);
+    int pairs = 0;
+    int total = 0;
+    for (auto& entry : subband_freqhop_device_pulse_info) {
+        const CurrSubbandInfo& key = entry.first;
+        std::vector<RssiPulse>& pulses = entry.second;
+        int& tagged_here = count_btsco_pulse_perfreq[TruncatedFreq(key.curr_freq)];
+        for (size_t i = 0; i < pulses.size(); ++i) {
+            RssiPulse& pulse1 = pulses[i];
+            if (!CheckPulse::IsBluetoothSCOPulse(pulse1))
+                continue;
+            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION) {
+                if (pulse1.classification == PULSE_BLUETOOTH_SCO)
+                    ++total;
+                continue;
+            }
+            ++total;
+            for (size_t j = i + 1; j < pulses.size(); ++j) {
+                RssiPulse& partner = pulses[j];
+                const u64 gap = partner.start_time - pulse1.start_time;
+                // Start order: every later partner is later still.
+                if (gap > BTSCO_MAX_PAIR_GAP)
+                    break;
+                if (partner.classification != PULSE_FH_DEVICE)
+                    continue;
+                if (!CheckPulse::IsBluetoothSCOPulse(partner))
+                    continue;
+                // Signed: a partner lower in frequency by any amount qualifies.
+                if (partner.center_bin_number - pulse1.center_bin_number >
+                    MAX_PARTNER_CENTRE_RISE) {
+                    continue;
+                }
+                if (gap < BTSCO_MIN_PAIR_GAP)
+                    continue;
+                ++pairs;
+                if (pulse1.classification != PULSE_BLUETOOTH_SCO)
+                    ++tagged_here;
+                if (partner.classification != PULSE_BLUETOOTH_SCO)
+                    ++tagged_here;
+                pulse1.set_classification(PULSE_BLUETOOTH_SCO);
+                partner.set_classification(PULSE_BLUETOOTH_SCO);
+            }
+        }
+    }
+    if (total == 0) {
+        ptuple = ZeroPowerTuple();
+        return 0;
+    }
+    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH_SCO);
+    return pairs;
+}
+
+bool FreqHoppingsDeviceAnalyser::IgnoreFhPulseCombination(const RssiPulse& pulse1,
+                                                          const RssiPulse& pulse2) {
+    const u64 gap = pulse2.start_time - pulse1.start_time;
+    if (gap > FHSS_MAX_PARTNER_GAP)
+        return false;
+    const double remainder = static_cast<double>(gap % FHSS_FRAME_US);
+    return remainder >= static_cast<double>(FHSS_FRAME_US) - FHSS_FRAME_TOLERANCE ||
+           remainder <= FHSS_FRAME_TOLERANCE;
+}
+
+int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
+    ResetSixFrequencies(count_btacl_pulse_perfreq);
+    int result = 0;
+    int total = 0;
+    for (auto& entry : subband_freqhop_device_pulse_info) {
+        const CurrSubbandInfo& key = entry.first;
+        std::vector<RssiPulse>& pulses = entry.second;
+        int& tagged_here = count_btacl_pulse_perfreq[TruncatedFreq(key.curr_freq)];
+        for (size_t i = 0; i < pulses.size(); ++i) {
+            RssiPulse& pulse1 = pulses[i];
+            if (pulse1.classification == PULSE_BLUETOOTH) {
+                ++total;
+                continue;
+            }
+            if (pulse1.classification != PULSE_FH_DEVICE)
+                continue;
+            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION)
+                continue;
+            ++total;
+            for (size_t j = i + 1; j < pulses.size(); ++j) {
+                RssiPulse& partner = pulses[j];
+                const u64 gap = partner.start_time - pulse1.start_time;
+                if (gap > BTACL_MAX_PARTNER_GAP)
+                    break;
+                if (partner.start_time == pulse1.start_time)
+                    continue;
+                if (partner.center_bin_number - pulse1.center_bin_number >
+                    MAX_PARTNER_CENTRE_RISE) {
+                    continue;
+                }
+                if (partner.classification != PULSE_FH_DEVICE)
+                    continue;
+                const u64 slot_remainder = gap % BT_SLOT_US;
+                const bool on_slot_grid =
+                    slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
+                if (!on_slot_grid || IgnoreFhPulseCombination(pulse1, partner))
+                    continue;
+                if (pulse1.classification != PULSE_BLUETOOTH) {
+                    ++result;
+                    ++tagged_here;
+                }
+                if (partner.classification != PULSE_BLUETOOTH) {
+                    ++result;
+                    ++tagged_here;
+                }
+                pulse1.set_classification(PULSE_BLUETOOTH);
+                partner.set_classification(PULSE_BLUETOOTH);
+            }
+        }
+    }
+    if (total == 0) {
+        ptuple = ZeroPowerTuple();
+        return 0;
+    }
+    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH);
+    return result;
+}
+
+int FreqHoppingsDeviceAnalyser::CountFhssphoneHighDurationPulses() {
+    int count = 0;
+    for (const auto& entry : subband_freqhop_device_pulse_info) {
+        for (const RssiPulse& pulse : entry.second) {
+            const u64 duration = pulse.GetPulseDuration();
+            if (duration > CONST_FHSSHIGH_PULSE_DURATION_MIN &&
+                duration < CONST_FHSSHIGH_PULSE_DURATION_MAX) {
+                ++count;
+            }
+        }
+    }
+    return count;
+}
+
+int FreqHoppingsDeviceAnalyser::CountBluetoothPulses(PowerTuple& ptuple) {
+    std::vector<float> peaks;
+    for (const auto& entry : subband_freqhop_device_pulse_info) {
+        for (const RssiPulse& pulse : entry.second) {
+            const u64 duration = pulse.GetPulseDuration();
+            if (duration > CONST_BT_SHORT_PULSE_DURATION_MIN &&
+                duration < CONST_BT_SHORT_PULSE_DURATION_MAX) {
+                peaks.push_back(pulse.peak_rssi);
+            }
+        }
+    }
+    ptuple = GetPulsePowerDistributionFromList(peaks);
+    return static_cast<int>(peaks.size());
+}
+
+int FreqHoppingsDeviceAnalyser::GetUnclassfiedFhPulsesInfo(float& mean_count, float& stddev_count,
+                                                           PowerTuple& ptuple) {
+    RealIntMap unclassified_per_freq;
+    ResetSixFrequencies(unclassified_per_freq);
+    int total = 0;
+    for (const auto& entry : subband_freqhop_device_pulse_info) {
+        const int count = static_cast<int>(std::count_if(
+            entry.second.begin(), entry.second.end(),
+            [](const RssiPulse& pulse) { return pulse.classification == PULSE_FH_DEVICE; }));
+        unclassified_per_freq[entry.first.curr_freq] += count;
+        total += count;
+    }
+    std::vector<float> counts;
+    counts.reserve(unclassified_per_freq.size());
+    for (const auto& entry : unclassified_per_freq)
+        counts.push_back(static_cast<float>(entry.second));
+    calc_mean_stdev(counts, mean_count, stddev_count);
+    ptuple = GetPulsePowerDistribution(PULSE_FH_DEVICE);
+    return total;
+}
+
+bool FreqHoppingsDeviceAnalyser::IsFhssPresent(int fhss_pulses_time_percentage,
+                                               bool is_spurious_pulses) {
+    return fhss_pulses_time_percentage >= MIN_FHSS_HIGH_PULSES && !is_spurious_pulses;
+}
+
+bool FreqHoppingsDeviceAnalyser::IsBTAclPresent(int btacl_pulses_time_percentage,
+                                                bool is_spurious_pulses) {
+    return btacl_pulses_time_percentage >= MIN_BTACL_PULSES && !is_spurious_pulses;
+}
+
+bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage,
+                                                bool is_spurious_pulses) {
+    return btsco_pulses_time_percentage >= MIN_BTSCO_PULSES && !is_spurious_pulses;
+}
+
+void FreqHoppingsDeviceAnalyser::GetFeatures() {
+    PowerTuple power_tuple_fhsshigh = ZeroPowerTuple();
+    PowerTuple power_tuple_btsco = ZeroPowerTuple();
+    PowerTuple power_tuple_btacl = ZeroPowerTuple();
+    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
+    PowerTuple power_tuple_bttype = ZeroPowerTuple();
+    unsigned long long fhsshigh_start_time = 0;
+    unsigned long long fhsshigh_end_time = 0;
+    std::vector<RssiPulse> dummy_list;
+
+    const int fhss_pulses_time_percentage =
+        FindAndTagFhssPulses(power_tuple_fhsshigh, fhsshigh_start_time, fhsshigh_end_time);
+    const int btsco_pulses_time_percentage = FindAndTagBluetoothSCOPulses(power_tuple_btsco);
+    const int bt_pulses_time_percentage = FindAndTagBluetoothPulses(power_tuple_btacl);
+
+    // An overfull window is broadband interference, not hoppers.
+    const bool is_spurious_pulses = fhss_pulses_time_percentage > MAX_FHSS_PULSES ||
+                                    btsco_pulses_time_percentage > MAX_BTSCO_PULSES;
+    if (is_spurious_pulses) {
+        std::cout << "is_spurious_pulses: true " << fhss_pulses_time_percentage << " "
+                  << btsco_pulses_time_percentage << "\n";
+    }
+    const bool is_fhss_present = IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses);
+    const bool is_btsco_present = IsBTScoPresent(btsco_pulses_time_percentage, is_spurious_pulses);
+    const bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+
+    if (is_fhss_present && is_btsco_present && is_btacl_present) {
+        std::cout << "Adding a Unknown FH device...\n";
+        DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_UNK_FH, fhsshigh_start_time,
+                                       fhsshigh_end_time, power_tuple_fhsshigh.mean,
+                                       fhss_pulses_time_percentage);
+    } else {
+        if (is_fhss_present) {
+            std::cout << "Adding a FHSS_Handset device...\n";
+            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_FHSSPHONE_HIGH, fhsshigh_start_time,
+                                           fhsshigh_end_time, power_tuple_fhsshigh.mean,
+                                           fhss_pulses_time_percentage);
+        }
+        if (is_btsco_present) {
+            std::cout << "Adding a BTSCO device...\n";
+            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH_SCO, fhsshigh_start_time,
+                                           fhsshigh_end_time, power_tuple_btsco.mean,
+                                           btsco_pulses_time_percentage);
+        } else if (is_btacl_present) {
+            std::cout << "Adding a BTACL device...\n";
+            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH, fhsshigh_start_time,
+                                           fhsshigh_end_time, power_tuple_btacl.mean,
+                                           bt_pulses_time_percentage);
+        }
+    }
+
+    ZigbeePulseAnalyser::DetermineZigbeePresence(subband_list, beginIt, is_spurious_pulses,
+                                                 debug_id);
+    if (!is_btsco_present) {
+        XboxAnalyser xbox_analyser(subband_list, beginIt, debug_id);
+        xbox_analyser.GetFeatures();
+    }
+
+    std::vector<float> subband_pulse_count;
+    subband_pulse_count.reserve(count_pulses_per_subband.size());
+    for (const auto& entry : count_pulses_per_subband) {
+        subband_pulse_count.push_back(static_cast<float>(entry.second));
+    }
+    float mean_count = 0.0f;
+    float stddev_count = 0.0f;
+    calc_mean_stdev(subband_pulse_count, mean_count, stddev_count);
+    float mean_unclassified_fh_pulses = 0.0f;
+    float stddev_unclassified_fh_pulses = 0.0f;
+    const int total_unclassified_fh_pulses = GetUnclassfiedFhPulsesInfo(
+        mean_unclassified_fh_pulses, stddev_unclassified_fh_pulses, power_tuple_unclassified);
+    const int total_fhss_highdur_pulses = CountFhssphoneHighDurationPulses();
+    const int total_bt_dur_pulses = CountBluetoothPulses(power_tuple_bttype);
+    const float max_btscopulse_pdf = CheckPulse::GetPulseSpread(count_btsco_pulse_perfreq);
+    const float max_btaclpulse_pdf = CheckPulse::GetPulseSpread(count_btacl_pulse_perfreq);
+    const float max_fhsshighpulse_pdf = CheckPulse::GetPulseSpread(count_fhsshigh_pulse_perfreq);
+    const float max_btscopulse_count = CheckPulse::GetSpreadMax(count_btsco_pulse_perfreq);
+    const float max_btaclpulse_count = CheckPulse::GetSpreadMax(count_btacl_pulse_perfreq);
+    const float max_fhsshighpulse_count = CheckPulse::GetSpreadMax(count_fhsshigh_pulse_perfreq);
+
+    std::string fhss_string = (debug_id & 512) ? "FHSSHIGH 1" : "FHSSHIGH 0";
+    std::string btsco_string = (debug_id & 128) ? "BTSCO 1" : "BTSCO 0";
+    std::string btacl_string = (debug_id & 256) ? "BTACL 1" : "BTACL 0";
+    std::string audiotx_string = (debug_id & 1024) ? "AUDIOTX 1" : "AUDIOTX 0";
+
+    const std::string zero = getStr(0.0f);
+    AppendFeature(fhss_string, 2, zero);
+    AppendFeature(fhss_string, 4, getStr(fhss_pulses_time_percentage));
+    AppendFeature(fhss_string, 8, getStr(total_fhss_highdur_pulses));
+    AppendFeature(fhss_string, 12, getStr(max_fhsshighpulse_pdf));
+    AppendFeature(fhss_string, 15, getStr(max_fhsshighpulse_count));
+    AppendFeature(fhss_string, 16, getStr(mean_count));
+    AppendFeature(fhss_string, 17, getStr(stddev_count));
+    addPowerTuple(19, fhss_string, power_tuple_fhsshigh);
+
+    // The two Bluetooth lines share their timing and spread features.
+    for (std::string* line : {&btsco_string, &btacl_string}) {
+        AppendFeature(*line, 2, zero);
+        AppendFeature(*line, 5, getStr(btsco_pulses_time_percentage));
+        AppendFeature(*line, 6, getStr(bt_pulses_time_percentage));
+        AppendFeature(*line, 9, getStr(total_bt_dur_pulses));
+        AppendFeature(*line, 10, getStr(max_btscopulse_pdf));
+        AppendFeature(*line, 11, getStr(max_btaclpulse_pdf));
+        AppendFeature(*line, 13, getStr(max_btscopulse_count));
+        AppendFeature(*line, 14, getStr(max_btaclpulse_count));
+        AppendFeature(*line, 16, getStr(mean_count));
+        AppendFeature(*line, 17, getStr(stddev_count));
+    }
+    addPowerTuple(23, btsco_string, power_tuple_btsco);
+    addPowerTuple(27, btsco_string, power_tuple_bttype);
+    addPowerTuple(27, btacl_string, power_tuple_bttype);
+
+    AppendFeature(audiotx_string, 3, zero);
+    AppendFeature(audiotx_string, 7, getStr(total_unclassified_fh_pulses));
+    AppendFeature(audiotx_string, 18, getStr(mean_unclassified_fh_pulses));
+    AppendFeature(audiotx_string, 19, getStr(stddev_unclassified_fh_pulses));
+    addPowerTuple(31, audiotx_string, power_tuple_unclassified);
+
+    std::cout << fhss_string << "\n"
+              << btsco_string << "\n"
+              << btacl_string << "\n"
+              << audiotx_string << "\n";
+    std::cout << CountLine("Btsco pulse_counts ", count_btsco_pulse_perfreq)
+              << CountLine("Btacl pulse_counts ", count_btacl_pulse_perfreq)
+              << CountLine("Fhsshigh pulse_counts ", count_fhsshigh_pulse_perfreq);
+    std::cout.flush();
+}
