@@ -1,0 +1,250 @@
+// Card control. The spectral samples only cover the channel the card sits
+// on, so a background thread steps the card through channels 1, 3, 6, 7, 9
+// and 11, runs one ~410 ms spectral scan on each through the driver's debug
+// files, forwards the driver's channel survey text to the UI after every scan,
+// and restarts the interface once at start and then every 36 passes. All
+// card access is by shell command through one replaceable runner.
+#include "channel_manager.h"
+
+#include <pthread.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <utility>
+
+#include "host_clock.h"
+#include "tessaron_main.h"
+
+namespace {
+
+constexpr size_t CMD_BUFFER_SIZE = 300;
+constexpr const char* DRIVER_NAME = "ath9k_htc";
+constexpr const char* INTERFACE_RESET_CMD = "ifconfig wlan1 down; ifconfig wlan1 up";
+constexpr long NUM_CHANNELS = 6;
+
+char CHAN_SURVEY_CMD[CMD_BUFFER_SIZE];
+char START_SCAN_CMD[CMD_BUFFER_SIZE];
+char END_SCAN_CMD[CMD_BUFFER_SIZE];
+char GET_CHANNEL_UTIL[CMD_BUFFER_SIZE];
+char command_str[50];
+char channel_util_buffer[100];
+long current_channel_count = 0;
+long reset_count_val = 0;
+timeval timeStart = {0, 0};
+int ret = 0;
+int iret1 = 0;
+pthread_t channel_thread;
+
+int RunThroughShell(const std::string& command, std::string* output) {
+    if (output == nullptr) {
+        return system(command.c_str());
+    }
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    while (!feof(pipe)) {
+        if (fgets(channel_util_buffer, sizeof(channel_util_buffer), pipe) != nullptr) {
+            output->append(channel_util_buffer);
+        } else if (ferror(pipe)) {
+            break;
+        }
+    }
+    pclose(pipe);
+    return 0;
+}
+
+void SleepMicroseconds(unsigned usec) {
+    usleep(usec);
+}
+
+ChannelManager::ShellRunner shell_runner = RunThroughShell;
+ChannelManager::Sleeper sleeper = SleepMicroseconds;
+
+int RunCommand(const char* command) {
+    return shell_runner(command, nullptr);
+}
+
+void FillCommands(const char* phy_device) {
+    snprintf(CHAN_SURVEY_CMD, CMD_BUFFER_SIZE,
+             "cat /sys/kernel/debug/ieee80211/%s/%s/get_survey_stats > /dev/null", phy_device,
+             DRIVER_NAME);
+    snprintf(START_SCAN_CMD, CMD_BUFFER_SIZE,
+             "cat /sys/kernel/debug/ieee80211/%s/%s/set_start_spectral_scan > /dev/null",
+             phy_device, DRIVER_NAME);
+    snprintf(END_SCAN_CMD, CMD_BUFFER_SIZE,
+             "cat /sys/kernel/debug/ieee80211/%s/%s/stop_spectral_scan > /dev/null", phy_device,
+             DRIVER_NAME);
+    snprintf(GET_CHANNEL_UTIL, CMD_BUFFER_SIZE,
+             "cat /sys/kernel/debug/ieee80211/%s/%s/get_survey_stats", phy_device, DRIVER_NAME);
+}
+
+}  // namespace
+
+void ChannelManager::InitializeDefaultInterface() {
+    FillCommands("phy1");
+}
+
+bool ChannelManager::IsValidPhyDevice(const std::string& phy_device) {
+    // The longest command leaves 221 characters of its 300-byte buffer.
+    constexpr size_t MAX_PHY_DEVICE_LENGTH = 221;
+    if (phy_device.empty() || phy_device.size() > MAX_PHY_DEVICE_LENGTH) {
+        return false;
+    }
+    // "." and ".." would walk out of the driver's debug directory.
+    if (phy_device == "." || phy_device == "..") {
+        return false;
+    }
+    for (unsigned char c : phy_device) {
+        if (!(isalnum(c) || c == '-' || c == '_' || c == '.')) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::string /*wlan_intf*/) {
+    if (!IsValidPhyDevice(phy_device)) {
+        // The name goes into shell command lines; never run one built from
+        // arbitrary text. Start-up refuses such a name before getting here.
+        std::cerr << "Warning... ChannelManager: invalid phy device name refused, using phy1\n";
+        InitializeDefaultInterface();
+        return;
+    }
+    FillCommands(phy_device.c_str());
+}
+
+void ChannelManager::SleepSwitchChannel() {
+    std::cout << "Starting...\n";
+    iret1 = pthread_create(&channel_thread, nullptr, ThreadWork, nullptr);
+}
+
+void* ChannelManager::ThreadWork(void* /*ptr*/) {
+    ThreadStartStep();
+    for (;;) {
+        ThreadLoopStep();
+    }
+    return nullptr;
+}
+
+void ChannelManager::ThreadStartStep() {
+    GetHostTime(&timeStart);
+    ResetInterface();
+    ret = RunCommand(END_SCAN_CMD);
+    SetChannel(CONST_CHANNEL_SEQUENCE[0]);
+}
+
+void ChannelManager::ThreadLoopStep() {
+    IncrementChannel();
+    ret = RunCommand(START_SCAN_CMD);
+    sleeper(CONST_SCAN_DWELL_US);
+    ret = RunCommand(END_SCAN_CMD);
+    SendChannelUtilizationInfo();
+}
+
+void ChannelManager::IncrementChannel() {
+    current_channel_count += 1;
+    if (current_channel_count > NUM_CHANNELS - 1) {
+        current_channel_count = 0;
+        reset_count_val += 1;
+        if (reset_count_val > CONST_RESET_PASSES) {
+            ResetInterface();
+            reset_count_val = 0;
+        }
+    }
+    SetChannel(CONST_CHANNEL_SEQUENCE[current_channel_count]);
+    sleeper(0);
+}
+
+void ChannelManager::SetChannel(int channel) {
+    snprintf(command_str, sizeof(command_str), "iwconfig wlan1 channel %d", channel);
+    ret = RunCommand(command_str);
+}
+
+void ChannelManager::ResetInterface() {
+    timeval now;
+    GetHostTime(&now);
+    const long long elapsed =
+        (static_cast<long long>(now.tv_sec) - static_cast<long long>(timeStart.tv_sec)) *
+            1000000LL +
+        (static_cast<long long>(now.tv_usec) - static_cast<long long>(timeStart.tv_usec));
+    std::ostringstream before;
+    before << "Time: " << elapsed << " Resetting the card....\n";
+    std::cout << before.str() << std::flush;
+    ret = RunCommand(INTERFACE_RESET_CMD);
+    std::ostringstream after;
+    after << "Time: " << elapsed << " Resetting done....\n";
+    std::cout << after.str() << std::flush;
+}
+
+void ChannelManager::SendChannelUtilizationInfo() {
+    std::string survey_text;
+    if (shell_runner(GET_CHANNEL_UTIL, &survey_text) < 0) {
+        return;
+    }
+    timeval now;
+    GetHostTime(&now);
+    ExternalInterface::SendData(BuildChannelUtilEvent(survey_text, static_cast<long>(now.tv_sec)));
+}
+
+std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text, long now_sec) {
+    // The survey text goes in unescaped, without its final line end.
+    const std::string body =
+        survey_text.empty() ? "" : survey_text.substr(0, survey_text.size() - 1);
+    std::string event = "event: channel_util_info\r\n";
+    event += "data: { \"channel_util_str\": \"";
+    event += body;
+    event += "\", ";
+    event += "\"timestamp\": " + std::to_string(now_sec);
+    event += "}\r\n\n";
+    return event;
+}
+
+void ChannelManager::SetShellRunner(ShellRunner runner) {
+    shell_runner = runner ? std::move(runner) : ShellRunner(RunThroughShell);
+}
+
+void ChannelManager::SetSleeper(Sleeper new_sleeper) {
+    sleeper = new_sleeper ? std::move(new_sleeper) : Sleeper(SleepMicroseconds);
+}
+
+std::string ChannelManager::ChanSurveyCommand() {
+    return CHAN_SURVEY_CMD;
+}
+std::string ChannelManager::StartScanCommand() {
+    return START_SCAN_CMD;
+}
+std::string ChannelManager::EndScanCommand() {
+    return END_SCAN_CMD;
+}
+std::string ChannelManager::ChannelUtilCommand() {
+    return GET_CHANNEL_UTIL;
+}
+long ChannelManager::CurrentChannelCount() {
+    return current_channel_count;
+}
+long ChannelManager::ResetCount() {
+    return reset_count_val;
+}
+
+void ChannelManager::ResetForTests() {
+    CHAN_SURVEY_CMD[0] = '\0';
+    START_SCAN_CMD[0] = '\0';
+    END_SCAN_CMD[0] = '\0';
+    GET_CHANNEL_UTIL[0] = '\0';
+    command_str[0] = '\0';
+    channel_util_buffer[0] = '\0';
+    current_channel_count = 0;
+    reset_count_val = 0;
+    timeStart = {0, 0};
+    ret = 0;
+    iret1 = 0;
+    SetShellRunner(nullptr);
+    SetSleeper(nullptr);
+}

@@ -1,0 +1,220 @@
+// High-duty fixed-frequency devices. An analog cordless phone is a narrow FM
+// carrier on the air nearly 100 % of the time: a band of a few bins with a
+// duty cycle near 1 whose shape fits the stored analog-phone signature. A
+// wireless video sender is a continuous, wide (more than 29 bins, ~9 MHz)
+// transmission whose shape fits the video signature. Anything else on the
+// air more than 95 % of the time is an unknown high-duty device.
+#include "highduty_general_analyzer.h"
+
+#include <sys/time.h>
+
+#include <cmath>
+#include <iostream>
+
+#include "device_analyzer.h"
+#include "fixedfreq_interferer_class.h"
+#include "host_clock.h"
+
+namespace {
+
+constexpr double ANALOG_DUTY_THETA = 0.95;      // rule 1: duty and signature fit
+constexpr double ANALOG_MAX_THETA = 0.04;       // rad
+constexpr double ANALOG_DUTY_NARROW = 0.985;    // rule 2: near-continuous and narrow
+constexpr double ANALOG_MAX_WEIGHTED_BW = 4.5;  // bins
+constexpr double ANALOG_DUTY_TINY = 0.8;        // rule 3: a carrier only a few bins wide
+constexpr int ANALOG_MAX_NORM_BW = 4;           // bins (exclusive)
+constexpr int VIDEO_MIN_NORM_BW = 29;           // bins (exclusive)
+constexpr double VIDEO_MAX_THETA = 0.005;       // rad
+constexpr double VIDEO_DUTY_MAX = 0.9;
+constexpr double VIDEO_MIN_WEIGHTED_BW = 4.5;
+constexpr double VIDEO_DUTY_AVG = 0.2;
+constexpr double UNKNOWN_DUTY_MAX = 0.95;
+// The angle handed back for a class without stored shapes; it fails every
+// theta condition, as a device with an empty signature record does.
+constexpr float MISSING_SIGNATURE_THETA = 1000.0f;
+
+float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
+    const auto it = metrics.mintheta_map.find(device);
+    return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
+}
+
+}  // namespace
+
+HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
+
+void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
+                                      std::list<SubBand>::iterator beginIt,
+                                      std::string /*mac_address*/) const {
+    std::vector<FixedFreqInterferer> temp_devices;
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        SubBand& subband = *it;
+        std::vector<float> db_avg_list;
+        db_avg_list.reserve(subband.db_avg_list.size());
+        for (float v : subband.db_avg_list) {
+            db_avg_list.push_back(-fabsf(v));
+        }
+        std::vector<HighDutyMetrics> highdutymetrics_list;
+        ShapeMetrics::ObtainShapeMetrics(db_avg_list, subband.duty_avg_list,
+                                         CONST_MIN_PEAK_RSSI_HIGHDUTY, highdutymetrics_list);
+        for (const HighDutyMetrics& m : highdutymetrics_list) {
+            if (m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
+                continue;
+            }
+            PrintMetrics(subband, m);
+            float mintheta_analog = 0.0f;
+            float mintheta_videocam = 0.0f;
+            const bool decision_analog = IsAnalogphonePresent(m, mintheta_analog);
+            const bool decision_videocam = IsVideocamPresent(m, mintheta_videocam);
+            std::cout << "analog: " << decision_analog << " videocam: " << decision_videocam
+                      << " mintheta_analog: " << mintheta_analog
+                      << " mintheta_videocam: " << mintheta_videocam << "\n";
+
+            const char* message = nullptr;
+            PulseType device = PULSE_NONE;
+            if (mintheta_analog < mintheta_videocam && decision_analog) {
+                message = "HighDutyAnalyzer: analogphone1 detected...";
+                device = PULSE_ANALOGPHONE;
+            } else if (decision_videocam) {
+                message = "HighDutyAnalyzer: videocam detected...";
+                device = PULSE_VIDEOCAM;
+            } else if (decision_analog) {
+                message = "HighDutyAnalyzer: analogphone detected...";
+                device = PULSE_ANALOGPHONE;
+            } else if (static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+                message = "HighDutyAnalyzer: unknown_high_duty_dev detected...";
+                device = PULSE_UNK_HIGHDUTY;
+            }
+            if (message == nullptr) {
+                continue;
+            }
+            std::cout << message << std::endl;
+            AddDetectedDevice(m, subband, temp_devices, device);
+            subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, device);
+        }
+    }
+    std::vector<FixedFreqInterferer> final_devices;
+    ConsolidateNewDevices(temp_devices, final_devices);
+    DeviceAnalyzer::AddNewDevices(final_devices);
+}
+
+bool HighDutyAnalyzer::IsAnalogphonePresent(const HighDutyMetrics& highduty_metrics,
+                                            float& mintheta_analog) const {
+    mintheta_analog = LookUpTheta(highduty_metrics, PULSE_ANALOGPHONE);
+    const double duty_max = highduty_metrics.duty_max;
+    const double theta = mintheta_analog;
+    return (duty_max > ANALOG_DUTY_THETA && theta <= ANALOG_MAX_THETA) ||
+           (duty_max > ANALOG_DUTY_NARROW &&
+            highduty_metrics.weighted_bw <= ANALOG_MAX_WEIGHTED_BW) ||
+           (duty_max >= ANALOG_DUTY_TINY && highduty_metrics.norm_bw < ANALOG_MAX_NORM_BW);
+}
+
+bool HighDutyAnalyzer::IsVideocamPresent(const HighDutyMetrics& highduty_metrics,
+                                         float& mintheta_videocam) const {
+    mintheta_videocam = LookUpTheta(highduty_metrics, PULSE_VIDEOCAM);
+    const double theta = mintheta_videocam;
+    if (highduty_metrics.norm_bw <= VIDEO_MIN_NORM_BW || theta > VIDEO_MAX_THETA) {
+        return false;
+    }
+    return static_cast<double>(highduty_metrics.duty_max) > VIDEO_DUTY_MAX ||
+           highduty_metrics.weighted_bw > VIDEO_MIN_WEIGHTED_BW ||
+           static_cast<double>(highduty_metrics.duty_avg) >= VIDEO_DUTY_AVG;
+}
+
+void HighDutyAnalyzer::PrintMetrics(const SubBand& subband,
+                                    const HighDutyMetrics& highduty_metrics) const {
+    const HighDutyMetrics& m = highduty_metrics;
+    std::string line = (debug_id & 2) ? "HIGHDUTY 1" : "HIGHDUTY 0";
+    int k = 0;
+    auto add = [&line, &k](const std::string& value) { line += " " + inttostr(++k) + ":" + value; };
+    add(floattostr(subband.curr_freq));
+    add(u64tostr(subband.start_time));
+    add(u64tostr(subband.GetBandDuration()));
+    add(inttostr(static_cast<int>(subband.num_rows)));
+    add(inttostr(m.norm_cfreq_bin));
+    add(inttostr(m.norm_cfreq_rssi));
+    add(inttostr(m.norm_bw));
+    add(inttostr(m.weighted_cfreq_bin));
+    add(inttostr(m.weighted_cfreq_rssi));
+    add(inttostr(m.weighted_bw));
+    add(floattostr(m.duty_max));
+    add(floattostr(m.duty_avg));
+    for (const auto& entry : m.mintheta_map) {
+        add(inttostr(static_cast<int>(entry.first)));
+        add(floattostr(entry.second));
+    }
+    std::cout << line << std::endl;
+}
+
+void HighDutyAnalyzer::AddDetectedDevice(const HighDutyMetrics& highduty_metrics,
+                                         SubBand& subband_object,
+                                         std::vector<FixedFreqInterferer>& devices,
+                                         PulseType dev_id) const {
+    const HighDutyMetrics& m = highduty_metrics;
+    std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << m.norm_cfreq_rssi << "\n";
+    const std::vector<float> interferer_info_tuple = {
+        static_cast<float>(m.norm_cfreq_bin), static_cast<float>(m.norm_start_bin),
+        static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
+        static_cast<float>(std::abs(m.norm_cfreq_rssi))};
+    FixedFreqInterferer device(interferer_info_tuple, subband_object.start_time,
+                               subband_object.end_time, subband_object.curr_freq, dev_id, "local");
+    timeval now;
+    GetHostTime(&now);
+    device.set_host_start_time(now);
+    device.set_host_end_time(now);
+    HandleNewInstance(devices, device);
+}
+
+void HighDutyAnalyzer::HandleNewInstance(std::vector<FixedFreqInterferer>& devices,
+                                         const FixedFreqInterferer& new_device) const {
+    for (FixedFreqInterferer& device : devices) {
+        if (device.IsMatchingClassification(new_device) && device.IsMatchingBins(new_device)) {
+            device.UpdateInterfererInstance(new_device);
+            return;
+        }
+    }
+    devices.push_back(new_device);
+}
+
+void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
+                                             std::vector<FixedFreqInterferer>& new_devices) const {
+    // Known classes first; an unknown high-duty band survives only where no
+    // known device overlaps it.
+    std::vector<FixedFreqInterferer> unk_devices;
+    for (const FixedFreqInterferer& device : devices) {
+        if (device.classification == PULSE_UNK_HIGHDUTY) {
+            unk_devices.push_back(device);
+            continue;
+        }
+        bool merged = false;
+        for (FixedFreqInterferer& existing : new_devices) {
+            if (!existing.IsMatchingBins(device)) {
+                continue;
+            }
+            if (existing.count_instances < device.count_instances) {
+                existing.classification = device.classification;
+            }
+            existing.UpdateDeviceInfo(device);
+            merged = true;
+            break;
+        }
+        if (!merged) {
+            new_devices.push_back(device);
+        }
+    }
+    for (const FixedFreqInterferer& unknown : unk_devices) {
+        bool merged = false;
+        for (FixedFreqInterferer& existing : new_devices) {
+            if (existing.IsMatchingBins(unknown)) {
+                existing.UpdateDeviceInfo(unknown);
+                merged = true;
+                break;
+            }
+        }
+        if (!merged) {
+            new_devices.push_back(unknown);
+        }
+    }
+    for (const FixedFreqInterferer& device : new_devices) {
+        std::cout << "Final Device: " << getStr(static_cast<int>(device.classification)) << "\n";
+    }
+}

@@ -1,0 +1,168 @@
+// Microwave ovens. A magnetron runs on one half of every mains cycle and its
+// frequency wanders while it heats up and cools down, so the strongest bin of
+// an oven's subband drifts in one direction (or in a V) over episodes of
+// consecutive peak rows, and sweeps up and down over a few dozen rows. A
+// channel visited more than once in the window whose subbands repeatedly show
+// such drifts or moderate sweeps holds an oven covering the whole 20 MHz.
+#include "microwave_analyser.h"
+
+#include <sys/time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <iostream>
+#include <map>
+#include <vector>
+
+#include "device_analyzer.h"
+#include "fixedfreq_interferer_class.h"
+#include "host_clock.h"
+
+namespace {
+
+constexpr int MIN_MWO_SWEEP_LENGTH = 26;   // readings, exclusive
+constexpr int MAX_MWO_SWEEP_LENGTH = 61;   // readings, inclusive
+constexpr float MIN_CHANNEL_COUNT = 1.0f;  // each count must exceed it
+
+bool mySortByStartTime(const RssiPulse& a, const RssiPulse& b) {
+    return a.start_time < b.start_time;
+}
+
+std::string FeatureLine(const SubBand& subband, int debug_id) {
+    const std::vector<float>& db = subband.db_avg_list;
+    const int norm_cfreq_bin =
+        subband.GetPeakRssiIndexInRange(db, 0, static_cast<int>(db.size()) - 1);
+    const float norm_cfreq_bin_rssi = db[norm_cfreq_bin];
+    const float median_rssi = calc_median(db);
+    const DriftAnalyser& drift = subband.drift_analyser;
+
+    std::string line = (debug_id & 4) ? "MICROWAVE 1" : "MICROWAVE 0";
+    int k = 0;
+    auto add = [&line, &k](const std::string& value) { line += " " + inttostr(++k) + ":" + value; };
+    add(floattostr(subband.curr_freq));
+    add(u64tostr(subband.start_time));
+    add(u64tostr(subband.num_rows));
+    add(u64tostr(subband.GetBandDuration()));
+    add(inttostr(norm_cfreq_bin));
+    add(floattostr(-norm_cfreq_bin_rssi));
+    add(inttostr(static_cast<int>(drift.num_drift_instances)));
+    add(floattostr(drift.stdev_on_drift_times));
+    add(inttostr(static_cast<int>(drift.num_on_pulses)));
+    add(floattostr(drift.stdev_on_start_times));
+    add(inttostr(drift.count_sweep_length));
+    add(inttostr(drift.avg_sweep_lengths));
+    add(inttostr(drift.max_sweep_length));
+    add(inttostr(drift.avg_sweep_freq));
+    add(floattostr(-median_rssi));
+    return line;
+}
+
+}  // namespace
+
+MicrowaveAnalyser::MicrowaveAnalyser(int debug_id) : debug_id(debug_id) {}
+
+void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
+                                       std::list<SubBand>::iterator beginIt,
+                                       std::string mac_address) const {
+    const int num_channels = GetNumSubbandFreq();
+    std::vector<float> count_subband_freq = GetEmptyList(num_channels);
+    std::vector<float> count_microwave_activity = GetEmptyList(num_channels);
+    std::vector<float> count_sweep_activity = GetEmptyList(num_channels);
+    std::map<float, MicrowaveMetrics> microwave_metrics_map;
+
+    // Pass 1: one feature line per subband and the per-channel activity counts.
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        const SubBand& subband = *it;
+        if (subband.db_avg_list.empty()) {
+            std::cerr << "Warning... MicrowaveAnalyser: subband at " << subband.start_time
+                      << " has no averaged spectrum, skipped\n";
+            continue;
+        }
+        const std::string feature_string = FeatureLine(subband, debug_id);
+        // Off a centre frequency the subband belongs to no channel and is
+        // counted nowhere.
+        const int c = GetFreqToBin(subband.curr_freq);
+        if (c >= 0) {
+            count_subband_freq[c] += 1;
+        }
+        std::cout << feature_string << std::endl;
+        if (c < 0) {
+            continue;
+        }
+        const DriftAnalyser& drift = subband.drift_analyser;
+        if (drift.num_drift_instances >= MIN_MWO_DRIFT_INSTANCES ||
+            drift.num_on_pulses >= MIN_MWO_ON_PULSES) {
+            count_microwave_activity[c] += 1;
+        }
+        if (drift.max_sweep_length > MIN_MWO_SWEEP_LENGTH &&
+            drift.max_sweep_length <= MAX_MWO_SWEEP_LENGTH) {
+            count_sweep_activity[c] += 1;
+        }
+    }
+
+    // Pass 2: a channel seen more than once with repeated activity is chosen.
+    for (int i = 0; i < num_channels; ++i) {
+        if (count_subband_freq[i] > MIN_CHANNEL_COUNT &&
+            (count_microwave_activity[i] > MIN_CHANNEL_COUNT ||
+             count_sweep_activity[i] > MIN_CHANNEL_COUNT)) {
+            std::cout << " Microwave ++++: " << CONST_CENTER_FREQUENCIES[i] << " "
+                      << count_subband_freq[i] << " " << count_microwave_activity[i] << " "
+                      << count_sweep_activity[i] << "\n";
+            microwave_metrics_map[CONST_CENTER_FREQUENCIES[i]] = MicrowaveMetrics{0, 0.0f, 0};
+        }
+    }
+
+    // Pass 3: the oven takes the whole subband of every chosen channel,
+    // unless an analog phone or video camera already explains its peak.
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        SubBand& subband = *it;
+        DriftAnalyser& drift = subband.drift_analyser;
+        const auto found = microwave_metrics_map.find(subband.curr_freq);
+        if (DeviceAnalyzer::IsHighDeviceActivity(subband.curr_freq, drift.peak_index)) {
+            std::cout << "MicrowaveAnalyser:: HighDuty device already present...\n";
+            continue;
+        }
+        if (found == microwave_metrics_map.end()) {
+            continue;
+        }
+        MicrowaveMetrics& metrics = found->second;
+        metrics.center_bin += drift.peak_index;
+        metrics.rssi += drift.peak_rssi;
+        metrics.count += 1;
+        subband.UpdateFilter(0, 55, PULSE_DISCARD);
+        std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " "
+                  << drift.peak_index << " " << drift.peak_rssi << "adding " << mac_address << " "
+                  << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
+        subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
+                                             drift.mwo_pulses.begin(), drift.mwo_pulses.end());
+        std::sort(subband.completed_pulses_list.begin(), subband.completed_pulses_list.end(),
+                  mySortByStartTime);
+    }
+
+    // Pass 4: one oven per chosen channel, spanning the whole history.
+    for (auto& entry : microwave_metrics_map) {
+        MicrowaveMetrics& metrics = entry.second;
+        if (metrics.count == 0) {
+            continue;
+        }
+        metrics.center_bin = metrics.center_bin / metrics.count;
+        metrics.rssi = metrics.rssi / static_cast<float>(metrics.count);
+        metrics.count = 1;
+        std::cout << "Adding Microwave at: " << entry.first << "\n";
+        AddMicrowaveDevice(subband_list.front().start_time, subband_list.back().end_time,
+                           static_cast<float>(metrics.center_bin), metrics.rssi, entry.first);
+    }
+}
+
+void MicrowaveAnalyser::AddMicrowaveDevice(u64 start_time, u64 end_time, float center_bin,
+                                           float rssi, float curr_freq) const {
+    const std::vector<float> interferer_info_tuple = {center_bin, 0.0f, 55.0f, 56.0f, fabsf(rssi)};
+    std::vector<FixedFreqInterferer> devices;
+    devices.emplace_back(interferer_info_tuple, start_time, end_time, curr_freq, PULSE_MWO,
+                         "local");
+    timeval now;
+    GetHostTime(&now);
+    devices.back().set_host_start_time(now);
+    devices.back().set_host_end_time(now);
+    DeviceAnalyzer::AddNewDevices(devices);
+}
