@@ -31,12 +31,17 @@ bool TakeValue(const std::string& name, const std::string& value, DaemonOptions*
         options->replay_file = value;
         return true;
     }
+    if (name == "--card-shell") {
+        options->card_shell = value;
+        return true;
+    }
     options->record_file = value;  // --record
     return true;
 }
 
 bool TakesValue(const std::string& name) {
-    return name == "--listen" || name == "--ui" || name == "--replay" || name == "--record";
+    return name == "--listen" || name == "--ui" || name == "--replay" || name == "--record" ||
+           name == "--card-shell";
 }
 
 }  // namespace
@@ -160,6 +165,7 @@ std::string UsageText(const std::string& program) {
            "  --realtime          with --replay, pace packets by their capture times\n"
            "  --record FILE       also write every received datagram to a pcap file\n"
            "  --no-card-control   do not step the card through channels\n"
+           "  --card-shell PROG   run each card-control command as PROG '<command>'\n"
            "  --help              print this text and exit\n"
            "  --version           print the version and exit\n";
 }
