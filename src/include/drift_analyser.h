@@ -1,0 +1,71 @@
+// Drift record of one subband: where the strongest bin of every row lies, cut
+// into episodes whose peak frequency drifts, with sweep lengths and the spread
+// of episode start phases modulo one 60 Hz mains period.
+#ifndef TESSARON_DRIFT_ANALYSER_H
+#define TESSARON_DRIFT_ANALYSER_H
+
+#include <list>
+#include <vector>
+
+#include "pulse_class.h"
+#include "script_utils_module.h"
+
+class SubBand;
+
+inline constexpr int CONST_MWO_PERIOD = 16678;  // us, one 60 Hz mains cycle
+inline constexpr u32 MIN_VALID_READINGS = 10;
+
+struct PeakRssiHistoryStruct {
+    u64 diffTime;
+    int index;  // -1: a row without a peak
+    float rssi;
+};
+
+struct AvgHistoryStruct {
+    u64 curTime;
+    u64 diffTime;
+    float avg;
+};
+
+struct OnoffHistoryStruct {
+    u64 curTime;
+    u64 diffTime;
+    int state;
+};
+
+class DriftAnalyser {
+public:
+    u64 start_time;
+    u64 end_time;
+    u64 end_time_actual;
+    u64 band_start;
+    SubBand* parent;
+    float subband_center_freq;  // kHz
+    std::list<AvgHistoryStruct> dbavg_history;
+    std::list<OnoffHistoryStruct> onoff_history;
+    std::list<RssiPulse> mwo_pulses;
+    std::list<PeakRssiHistoryStruct> peak_rssi_history;
+    u32 num_drift_instances;
+    int count_sweep_length;
+    int avg_sweep_freq;
+    int avg_sweep_lengths;
+    int max_sweep_length;
+    float stdev_on_start_times;
+    float stdev_on_drift_times;
+    u32 num_on_pulses;
+    float peak_rssi;
+    int peak_index;
+
+    DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in);
+
+    void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list, float adaptive_nf);
+    void IsMicrowavePresent();
+    void ComputeDriftInstances();
+    bool IsDrift(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history);
+    void MaxSweepLength(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history,
+                        int& max_sweep_length, int& sweep_freq);
+};
+
+long long modifiedMod(long long number, long modulus);
+
+#endif
