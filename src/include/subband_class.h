@@ -1,0 +1,70 @@
+// One dwell of the card on one 20 MHz subband: per-sample pulse detection at
+// the -85 dBm floor, pulse tracking across samples, per-bin mean power and
+// duty statistics, and the subband's drift record.
+#ifndef TESSARON_SUBBAND_CLASS_H
+#define TESSARON_SUBBAND_CLASS_H
+
+#include <sys/time.h>
+
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "drift_analyser.h"
+#include "pulse_class.h"
+#include "script_utils_module.h"
+
+class AccessPoint;
+
+inline constexpr int CONST_SUBBAND_NUM_BINS = 56;  // FFT bins of one 20 MHz sample
+
+class SubBand {
+public:
+    u64 start_time;
+    u64 end_time;
+    float curr_freq;
+    u32 num_rows;
+    timeval startUnixTime;
+    float avg_nf;
+    std::map<int, PulseType> filtermap;
+    AccessPoint* parent;
+    DriftAnalyser drift_analyser;
+    std::vector<RssiPulse> completed_pulses_list;
+    std::vector<RssiPulse> active_pulses_list;
+    std::vector<float> db_sum_list;
+    std::vector<float> db_avg_list;
+    std::vector<float> duty_sum_list;
+    std::vector<float> duty_avg_list;
+    bool sync_offset_available;
+    u64 sync_offset;
+    bool pulse_tagging_completed;
+    bool analogphone_tagging_completed;
+
+    SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf, u64 sync_offset);
+
+    void ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
+                        const std::vector<float>& sub_band_rssi_list);
+    void ProcessSingleRssiBand2(u64 current_time, float current_freq,
+                                const std::vector<float>& sub_band_rssi_list, float adaptive_nf,
+                                std::vector<RssiPulse>& new_pulses_list);
+    // Continues, ends or starts active pulses; new_pulses_list is left empty.
+    void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time);
+    // Strongest (smallest) bin of [start, end], the middle one of equal
+    // strongest bins (the upper middle for an even count). The range is
+    // clipped to the list; -1 when nothing of it lies in the list.
+    int GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start, int end) const;
+    void ProcessBigTimeGapEvent();
+    void EmptyActivePulsesList();
+    u64 GetBandDuration() const { return end_time - start_time; }
+    void UpdateFilter(int start_bin, int end_bin, PulseType device);
+
+private:
+    // Reused for the pulses of each sample so that quiet samples cost no
+    // allocation; empty between samples.
+    std::vector<RssiPulse> new_pulses_scratch;
+};
+
+bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index);
+bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b);
+
+#endif

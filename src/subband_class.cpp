@@ -1,0 +1,251 @@
+// One dwell of the card on one 20 MHz subband. Every 56-bin sample is cut
+// into runs of bins at or above -85 dBm; each run yields one pulse grown
+// around its strongest bin, and pulses that continue from one sample to the
+// next are merged so that a burst becomes one pulse with its full duration.
+// Per-bin power sums and duty counts feed the fixed-frequency classifiers.
+#include "subband_class.h"
+
+#include <algorithm>
+#include <array>
+#include <iostream>
+#include <iterator>
+
+#include "host_clock.h"
+
+namespace {
+
+// Alternating active and quiet bins give at most one segment per two bins.
+constexpr size_t kMaxSegments = (CONST_SUBBAND_NUM_BINS + 1) / 2;
+constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
+// A completed pulse this long that a filter leaves alone is worth a log line.
+constexpr u64 kBigPulseUs = 500;
+
+bool IsFullSample(const std::vector<float>& rssi_list) {
+    return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
+}
+
+}  // namespace
+
+bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index) {
+    for (const std::vector<int>& band : pulse_start_end_tuple_list) {
+        if (band.size() >= 2 && band[0] <= index && index <= band[1]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b) {
+    return a.second < b.second;
+}
+
+SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf,
+                 u64 sync_offset)
+    : start_time(start_time),
+      end_time(start_time),
+      curr_freq(curr_freq),
+      num_rows(0),
+      startUnixTime{},
+      avg_nf(curr_nf),
+      parent(parent),
+      drift_analyser(start_time, curr_freq, this),
+      db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
+      duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
+      sync_offset_available(true),
+      sync_offset(sync_offset),
+      pulse_tagging_completed(false),
+      analogphone_tagging_completed(false) {
+    GetHostTime(&startUnixTime);
+}
+
+void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
+                             const std::vector<float>& sub_band_rssi_list) {
+    if (!IsFullSample(sub_band_rssi_list)) {
+        std::cerr << "Warning... SubBand::ProcessSubBand: sample of " << sub_band_rssi_list.size()
+                  << " bins dropped, " << CONST_SUBBAND_NUM_BINS << " expected\n";
+        return;
+    }
+    num_rows += 1;
+    if (num_rows > 1) {
+        avg_nf =
+            (static_cast<float>(num_rows - 1) * avg_nf + curr_nf) / static_cast<float>(num_rows);
+    }
+    const float adaptive_nf = GetAdaptiveNF(avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db_sum_list[b] += sub_band_rssi_list[b];
+        if (sub_band_rssi_list[b] < adaptive_nf) {
+            duty_sum_list[b] += 1.0f;
+        }
+    }
+
+    drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list, adaptive_nf);
+
+    new_pulses_scratch.clear();
+    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, adaptive_nf,
+                           new_pulses_scratch);
+    UpdateActivePulses(new_pulses_scratch, current_time);
+}
+
+void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
+                                     const std::vector<float>& sub_band_rssi_list,
+                                     float /*adaptive_nf*/,
+                                     std::vector<RssiPulse>& new_pulses_list) {
+    end_time = current_time;
+    if (!IsFullSample(sub_band_rssi_list)) {
+        return;
+    }
+
+    // Segments: maximal runs of bins at or above the fixed -85 dBm floor,
+    // each represented by its peak.
+    const float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    std::array<std::pair<int, float>, kMaxSegments> peaks;
+    size_t num_peaks = 0;
+    int segment_start = -1;
+    for (int b = 0; b <= kLastBin; b++) {
+        const bool quiet = -sub_band_rssi_list[b] < floor_dbm;
+        if (!quiet && segment_start < 0) {
+            segment_start = b;
+        }
+        if (segment_start >= 0 && (quiet || b == kLastBin)) {
+            const int segment_end = quiet ? b - 1 : b;
+            const int peak =
+                GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
+            peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+            segment_start = -1;
+        }
+    }
+    if (num_peaks == 0) {
+        return;
+    }
+
+    // Strongest peak first; a stable insertion sort keeps equal peaks in bin
+    // order without allocating.
+    for (size_t i = 1; i < num_peaks; i++) {
+        const std::pair<int, float> current = peaks[i];
+        size_t j = i;
+        while (j > 0 && myCompFunc(current, peaks[j - 1])) {
+            peaks[j] = peaks[j - 1];
+            j--;
+        }
+        peaks[j] = current;
+    }
+
+    std::vector<std::vector<int>> bands;
+    bands.reserve(num_peaks);
+    for (size_t i = 0; i < num_peaks; i++) {
+        const int peak_index = peaks[i].first;
+        if (!IsNewPeak(bands, peak_index)) {
+            continue;
+        }
+        int start = peak_index;
+        int end = peak_index;
+        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end);
+        bands.push_back({start, end, peak_index});
+    }
+    for (const std::vector<int>& band : bands) {
+        new_pulses_list.emplace_back(current_time, current_freq, band[0], band[1], band[2],
+                                     sub_band_rssi_list, this);
+    }
+}
+
+void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time) {
+    // Compacts the active list in place: continued and waiting pulses keep
+    // their order, ended ones move to the completed list.
+    size_t kept = 0;
+    for (size_t i = 0; i < active_pulses_list.size(); i++) {
+        RssiPulse& active = active_pulses_list[i];
+        const auto match = std::find_if(
+            new_pulses_list.begin(), new_pulses_list.end(),
+            [&active](const RssiPulse& candidate) { return active.IsMatchingPulse(candidate); });
+        if (match != new_pulses_list.end()) {
+            active.UpdatePulse(*match);
+            new_pulses_list.erase(match);
+        } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
+            active.EndPulse();
+            completed_pulses_list.push_back(std::move(active));
+            continue;
+        }
+        if (kept != i) {
+            active_pulses_list[kept] = std::move(active);
+        }
+        kept++;
+    }
+    active_pulses_list.erase(active_pulses_list.begin() + static_cast<std::ptrdiff_t>(kept),
+                             active_pulses_list.end());
+    active_pulses_list.insert(active_pulses_list.end(),
+                              std::make_move_iterator(new_pulses_list.begin()),
+                              std::make_move_iterator(new_pulses_list.end()));
+    new_pulses_list.clear();
+}
+
+int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start,
+                                     int end) const {
+    const int first = std::max(start, 0);
+    const int last = std::min(end, static_cast<int>(rssi_list.size()) - 1);
+    if (first > last) {
+        return -1;
+    }
+    // First pass: the smallest value, where it first occurs and how often.
+    float min_value = rssi_list[first];
+    int min_first = first;
+    int tie_count = 1;
+    for (int b = first + 1; b <= last; b++) {
+        if (rssi_list[b] < min_value) {
+            min_value = rssi_list[b];
+            min_first = b;
+            tie_count = 1;
+        } else if (rssi_list[b] == min_value) {
+            tie_count++;
+        }
+    }
+    // Second pass: the middle one of the tied bins.
+    int wanted = tie_count / 2;
+    for (int b = min_first; b <= last; b++) {
+        if (rssi_list[b] == min_value) {
+            if (wanted == 0) {
+                return b;
+            }
+            wanted--;
+        }
+    }
+    return min_first;
+}
+
+void SubBand::ProcessBigTimeGapEvent() {
+    for (RssiPulse& pulse : active_pulses_list) {
+        pulse.EndPulse();
+    }
+    EmptyActivePulsesList();
+}
+
+void SubBand::EmptyActivePulsesList() {
+    completed_pulses_list.insert(completed_pulses_list.end(), active_pulses_list.begin(),
+                                 active_pulses_list.end());
+    active_pulses_list.clear();
+}
+
+void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
+    std::cout << "Filtering between bins: " << start_bin << " and " << end_bin << " for device "
+              << static_cast<int>(device) << "\n";
+    // Only real bins of the subband are claimed, however wide the device band.
+    const int first_claimed = std::max(start_bin, 0);
+    const int last_claimed = std::min(end_bin, kLastBin);
+    size_t count = 0;
+    for (RssiPulse& pulse : completed_pulses_list) {
+        const bool overlaps =
+            !(end_bin < pulse.start_bin_number) && !(pulse.end_bin_number < start_bin);
+        if (overlaps) {
+            pulse.set_classification(device);
+            count++;
+            for (int b = first_claimed; b <= last_claimed; b++) {
+                filtermap[b] = device;
+            }
+        } else if (pulse.GetPulseDuration() > kBigPulseUs) {
+            std::cout << "Subband::UpdateFilter Not filtering big pulse: " << pulse.toString()
+                      << "\n";
+        }
+    }
+    std::cout << "Filtered " << count << " pulses... Remaining "
+              << (completed_pulses_list.size() - count) << " pulses...\n";
+}

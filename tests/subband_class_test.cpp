@@ -1,0 +1,303 @@
+#include "subband_class.h"
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <string>
+#include <vector>
+
+#include "host_clock.h"
+
+namespace {
+
+constexpr float kQuiet = 90.0f;  // -90 dBm: below the -85 dBm segmentation floor
+constexpr float kNoiseFloor = 95.0f;
+
+std::vector<float> QuietSample() {
+    return std::vector<float>(56, kQuiet);
+}
+
+// A sample with bins [first, last] at `value` and the rest quiet.
+std::vector<float> Burst(int first, int last, float value) {
+    std::vector<float> sample = QuietSample();
+    for (int b = first; b <= last; b++) {
+        sample[b] = value;
+    }
+    return sample;
+}
+
+SubBand MakeSubBand(u64 start = 1000) {
+    return SubBand(nullptr, start, 2437.0f, kNoiseFloor, 0);
+}
+
+std::vector<RssiPulse> PulsesOf(SubBand& subband, const std::vector<float>& sample, u64 t = 2000) {
+    std::vector<RssiPulse> pulses;
+    subband.ProcessSingleRssiBand2(t, subband.curr_freq, sample, kNoiseFloor, pulses);
+    return pulses;
+}
+
+void FixedClock(timeval* now) {
+    now->tv_sec = 1700000000;
+    now->tv_usec = 250;
+}
+
+}  // namespace
+
+TEST(SubBandSetup, StartsEmptyAndStampsHostTime) {
+    SetHostClock(FixedClock);
+    SubBand subband(nullptr, 5000, 2412.0f, 95.0f, 0);
+    ResetHostClock();
+    EXPECT_EQ(subband.startUnixTime.tv_sec, 1700000000);
+    EXPECT_EQ(subband.startUnixTime.tv_usec, 250);
+    EXPECT_EQ(subband.start_time, 5000u);
+    EXPECT_EQ(subband.GetBandDuration(), 0u);
+    EXPECT_EQ(subband.db_sum_list.size(), 56u);
+    EXPECT_EQ(subband.duty_sum_list.size(), 56u);
+    EXPECT_TRUE(subband.db_avg_list.empty());
+    EXPECT_TRUE(subband.sync_offset_available);
+    EXPECT_EQ(subband.drift_analyser.start_time, 5000u);
+    EXPECT_FLOAT_EQ(subband.drift_analyser.subband_center_freq, 2412000.0f);
+}
+
+TEST(PeakSearch, MiddleOfEqualStrongestBins) {
+    const SubBand subband = MakeSubBand();
+    std::vector<float> sample = Burst(10, 12, 50.0f);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 0, 55), 11);
+    sample[12] = 60.0f;
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 0, 55), 11) << "two ties: upper middle";
+    sample = Burst(10, 13, 50.0f);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 0, 55), 12);
+    // A stronger bin later restarts the ties.
+    sample[40] = 40.0f;
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 0, 55), 40);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 5, 5), 5);
+}
+
+TEST(PeakSearch, RangeIsClippedToTheList) {
+    const SubBand subband = MakeSubBand();
+    const std::vector<float> sample = Burst(54, 55, 50.0f);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 50, 80), 55);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, -5, 3), 2);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange({}, 0, -1), -1);
+    EXPECT_EQ(subband.GetPeakRssiIndexInRange(sample, 10, 9), -1);
+}
+
+TEST(Segmentation, QuietSampleYieldsNoPulse) {
+    SubBand subband = MakeSubBand();
+    EXPECT_TRUE(PulsesOf(subband, QuietSample()).empty());
+    EXPECT_EQ(subband.end_time, 2000u);
+}
+
+TEST(Segmentation, ExactlyMinus85IsActiveAndWholeBandIsOnePulse) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> sample(56, 85.0f);
+    sample[30] = 70.0f;
+    std::vector<RssiPulse> pulses = PulsesOf(subband, sample);
+    ASSERT_EQ(pulses.size(), 1u);
+    EXPECT_EQ(pulses[0].center_bin_number, 30);
+    EXPECT_EQ(pulses[0].start_bin_number, 0);
+    EXPECT_EQ(pulses[0].end_bin_number, 55);
+}
+
+TEST(Segmentation, TwoSegmentsStrongerFirst) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> sample = Burst(5, 8, 80.0f);
+    sample[6] = 70.0f;
+    for (int b = 40; b <= 42; b++) {
+        sample[b] = 60.0f;
+    }
+    sample[9] = 85.01f;  // just below the floor: quiet
+    std::vector<RssiPulse> pulses = PulsesOf(subband, sample, 3000);
+    ASSERT_EQ(pulses.size(), 2u);
+    EXPECT_EQ(pulses[0].center_bin_number, 41);
+    EXPECT_EQ(pulses[0].start_bin_number, 40);
+    EXPECT_EQ(pulses[0].end_bin_number, 42);
+    EXPECT_EQ(pulses[1].center_bin_number, 6);
+    EXPECT_EQ(pulses[1].start_bin_number, 5);
+    EXPECT_EQ(pulses[1].end_bin_number, 8);
+    EXPECT_EQ(pulses[1].start_time, 3000u);
+    EXPECT_EQ(pulses[1].parent, &subband);
+    EXPECT_FLOAT_EQ(pulses[1].subband_center_freq, 2437000.0f);
+}
+
+TEST(Segmentation, RunOpenAtTheTopBinEndsThere) {
+    SubBand subband = MakeSubBand();
+    std::vector<RssiPulse> pulses = PulsesOf(subband, Burst(50, 55, 70.0f));
+    ASSERT_EQ(pulses.size(), 1u);
+    EXPECT_EQ(pulses[0].center_bin_number, 53);
+    EXPECT_EQ(pulses[0].start_bin_number, 50);
+    EXPECT_EQ(pulses[0].end_bin_number, 55);
+}
+
+TEST(Segmentation, EqualPeaksKeepBinOrder) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> sample = Burst(10, 10, 60.0f);
+    sample[30] = 60.0f;
+    std::vector<RssiPulse> pulses = PulsesOf(subband, sample);
+    ASSERT_EQ(pulses.size(), 2u);
+    EXPECT_EQ(pulses[0].center_bin_number, 10);
+    EXPECT_EQ(pulses[1].center_bin_number, 30);
+}
+
+TEST(PulseTracking, PulseGrowsWhileContinuedAndEndsOnFirstMiss) {
+    SubBand subband = MakeSubBand();
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, Burst(20, 22, 60.0f));
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, QuietSample());
+    EXPECT_EQ(subband.active_pulses_list.size(), 1u) << "same timestamp does not end it";
+    std::vector<float> wider = Burst(20, 23, 65.0f);
+    wider[21] = 55.0f;
+    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor, wider);
+    ASSERT_EQ(subband.active_pulses_list.size(), 1u);
+    EXPECT_TRUE(subband.completed_pulses_list.empty());
+    const RssiPulse& grown = subband.active_pulses_list[0];
+    EXPECT_EQ(grown.reading_counts, 2);
+    EXPECT_EQ(grown.end_time, 2100u);
+    EXPECT_FLOAT_EQ(grown.peak_rssi, 55.0f);
+
+    subband.ProcessSubBand(2200, 2437.0f, kNoiseFloor, QuietSample());
+    EXPECT_TRUE(subband.active_pulses_list.empty());
+    ASSERT_EQ(subband.completed_pulses_list.size(), 1u);
+    const RssiPulse& done = subband.completed_pulses_list[0];
+    EXPECT_EQ(done.start_time, 2000u);
+    EXPECT_EQ(done.GetPulseDuration(), 100u);
+    EXPECT_FLOAT_EQ(done.GetAveragePulseRssi(), (60.0f + 55.0f + 60.0f + 65.0f) / 4);
+}
+
+TEST(PulseTracking, ActivePulseTakesFirstMatchAndOthersStartAnew) {
+    SubBand subband = MakeSubBand();
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, Burst(20, 21, 60.0f));
+    ASSERT_EQ(subband.active_pulses_list.size(), 1u);
+    // A narrow active pulse matches both adjacent new pulses; the stronger
+    // one comes first and is taken.
+    std::vector<float> two = Burst(20, 20, 70.0f);
+    two[22] = 50.0f;
+    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor, two);
+    ASSERT_EQ(subband.active_pulses_list.size(), 2u);
+    EXPECT_EQ(subband.active_pulses_list[0].reading_counts, 2);
+    EXPECT_EQ(subband.active_pulses_list[0].center_bin_number, 22);
+    EXPECT_EQ(subband.active_pulses_list[1].reading_counts, 1);
+    EXPECT_EQ(subband.active_pulses_list[1].center_bin_number, 20);
+    EXPECT_TRUE(subband.completed_pulses_list.empty());
+}
+
+TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> three = Burst(5, 5, 60.0f);
+    three[25] = 50.0f;
+    three[45] = 40.0f;
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, three);
+    ASSERT_EQ(subband.active_pulses_list.size(), 3u);
+    EXPECT_EQ(subband.active_pulses_list[0].center_bin_number, 45);
+
+    std::vector<float> outer = Burst(5, 5, 60.0f);
+    outer[45] = 40.0f;
+    outer[50] = 45.0f;
+    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor, outer);
+    ASSERT_EQ(subband.completed_pulses_list.size(), 1u);
+    EXPECT_EQ(subband.completed_pulses_list[0].center_bin_number, 25);
+    ASSERT_EQ(subband.active_pulses_list.size(), 3u);
+    EXPECT_EQ(subband.active_pulses_list[0].center_bin_number, 45);
+    EXPECT_EQ(subband.active_pulses_list[1].center_bin_number, 5);
+    EXPECT_EQ(subband.active_pulses_list[2].center_bin_number, 50);
+}
+
+TEST(PulseTracking, BigGapEndsEveryActivePulse) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> two = Burst(5, 6, 60.0f);
+    two[30] = 50.0f;
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    subband.ProcessBigTimeGapEvent();
+    EXPECT_TRUE(subband.active_pulses_list.empty());
+    ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
+    EXPECT_FLOAT_EQ(subband.completed_pulses_list[0].GetAveragePulseRssi(), 50.0f);
+    EXPECT_FLOAT_EQ(subband.completed_pulses_list[1].GetAveragePulseRssi(), 60.0f);
+}
+
+TEST(SubBandStatistics, NoiseFloorAveragesFromTheSecondSampleAndDutyCountsAboveFloor) {
+    SubBand subband(nullptr, 1000, 2437.0f, 90.0f, 0);
+    subband.ProcessSubBand(2000, 2437.0f, 96.0f, Burst(3, 3, 60.0f));
+    EXPECT_EQ(subband.num_rows, 1u);
+    EXPECT_FLOAT_EQ(subband.avg_nf, 90.0f);
+    subband.ProcessSubBand(2100, 2437.0f, 96.0f, Burst(3, 3, 92.0f));
+    EXPECT_FLOAT_EQ(subband.avg_nf, 93.0f);
+    EXPECT_FLOAT_EQ(subband.db_sum_list[3], 152.0f);
+    EXPECT_FLOAT_EQ(subband.db_sum_list[0], 180.0f);
+    // Floor 90 then 93: bin 3 beats it twice; the quiet 90.0 bins only when
+    // the floor has risen to 93.
+    EXPECT_FLOAT_EQ(subband.duty_sum_list[3], 2.0f);
+    EXPECT_FLOAT_EQ(subband.duty_sum_list[0], 1.0f);
+    EXPECT_EQ(subband.end_time, 2100u);
+    EXPECT_EQ(subband.drift_analyser.peak_rssi_history.size(), 1u);
+}
+
+TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {
+    SubBand subband = MakeSubBand();
+    testing::internal::CaptureStderr();
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, std::vector<float>(10, 60.0f));
+    const std::string warning = testing::internal::GetCapturedStderr();
+    EXPECT_NE(warning.find("10 bins dropped"), std::string::npos) << warning;
+    EXPECT_EQ(subband.num_rows, 0u);
+    EXPECT_TRUE(subband.active_pulses_list.empty());
+    EXPECT_TRUE(PulsesOf(subband, std::vector<float>(10, 60.0f)).empty());
+}
+
+TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> two = Burst(5, 6, 60.0f);
+    two[30] = 50.0f;
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    subband.ProcessBigTimeGapEvent();
+    testing::internal::CaptureStdout();
+    subband.UpdateFilter(0, 55, PULSE_DISCARD);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Filtering between bins: 0 and 55 for device 112\n"
+              "Filtered 2 pulses... Remaining 0 pulses...\n");
+    for (const RssiPulse& pulse : subband.completed_pulses_list) {
+        EXPECT_EQ(pulse.get_classification(), PULSE_DISCARD);
+    }
+    EXPECT_EQ(subband.filtermap.size(), 56u);
+}
+
+TEST(SubBandFilter, BandFilterLeavesOthersAndReportsBigOnes) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> two = Burst(5, 6, 60.0f);
+    two[30] = 50.0f;
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, two);
+    subband.ProcessBigTimeGapEvent();
+    ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
+    const std::string big = subband.completed_pulses_list[1].toString();
+
+    testing::internal::CaptureStdout();
+    subband.UpdateFilter(28, 33, PULSE_ZIGBEE);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "Filtering between bins: 28 and 33 for device 2\n"
+              "Subband::UpdateFilter Not filtering big pulse: " +
+                  big + "\n" + "Filtered 1 pulses... Remaining 1 pulses...\n");
+    EXPECT_EQ(subband.completed_pulses_list[0].get_classification(), PULSE_ZIGBEE);
+    EXPECT_EQ(subband.completed_pulses_list[1].get_classification(), PULSE_NONE);
+    EXPECT_EQ(subband.filtermap.size(), 6u);
+    EXPECT_EQ(subband.filtermap.at(28), PULSE_ZIGBEE);
+}
+
+TEST(SubBandFilter, OversizedRangeClaimsOnlyRealBins) {
+    SubBand subband = MakeSubBand();
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, Burst(5, 6, 60.0f));
+    subband.ProcessBigTimeGapEvent();
+    testing::internal::CaptureStdout();
+    subband.UpdateFilter(-10, INT_MAX, PULSE_UNK_HIGHDUTY);
+    testing::internal::GetCapturedStdout();
+    EXPECT_EQ(subband.completed_pulses_list[0].get_classification(), PULSE_UNK_HIGHDUTY);
+    EXPECT_EQ(subband.filtermap.size(), 56u);
+    EXPECT_EQ(subband.filtermap.begin()->first, 0);
+    EXPECT_EQ(subband.filtermap.rbegin()->first, 55);
+}
+
+TEST(PeakHelpers, NewPeakOutsideEveryBand) {
+    const std::vector<std::vector<int>> bands = {{3, 7, 5}, {20, 20, 20}};
+    EXPECT_FALSE(IsNewPeak(bands, 3));
+    EXPECT_FALSE(IsNewPeak(bands, 7));
+    EXPECT_FALSE(IsNewPeak(bands, 20));
+    EXPECT_TRUE(IsNewPeak(bands, 8));
+    EXPECT_TRUE(IsNewPeak({}, 0));
+}
