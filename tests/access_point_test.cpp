@@ -18,19 +18,6 @@ void FillHistory(AccessPoint& ap, int count) {
 
 }  // namespace
 
-TEST(AccessPointState, StartsWithoutTimeOrCycles) {
-    const AccessPoint ap = MakeAp();
-    EXPECT_EQ(ap.GetMacAddress(), "00:11:22:33:44:55");
-    EXPECT_EQ(ap.ap_name, "sensor");
-    EXPECT_EQ(ap.GetLastSubbandChangeTime(), 777u);
-    EXPECT_EQ(ap.GetStartTime(), CONST_INVALID_TIME);
-    EXPECT_EQ(ap.GetPrevTime(), CONST_INVALID_TIME);
-    EXPECT_FLOAT_EQ(ap.GetPrevFreq(), -1.0f);
-    EXPECT_EQ(ap.GetCycleCount(), 0u);
-    EXPECT_EQ(ap.GetSubbandCount(), 0u);
-    EXPECT_TRUE(ap.completed_sub_bands_list.empty());
-}
-
 TEST(AccessPointHistory, CurrentSubbandFollowsAddAndRemove) {
     AccessPoint ap = MakeAp();
     ap.AddNewSubband(&ap, 100, 2412.0f, 95.0f, 0);
