@@ -1,0 +1,166 @@
+#include "spectrum_data.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+#include "host_clock.h"
+#include "ui_event_listener.h"
+
+namespace {
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+std::vector<std::string> Fields(const std::string& line) {
+    std::vector<std::string> out;
+    std::istringstream in(line);
+    std::string f;
+    while (in >> f) {
+        out.push_back(f);
+    }
+    return out;
+}
+
+std::string Group(const std::vector<int>& v) {
+    std::string s;
+    for (int x : v) {
+        s += std::to_string(x) + "_";
+    }
+    return s;
+}
+
+std::string Repeat(const std::string& item, int n) {
+    std::string s;
+    for (int i = 0; i < n; ++i) {
+        s += item;
+    }
+    return s;
+}
+
+class SpectrumMeasurementTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SpectrumMeasurement::ResetSpectrumMeasurements();
+        ResetLogWarningsForTests();
+        SetHostClock(FakeHostClock::Read);
+        FakeHostClock::Set(1700000000, 12);
+    }
+    void TearDown() override {
+        SpectrumMeasurement::ResetSpectrumMeasurements();
+        ResetHostClock();
+    }
+};
+
+TEST_F(SpectrumMeasurementTest, WidebandSpectraAreLeftOutOfTheFilteredSums) {
+    std::vector<float> busy(56, 95.0f);
+    for (int i = 0; i < 29; ++i) {
+        busy[i] = 60.0f;
+    }
+    SpectrumMeasurement::UpdateSpectrumData(busy);
+    EXPECT_EQ(SpectrumMeasurement::num_samples, 1);
+    EXPECT_EQ(SpectrumMeasurement::num_high_energy_ffts, 1);
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum[0], 1);
+    EXPECT_EQ(SpectrumMeasurement::ui_highduty_sum[0], 1);
+    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum[40], -95.0f);
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[0], 0);
+    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum_filterhigh[40], 0.0f);
+
+    // Exactly half the bins above the floor is not high energy.
+    busy[28] = 95.0f;
+    SpectrumMeasurement::UpdateSpectrumData(busy);
+    EXPECT_EQ(SpectrumMeasurement::num_samples, 2);
+    EXPECT_EQ(SpectrumMeasurement::num_high_energy_ffts, 1);
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum[0], 2);
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[0], 1);
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[28], 0);
+    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum_filterhigh[40], -95.0f);
+}
+
+TEST_F(SpectrumMeasurementTest, ThresholdsAreStrict) {
+    std::vector<float> s(56, 100.0f);
+    s[0] = 85.0f;  // exactly the floor: not above
+    s[1] = 84.9f;
+    s[2] = 75.0f;  // above the floor, not above the peak threshold
+    s[3] = 74.9f;
+    SpectrumMeasurement::UpdateSpectrumData(s);
+    const std::vector<int> duty = SpectrumMeasurement::ui_duty_sum;
+    const std::vector<int> high = SpectrumMeasurement::ui_highduty_sum;
+    EXPECT_EQ(std::vector<int>(duty.begin(), duty.begin() + 4), (std::vector<int>{0, 1, 1, 1}));
+    EXPECT_EQ(std::vector<int>(high.begin(), high.begin() + 4), (std::vector<int>{0, 0, 0, 1}));
+    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[1], 1);
+}
+
+TEST_F(SpectrumMeasurementTest, LineLayout) {
+    std::vector<float> s(56, 90.0f);
+    for (float v : {70.0f, 72.0f, 75.0f}) {
+        s[0] = v;
+        SpectrumMeasurement::UpdateSpectrumData(s);
+    }
+    const std::string line =
+        SpectrumMeasurement::BuildSpectrumLine({1700000000, 12}, 4294967296ULL, 2437.0f);
+    std::vector<int> high(56, 0), duty(56, 0), mean(56, 90);
+    high[0] = 2;
+    duty[0] = 3;
+    mean[0] = 72;  // -72.33 dBm truncated
+    const std::string expected = "SPECTRUM 1700000000.12 4294967296 2437 3 0 " + Group(high) + " " +
+                                 Group(duty) + " " + Group(mean) + " " + Group(high) + " " +
+                                 Group(duty) + " " + Group(mean) + "\n";
+    EXPECT_EQ(line, expected);
+}
+
+TEST_F(SpectrumMeasurementTest, VisitOfOnlyWidebandSpectraWritesZeroFilteredGroups) {
+    const std::vector<float> wide(56, 70.0f);
+    SpectrumMeasurement::UpdateSpectrumData(wide);
+    SpectrumMeasurement::UpdateSpectrumData(wide);
+    const std::vector<std::string> f =
+        Fields(SpectrumMeasurement::BuildSpectrumLine({5, 0}, 7, 2412.0f));
+    ASSERT_EQ(f.size(), 12u);
+    EXPECT_EQ(f[4], "2");
+    EXPECT_EQ(f[5], "2");
+    EXPECT_EQ(f[6], Repeat("2_", 56));
+    EXPECT_EQ(f[8], Repeat("70_", 56));
+    for (int g = 9; g < 12; ++g) {
+        EXPECT_EQ(f[g], Repeat("0_", 56)) << "group " << g;
+    }
+}
+
+TEST_F(SpectrumMeasurementTest, EmptyVisitAndShortSpectraAreHandled) {
+    std::vector<std::string> f = Fields(SpectrumMeasurement::BuildSpectrumLine({5, 0}, 7, 2412.0f));
+    ASSERT_EQ(f.size(), 12u);
+    EXPECT_EQ(f[8], Repeat("0_", 56));
+
+    testing::internal::CaptureStderr();
+    SpectrumMeasurement::UpdateSpectrumData(std::vector<float>(20, 60.0f));
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("Warning"), std::string::npos);
+    EXPECT_EQ(SpectrumMeasurement::num_samples, 0);
+}
+
+TEST_F(SpectrumMeasurementTest, WritesAppendToTheEnergyLog) {
+    const std::string path = ::testing::TempDir() + "trk_spectrum_log.txt";
+    std::remove(path.c_str());
+    SpectrumMeasurement::UpdateSpectrumData(std::vector<float>(56, 90.0f));
+    SpectrumMeasurement::WriteSpectrumDataToLog(path, 99, 2462.0f);
+    FakeHostClock::Set(1700000001, 500000);
+    SpectrumMeasurement::WriteSpectrumDataToLog(path, 100, 2462.0f);
+    const std::string log = ReadFile(path);
+    EXPECT_EQ(log.find("SPECTRUM 1700000000.12 99 2462 1 0 "), 0u);
+    EXPECT_NE(log.find("\nSPECTRUM 1700000001.500000 100 2462 1 0 "), std::string::npos);
+    std::remove(path.c_str());
+
+    testing::internal::CaptureStderr();
+    SpectrumMeasurement::WriteSpectrumDataToLog("", 1, 2462.0f);
+    SpectrumMeasurement::WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 1, 2462.0f);
+    SpectrumMeasurement::WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 2, 2462.0f);
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(err.find("/nonexistent-trk-dir/e.log"), err.rfind("/nonexistent-trk-dir/e.log"));
+    EXPECT_NE(err.find("/nonexistent-trk-dir/e.log"), std::string::npos);
+}
+
+}  // namespace
