@@ -1,0 +1,266 @@
+#include "highduty_general_analyzer.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <list>
+#include <string>
+#include <vector>
+
+#include "device_analyzer.h"
+#include "fixedfreq_interferer_class.h"
+#include "host_clock.h"
+#include "shapematch_module.h"
+#include "tessaron_main.h"
+#include "ui_event_listener.h"
+
+namespace {
+
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+void LoadSignatures(const std::string& contents) {
+    char path[] = "/tmp/ff_hdXXXXXX";
+    const int fd = mkstemp(path);
+    close(fd);
+    std::ofstream(path) << contents;
+    ShapeMetrics::ParseSpecShape(path);
+}
+
+HighDutyMetrics Metrics(float duty_max, int norm_bw, int weighted_bw, float analog_theta,
+                        float video_theta) {
+    HighDutyMetrics m;
+    m.duty_max = duty_max;
+    m.norm_bw = norm_bw;
+    m.weighted_bw = weighted_bw;
+    m.mintheta_map[PULSE_ANALOGPHONE] = analog_theta;
+    m.mintheta_map[PULSE_VIDEOCAM] = video_theta;
+    return m;
+}
+
+// A closed subband whose averaged spectrum is -95 dBm except for a band of
+// equal power at [first, last] (values stored as dB below 1 mW).
+SubBand ClosedSubband(float freq, u64 start, int first, int last, float band_db, float duty) {
+    SubBand sb(nullptr, start, freq, 95.0f, 0);
+    sb.end_time = start + 110000;
+    sb.num_rows = 300;
+    sb.db_avg_list.assign(56, 95.0f);
+    sb.duty_avg_list.assign(56, 0.0f);
+    for (int b = first; b <= last; ++b) {
+        sb.db_avg_list[b] = band_db;
+        sb.duty_avg_list[b] = duty;
+    }
+    RssiPulse pulse(start + 10, freq * 1000, first, last, (first + last) / 2, sb.db_avg_list,
+                    nullptr);
+    sb.completed_pulses_list.push_back(pulse);
+    return sb;
+}
+
+class HighDutyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ShapeMetrics::ResetForTests();
+        DeviceAnalyzer::ResetForTests();
+        FakeHostClock::Set(1000);
+        SetHostClock(FakeHostClock::Read);
+    }
+    void TearDown() override {
+        ShapeMetrics::ResetForTests();
+        DeviceAnalyzer::ResetForTests();
+        ResetHostClock();
+    }
+
+    std::string Run(std::list<SubBand>& history) {
+        testing::internal::CaptureStdout();
+        analyzer.ComputeMetrics(history, history.begin(), "00:11:22:33:44:55");
+        return testing::internal::GetCapturedStdout();
+    }
+
+    HighDutyAnalyzer analyzer{0xffff};
+};
+
+TEST_F(HighDutyTest, AnalogPhoneRulesAtTheirBoundaries) {
+    float theta = -1;
+    // Rule 1: near-continuous and the signature fits.
+    EXPECT_TRUE(analyzer.IsAnalogphonePresent(Metrics(0.96f, 10, 10, 0.04f, 1), theta));
+    EXPECT_FLOAT_EQ(theta, 0.04f);
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.96f, 4, 5, 0.041f, 1), theta));
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.95f, 10, 10, 0.0f, 1), theta));
+    // Rule 2: almost always on and narrow in energy.
+    EXPECT_TRUE(analyzer.IsAnalogphonePresent(Metrics(0.99f, 10, 4, 1, 1), theta));
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.99f, 10, 5, 1, 1), theta));
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.984f, 10, 4, 1, 1), theta));
+    // Compared in double: the float nearest 0.985 lies just above it, the
+    // float nearest 0.95 just below.
+    EXPECT_TRUE(analyzer.IsAnalogphonePresent(Metrics(0.985f, 10, 4, 1, 1), theta));
+    // Rule 3: a carrier only a few bins wide.
+    EXPECT_TRUE(analyzer.IsAnalogphonePresent(Metrics(0.8f, 3, 10, 1, 1), theta));
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.79f, 3, 10, 1, 1), theta));
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(Metrics(0.8f, 4, 10, 1, 1), theta));
+}
+
+TEST_F(HighDutyTest, VideoCameraRuleAtItsBoundaries) {
+    float theta = -1;
+    HighDutyMetrics m = Metrics(0.5f, 30, 3, 1, 0.005f);
+    m.duty_avg = 0.2f;
+    EXPECT_TRUE(analyzer.IsVideocamPresent(m, theta));
+    m.norm_bw = 29;
+    EXPECT_FALSE(analyzer.IsVideocamPresent(m, theta));
+    EXPECT_FLOAT_EQ(theta, 0.005f);  // handed back before the width test
+    m.norm_bw = 30;
+    m.duty_avg = 0.19f;
+    EXPECT_FALSE(analyzer.IsVideocamPresent(m, theta));
+    m.weighted_bw = 5;
+    EXPECT_TRUE(analyzer.IsVideocamPresent(m, theta));
+    m.weighted_bw = 3;
+    m.duty_max = 0.91f;
+    EXPECT_TRUE(analyzer.IsVideocamPresent(m, theta));
+    m.mintheta_map[PULSE_VIDEOCAM] = 0.0051f;
+    EXPECT_FALSE(analyzer.IsVideocamPresent(m, theta));
+}
+
+TEST_F(HighDutyTest, AClassWithoutSignaturesFailsItsThetaConditions) {
+    HighDutyMetrics m;
+    m.duty_max = 1.0f;
+    m.duty_avg = 1.0f;
+    m.norm_bw = 40;
+    m.weighted_bw = 40;
+    float analog = 0, video = 0;
+    EXPECT_FALSE(analyzer.IsAnalogphonePresent(m, analog));
+    EXPECT_FALSE(analyzer.IsVideocamPresent(m, video));
+    EXPECT_FLOAT_EQ(analog, 1000.0f);
+    EXPECT_FLOAT_EQ(video, 1000.0f);
+    m.norm_bw = 3;  // the theta-free rules still hold
+    EXPECT_TRUE(analyzer.IsAnalogphonePresent(m, analog));
+}
+
+TEST_F(HighDutyTest, EqualThetasMakeAVideoCamera) {
+    const std::string flat = "-2 2 -0.447214,-0.447214,-0.447214,-0.447214,-0.447214";
+    LoadSignatures("1 Phone 1 " + flat + "\n3 Cam 1 " + flat + "\n");
+    std::list<SubBand> history;
+    history.push_back(ClosedSubband(2437, 1000, 5, 50, 50.0f, 1.0f));
+    const std::string out = Run(history);
+    EXPECT_THAT(out, HasSubstr("analog: 1 videocam: 1"));
+    EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: videocam detected...\n"));
+    EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer::AddDetectedDevice: -50\n"));
+    EXPECT_THAT(out, HasSubstr("Final Device: 3\n"));
+    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
+    const FixedFreqInterferer& cam = DeviceAnalyzer::active_ffi_devices[0];
+    EXPECT_EQ(cam.classification, PULSE_VIDEOCAM);
+    EXPECT_EQ(cam.start_bin_number, 5);
+    EXPECT_EQ(cam.end_bin_number, 50);
+    EXPECT_EQ(cam.center_bin_number, 28);
+    EXPECT_FLOAT_EQ(cam.bandwidth, 46.0f);
+    EXPECT_FLOAT_EQ(cam.peak_rssi, 50.0f);
+    EXPECT_EQ(cam.host_start_time.tv_sec, 1000);
+    EXPECT_EQ(history.front().completed_pulses_list[0].classification, PULSE_VIDEOCAM);
+}
+
+TEST_F(HighDutyTest, AStrictlyBetterAnalogFitWinsOverAFiringVideoRule) {
+    const std::string flat = "-2 2 -0.447214,-0.447214,-0.447214,-0.447214,-0.447214";
+    LoadSignatures("1 Phone 1 " + flat +
+                   "\n3 Cam 1 -2 2 -0.4845,-0.43605,-0.3876,-0.43605,-0.4845\n");
+    std::list<SubBand> history;
+    history.push_back(ClosedSubband(2437, 1000, 5, 50, 50.0f, 1.0f));
+    const std::string out = Run(history);
+    EXPECT_THAT(out, HasSubstr("analog: 1 videocam: 0"));
+    EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: analogphone1 detected...\n"));
+    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].classification, PULSE_ANALOGPHONE);
+}
+
+TEST_F(HighDutyTest, UnknownHighDutyBandMergesIntoAnOverlappingPhone) {
+    std::list<SubBand> history;
+    history.push_back(ClosedSubband(2437, 1000, 29, 31, 50.0f, 1.0f));     // narrow: analog
+    history.push_back(ClosedSubband(2437, 200000, 26, 34, 60.0f, 0.96f));  // neither rule
+    history.push_back(ClosedSubband(2437, 400000, 5, 12, 60.0f, 0.5f));    // low duty: nothing
+    const std::string out = Run(history);
+    EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: analogphone detected...\n"));
+    EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: unknown_high_duty_dev detected...\n"));
+    EXPECT_THAT(out, HasSubstr("Final Device: 1\n"));
+    EXPECT_THAT(out, Not(HasSubstr("Final Device: 4")));
+    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
+    const FixedFreqInterferer& phone = DeviceAnalyzer::active_ffi_devices[0];
+    EXPECT_EQ(phone.classification, PULSE_ANALOGPHONE);
+    EXPECT_EQ(phone.count_instances, 2);
+    EXPECT_EQ(phone.end_time, 310000u);
+    // Each band's pulses carry the class decided for that band.
+    auto it = history.begin();
+    EXPECT_EQ(it->completed_pulses_list[0].classification, PULSE_ANALOGPHONE);
+    EXPECT_EQ((++it)->completed_pulses_list[0].classification, PULSE_UNK_HIGHDUTY);
+    EXPECT_EQ((++it)->completed_pulses_list[0].classification, PULSE_NONE);
+}
+
+FixedFreqInterferer Device(PulseType type, int first, int last, int instances) {
+    FixedFreqInterferer d({static_cast<float>((first + last) / 2), static_cast<float>(first),
+                           static_cast<float>(last), static_cast<float>(last - first + 1), 60.0f},
+                          1000, 2000, 2437, type, "local");
+    d.count_instances = instances;
+    return d;
+}
+
+TEST_F(HighDutyTest, ConsolidationTakesTheClassSeenInMoreInstances) {
+    std::vector<FixedFreqInterferer> merged;
+    testing::internal::CaptureStdout();
+    analyzer.ConsolidateNewDevices(
+        {Device(PULSE_ANALOGPHONE, 10, 14, 1), Device(PULSE_VIDEOCAM, 12, 40, 3),
+         Device(PULSE_UNK_HIGHDUTY, 45, 50, 1)},
+        merged);
+    EXPECT_EQ(testing::internal::GetCapturedStdout().find("Final Device: 3\nFinal Device: 4\n") !=
+                  std::string::npos,
+              true);
+    ASSERT_EQ(merged.size(), 2u);
+    EXPECT_EQ(merged[0].classification, PULSE_VIDEOCAM);
+    EXPECT_EQ(merged[0].count_instances, 4);
+    EXPECT_EQ(merged[1].classification, PULSE_UNK_HIGHDUTY);
+
+    merged.clear();
+    testing::internal::CaptureStdout();
+    analyzer.ConsolidateNewDevices(
+        {Device(PULSE_ANALOGPHONE, 10, 14, 2), Device(PULSE_VIDEOCAM, 12, 40, 2)}, merged);
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(merged.size(), 1u);
+    EXPECT_EQ(merged[0].classification, PULSE_ANALOGPHONE);
+}
+
+TEST_F(HighDutyTest, NewInstanceJoinsOnlyAMatchingClassOverTheSameBins) {
+    std::vector<FixedFreqInterferer> devices;
+    testing::internal::CaptureStdout();
+    analyzer.HandleNewInstance(devices, Device(PULSE_ANALOGPHONE, 10, 14, 1));
+    analyzer.HandleNewInstance(devices, Device(PULSE_VIDEOCAM, 10, 14, 1));
+    analyzer.HandleNewInstance(devices, Device(PULSE_ANALOGPHONE, 14, 16, 1));
+    analyzer.HandleNewInstance(devices, Device(PULSE_ANALOGPHONE, 20, 22, 1));
+    testing::internal::GetCapturedStdout();
+    ASSERT_EQ(devices.size(), 3u);
+    EXPECT_EQ(devices[0].count_instances, 2);
+    EXPECT_EQ(devices[1].classification, PULSE_VIDEOCAM);
+    EXPECT_EQ(devices[2].start_bin_number, 20);
+}
+
+TEST_F(HighDutyTest, FeatureLine) {
+    SubBand sb(nullptr, 1000, 2437, 95.0f, 0);
+    sb.end_time = 111000;
+    sb.num_rows = 300;
+    HighDutyMetrics m;
+    m.norm_cfreq_bin = 28;
+    m.norm_cfreq_rssi = -50;
+    m.norm_bw = 46;
+    m.weighted_cfreq_bin = 28;
+    m.weighted_cfreq_rssi = -50;
+    m.weighted_bw = 44;
+    m.duty_max = 1.0f;
+    m.duty_avg = 0.95f;
+    m.mintheta_map[PULSE_VIDEOCAM] = 0.25f;
+    m.mintheta_map[PULSE_ANALOGPHONE] = 0.5f;
+    testing::internal::CaptureStdout();
+    analyzer.PrintMetrics(sb, m);
+    HighDutyAnalyzer(0).PrintMetrics(sb, HighDutyMetrics());
+    EXPECT_EQ(testing::internal::GetCapturedStdout(),
+              "HIGHDUTY 1 1:2437 2:1000 3:110000 4:300 5:28 6:-50 7:46 8:28 9:-50 10:44 11:1 "
+              "12:0.95 13:1 14:0.5 15:3 16:0.25\n"
+              "HIGHDUTY 0 1:2437 2:1000 3:110000 4:300 5:0 6:0 7:0 8:0 9:0 10:0 11:0 12:0\n");
+}
+
+}  // namespace
