@@ -173,9 +173,13 @@ void SubBandAnalyser::ClearStop() {
     stop_requested = 0;
 }
 
-void SubBandAnalyser::ReadDataFromNetwork() {
+void SubBandAnalyser::PrintRecordSize() {
     printf("#Size of fft_stats: %d\n", static_cast<int>(sizeof(fft_data)));
     fflush(stdout);
+}
+
+void SubBandAnalyser::ReadDataFromNetwork() {
+    PrintRecordSize();
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock < 0 ||
         bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
@@ -184,11 +188,15 @@ void SubBandAnalyser::ReadDataFromNetwork() {
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
     while (!StopRequested()) {
-        sockaddr from;
+        sockaddr_in from;
         socklen_t from_len = sizeof(from);
-        const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0, &from, &from_len);
+        const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0,
+                                     reinterpret_cast<sockaddr*>(&from), &from_len);
         if (len < 0 && errno == EINTR) {
             continue;
+        }
+        if (len >= 0 && datagram_tap) {
+            datagram_tap(buffer, static_cast<size_t>(len), from);
         }
         ProcessDatagram(buffer, len);
         if (len < 0) {

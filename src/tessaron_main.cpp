@@ -1,16 +1,30 @@
-// UI event output: one UDP datagram per event text, the per-visit averaged
-// channel spectrum (mean power in mW per bin, turned back into dB) sent as an
-// "event: channel" text with a matching energy-log line, and the output log.
+// The daemon's entry and outward face: start-up from the command line, the
+// receive loop live or from a capture, UI event datagrams over UDP, the
+// per-visit averaged channel spectrum (mean power in mW per bin, turned back
+// into dB) sent as an "event: channel" text with a matching energy-log line,
+// and the output log.
 #include "tessaron_main.h"
 
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+
 #include <cmath>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
+#include "channel_manager.h"
+#include "daemon_options.h"
+#include "host_clock.h"
 #include "spectrum_data.h"
+#include "subband_analyser_class.h"
+#ifdef TESSARON_HAVE_PCAP
+#include "pcap_capture.h"
+#endif
 
 sockaddr_in udp_servaddr{};
 
@@ -153,4 +167,175 @@ float ExternalInterface::GetCurrFreq() {
 }
 const std::vector<float>& ExternalInterface::GetUIAverage() {
     return ui_avg_fft;
+}
+
+namespace {
+
+constexpr const char* TESSARON_VERSION = "0.1.0";
+
+void HandleTerminationSignal(int) {
+    SubBandAnalyser::RequestStop();
+}
+
+// SIGINT and SIGTERM end the receive loop; without SA_RESTART a blocking
+// receive returns at once.
+void InstallTerminationHandlers() {
+    struct sigaction action;
+    memset(&action, 0, sizeof(action));
+    action.sa_handler = HandleTerminationSignal;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+// Runs every card-control command as `program '<command>'`, for a dry run
+// that logs the commands or a wrapper that gains the needed privileges.
+ChannelManager::ShellRunner WrappedShell(const std::string& program) {
+    return [program](const std::string& command, std::string* output) -> int {
+        std::string quoted = "'";
+        for (const char c : command) {
+            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        }
+        quoted += "'";
+        const std::string line = "'" + program + "' " + quoted;
+        if (output == nullptr) {
+            return system(line.c_str());
+        }
+        FILE* pipe = popen(line.c_str(), "r");
+        if (pipe == nullptr) {
+            return -1;
+        }
+        char buffer[100];
+        while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
+            *output += buffer;
+        }
+        pclose(pipe);
+        return 0;
+    };
+}
+
+#ifdef TESSARON_HAVE_PCAP
+// Offline analysis: the same receive path, fed from a capture, with the host
+// clock following the packets; the card is not touched.
+int RunReplay(const DaemonOptions& options, SubBandAnalyser& analyser) {
+    SubBandAnalyser::PrintRecordSize();
+    ReplaySummary summary;
+    const bool ok = ReplayCapture(options.replay_file, ntohs(options.listen_addr.sin_port),
+                                  options.realtime, analyser, &summary);
+    std::cout.flush();
+    fflush(stdout);
+    if (!ok) {
+        return 1;
+    }
+    std::cerr << FormatReplaySummary(summary, analyser);
+    return 0;
+}
+
+int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
+    CaptureWriter recorder;
+    if (!options.record_file.empty()) {
+        if (!recorder.Open(options.record_file)) {
+            return 1;
+        }
+        const sockaddr_in to = options.listen_addr;
+        analyser.SetDatagramTap(
+            [&recorder, to](const uint8_t* data, size_t len, const sockaddr_in& from) {
+                timeval now;
+                GetHostTime(&now);
+                recorder.Write(data, len, from, to, now);
+            });
+    }
+    analyser.ReadDataFromNetwork();
+    recorder.Close();
+    std::cout.flush();
+    fflush(stdout);
+    return 0;
+}
+#else
+int RunReplay(const DaemonOptions&, SubBandAnalyser&) {
+    std::cerr << "This build has no capture support (configured without libpcap)\n";
+    return 2;
+}
+
+int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
+    if (!options.record_file.empty()) {
+        std::cerr << "This build has no capture support (configured without libpcap)\n";
+        return 2;
+    }
+    analyser.ReadDataFromNetwork();
+    std::cout.flush();
+    fflush(stdout);
+    return 0;
+}
+#endif
+
+int UsageError(const std::string& program, const std::string& reason) {
+    std::cerr << program << ": " << reason << "\n" << UsageText(program);
+    return 2;
+}
+
+}  // namespace
+
+int TessaronMain(int argc, char** argv) {
+    DaemonOptions options;
+    std::string error;
+    const std::string program = argc > 0 ? argv[0] : "tessaron";
+    if (!ParseDaemonOptions(argc, argv, &options, &error)) {
+        return UsageError(program, error);
+    }
+    if (options.show_help) {
+        std::cout << UsageText(program);
+        return 0;
+    }
+    if (options.show_version) {
+        std::cout << "tessaron " << TESSARON_VERSION << "\n";
+        return 0;
+    }
+    const std::vector<std::string>& args = options.positional;
+    const size_t positional_argc = args.size();
+    if (positional_argc >= 6 && !ChannelManager::IsValidPhyDevice(args[4])) {
+        return UsageError(program,
+                          "<phy-device> must be 1 to 221 letters, digits, '-', '_' "
+                          "or '.'");
+    }
+
+    const std::string spec_file = args[1];
+    SubBandAnalyser analyser("output.txt", 100000000ULL, spec_file, 65535);
+    analyser.SetListenAddress(options.listen_addr);
+
+    const int bin_boundary_offset = 28;
+    const int total_bin_count = static_cast<int>(
+        static_cast<double>(CONST_CENTER_FREQUENCIES[5] - CONST_CENTER_FREQUENCIES[0]) * 3.2 +
+        56.0);
+    std::cout << "bin_boundary_offset: " << bin_boundary_offset
+              << " total_bin_count: " << total_bin_count << "\n";
+    std::cout << "Sending events to UI is enabled...\n";
+    SpectrumMeasurement::ResetSpectrumMeasurements();
+    ExternalInterface::InitUIAverage();
+    ExternalInterface::InitSocket(options.ui_addr);
+
+    if (positional_argc >= 3) {
+        ExternalInterface::UpdateLogFileName(args[2]);
+    }
+    if (positional_argc >= 4) {
+        ExternalInterface::UpdateEnergyLogFileName(args[3]);
+    }
+    if (positional_argc >= 6) {
+        std::cout << "Updating interface information...\n";
+        ChannelManager::UpdateInterfaceInformation(args[4], args[5]);
+    } else {
+        ChannelManager::InitializeDefaultInterface();
+    }
+    if (!options.card_shell.empty()) {
+        ChannelManager::SetShellRunner(WrappedShell(options.card_shell));
+    }
+    InstallTerminationHandlers();
+    if (!options.replay_file.empty()) {
+        return RunReplay(options, analyser);
+    }
+    if (options.card_control) {
+        std::cout << "Using SleepSwitchChannel...\n";
+        ChannelManager::SleepSwitchChannel();
+    }
+    return RunLive(options, analyser);
 }

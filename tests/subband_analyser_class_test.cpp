@@ -228,9 +228,9 @@ TEST_F(SubBandAnalyserTest, MappingFileNamesTheAccessPoint) {
     {
         std::ofstream out(path);
         out << "# ether wireless name\n"
-            << "aa:bb:cc:dd:ee:01 00:0e:8e:30:9c:04 lab-ap \t\n"
+            << "aa:bb:cc:dd:ee:01 00:0e:8e:30:9c:99 lab-ap \t\n"
             << "short line\n"
-            << "aa:bb:cc:dd:ee:02 00:0e:8e:30:9c:04 second-name\n"
+            << "aa:bb:cc:dd:ee:02 00:0e:8e:30:9c:99 second-name\n"
             << "\n"
             << "aa:bb:cc:dd:ee:03 11:22:33:44:55:66 after-blank\n";
     }
@@ -238,11 +238,11 @@ TEST_F(SubBandAnalyserTest, MappingFileNamesTheAccessPoint) {
     testing::internal::CaptureStderr();
     analyser->GetApInformation(path);
     EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "GetApInformation [AA:BB:CC:DD:EE:01, 00:0E:8E:30:9C:04, LAB-AP] AP_MAC: "
-              "00:0E:8E:30:9C:04\n");
+              "GetApInformation [AA:BB:CC:DD:EE:01, 00:0E:8E:30:9C:99, LAB-AP] AP_MAC: "
+              "00:0E:8E:30:9C:99\n");
     EXPECT_NE(testing::internal::GetCapturedStderr().find(":3:"), std::string::npos);
-    EXPECT_EQ(analyser->reference_mac, "00:0E:8E:30:9C:04");
-    EXPECT_EQ(analyser->access_point_name_map["00:0E:8E:30:9C:04"], "LAB-AP");
+    EXPECT_EQ(analyser->reference_mac, "00:0E:8E:30:9C:99");
+    EXPECT_EQ(analyser->access_point_name_map["00:0E:8E:30:9C:99"], "LAB-AP");
     EXPECT_EQ(analyser->access_point_map.count("11:22:33:44:55:66"), 0u);
     std::remove(path.c_str());
 }

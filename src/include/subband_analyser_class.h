@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <string>
@@ -62,6 +63,13 @@ public:
     // until RequestStop() is called (from a signal handler, for instance).
     void ReadDataFromNetwork();
     void SetListenAddress(const sockaddr_in& addr) { listen_addr = addr; }
+    const sockaddr_in& GetListenAddress() const { return listen_addr; }
+    // Sees every received datagram before it is analysed (for recording).
+    using DatagramTap =
+        std::function<void(const uint8_t* data, size_t len, const sockaddr_in& from)>;
+    void SetDatagramTap(DatagramTap tap) { datagram_tap = std::move(tap); }
+    // The line that opens the receive loop, live or replayed.
+    static void PrintRecordSize();
     static void RequestStop();
     static bool StopRequested();
     static void ClearStop();
@@ -88,6 +96,7 @@ private:
     fft_data datagram;
     std::vector<float> float_sub_band_rssi_list;
     DatagramCounters counters;
+    DatagramTap datagram_tap;
 };
 
 // Whether a classifier with period K (in cycles) is due, P subbands making a

@@ -44,4 +44,9 @@ public:
     static const std::vector<float>& GetUIAverage();
 };
 
+// The daemon: parses the command line, starts up and runs the receive loop
+// (live or from a capture) until SIGINT/SIGTERM or the end of the capture.
+// Returns the process exit status.
+int TessaronMain(int argc, char** argv);
+
 #endif

@@ -1,0 +1,172 @@
+// Runs the real tessaron binary for end-to-end tests: a private working
+// directory, stdout and stderr captured to files, loopback ports chosen by the
+// kernel, and datagrams sent to its spectrum port.
+#ifndef TESSARON_TESTS_E2E_DAEMON_PROCESS_H
+#define TESSARON_TESTS_E2E_DAEMON_PROCESS_H
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+inline int FreeUdpPort() {
+    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof(addr));
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    socklen_t len = sizeof(addr);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
+    close(fd);
+    return ntohs(addr.sin_port);
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream buffer;
+    buffer << in.rdbuf();
+    return buffer.str();
+}
+
+class DaemonProcess {
+public:
+    DaemonProcess() {
+        char pattern[] = "/tmp/tessaron-e2e-XXXXXX";
+        dir_ = mkdtemp(pattern);
+        listen_port_ = FreeUdpPort();
+        send_fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+    }
+    ~DaemonProcess() {
+        Kill();
+        close(send_fd_);
+        const std::string cmd = "rm -rf '" + dir_ + "'";
+        if (system(cmd.c_str()) != 0) {
+            // Leftover temporary files are harmless.
+        }
+    }
+
+    const std::string& Dir() const { return dir_; }
+    int ListenPort() const { return listen_port_; }
+    std::string ListenOption() const { return "127.0.0.1:" + std::to_string(listen_port_); }
+
+    // Writes a shell script into the working directory that logs every
+    // card-control command it is given instead of running it.
+    std::string WriteRecordingShell() {
+        const std::string path = dir_ + "/record-shell";
+        std::ofstream out(path);
+        out << "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" << dir_ << "/commands.log'\n";
+        out.close();
+        chmod(path.c_str(), 0755);
+        return path;
+    }
+
+    void Start(const std::vector<std::string>& args) {
+        pid_ = fork();
+        if (pid_ == 0) {
+            if (chdir(dir_.c_str()) != 0) {
+                _exit(127);
+            }
+            const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            dup2(out, 1);
+            dup2(err, 2);
+            std::vector<char*> argv;
+            argv.push_back(const_cast<char*>(TESSARON_BINARY));
+            for (const std::string& a : args) {
+                argv.push_back(const_cast<char*>(a.c_str()));
+            }
+            argv.push_back(nullptr);
+            execv(TESSARON_BINARY, argv.data());
+            _exit(127);
+        }
+    }
+
+    void Send(const void* data, size_t len) const {
+        sockaddr_in addr;
+        memset(&addr, 0, sizeof(addr));
+        addr.sin_family = AF_INET;
+        addr.sin_port = htons(static_cast<uint16_t>(listen_port_));
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        sendto(send_fd_, data, len, 0, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+    }
+
+    std::string Stdout() const { return ReadFile(dir_ + "/stdout.txt"); }
+    std::string Stderr() const { return ReadFile(dir_ + "/stderr.txt"); }
+
+    // Polls a captured stream until it contains `text` (at most ~10 s).
+    bool WaitFor(bool from_stderr, const std::string& text, int timeout_ms = 10000) const {
+        for (int waited = 0; waited < timeout_ms; waited += 20) {
+            const std::string s = from_stderr ? Stderr() : Stdout();
+            if (s.find(text) != std::string::npos) {
+                return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+
+    bool IsRunning() {
+        if (pid_ <= 0) {
+            return false;
+        }
+        int status = 0;
+        const pid_t r = waitpid(pid_, &status, WNOHANG);
+        if (r == pid_) {
+            exit_status_ = status;
+            pid_ = -1;
+            return false;
+        }
+        return true;
+    }
+
+    // Sends a signal and waits for the exit; returns the wait status.
+    int Stop(int sig = SIGTERM) {
+        if (pid_ > 0) {
+            kill(pid_, sig);
+            waitpid(pid_, &exit_status_, 0);
+            pid_ = -1;
+        }
+        return exit_status_;
+    }
+
+    // Waits for the process to exit on its own; returns the wait status.
+    int Wait() {
+        if (pid_ > 0) {
+            waitpid(pid_, &exit_status_, 0);
+            pid_ = -1;
+        }
+        return exit_status_;
+    }
+
+private:
+    void Kill() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+        }
+    }
+
+    std::string dir_;
+    int listen_port_ = 0;
+    int send_fd_ = -1;
+    pid_t pid_ = -1;
+    int exit_status_ = 0;
+};
+
+#endif
