@@ -277,6 +277,8 @@ int UsageError(const std::string& program, const std::string& reason) {
 }  // namespace
 
 int TessaronMain(int argc, char** argv) {
+    // Diagnostics are read live from files and pipes too: one line at a time.
+    setvbuf(stdout, nullptr, _IOLBF, 0);
     DaemonOptions options;
     std::string error;
     const std::string program = argc > 0 ? argv[0] : "tessaron";

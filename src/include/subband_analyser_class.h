@@ -29,6 +29,11 @@ class MicrowaveAnalyser;
 inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
 inline constexpr size_t CONST_RECEIVE_BUFFER_SIZE = 1400;
 inline constexpr uint16_t CONST_SPECTRUM_PORT = 10000;
+inline constexpr int CONST_RECEIVE_SOCKET_BUFFER = 8 << 20;  // bytes asked of the kernel
+
+// Asks for a receive buffer of CONST_RECEIVE_SOCKET_BUFFER bytes (forcing it
+// past the system limit when privileged); warns when less is granted.
+void SizeReceiveBuffer(int sock);
 
 // What the receive path has seen, for the end-of-run summary.
 struct DatagramCounters {

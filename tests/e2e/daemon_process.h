@@ -13,10 +13,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <poll.h>
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <mutex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,6 +45,83 @@ inline std::string ReadFile(const std::string& path) {
     buffer << in.rdbuf();
     return buffer.str();
 }
+
+// Collects the UI event datagrams the daemon sends, on a thread of its own so
+// that a burst of events never overflows the socket.
+class EventCollector {
+public:
+    EventCollector() {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        const int size = 8 << 20;
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+        sockaddr_in addr;
+        memset(&addr, 0, sizeof(addr));
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
+        socklen_t len = sizeof(addr);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr), &len);
+        port_ = ntohs(addr.sin_port);
+        reader_ = std::thread([this] { Run(); });
+    }
+    ~EventCollector() {
+        stop_ = true;
+        reader_.join();
+        close(fd_);
+    }
+    std::string Address() const { return "127.0.0.1:" + std::to_string(port_); }
+    std::vector<std::string> Events() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return events_;
+    }
+    // Waits until an event containing `text` has arrived (at most ~10 s).
+    bool WaitFor(const std::string& text, int timeout_ms = 10000) {
+        for (int waited = 0; waited < timeout_ms; waited += 20) {
+            for (const std::string& e : Events()) {
+                if (e.find(text) != std::string::npos) {
+                    return true;
+                }
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return false;
+    }
+    // Waits until no datagram has arrived for quiet_ms.
+    void Settle(int quiet_ms = 300) {
+        size_t seen = Events().size();
+        for (;;) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(quiet_ms));
+            const size_t now = Events().size();
+            if (now == seen) {
+                return;
+            }
+            seen = now;
+        }
+    }
+
+private:
+    void Run() {
+        pollfd p{fd_, POLLIN, 0};
+        while (!stop_) {
+            if (poll(&p, 1, 50) <= 0) {
+                continue;
+            }
+            char buf[65536];
+            const ssize_t n = recv(fd_, buf, sizeof(buf), 0);
+            if (n >= 0) {
+                std::lock_guard<std::mutex> lock(mutex_);
+                events_.emplace_back(buf, static_cast<size_t>(n));
+            }
+        }
+    }
+
+    int fd_ = -1;
+    int port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<std::string> events_;
+    std::thread reader_;
+};
 
 class DaemonProcess {
 public:
@@ -93,6 +173,16 @@ public:
             argv.push_back(nullptr);
             execv(TESSARON_BINARY, argv.data());
             _exit(127);
+        }
+    }
+
+    // Sends datagrams with a short pause every few, as a producer would.
+    void SendAll(const std::vector<std::vector<uint8_t>>& datagrams) const {
+        for (size_t i = 0; i < datagrams.size(); i++) {
+            Send(datagrams[i].data(), datagrams[i].size());
+            if (i % 8 == 7) {
+                std::this_thread::sleep_for(std::chrono::microseconds(500));
+            }
         }
     }
 
