@@ -76,15 +76,17 @@ public:
     }
     // Waits until an event containing `text` has arrived (at most ~10 s).
     bool WaitFor(const std::string& text, int timeout_ms = 10000) {
-        for (int waited = 0; waited < timeout_ms; waited += 20) {
+        for (int waited = 0;; waited += 20) {
             for (const std::string& e : Events()) {
                 if (e.find(text) != std::string::npos) {
                     return true;
                 }
             }
+            if (waited >= timeout_ms) {
+                return false;
+            }
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         }
-        return false;
     }
     // Waits until no datagram has arrived for quiet_ms.
     void Settle(int quiet_ms = 300) {

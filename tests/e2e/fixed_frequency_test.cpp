@@ -1,0 +1,56 @@
+// A strong continuous narrow carrier (an analog cordless phone) is named and
+// announced by the live daemon, with card control running through a
+// recording shell.
+#include <gtest/gtest.h>
+
+#include "daemon_process.h"
+#include "stream_builder.h"
+
+namespace {
+
+const std::string kSignatures = std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
+
+}  // namespace
+
+TEST(FixedFrequency, AnalogPhoneIsAnnouncedLive) {
+    EventCollector ui;
+    DaemonProcess daemon;
+    const std::string shell = daemon.WriteRecordingShell();
+    daemon.Start({"--listen", daemon.ListenOption(), "--ui", ui.Address(), "--card-shell", shell,
+                  kSignatures, "out.log", "energy.log"});
+    ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
+
+    PowerRow carrier = FlatRow(-95.0f);
+    carrier[33] = -48.0f;
+    carrier[32] = -61.0f;
+    carrier[34] = -61.0f;
+    // Device lifetimes are host seconds: stream in real time, one sample
+    // per millisecond of card time, until the announcement or 8 s.
+    const auto start = std::chrono::steady_clock::now();
+    uint64_t t = 1000;
+    bool announced = false;
+    while (!announced && std::chrono::steady_clock::now() - start < std::chrono::seconds(8)) {
+        StreamBuilder stream;
+        t = stream.AddRun(2442, t, 70, 1000, carrier);  // 70 ms of card time
+        daemon.SendAll(stream.Take());
+        std::this_thread::sleep_until(start + std::chrono::microseconds(t));
+        announced = ui.WaitFor("\"Analog_Phone\"", 0);
+    }
+    ASSERT_TRUE(announced) << daemon.Stdout();
+    bool framed = false;
+    for (const std::string& e : ui.Events()) {
+        if (e.find("Analog_Phone") != std::string::npos) {
+            EXPECT_EQ(e.rfind("event: devices\r\ndata: { \"dev\": [\"1\",\"Analog_Phone\",", 0), 0u)
+                << e;
+            EXPECT_NE(e.find("\"2442.00\""), std::string::npos) << e;
+            EXPECT_EQ(e.substr(e.size() - 4), "]}\n\n");
+            framed = true;
+        }
+    }
+    EXPECT_TRUE(framed);
+    EXPECT_TRUE(daemon.IsRunning());
+    // The card was driven only through the recording shell.
+    const std::string commands = ReadFile(daemon.Dir() + "/commands.log");
+    EXPECT_NE(commands.find("iwconfig wlan1 channel 1\n"), std::string::npos) << commands;
+    EXPECT_NE(commands.find("/set_start_spectral_scan > /dev/null\n"), std::string::npos);
+}
