@@ -46,24 +46,22 @@ constexpr int CONST_NUM_BINS = 56;
 constexpr int CONST_DC_BIN = 30;
 constexpr float CONST_SAMPLE_NOISE_FLOOR = 95.0f;
 
+// The value of a scheduling constant in the operation mode in force.
+u64 InMode(u64 scan_value, u64 single_channel_value) {
+    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? scan_value : single_channel_value;
+}
+
 u64 ModeSubbandsPerCycle() {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_SUBBANDS_PER_CYCLE
-                                                      : CONST_NUM_SUBBANDS_PER_CYCLE_SC;
+    return InMode(CONST_NUM_SUBBANDS_PER_CYCLE, CONST_NUM_SUBBANDS_PER_CYCLE_SC);
 }
-
 u64 MicrowavePeriod() {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_MICROWAVE
-                                                      : CONST_NUM_CYCLES_MICROWAVE_SC;
+    return InMode(CONST_NUM_CYCLES_MICROWAVE, CONST_NUM_CYCLES_MICROWAVE_SC);
 }
-
 u64 HighDutyPeriod() {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_HIGHDUTY
-                                                      : CONST_NUM_CYCLES_HIGHDUTY_SC;
+    return InMode(CONST_NUM_CYCLES_HIGHDUTY, CONST_NUM_CYCLES_HIGHDUTY_SC);
 }
-
 u64 FhPeriod() {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? CONST_NUM_CYCLES_FH_DEVICES
-                                                      : CONST_NUM_CYCLES_FH_DEVICES_SC;
+    return InMode(CONST_NUM_CYCLES_FH_DEVICES, CONST_NUM_CYCLES_FH_DEVICES_SC);
 }
 
 // The classifier window covers the W most recent subbands, or the whole
