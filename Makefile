@@ -21,3 +21,44 @@ test: build
 
 clean:
 	rm -rf $(BUILD_DIR)
+
+# --- Robustness stages (CI runs them after `make test`) ---------------------
+# Each builds in a directory of its own; scripts/bootstrap-ci installs the
+# sanitizer runtimes, clang/libFuzzer, the ARM cross compiler and qemu.
+ASAN_BUILD_DIR ?= build-asan
+FUZZ_BUILD_DIR ?= build-fuzz
+ARM_BUILD_DIR ?= build-arm
+FUZZ_SECONDS ?= 60
+SOAK_MINUTES ?= 10
+
+.PHONY: bootstrap-ci test-asan fuzz soak test-arm
+
+bootstrap-ci: bootstrap
+	@scripts/bootstrap-ci
+
+# The whole unit and end-to-end suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer; any report fails the test that caused it.
+test-asan: bootstrap-ci
+	cmake -S . -B $(ASAN_BUILD_DIR) -DTESSARON_SANITIZE=ON -DTESSARON_WERROR=ON
+	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
+	cd $(ASAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
+		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+
+# Every libFuzzer target for FUZZ_SECONDS, starting from its seed corpus.
+fuzz: bootstrap-ci
+	cmake -S . -B $(FUZZ_BUILD_DIR) -DCMAKE_CXX_COMPILER=clang++ -DTESSARON_FUZZ=ON \
+		-DTESSARON_BUILD_TESTS=OFF -DTESSARON_WERROR=ON
+	cmake --build $(FUZZ_BUILD_DIR) -j $(JOBS) --target fuzz_targets
+	tests/fuzz/run_fuzzers $(FUZZ_BUILD_DIR) $(FUZZ_SECONDS)
+
+# SOAK_MINUTES of capture time of stress stream through the receive path.
+soak: bootstrap $(BUILD_DIR)/CMakeCache.txt
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target tessaron_soak
+	$(BUILD_DIR)/tools/soak/tessaron_soak --minutes $(SOAK_MINUTES)
+
+# Cross build for 32-bit ARM (core and unit tests), run under qemu-arm.
+test-arm: bootstrap-ci
+	cmake -S . -B $(ARM_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
+		-DTESSARON_WITH_PCAP=OFF -DTESSARON_WERROR=ON
+	cmake --build $(ARM_BUILD_DIR) -j $(JOBS)
+	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
