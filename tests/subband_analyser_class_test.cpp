@@ -246,3 +246,82 @@ TEST_F(SubBandAnalyserTest, MappingFileNamesTheAccessPoint) {
     EXPECT_EQ(analyser->access_point_map.count("11:22:33:44:55:66"), 0u);
     std::remove(path.c_str());
 }
+
+namespace {
+
+// Closes `subbands` subbands of 51 rows spanning exactly 15000 us each,
+// alternating between two channels, with a narrow carrier in the first.
+void CloseSubbands(SubBandAnalyser& analyser, int subbands, uint16_t f1 = 2412,
+                   uint16_t f2 = 2437) {
+    static u64 t = 1000;
+    static int closed = 0;
+    for (int s = 0; s < subbands; s++) {
+        const uint16_t freq = closed++ % 2 == 0 ? f1 : f2;
+        for (int row = 0; row < 51; row++, t += 300) {
+            spectrum_fft sample = ConvertedSample(freq, t, 95);
+            sample.samples[2 + 20] = 50;
+            analyser.ExtractPulsesFromFFT(sample);
+        }
+        t += 300;
+    }
+}
+
+}  // namespace
+
+TEST_F(SubBandAnalyserTest, ScheduleRunsClassifiersInOrderOverTheirWindows) {
+    CloseSubbands(*analyser, 2);  // opens the history; the first closes nothing
+    ASSERT_EQ(ap->GetCycleCount(), 1u);
+    testing::internal::CaptureStdout();
+    CloseSubbands(*analyser, 17);
+    std::string out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(ap->GetCycleCount(), 18u);
+    // Cycle 18: microwave, then high-duty; no hopper pass.
+    const size_t microwave = out.find("MICROWAVE 1 ");
+    const size_t high_duty = out.find("HIGHDUTY 1 ");
+    ASSERT_NE(microwave, std::string::npos);
+    ASSERT_NE(high_duty, std::string::npos);
+    EXPECT_LT(microwave, high_duty);
+    EXPECT_EQ(out.find("SubBandAnalyser: subband_list"), std::string::npos);
+    // The classifiers run before the next subband opens: the window of 18
+    // covers exactly the 18 closed subbands.
+    int tagged = 0;
+    for (const SubBand& s : ap->completed_sub_bands_list) {
+        tagged += s.analogphone_tagging_completed ? 1 : 0;
+        EXPECT_FALSE(s.pulse_tagging_completed);
+    }
+    EXPECT_EQ(tagged, 18);
+
+    testing::internal::CaptureStdout();
+    CloseSubbands(*analyser, 54);
+    out = testing::internal::GetCapturedStdout();
+    ASSERT_EQ(ap->GetCycleCount(), 72u);
+    const size_t last_microwave = out.rfind("MICROWAVE 1 ");
+    const size_t last_high_duty = out.rfind("HIGHDUTY 1 ");
+    const size_t hopper = out.find("SubBandAnalyser: subband_list 00:0E:8E:30:9C:04 72 72 72\n");
+    ASSERT_NE(hopper, std::string::npos) << out.substr(out.size() > 2000 ? out.size() - 2000 : 0);
+    EXPECT_LT(last_microwave, last_high_duty);
+    EXPECT_LT(last_high_duty, hopper);
+    int hopper_tagged = 0;
+    for (const SubBand& s : ap->completed_sub_bands_list) {
+        hopper_tagged += s.pulse_tagging_completed ? 1 : 0;
+    }
+    EXPECT_EQ(hopper_tagged, 72);
+}
+
+TEST_F(SubBandAnalyserTest, OffCentreFrequenciesAndClockWrapsDoNotDerailTheSchedule) {
+    // 2417 MHz is no centre frequency: classifiers must skip, not index -1.
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    CloseSubbands(*analyser, 74, 2417, 2462);
+    // The card clock wraps back to zero.
+    for (int row = 0; row < 60; row++) {
+        analyser->ExtractPulsesFromFFT(ConvertedSample(2462, 4294967200ULL + row * 300u, 60));
+    }
+    for (int row = 0; row < 60; row++) {
+        analyser->ExtractPulsesFromFFT(ConvertedSample(2462, 100 + row * 300u, 60));
+    }
+    testing::internal::GetCapturedStdout();
+    const std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_NE(err.find("Warning... GetFreqToBin: 2417 not found..\n"), std::string::npos);
+    EXPECT_GE(ap->GetCycleCount(), 73u);
+}
