@@ -1,0 +1,77 @@
+#include "ui_options.h"
+
+#include <arpa/inet.h>
+
+#include <cstdlib>
+
+namespace tessaron_ui {
+
+bool ParseHostPort(const std::string& text, HostPort* out) {
+    const size_t colon = text.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+        return false;
+    }
+    std::string host = text.substr(0, colon);
+    if (host == "localhost") {
+        host = "127.0.0.1";
+    }
+    in_addr addr;
+    if (inet_pton(AF_INET, host.c_str(), &addr) != 1) {
+        return false;
+    }
+    const std::string port_text = text.substr(colon + 1);
+    if (port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos) {
+        return false;
+    }
+    const long port = std::strtol(port_text.c_str(), nullptr, 10);
+    if (port > 65535) {
+        return false;
+    }
+    out->host = host;
+    out->port = static_cast<std::uint16_t>(port);
+    return true;
+}
+
+bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, std::string* error) {
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (arg == "--help" || arg == "-h") {
+            options->help = true;
+            continue;
+        }
+        if (arg == "--version") {
+            options->version = true;
+            continue;
+        }
+        if (arg != "--udp" && arg != "--http" && arg != "--ui-dir") {
+            *error = "unknown argument '" + arg + "'";
+            return false;
+        }
+        if (i + 1 >= args.size()) {
+            *error = arg + " needs a value";
+            return false;
+        }
+        const std::string& value = args[++i];
+        if (arg == "--ui-dir") {
+            options->ui_dir = value;
+        } else if (!ParseHostPort(value, arg == "--udp" ? &options->udp : &options->http)) {
+            *error = arg + " needs ADDR:PORT with an IPv4 address, not '" + value + "'";
+            return false;
+        }
+    }
+    return true;
+}
+
+std::string UiUsage(const std::string& program) {
+    return "Usage: " + program +
+           " [options]\n\n"
+           "Shows the daemon's devices, spectra and channel utilisation in a web page.\n\n"
+           "Options:\n"
+           "  --udp ADDR:PORT   receive the daemon's UI events here (default 127.0.0.1:5000)\n"
+           "  --http ADDR:PORT  serve the page here (default 127.0.0.1:8080; port 0 picks one)\n"
+           "  --ui-dir DIR      serve the page's files from DIR\n"
+           "  --help            print this text and exit\n"
+           "  --version         print the version and exit\n";
+}
+
+}  // namespace tessaron_ui
