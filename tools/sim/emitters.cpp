@@ -1,0 +1,498 @@
+#include "emitters.h"
+
+#include "card_model.h"
+
+#include <algorithm>
+#include <cmath>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Look-ahead of the burst schedule: enough for the longest exchange.
+constexpr uint64_t kScheduleHorizonUs = 20000;
+
+double DbToLinear(double db) {
+    return std::pow(10.0, db / 10.0);
+}
+
+std::string Fmt(double v) {
+    std::ostringstream out;
+    out << v;
+    return out.str();
+}
+
+}  // namespace
+
+double Mask::Psd(double df) const {
+    const double a = std::fabs(df);
+    switch (kind) {
+        case MaskKind::kGaussian:
+            return std::exp(-df * df / (2.0 * width_mhz * width_mhz));
+        case MaskKind::kMsk: {
+            // MSK spectrum with bit time Tb = 1 / chip rate: main lobe nulls
+            // at +-0.75 chip rate, sidelobes falling as f^-4.
+            const double x = a / width_mhz;
+            const double den = 1.0 - 16.0 * x * x;
+            if (std::fabs(den) < 1e-6) {
+                return (kPi / 4.0) * (kPi / 4.0);
+            }
+            const double v = std::cos(2.0 * kPi * x) / den;
+            return v * v;
+        }
+        case MaskKind::kOfdm: {
+            // 52 occupied subcarriers over +-8.3 MHz, then the transmitter's
+            // filter skirt and the PA's spectral regrowth shoulders.
+            double db;
+            if (a <= 8.3) {
+                db = 0.0;
+            } else if (a <= 9.0) {
+                db = -20.0 * (a - 8.3) / 0.7;
+            } else if (a <= 11.0) {
+                db = -20.0 - 12.0 * (a - 9.0) / 2.0;
+            } else if (a <= 20.0) {
+                db = -32.0 - 8.0 * (a - 11.0) / 9.0;
+            } else {
+                db = -50.0;
+            }
+            return DbToLinear(db);
+        }
+        case MaskKind::kFlat: {
+            const double beta = 0.25;
+            const double half = width_mhz / 2.0;
+            const double lo = half * (1.0 - beta);
+            const double hi = half * (1.0 + beta);
+            if (a <= lo) {
+                return 1.0;
+            }
+            if (a >= hi) {
+                return 0.0;
+            }
+            return 0.5 * (1.0 + std::cos(kPi * (a - lo) / (hi - lo)));
+        }
+        case MaskKind::kTone:
+            return a < 1e-9 ? 1.0 : 0.0;
+    }
+    return 0.0;
+}
+
+double Mask::Extent() const {
+    switch (kind) {
+        case MaskKind::kGaussian:
+            return 5.5 * width_mhz;
+        case MaskKind::kMsk:
+            return 2.5 * width_mhz;
+        case MaskKind::kOfdm:
+            return 22.0;
+        case MaskKind::kFlat:
+            return width_mhz * 0.625 + 0.2;
+        case MaskKind::kTone:
+            return 1.5;
+    }
+    return 0.0;
+}
+
+double Mask::Total() const {
+    if (total_ < 0.0) {
+        const double extent = Extent();
+        const double step = 0.001;
+        double sum = 0.0;
+        for (double f = -extent; f <= extent; f += step) {
+            sum += Psd(f) * step;
+        }
+        total_ = sum;
+    }
+    return total_;
+}
+
+double Mask::FractionInBin(double df) const {
+    constexpr double kStep = 0.002;
+    const double reach = Extent() + 0.3125;
+    if (fraction_table_.empty()) {
+        const int n = static_cast<int>(2.0 * reach / kStep) + 2;
+        fraction_table_.resize(static_cast<size_t>(n));
+        for (int i = 0; i < n; i++) {
+            fraction_table_[static_cast<size_t>(i)] =
+                static_cast<float>(BinFraction(*this, -reach + i * kStep));
+        }
+    }
+    const double x = (df + reach) / kStep;
+    if (x < 0.0 || x >= static_cast<double>(fraction_table_.size() - 1)) {
+        return 0.0;
+    }
+    const size_t i = static_cast<size_t>(x);
+    const double w = x - static_cast<double>(i);
+    return fraction_table_[i] * (1.0 - w) + fraction_table_[i + 1] * w;
+}
+
+double BluetoothChannelMhz(int k) {
+    return 2402.0 + k;
+}
+
+double ZigbeeChannelMhz(int k) {
+    return 2405.0 + 5.0 * (k - 11);
+}
+
+double WifiChannelMhz(int n) {
+    return 2407.0 + 5.0 * n;
+}
+
+Emitter::Emitter(std::string model, std::string display_name, uint64_t on_us, uint64_t off_us,
+                 double power_dbm, uint32_t seed)
+    : model_(std::move(model)),
+      display_name_(std::move(display_name)),
+      on_us_(on_us),
+      off_us_(off_us),
+      power_dbm_(power_dbm),
+      rng_(seed) {}
+
+void Emitter::EmissionsAt(uint64_t t, std::vector<Emission>& out) {
+    if (t < on_us_ || t >= off_us_) {
+        return;
+    }
+    Radiate(t, out);
+}
+
+void BurstEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
+    if (!started_) {
+        started_ = true;
+        next_step_ = OnUs();
+    }
+    while (next_step_ <= t + kScheduleHorizonUs) {
+        next_step_ = Schedule(next_step_, queue_);
+    }
+    while (!queue_.empty() && queue_.front().end <= t) {
+        queue_.pop_front();
+    }
+    for (const Burst& b : queue_) {
+        if (b.start > t) {
+            break;
+        }
+        if (t < b.end) {
+            out.push_back(Emission{b.centre_mhz, b.power_dbm, &BurstMask()});
+        }
+    }
+}
+
+// ---------------------------------------------------------------- Bluetooth
+
+namespace {
+
+Mask GfskMask() {
+    // 1 Mbit/s GFSK, BT = 0.5, h = 0.32: about 1 MHz at -20 dB.
+    Mask m;
+    m.kind = MaskKind::kGaussian;
+    m.width_mhz = 0.2;
+    m.fluctuation = Fluctuation::kSteady;
+    m.jitter_db = 1.0;
+    return m;
+}
+
+// Next slot boundary of a piconet clock at or after `t`.
+uint64_t SlotAtOrAfter(uint64_t t) {
+    return (t + BT_SLOT_US - 1) / BT_SLOT_US;
+}
+
+}  // namespace
+
+BtVoiceLink::BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+    : BurstEmitter("bt-voice", "Bluetooth_Streaming", on_us, off_us, power_dbm, seed),
+      mask_(GfskMask()) {}
+
+uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    // HV3 reserves slot pairs every 6 slots (3.75 ms); a new hop per slot.
+    uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
+    slot += (SLOTS_PER_PAIR - slot % SLOTS_PER_PAIR) % SLOTS_PER_PAIR;
+    std::uniform_int_distribution<int> hop(0, 78);
+    std::normal_distribution<double> slave_level(-3.0, 1.0);
+    for (int i = 0; i < 2; i++) {
+        const uint64_t start = (slot + i) * BT_SLOT_US;
+        const double level = PowerDbm() + (i == 0 ? 0.0 : slave_level(Rng()));
+        queue.push_back(Burst{start, start + PACKET_US, BluetoothChannelMhz(hop(Rng())), level});
+    }
+    slot_ = slot + SLOTS_PER_PAIR;
+    return slot_ * BT_SLOT_US;
+}
+
+std::string BtVoiceLink::Parameters() const {
+    return "GFSK 1 Mbit/s sigma 0.2 MHz; 79 hop channels 2402-2480 MHz, 1600 hops/s; HV3: " +
+           std::to_string(PACKET_US) + " us master+slave packets in slots 0,1 of every 6 (" +
+           std::to_string(SLOTS_PER_PAIR * BT_SLOT_US) + " us); slave 3 dB weaker; " +
+           Fmt(PowerDbm()) + " dBm";
+}
+
+BtDataLink::BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+    : BurstEmitter("bt-data", "Bluetooth", on_us, off_us, power_dbm, seed), mask_(GfskMask()) {}
+
+uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
+    slot += slot % 2;  // master transmits in even slots
+    std::uniform_int_distribution<int> hop(0, 78);
+    std::uniform_real_distribution<double> pick(0.0, 1.0);
+    const double r = pick(Rng());
+    int slots;
+    uint64_t length;
+    if (r < 0.5) {
+        slots = 5;  // DH5
+        length = 2871;
+    } else if (r < 0.75) {
+        slots = 3;  // DH3
+        length = 1626;
+    } else {
+        slots = 1;  // POLL
+        length = 126;
+    }
+    const uint64_t start = slot * BT_SLOT_US;
+    queue.push_back(Burst{start, start + length, BluetoothChannelMhz(hop(Rng())), PowerDbm()});
+    // Slave answers in the next slot with a NULL (126 us) or a DH1 (366 us).
+    const uint64_t reply = (slot + slots) * BT_SLOT_US;
+    const uint64_t reply_len = pick(Rng()) < 0.8 ? 126 : 366;
+    queue.push_back(
+        Burst{reply, reply + reply_len, BluetoothChannelMhz(hop(Rng())), PowerDbm() - 3.0});
+    slot_ = slot + slots + 1;
+    return slot_ * BT_SLOT_US;
+}
+
+std::string BtDataLink::Parameters() const {
+    return "GFSK sigma 0.2 MHz, 79 channels; master DH5 2871 us (50%), DH3 1626 us (25%) or "
+           "POLL 126 us (25%) in even slots, slave NULL 126 us / DH1 366 us in the next slot, "
+           "each packet on the hop of its first slot; " +
+           Fmt(PowerDbm()) + " dBm";
+}
+
+// -------------------------------------------------------------- FHSS phone
+
+FhssPhone::FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+    : BurstEmitter("fhss-phone", "FHSS_Phone_(Handset)", on_us, off_us, power_dbm, seed),
+      mask_(GfskMask()) {
+    mask_.width_mhz = 0.22;
+}
+
+uint64_t FhssPhone::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    const uint64_t frame = (from + FRAME_US - 1) / FRAME_US;
+    const uint64_t start = frame * FRAME_US;
+    std::uniform_int_distribution<int> hop(0, 78);
+    const double f = 2402.0 + hop(Rng());
+    queue.push_back(Burst{start, start + BURST_US, f, PowerDbm()});
+    queue.push_back(Burst{start + HANDSET_OFFSET_US, start + HANDSET_OFFSET_US + BURST_US, f,
+                          PowerDbm() - 4.0});
+    return start + FRAME_US;
+}
+
+std::string FhssPhone::Parameters() const {
+    return "GFSK sigma 0.22 MHz; 79 channels 2402-2480 MHz, one hop per 5 ms frame; base burst " +
+           std::to_string(BURST_US) +
+           " us at frame start, handset burst 2500 us later on the "
+           "same frequency (4 dB weaker); " +
+           Fmt(PowerDbm()) + " dBm";
+}
+
+// -------------------------------------------------------------------- Xbox
+
+XboxController::XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+    : BurstEmitter("xbox", "XBOX_Console", on_us, off_us, power_dbm, seed) {
+    mask_.kind = MaskKind::kFlat;
+    mask_.width_mhz = 1.4;
+    mask_.fluctuation = Fluctuation::kSteady;
+    mask_.jitter_db = 0.8;
+}
+
+uint64_t XboxController::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    constexpr uint64_t kPeriod = 4000;
+    const uint64_t start = (from + kPeriod - 1) / kPeriod * kPeriod;
+    std::uniform_int_distribution<int> hop(0, 39);
+    std::uniform_real_distribution<double> pick(0.0, 1.0);
+    const uint64_t length = pick(Rng()) < 0.7 ? 270 : 384;
+    queue.push_back(Burst{start, start + length, 2402.0 + 2.0 * hop(Rng()), PowerDbm()});
+    return start + kPeriod;
+}
+
+std::string XboxController::Parameters() const {
+    return "flat 1.4 MHz (raised-cosine edges, 5 card bins); 40 channels on a 2 MHz grid "
+           "2402-2480 MHz; one packet per 4 ms, 270 us (70%) or 384 us (30%); " +
+           Fmt(PowerDbm()) + " dBm";
+}
+
+// ------------------------------------------------------------------ Zigbee
+
+ZigbeeNetwork::ZigbeeNetwork(int channel, double airtime, uint64_t on_us, uint64_t off_us,
+                             double power_dbm, uint32_t seed)
+    : BurstEmitter("zigbee", "Zigbee", on_us, off_us, power_dbm, seed),
+      channel_(channel),
+      airtime_(airtime) {
+    mask_.kind = MaskKind::kMsk;
+    mask_.width_mhz = 2.0;  // 2 Mchip/s
+    mask_.fluctuation = Fluctuation::kSteady;
+    mask_.jitter_db = 1.0;
+}
+
+uint64_t ZigbeeNetwork::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    // 250 kbit/s: 32 us per byte; PHY header 6 bytes; ACK 11 bytes after a
+    // 192 us turnaround.
+    std::uniform_int_distribution<int> payload(20, 127);
+    const uint64_t frame = static_cast<uint64_t>(payload(Rng()) + 6) * 32;
+    const uint64_t ack_start = from + frame + 192;
+    const uint64_t ack_end = ack_start + 352;
+    const double f = ZigbeeChannelMhz(channel_);
+    queue.push_back(Burst{from, from + frame, f, PowerDbm()});
+    queue.push_back(Burst{ack_start, ack_end, f, PowerDbm() - 2.0});
+    // Idle time so that the long-run airtime matches.
+    const double busy = static_cast<double>(frame + 352);
+    const double mean_idle = std::max(busy / airtime_ - busy - 192.0, 320.0);
+    std::exponential_distribution<double> idle(1.0 / mean_idle);
+    return ack_end + 320 + static_cast<uint64_t>(idle(Rng()));
+}
+
+std::string ZigbeeNetwork::Parameters() const {
+    return "O-QPSK half-sine (MSK) 2 Mchip/s, channel " + std::to_string(channel_) + " at " +
+           Fmt(ZigbeeChannelMhz(channel_)) +
+           " MHz; data frames 20-127 bytes (0.83-4.26 ms) + 352 us ACK after 192 us; airtime " +
+           Fmt(airtime_ * 100) + "%; " + Fmt(PowerDbm()) + " dBm";
+}
+
+// ------------------------------------------------------------------- Wi-Fi
+
+WifiTraffic::WifiTraffic(int channel, double airtime, uint64_t on_us, uint64_t off_us,
+                         double power_dbm, uint32_t seed)
+    : BurstEmitter(airtime > 0.2 ? "wifi-heavy" : "wifi-light", "", on_us, off_us, power_dbm, seed),
+      channel_(channel),
+      airtime_(airtime) {
+    mask_.kind = MaskKind::kOfdm;
+    mask_.width_mhz = 16.6;
+    mask_.fluctuation = Fluctuation::kNoiseLike;
+}
+
+uint64_t WifiTraffic::Schedule(uint64_t from, std::deque<Burst>& queue) {
+    std::uniform_int_distribution<int> length(100, 2000);
+    const uint64_t frame = static_cast<uint64_t>(length(Rng()));
+    const double f = WifiChannelMhz(channel_);
+    queue.push_back(Burst{from, from + frame, f, PowerDbm()});
+    const uint64_t ack = from + frame + 16;  // SIFS
+    queue.push_back(Burst{ack, ack + 44, f, PowerDbm() - 6.0});
+    const double busy = static_cast<double>(frame + 60);
+    // DIFS + backoff (9 us slots, CW 15) + idle for the offered load.
+    const double mean_idle = std::max(busy / airtime_ - busy - 100.0, 1.0);
+    std::exponential_distribution<double> idle(1.0 / mean_idle);
+    std::uniform_int_distribution<int> backoff(0, 15);
+    return ack + 44 + 34 + 9 * backoff(Rng()) + static_cast<uint64_t>(idle(Rng()));
+}
+
+std::string WifiTraffic::Parameters() const {
+    return "802.11 OFDM channel " + std::to_string(channel_) + " (" +
+           Fmt(WifiChannelMhz(channel_)) +
+           " MHz), 16.6 MHz occupied, skirts -20 dB at 9 MHz, -32 dB at 11 MHz; frames 0.1-2 ms "
+           "+ 44 us ACK after SIFS; airtime " +
+           Fmt(airtime_ * 100) + "%; " + Fmt(PowerDbm()) + " dBm";
+}
+
+// --------------------------------------------------------------- Microwave
+
+MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
+                             uint32_t seed)
+    : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed), base_mhz_(base_mhz) {
+    std::uniform_real_distribution<double> phase(0.0, MAINS_PERIOD_US);
+    mains_phase_us_ = phase(Rng());
+    mask_.kind = MaskKind::kGaussian;
+    mask_.width_mhz = 0.25;  // instantaneous line about 0.6 MHz wide
+    mask_.fluctuation = Fluctuation::kSteady;
+    mask_.jitter_db = 0.5;
+}
+
+void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
+    const double x = static_cast<double>(t) + mains_phase_us_;
+    const int64_t cycle = static_cast<int64_t>(x / MAINS_PERIOD_US);
+    const double phase = x - static_cast<double>(cycle) * MAINS_PERIOD_US;
+    if (cycle != cycle_) {
+        // The starting frequency wanders from one on-phase to the next with
+        // the cavity load and the magnetron's temperature.
+        std::normal_distribution<double> wander(0.0, 0.3);
+        cycle_start_mhz_ = cycle_ < 0 ? base_mhz_ : cycle_start_mhz_ + wander(Rng());
+        cycle_start_mhz_ = std::clamp(cycle_start_mhz_, base_mhz_ - 1.0, base_mhz_ + 1.0);
+        cycle_ = cycle;
+    }
+    if (phase >= ON_PHASE_US) {
+        return;
+    }
+    const double envelope = std::sin(kPi * phase / ON_PHASE_US);
+    std::normal_distribution<double> fm(0.0, 0.03);
+    const double f = cycle_start_mhz_ + SWEEP_MHZ * envelope + fm(Rng());
+    const double level = PowerDbm() + 10.0 * std::log10(std::max(envelope, 1e-3));
+    out.push_back(Emission{f, level, &mask_});
+}
+
+std::string MicrowaveOven::Parameters() const {
+    return "60 Hz mains, on-phase 8.0 ms of every 16.67 ms (48%); power follows the half-sine "
+           "of the anode current; carrier line sigma 0.25 MHz rises by " +
+           Fmt(SWEEP_MHZ) + " MHz and falls back within each on-phase from a start near " +
+           Fmt(base_mhz_) + " MHz that wanders 0.3 MHz per cycle; peak " + Fmt(PowerDbm()) + " dBm";
+}
+
+// -------------------------------------------------------------- Continuous
+
+ContinuousEmitter::ContinuousEmitter(std::string model, std::string display_name, double centre_mhz,
+                                     const Mask& mask, uint64_t on_us, uint64_t off_us,
+                                     double power_dbm, uint32_t seed, std::string parameters)
+    : Emitter(std::move(model), std::move(display_name), on_us, off_us, power_dbm, seed),
+      centre_mhz_(centre_mhz),
+      mask_(mask),
+      half_span_(mask.kind == MaskKind::kTone       ? 0.1
+                 : mask.kind == MaskKind::kGaussian ? 3.0 * mask.width_mhz
+                                                    : mask.width_mhz / 2.0),
+      parameters_(std::move(parameters)) {}
+
+void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
+    double f = centre_mhz_;
+    if (mask_.kind == MaskKind::kTone) {
+        // Narrowband FM voice: +-50 kHz deviation, a 1 kHz tone standing in
+        // for speech.
+        f += 0.05 * std::sin(2.0 * kPi * static_cast<double>(t) / 1000.0);
+    }
+    out.push_back(Emission{f, PowerDbm(), &mask_});
+}
+
+std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                         double power_dbm, uint32_t seed) {
+    Mask m;
+    m.kind = MaskKind::kTone;
+    m.fluctuation = Fluctuation::kSteady;
+    m.jitter_db = 0.3;
+    return std::make_unique<ContinuousEmitter>(
+        "analog-phone", "Analog_Phone", centre_mhz, m, on_us, off_us, power_dbm, seed,
+        "narrowband FM carrier at " + Fmt(centre_mhz) +
+            " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
+            "Hann-windowed FFT; " +
+            Fmt(power_dbm) + " dBm");
+}
+
+std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                         double power_dbm, uint32_t seed) {
+    Mask m;
+    m.kind = MaskKind::kGaussian;
+    m.width_mhz = 3.0;
+    m.fluctuation = Fluctuation::kNoiseLike;
+    return std::make_unique<ContinuousEmitter>(
+        "video-sender", "Video_Camera", centre_mhz, m, on_us, off_us, power_dbm, seed,
+        "analog FM video at " + Fmt(centre_mhz) +
+            " MHz: Gaussian PSD sigma 3 MHz (video amplitude distribution through ~4 MHz "
+            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous; " +
+            Fmt(power_dbm) + " dBm");
+}
+
+std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                               double power_dbm, uint32_t seed) {
+    Mask m;
+    m.kind = MaskKind::kFlat;
+    m.width_mhz = 4.0;
+    m.fluctuation = Fluctuation::kNoiseLike;
+    return std::make_unique<ContinuousEmitter>(
+        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz, m, on_us, off_us, power_dbm,
+        seed,
+        "continuous digital link at " + Fmt(centre_mhz) +
+            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty; " +
+            Fmt(power_dbm) + " dBm");
+}
+
+}  // namespace sim

@@ -1,0 +1,305 @@
+// Emitter models of the 2.4 GHz band simulator: each device class is a
+// source of transmissions with a centre frequency, a received power, a
+// spectral mask and on/off times. The card model (card_model.h) asks every
+// emitter what it radiates at one instant and integrates the masks over the
+// card's 312.5 kHz FFT bins.
+#ifndef TESSARON_SIM_EMITTERS_H
+#define TESSARON_SIM_EMITTERS_H
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace sim {
+
+// Spectral mask of one transmission, normalised so that the power falling
+// into a bin is a fraction of the total received power.
+enum class MaskKind {
+    kGaussian,  // GFSK hoppers, FM video: Gaussian power spectral density
+    kMsk,       // O-QPSK with half-sine chips (802.15.4), i.e. MSK
+    kOfdm,      // 802.11 OFDM: 52 subcarriers over 16.6 MHz with shoulders
+    kFlat,      // raised-cosine edged flat band (digital continuous links)
+    kTone,      // carrier narrower than a bin, seen through the FFT window
+};
+
+// How the power of a bin varies from one FFT snapshot to the next.
+enum class Fluctuation {
+    kSteady,     // constant envelope: small log-normal jitter
+    kNoiseLike,  // OFDM / wideband FM: exponential (Rayleigh amplitude)
+};
+
+struct Mask {
+    MaskKind kind = MaskKind::kGaussian;
+    double width_mhz = 0.2;  // sigma, chip rate, occupied or flat width
+    Fluctuation fluctuation = Fluctuation::kSteady;
+    double jitter_db = 1.0;  // log-normal sigma for kSteady
+
+    // Power spectral density (relative) at df MHz from the centre.
+    double Psd(double df_mhz) const;
+    // Frequency beyond which the mask holds no significant power.
+    double Extent() const;
+    // Integral of Psd over all frequencies (cached).
+    double Total() const;
+    // Fraction of the power falling into a card bin centred df MHz away,
+    // from a table built on first use (linear interpolation, 2 kHz steps).
+    double FractionInBin(double df_mhz) const;
+
+private:
+    mutable double total_ = -1.0;
+    mutable std::vector<float> fraction_table_;
+};
+
+// One thing on the air at one instant.
+struct Emission {
+    double centre_mhz = 2440.0;
+    double power_dbm = -60.0;  // total received power
+    const Mask* mask = nullptr;
+};
+
+// A burst of a bursty emitter: [start, end) in elapsed microseconds.
+struct Burst {
+    uint64_t start = 0;
+    uint64_t end = 0;
+    double centre_mhz = 0;
+    double power_dbm = 0;
+};
+
+class Emitter {
+public:
+    Emitter(std::string model, std::string display_name, uint64_t on_us, uint64_t off_us,
+            double power_dbm, uint32_t seed);
+    virtual ~Emitter() = default;
+
+    // Appends what the emitter radiates at elapsed time t (microseconds,
+    // non-decreasing between calls).
+    void EmissionsAt(uint64_t t, std::vector<Emission>& out);
+
+    const std::string& Model() const { return model_; }
+    // Name under which the daemon announces this device class; empty for
+    // traffic that must not be announced (Wi-Fi).
+    const std::string& DisplayName() const { return display_name_; }
+    uint64_t OnUs() const { return on_us_; }
+    uint64_t OffUs() const { return off_us_; }
+    double PowerDbm() const { return power_dbm_; }
+    virtual double FreqLoMhz() const = 0;
+    virtual double FreqHiMhz() const = 0;
+    // One-line description of the model's parameters for the ground truth.
+    virtual std::string Parameters() const = 0;
+
+protected:
+    virtual void Radiate(uint64_t t, std::vector<Emission>& out) = 0;
+    std::mt19937& Rng() { return rng_; }
+
+private:
+    std::string model_;
+    std::string display_name_;
+    uint64_t on_us_;
+    uint64_t off_us_;
+    double power_dbm_;
+    std::mt19937 rng_;
+};
+
+// Base of packet-based emitters: keeps a queue of scheduled bursts ahead of
+// the current time and reports those in flight.
+class BurstEmitter : public Emitter {
+public:
+    using Emitter::Emitter;
+
+protected:
+    void Radiate(uint64_t t, std::vector<Emission>& out) override;
+    // Appends the bursts of the next scheduling step starting at or after
+    // `from`; returns the time where the following step starts.
+    virtual uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) = 0;
+    virtual const Mask& BurstMask() const = 0;
+
+private:
+    std::deque<Burst> queue_;
+    uint64_t next_step_ = 0;
+    bool started_ = false;
+};
+
+// Bluetooth hop channel k (0..78) at 2402 + k MHz.
+double BluetoothChannelMhz(int k);
+// 802.15.4 channel k (11..26) at 2405 + 5 (k - 11) MHz.
+double ZigbeeChannelMhz(int k);
+// 802.11 channel n (1..13) at 2407 + 5 n MHz.
+double WifiChannelMhz(int n);
+
+inline constexpr uint64_t BT_SLOT_US = 625;
+
+// Bluetooth SCO voice link (HV3): master and slave 366 us packets in the
+// first two slots of every six, a new hop frequency in every slot.
+class BtVoiceLink : public BurstEmitter {
+public:
+    BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    double FreqLoMhz() const override { return 2402; }
+    double FreqHiMhz() const override { return 2480; }
+    std::string Parameters() const override;
+    static constexpr uint64_t PACKET_US = 366;
+    static constexpr int SLOTS_PER_PAIR = 6;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    Mask mask_;
+    uint64_t slot_ = 0;
+};
+
+// Bluetooth ACL data link: master multi-slot packets (DH3 1626 us, DH5
+// 2871 us) or polls, each answered by a one-slot slave packet; every packet
+// sits on the hop frequency of its first slot.
+class BtDataLink : public BurstEmitter {
+public:
+    BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    double FreqLoMhz() const override { return 2402; }
+    double FreqHiMhz() const override { return 2480; }
+    std::string Parameters() const override;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    Mask mask_;
+    uint64_t slot_ = 0;
+};
+
+// FHSS cordless phone: 5 ms frames; the base bursts at the frame start and
+// the handset 2.5 ms later on the same hop frequency; one hop per frame.
+class FhssPhone : public BurstEmitter {
+public:
+    FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    double FreqLoMhz() const override { return 2401; }
+    double FreqHiMhz() const override { return 2481; }
+    std::string Parameters() const override;
+    static constexpr uint64_t FRAME_US = 5000;
+    static constexpr uint64_t BURST_US = 700;
+    static constexpr uint64_t HANDSET_OFFSET_US = 2500;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    Mask mask_;
+};
+
+// Game-console controller link: short packets about 1.5 MHz wide (five
+// card bins), one every 4 ms on a new channel of a 2 MHz grid.
+class XboxController : public BurstEmitter {
+public:
+    XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    double FreqLoMhz() const override { return 2402; }
+    double FreqHiMhz() const override { return 2480; }
+    std::string Parameters() const override;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    Mask mask_;
+};
+
+// 802.15.4 / Zigbee network on one channel: data frames of 20..127 bytes
+// (0.8..4.3 ms at 250 kbit/s) each followed by an ACK, at a given airtime.
+class ZigbeeNetwork : public BurstEmitter {
+public:
+    ZigbeeNetwork(int channel, double airtime, uint64_t on_us, uint64_t off_us, double power_dbm,
+                  uint32_t seed);
+    double FreqLoMhz() const override { return ZigbeeChannelMhz(channel_) - 1; }
+    double FreqHiMhz() const override { return ZigbeeChannelMhz(channel_) + 1; }
+    std::string Parameters() const override;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    int channel_;
+    double airtime_;
+    Mask mask_;
+};
+
+// 802.11 OFDM traffic on one channel: frames of 0.1..2 ms, each followed by
+// an ACK after SIFS, at a given airtime (the negative control).
+class WifiTraffic : public BurstEmitter {
+public:
+    WifiTraffic(int channel, double airtime, uint64_t on_us, uint64_t off_us, double power_dbm,
+                uint32_t seed);
+    double FreqLoMhz() const override { return WifiChannelMhz(channel_) - 10; }
+    double FreqHiMhz() const override { return WifiChannelMhz(channel_) + 10; }
+    std::string Parameters() const override;
+
+protected:
+    uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+    const Mask& BurstMask() const override { return mask_; }
+
+private:
+    int channel_;
+    double airtime_;
+    Mask mask_;
+};
+
+// Microwave oven: the magnetron conducts on one half of each 60 Hz mains
+// cycle; during that on-phase its carrier rises and falls by several MHz with
+// the anode current, and its power follows the half-sine.
+class MicrowaveOven : public Emitter {
+public:
+    MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
+                  uint32_t seed);
+    double FreqLoMhz() const override { return base_mhz_ - 2; }
+    double FreqHiMhz() const override { return base_mhz_ + SWEEP_MHZ + 2; }
+    std::string Parameters() const override;
+    static constexpr double MAINS_PERIOD_US = 1e6 / 60.0;
+    static constexpr double ON_PHASE_US = 8000.0;
+    static constexpr double SWEEP_MHZ = 5.0;
+
+protected:
+    void Radiate(uint64_t t, std::vector<Emission>& out) override;
+
+private:
+    double base_mhz_;
+    double mains_phase_us_;
+    Mask mask_;
+    int64_t cycle_ = -1;
+    double cycle_start_mhz_ = 0;
+};
+
+// Continuous transmitters on a fixed frequency: analog cordless phone
+// (narrow FM carrier), video sender (wide FM video) and an unknown
+// continuous digital link.
+class ContinuousEmitter : public Emitter {
+public:
+    ContinuousEmitter(std::string model, std::string display_name, double centre_mhz,
+                      const Mask& mask, uint64_t on_us, uint64_t off_us, double power_dbm,
+                      uint32_t seed, std::string parameters);
+    double FreqLoMhz() const override { return centre_mhz_ - half_span_; }
+    double FreqHiMhz() const override { return centre_mhz_ + half_span_; }
+    std::string Parameters() const override { return parameters_; }
+
+protected:
+    void Radiate(uint64_t t, std::vector<Emission>& out) override;
+
+private:
+    double centre_mhz_;
+    Mask mask_;
+    double half_span_;
+    std::string parameters_;
+};
+
+std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                         double power_dbm, uint32_t seed);
+std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                         double power_dbm, uint32_t seed);
+std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
+                                               double power_dbm, uint32_t seed);
+
+}  // namespace sim
+
+#endif

@@ -1,0 +1,303 @@
+#include "scenarios.h"
+
+#include <chrono>
+#include <cstring>
+#include <map>
+#include <sstream>
+
+namespace sim {
+
+namespace {
+
+constexpr uint64_t kForever = ~uint64_t{0};
+
+uint64_t Us(double seconds) {
+    return static_cast<uint64_t>(seconds * 1e6);
+}
+
+// Each emitter gets its own random stream derived from the scenario seed.
+uint32_t SubSeed(uint32_t seed, uint32_t k) {
+    return seed * 2654435761u + k * 40503u + 17u;
+}
+
+using Adder = std::function<void(Scenario&, uint32_t seed)>;
+
+Adder BtVoice(double on = 0, double off = -1, double power = -50) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            std::make_unique<BtVoiceLink>(Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder BtData(double on = 0, double off = -1, double power = -50) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            std::make_unique<BtDataLink>(Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Fhss(double on = 0, double off = -1, double power = -50) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            std::make_unique<FhssPhone>(Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Xbox(double on = 0, double off = -1, double power = -50) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            std::make_unique<XboxController>(Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off = -1,
+             double power = -55) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(std::make_unique<ZigbeeNetwork>(
+            channel, airtime, Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(std::make_unique<MicrowaveOven>(
+            base, Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Analog(double f = 2447.0, double on = 0, double off = -1, double power = -55) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(MakeAnalogPhone(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(MakeVideoSender(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Unknown(double f = 2466.0, double on = 0, double off = -1, double power = -50) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            MakeUnknownContinuous(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+    };
+}
+
+Adder Wifi(int channel, double airtime, double power = -55) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(
+            std::make_unique<WifiTraffic>(channel, airtime, 0, kForever, power, seed));
+    };
+}
+
+struct Recipe {
+    std::string description;
+    double duration_s;
+    bool clock_wrap;
+    std::vector<Adder> adders;
+};
+
+const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
+    static const std::vector<std::pair<std::string, Recipe>> catalogue = {
+        {"idle", {"receiver noise only", 30, false, {}}},
+        {"wifi-light", {"802.11 OFDM on channel 6 at 3% airtime", 30, false, {Wifi(6, 0.03)}}},
+        {"wifi-heavy",
+         {"802.11 OFDM: channel 6 at 60% airtime and channel 1 at 20% (weaker)",
+          30,
+          false,
+          {Wifi(6, 0.60), Wifi(1, 0.20, -68)}}},
+        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {BtVoice()}}},
+        {"bt-data", {"Bluetooth ACL data link", 30, false, {BtData()}}},
+        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Fhss()}}},
+        {"xbox", {"game-console controller link", 30, false, {Xbox()}}},
+        {"zigbee",
+         {"busy Zigbee network on channel 18 (2440 MHz), 5% airtime", 30, false, {Zigbee()}}},
+        {"zigbee-quiet",
+         {"Zigbee network on channel 18 at 2% airtime (typical sensor traffic)",
+          30,
+          false,
+          {Zigbee(18, 0.02)}}},
+        {"microwave",
+         {"microwave oven heating, carrier near 2452-2457 MHz", 30, false, {Microwave()}}},
+        {"analog-phone", {"analog cordless phone carrier at 2447 MHz", 30, false, {Analog()}}},
+        {"video-sender", {"analog video sender at 2432 MHz", 30, false, {Video()}}},
+        {"unknown-continuous",
+         {"unknown continuous 4 MHz emitter at 2466 MHz", 30, false, {Unknown()}}},
+        {"bt-voice-microwave",
+         {"Bluetooth voice link next to a running microwave oven",
+          30,
+          false,
+          {BtVoice(), Microwave()}}},
+        {"bt-data-zigbee",
+         {"Bluetooth data link and a busy Zigbee network", 30, false, {BtData(), Zigbee()}}},
+        {"fhss-phone-analog-phone", {"FHSS phone and analog phone", 30, false, {Fhss(), Analog()}}},
+        {"xbox-wifi", {"game controller beside light Wi-Fi", 30, false, {Xbox(), Wifi(6, 0.03)}}},
+        {"video-sender-bt-voice",
+         {"video sender and a Bluetooth voice link", 30, false, {Video(), BtVoice()}}},
+        {"bt-data-wifi-heavy",
+         {"Bluetooth data link under heavy Wi-Fi", 30, false, {BtData(), Wifi(6, 0.60)}}},
+        {"switch-off", {"Bluetooth data link switched off after 15 s", 45, false, {BtData(0, 15)}}},
+        {"analog-phone-switch-off",
+         {"analog phone hung up after 15 s", 45, false, {Analog(2447.0, 0, 15)}}},
+        {"clock-wrap",
+         {"Bluetooth data link and analog phone; the card's 32-bit clock wraps after 5 s",
+          30,
+          true,
+          {BtData(), Analog()}}},
+        {"everything",
+         {"every class at once with light Wi-Fi",
+          30,
+          false,
+          {BtVoice(), BtData(0, -1, -55), Fhss(), Xbox(), Zigbee(12), Microwave(), Analog(2447.0),
+           Video(2432.0), Unknown(2466.0), Wifi(6, 0.03)}}},
+        {"demo",
+         {"mixed: Bluetooth voice link, microwave oven, analog phone and light Wi-Fi",
+          25,
+          false,
+          {BtVoice(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
+    };
+    return catalogue;
+}
+
+std::string JsonString(const std::string& s) {
+    std::string out = "\"";
+    for (char c : s) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+        }
+        out += c;
+    }
+    return out + "\"";
+}
+
+}  // namespace
+
+std::vector<ScenarioInfo> ListScenarios() {
+    std::vector<ScenarioInfo> list;
+    for (const auto& [name, recipe] : Catalogue()) {
+        list.push_back(ScenarioInfo{name, recipe.description, recipe.duration_s});
+    }
+    return list;
+}
+
+std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed, double duration_s) {
+    for (const auto& [entry_name, recipe] : Catalogue()) {
+        if (entry_name != name) {
+            continue;
+        }
+        auto s = std::make_unique<Scenario>();
+        s->name = name;
+        s->description = recipe.description;
+        s->duration_s = duration_s > 0 ? duration_s : recipe.duration_s;
+        s->clock_wrap = recipe.clock_wrap;
+        uint32_t k = 0;
+        for (const Adder& add : recipe.adders) {
+            add(*s, SubSeed(seed, ++k));
+        }
+        return s;
+    }
+    return nullptr;
+}
+
+GeneratorStats RunScenario(Scenario& scenario, const CardConfig& card_in, uint32_t seed,
+                           const DatagramSink& sink) {
+    const auto wall_start = std::chrono::steady_clock::now();
+    CardConfig card = card_in;
+    card.clock_wrap = card.clock_wrap || scenario.clock_wrap;
+    CardClock clock(card, SubSeed(seed, 1000));
+    NoiseRng rng(SubSeed(seed, 2000));
+    const uint64_t end = Us(scenario.duration_s);
+
+    GeneratorStats stats;
+    fft_data record;
+    memset(&record, 0, sizeof(record));
+    uint8_t wire[FFT_DATA_WIRE_SIZE];
+    uint64_t last_elapsed = 0;
+    std::vector<Emission> emissions;
+    double dbm[CARD_BINS];
+    bool stop = false;
+
+    auto flush = [&]() {
+        if (record.count == 0) {
+            return;
+        }
+        record.seq_num = stats.datagrams;
+        EncodeFftData(record, wire);
+        // The producer forwards a datagram once its last report is in.
+        const uint64_t host_us = last_elapsed + 150;
+        if (!sink(wire, sizeof(wire), SIM_EPOCH_S + static_cast<int64_t>(host_us / 1000000),
+                  static_cast<int64_t>(host_us % 1000000))) {
+            stop = true;
+        }
+        stats.datagrams++;
+        memset(&record, 0, sizeof(record));
+    };
+
+    while (!stop) {
+        uint64_t elapsed;
+        uint16_t freq;
+        if (!clock.Next(&elapsed, &freq)) {
+            flush();
+            continue;
+        }
+        if (elapsed >= end) {
+            break;
+        }
+        emissions.clear();
+        for (auto& e : scenario.emitters) {
+            e->EmissionsAt(elapsed, emissions);
+        }
+        SynthesiseBins(freq, emissions, card.noise_dbm, rng, dbm);
+        spectrum_fft& s = record.samples[record.count];
+        s.freq = freq;
+        s.ts = clock.CardTime(elapsed);
+        EncodeBins(dbm, s);
+        record.count++;
+        last_elapsed = elapsed;
+        stats.samples++;
+        if (record.count == CONST_FFT_SAMPLES_PER_DATAGRAM) {
+            flush();
+        }
+    }
+    if (!stop) {
+        flush();
+    }
+    stats.seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    return stats;
+}
+
+std::string TruthJson(const Scenario& scenario, const CardConfig& card, uint32_t seed) {
+    std::ostringstream out;
+    out.precision(10);
+    const double duration = scenario.duration_s;
+    out << "{\n  \"scenario\": " << JsonString(scenario.name) << ",\n"
+        << "  \"description\": " << JsonString(scenario.description) << ",\n"
+        << "  \"seed\": " << seed << ",\n"
+        << "  \"duration_s\": " << duration << ",\n"
+        << "  \"epoch_s\": " << SIM_EPOCH_S << ",\n"
+        << "  \"clock_wrap\": " << (card.clock_wrap || scenario.clock_wrap ? "true" : "false")
+        << ",\n"
+        << "  \"card_start_tsf\": " << CardStartTsf(card.clock_wrap || scenario.clock_wrap) << ",\n"
+        << "  \"sample_interval_us\": " << card.interval_us << ",\n"
+        << "  \"devices\": [";
+    bool first = true;
+    for (const auto& e : scenario.emitters) {
+        const double on = static_cast<double>(e->OnUs()) / 1e6;
+        const double off = e->OffUs() == kForever ? duration : std::min(duration, e->OffUs() / 1e6);
+        out << (first ? "\n" : ",\n") << "    {\"model\": " << JsonString(e->Model())
+            << ", \"name\": " << JsonString(e->DisplayName())
+            << ", \"announce\": " << (e->DisplayName().empty() ? "false" : "true")
+            << ", \"freq_lo_mhz\": " << e->FreqLoMhz() << ", \"freq_hi_mhz\": " << e->FreqHiMhz()
+            << ", \"power_dbm\": " << e->PowerDbm() << ", \"on_s\": " << on
+            << ", \"off_s\": " << off
+            << ", \"switches_off\": " << (off < duration ? "true" : "false")
+            << ", \"parameters\": " << JsonString(e->Parameters()) << "}";
+        first = false;
+    }
+    out << (first ? "]\n}\n" : "\n  ]\n}\n");
+    return out.str();
+}
+
+}  // namespace sim

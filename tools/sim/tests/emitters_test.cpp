@@ -1,0 +1,146 @@
+// Timing and hopping of the emitter models, observed the way the card sees
+// them: what is on the air at each microsecond.
+#include "emitters.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <set>
+
+namespace {
+
+struct Seen {
+    uint64_t start, end;
+    double mhz;
+    double dbm;
+};
+
+// Every transmission of `e` in [from, to), one entry per continuous burst on
+// one frequency.
+std::vector<Seen> Observe(sim::Emitter& e, uint64_t from, uint64_t to) {
+    std::vector<Seen> bursts;
+    std::vector<sim::Emission> now;
+    std::map<double, size_t> open;  // frequency -> index of its burst
+    for (uint64_t t = from; t < to; t++) {
+        now.clear();
+        e.EmissionsAt(t, now);
+        std::map<double, size_t> still;
+        for (const sim::Emission& x : now) {
+            const auto it = open.find(x.centre_mhz);
+            if (it != open.end()) {
+                bursts[it->second].end = t + 1;
+                still[x.centre_mhz] = it->second;
+            } else {
+                bursts.push_back(Seen{t, t + 1, x.centre_mhz, x.power_dbm});
+                still[x.centre_mhz] = bursts.size() - 1;
+            }
+        }
+        open = still;
+    }
+    return bursts;
+}
+
+TEST(BtVoiceLink, SlotPairsEverySixSlotsOnFreshHops) {
+    sim::BtVoiceLink link(0, ~uint64_t{0}, -50, 11);
+    const std::vector<Seen> b = Observe(link, 0, 400000);
+    ASSERT_GT(b.size(), 200u);
+    std::set<double> channels;
+    for (size_t i = 0; i < b.size(); i++) {
+        EXPECT_EQ(b[i].end - b[i].start, 366u);
+        EXPECT_EQ(b[i].start % 625, 0u) << "packets start on slot boundaries";
+        const uint64_t slot = b[i].start / 625;
+        EXPECT_LT(slot % 6, 2u) << "master in slot 0, slave in slot 1 of each six";
+        if (slot % 6 == 1) {
+            ASSERT_GT(i, 0u);
+            EXPECT_EQ(b[i].start - b[i - 1].start, 625u);
+        }
+        channels.insert(b[i].mhz);
+        EXPECT_GE(b[i].mhz, 2402.0);
+        EXPECT_LE(b[i].mhz, 2480.0);
+        EXPECT_EQ(b[i].mhz, std::floor(b[i].mhz)) << "1 MHz channel grid";
+    }
+    // 400 ms of HV3: 2 packets per 3.75 ms; the hops cover the band.
+    EXPECT_NEAR(static_cast<double>(b.size()), 2 * 400000.0 / 3750.0, 2.0);
+    EXPECT_GT(channels.size(), 70u);
+}
+
+TEST(BtDataLink, SlotAlignedMultiSlotPacketsWithSlaveReplies) {
+    sim::BtDataLink link(0, ~uint64_t{0}, -50, 5);
+    const std::vector<Seen> b = Observe(link, 0, 300000);
+    ASSERT_GT(b.size(), 50u);
+    const std::set<uint64_t> lengths = {126, 366, 1626, 2871};
+    int long_packets = 0;
+    for (size_t i = 0; i < b.size(); i++) {
+        EXPECT_EQ(b[i].start % 625, 0u);
+        EXPECT_TRUE(lengths.count(b[i].end - b[i].start)) << b[i].end - b[i].start;
+        long_packets += b[i].end - b[i].start > 1000 ? 1 : 0;
+        if (i > 0) {
+            EXPECT_GE(b[i].start, b[i - 1].end) << "the link is half duplex";
+        }
+    }
+    EXPECT_GT(long_packets, static_cast<int>(b.size()) / 4);
+}
+
+TEST(FhssPhone, BaseAndHandsetShareTheFramesHop) {
+    sim::FhssPhone phone(0, ~uint64_t{0}, -50, 3);
+    const std::vector<Seen> b = Observe(phone, 0, 100000);
+    ASSERT_EQ(b.size(), 40u);
+    for (size_t i = 0; i + 1 < b.size(); i += 2) {
+        EXPECT_EQ(b[i].start % 5000, 0u);
+        EXPECT_EQ(b[i].end - b[i].start, 700u);
+        EXPECT_EQ(b[i + 1].start - b[i].start, 2500u);
+        EXPECT_EQ(b[i + 1].mhz, b[i].mhz);
+        EXPECT_LT(b[i + 1].dbm, b[i].dbm);
+    }
+}
+
+TEST(ZigbeeNetwork, ChannelPlanFrameLengthsAndAirtime) {
+    EXPECT_EQ(sim::ZigbeeChannelMhz(11), 2405.0);
+    EXPECT_EQ(sim::ZigbeeChannelMhz(18), 2440.0);
+    EXPECT_EQ(sim::ZigbeeChannelMhz(26), 2480.0);
+    sim::ZigbeeNetwork net(18, 0.05, 0, ~uint64_t{0}, -55, 9);
+    const std::vector<Seen> b = Observe(net, 0, 3000000);
+    uint64_t air = 0;
+    for (size_t i = 0; i < b.size(); i++) {
+        const uint64_t len = b[i].end - b[i].start;
+        EXPECT_EQ(b[i].mhz, 2440.0);
+        EXPECT_GE(len, 352u);
+        EXPECT_LE(len, 4256u) << "at most 127 bytes + PHY header at 32 us a byte";
+        air += len;
+    }
+    EXPECT_NEAR(static_cast<double>(air) / 3e6, 0.05, 0.015);
+}
+
+TEST(MicrowaveOven, GatedByMainsWithARisingAndFallingCarrier) {
+    sim::MicrowaveOven oven(2452, 0, ~uint64_t{0}, -45, 1);
+    std::vector<sim::Emission> now;
+    int on = 0;
+    double lo = 1e9, hi = 0;
+    for (uint64_t t = 0; t < 100000; t += 10) {
+        now.clear();
+        oven.EmissionsAt(t, now);
+        if (!now.empty()) {
+            on++;
+            lo = std::min(lo, now[0].centre_mhz);
+            hi = std::max(hi, now[0].centre_mhz);
+        }
+    }
+    EXPECT_NEAR(on / 10000.0, 8.0 / 16.667, 0.03);
+    EXPECT_GT(hi - lo, 4.0);
+    EXPECT_LT(hi - lo, 8.0);
+}
+
+TEST(Emitter, SwitchesOnAndOff) {
+    auto phone = sim::MakeAnalogPhone(2447, 1000, 2000, -55, 1);
+    std::vector<sim::Emission> now;
+    phone->EmissionsAt(999, now);
+    EXPECT_TRUE(now.empty());
+    phone->EmissionsAt(1000, now);
+    EXPECT_EQ(now.size(), 1u);
+    now.clear();
+    phone->EmissionsAt(2000, now);
+    EXPECT_TRUE(now.empty());
+}
+
+}  // namespace
