@@ -56,9 +56,13 @@ soak: bootstrap $(BUILD_DIR)/CMakeCache.txt
 	cmake --build $(BUILD_DIR) -j $(JOBS) --target tessaron_soak
 	$(BUILD_DIR)/tools/soak/tessaron_soak --minutes $(SOAK_MINUTES)
 
-# Cross build for 32-bit ARM (core and unit tests), run under qemu-arm.
+# Cross build for 32-bit ARM of the daemon and the unit tests, which run
+# under qemu-arm. The end-to-end tests start the daemon as a child process,
+# which user-mode emulation without binfmt support cannot do: they are not
+# built, and ctest skips the placeholders of targets that were not built.
+ARM_UNIT_TESTS = $(filter-out pcap_%,$(basename $(notdir $(wildcard tests/*_test.cpp))))
 test-arm: bootstrap-ci
 	cmake -S . -B $(ARM_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
 		-DTESSARON_WITH_PCAP=OFF -DTESSARON_WERROR=ON
-	cmake --build $(ARM_BUILD_DIR) -j $(JOBS)
-	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+	cmake --build $(ARM_BUILD_DIR) -j $(JOBS) --target tessaron $(ARM_UNIT_TESTS)
+	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
