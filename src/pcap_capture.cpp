@@ -3,7 +3,6 @@
 #include <arpa/inet.h>
 #include <pcap/pcap.h>
 
-#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <iostream>
@@ -263,25 +262,12 @@ bool ReplayCapture(const std::string& file, uint16_t port, bool realtime, SubBan
 
 namespace {
 
-std::string DescribeDevice(const std::string& name, float freq_mhz, int start_bin, int end_bin,
-                           float power_dbm, const timeval& first, const timeval& last) {
+std::string DescribeDevice(const std::string& name, const std::string& where, float power_dbm,
+                           const timeval& first, const timeval& last) {
     std::ostringstream out;
-    out << "  " << name << " " << getStr(freq_mhz) << " MHz bins [" << start_bin << ", " << end_bin
-        << "] " << getStr(power_dbm) << " dBm first seen " << FormatLocalTime(first)
-        << " last seen " << FormatLocalTime(last) << "\n";
+    out << "  " << name << " " << where << " " << getStr(power_dbm) << " dBm first seen "
+        << FormatLocalTime(first) << " last seen " << FormatLocalTime(last) << "\n";
     return out.str();
-}
-
-// Centre frequency of a hopper: the mean of its pulses' subband centres.
-float HopperFrequency(const FhInterferer& device) {
-    if (device.pulse_list.empty()) {
-        return 0.0f;
-    }
-    double sum = 0.0;
-    for (const RssiPulse& p : device.pulse_list) {
-        sum += p.subband_center_freq / 1000.0;
-    }
-    return static_cast<float>(sum / static_cast<double>(device.pulse_list.size()));
 }
 
 }  // namespace
@@ -297,22 +283,17 @@ std::string FormatReplaySummary(const ReplaySummary& summary, const SubBandAnaly
         DeviceAnalyzer::active_fh_devices.size() + DeviceAnalyzer::active_ffi_devices.size();
     out << "Active devices: " << active << "\n";
     for (const FhInterferer& d : DeviceAnalyzer::active_fh_devices) {
-        int lo = 55, hi = 0;
-        for (const RssiPulse& p : d.pulse_list) {
-            lo = std::min(lo, p.start_bin_number);
-            hi = std::max(hi, p.end_bin_number);
-        }
-        if (d.pulse_list.empty()) {
-            lo = hi = 0;
-        }
-        out << DescribeDevice(RssiPulse::getClassification(d.classification), HopperFrequency(d),
-                              lo, hi, d.device_rssi, d.host_start_time, d.host_end_time);
+        out << DescribeDevice(RssiPulse::getClassification(d.classification), "Freq Hopper",
+                              d.device_rssi, d.host_start_time, d.host_end_time);
     }
     for (const FixedFreqInterferer& d : DeviceAnalyzer::active_ffi_devices) {
-        const float freq = d.band_cfreq + (d.center_bin_number - 28) / 3.2f;
-        out << DescribeDevice(RssiPulse::getClassification(d.classification), freq,
-                              d.start_bin_number, d.end_bin_number, -d.peak_rssi, d.host_start_time,
-                              d.host_end_time);
+        // Bin 28 of a subband's 56 sits at its centre frequency.
+        const float freq = d.band_cfreq + static_cast<float>(d.center_bin_number - 28) / 3.2f;
+        const std::string where = getStr(freq) + " MHz bins " + std::to_string(d.start_bin_number) +
+                                  "-" + std::to_string(d.end_bin_number) + " of " +
+                                  getStr(d.band_cfreq) + " MHz";
+        out << DescribeDevice(RssiPulse::getClassification(d.classification), where, -d.peak_rssi,
+                              d.host_start_time, d.host_end_time);
     }
     return out.str();
 }
