@@ -3,7 +3,7 @@ BUILD_DIR ?= build
 JOBS ?= $(shell nproc 2>/dev/null || echo 2)
 CMAKE_FLAGS ?=
 
-.PHONY: all build test bootstrap clean
+.PHONY: all build test bootstrap clean demo
 
 all: build
 
@@ -18,6 +18,10 @@ build: bootstrap $(BUILD_DIR)/CMakeCache.txt
 
 test: build
 	cd $(BUILD_DIR) && ctest --output-on-failure -j $(JOBS)
+
+# Synthetic mixed scenario through the daemon, found devices vs ground truth.
+demo: build
+	@scripts/demo $(BUILD_DIR)
 
 clean:
 	rm -rf $(BUILD_DIR)
@@ -66,3 +70,9 @@ test-arm: bootstrap-ci
 		-DTESSARON_WITH_PCAP=OFF -DTESSARON_WERROR=ON
 	cmake --build $(ARM_BUILD_DIR) -j $(JOBS) --target tessaron $(ARM_UNIT_TESTS)
 	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
+
+# Performance suite (benchmarks, replay throughput, callgrind, 60 s live loss
+# test); prints one table. Not part of `make test`.
+.PHONY: bench
+bench: bootstrap
+	@scripts/bench

@@ -5,7 +5,7 @@
 //                [--seed N] [--duration S] [--interval-us N] [--clock-wrap]
 //   tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]
 //   tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]
-//                [--idle S]
+//                [--idle S] [--port-file FILE]
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -35,7 +35,7 @@ const char kUsage[] =
     "       tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]\n"
     "                    [--interval-us N] [--truth FILE.json]\n"
     "       tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]\n"
-    "                    [--idle S]\n";
+    "                    [--idle S] [--port-file FILE]\n";
 
 struct Args {
     std::map<std::string, std::string> values;
@@ -252,6 +252,14 @@ int Listen(const Args& args) {
     if (!out) {
         std::cerr << "tessaron-sim: cannot write " << out_name->second << "\n";
         return 1;
+    }
+    const auto port_file = args.values.find("port-file");
+    if (port_file != args.values.end()) {
+        // With port 0 the kernel picks one; tell the caller which.
+        sockaddr_in bound;
+        socklen_t len = sizeof(bound);
+        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+        std::ofstream(port_file->second) << ntohs(bound.sin_port) << "\n";
     }
     // Bounded by time, by count, and (after the first datagram) by silence.
     const auto deadline = std::chrono::steady_clock::now() +
