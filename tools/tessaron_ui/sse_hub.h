@@ -16,7 +16,7 @@
 namespace tessaron_ui {
 
 constexpr size_t kDefaultClientQueueBytes = 1 << 20;
-constexpr size_t kDefaultMaxClients = 32;
+constexpr size_t kDefaultMaxClients = 16;
 
 // The server-sent-events message for one daemon datagram. A datagram that is
 // already one event line and one data line followed by the blank line goes out
