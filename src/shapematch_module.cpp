@@ -35,6 +35,45 @@ void ScaleToUnitLength(std::vector<float>& values) {
     }
 }
 
+bool IsWholeNumber(const std::string& token, bool integer) {
+    if (token.empty()) {
+        return false;
+    }
+    char* end = nullptr;
+    if (integer) {
+        (void)strtol(token.c_str(), &end, 10);
+    } else {
+        (void)strtod(token.c_str(), &end);
+    }
+    return end != token.c_str() && *end == '\0';
+}
+
+// The first token of a record line that should be a number and is not (it
+// is read as 0), or an empty string.
+std::string FirstNonNumber(const std::string& line) {
+    std::vector<std::string> tokens;
+    split(rtrim(line), " ", tokens);
+    for (size_t i = 0; i < tokens.size(); ++i) {
+        if (i == 1) {
+            continue;  // the device name
+        }
+        if (i < 3 || (i - 3) % 3 != 2) {
+            if (!IsWholeNumber(tokens[i], true)) {
+                return tokens[i];
+            }
+            continue;
+        }
+        std::vector<std::string> values;
+        split(rtrim(tokens[i]), ",", values);
+        for (const std::string& v : values) {
+            if (!IsWholeNumber(v, false)) {
+                return v;
+            }
+        }
+    }
+    return std::string();
+}
+
 }  // namespace
 
 DeviceSignatures::DeviceSignatures(std::string input_string)
@@ -153,6 +192,11 @@ void ShapeMetrics::ParseSpecShape(std::string spec_file) {
         if (line[0] == '#') {
             continue;
         }
+        const std::string bad_number = FirstNonNumber(line);
+        if (!bad_number.empty()) {
+            std::cerr << "Warning... signature file " << spec_file << " line " << line_number
+                      << ": \"" << bad_number << "\" is not a number, read as 0\n";
+        }
         DeviceSignatures record(line);
         if (!record.valid) {
             std::cerr << "Warning... signature file " << spec_file << " line " << line_number
@@ -173,6 +217,16 @@ void ShapeMetrics::ParseSpecShape(std::string spec_file) {
             }
         }
         shape_map.insert(std::make_pair(record.dev_id, record));
+    }
+    // Without these two the high-duty analysis can never name an analog
+    // phone or a video camera.
+    for (const PulseType needed : {PULSE_ANALOGPHONE, PULSE_VIDEOCAM}) {
+        if (shape_map.find(needed) == shape_map.end()) {
+            std::cerr << "Warning... signature file " << spec_file
+                      << " has no signature for device " << static_cast<int>(needed) << " ("
+                      << RssiPulse::getClassification(needed)
+                      << "): such devices cannot be recognised\n";
+        }
     }
 }
 

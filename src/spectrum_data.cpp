@@ -4,9 +4,11 @@
 // than half the bins above the floor, as under a wideband transmission).
 #include "spectrum_data.h"
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -21,22 +23,24 @@ constexpr float HIGH_ENERGY_FRACTION = 0.5f;
 timeval currentUnixTime{0, 0};
 std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
-// Adds one spectrum's bins to one set of sums; returns the bins above the floor.
+// Adds one spectrum's bins to one set of sums; returns the bins above the
+// floor. Branch-free, as it runs twice for most spectra.
 float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
                      std::vector<int>& duty_sum, std::vector<float>& db_sum) {
-    float above = 0;
+    const float* __restrict in = rssi_list.data();
+    int* __restrict highduty = highduty_sum.data();
+    int* __restrict duty = duty_sum.data();
+    float* __restrict db = db_sum.data();
+    int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -rssi_list[i];
-        if (power_dbm > CONST_NOISE_FLOOR_RSSI) {
-            duty_sum[i] += 1;
-            above += 1;
-            if (power_dbm > CONST_MIN_PEAK_THRESHOLD) {
-                highduty_sum[i] += 1;
-            }
-        }
-        db_sum[i] += power_dbm;
+        const float power_dbm = -in[i];
+        const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI;
+        duty[i] += over_floor;
+        above += over_floor;
+        highduty[i] += over_floor & static_cast<int>(power_dbm > CONST_MIN_PEAK_THRESHOLD);
+        db[i] += power_dbm;
     }
-    return above;
+    return static_cast<float>(above);
 }
 
 template <typename T>
@@ -135,8 +139,18 @@ void AppendToLogFile(const std::string& file_name, const std::string& text) {
         }
         return;
     }
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
+    // A full disk shows only here: the write may be buffered, and then the
+    // failure surfaces when the file is closed.
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    const bool closed = std::fclose(file) == 0;
+    if (written && closed) {
+        unwritable_logs.erase(file_name);  // a later failure is reported again
+        return;
+    }
+    if (unwritable_logs.insert(file_name).second) {
+        std::cerr << "Warning... cannot write to log file " << file_name << " (" << strerror(errno)
+                  << "); its lines are dropped\n";
+    }
 }
 
 void ResetLogWarningsForTests() {

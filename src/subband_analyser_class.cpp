@@ -75,6 +75,25 @@ std::list<SubBand>::iterator WindowStart(std::list<SubBand>& history, u64 window
     return it;
 }
 
+// Repeated faults are reported on their first occurrence and then on every
+// thousandth, so a misbehaving producer cannot flood stderr.
+bool ShouldWarn(u64 occurrences) {
+    return occurrences == 1 || occurrences % 1000 == 0;
+}
+
+bool IsCentreFrequency(uint16_t freq) {
+    for (const float centre : CONST_CENTER_FREQUENCIES) {
+        if (centre == static_cast<float>(freq)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// A drop from the top quarter of the card's 32-bit clock to its bottom
+// quarter is the clock wrapping, not time going back.
+constexpr u64 CONST_WRAP_MARGIN = MAX_MAC_TIMESTAMP_VAL / 4;
+
 }  // namespace
 
 bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle,
@@ -248,8 +267,50 @@ void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
     }
     counters.used++;
     for (int i = 0; i < count; i++) {
-        ProcessSpectrumFFT(&datagram.samples[i]);
-        ExtractPulsesFromFFT(datagram.samples[i]);
+        spectrum_fft& sample = datagram.samples[i];
+        // A stray frequency would otherwise cut the open subband in two.
+        if (!IsCentreFrequency(sample.freq)) {
+            counters.off_centre++;
+            if (ShouldWarn(counters.off_centre)) {
+                fprintf(stderr,
+                        "Warning!! Sample on %u MHz dropped: not a channel centre frequency "
+                        "(%llu so far)\n",
+                        static_cast<unsigned>(sample.freq),
+                        static_cast<unsigned long long>(counters.off_centre));
+            }
+            continue;
+        }
+        CheckSampleTime(sample.ts);
+        ProcessSpectrumFFT(&sample);
+        ExtractPulsesFromFFT(sample);
+    }
+}
+
+void SubBandAnalyser::CheckSampleTime(u64 ts) {
+    const u64 prev = current_ap->prev_time;
+    if (prev == CONST_INVALID_TIME || ts > prev) {
+        return;
+    }
+    const auto us = [](u64 t) { return static_cast<unsigned long long>(t); };
+    if (ts == prev) {
+        counters.time_repeats++;
+        if (ShouldWarn(counters.time_repeats)) {
+            fprintf(stderr,
+                    "Warning!! Sample time %llu us repeats the previous sample's (%llu so far)\n",
+                    us(ts), us(counters.time_repeats));
+        }
+    } else if (prev > MAX_MAC_TIMESTAMP_VAL - CONST_WRAP_MARGIN && ts < CONST_WRAP_MARGIN) {
+        counters.clock_wraps++;
+        fprintf(stderr, "Warning!! Card clock wrapped from %llu to %llu us: pulses in flight end\n",
+                us(prev), us(ts));
+    } else {
+        counters.time_backwards++;
+        if (ShouldWarn(counters.time_backwards)) {
+            fprintf(stderr,
+                    "Warning!! Sample time went back from %llu to %llu us: pulses in flight end "
+                    "(%llu so far)\n",
+                    us(prev), us(ts), us(counters.time_backwards));
+        }
     }
 }
 
@@ -261,16 +322,40 @@ void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
     b[CONST_DC_BIN] = static_cast<uint8_t>(
         (static_cast<unsigned>(b[CONST_DC_BIN - 1]) + static_cast<unsigned>(b[CONST_DC_BIN + 1])) /
         2);
-    float sum_sq = 0.0f;
+    // Summing the squares one by one in single precision (through double)
+    // keeps every partial sum exact: they are whole numbers below
+    // 56 * 255^2 < 2^24. So the integer sum is the same S.
+    uint32_t sum_sq_exact = 0;
     for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
-        sum_sq = static_cast<float>(static_cast<double>(sum_sq) + static_cast<double>(b[i]) * b[i]);
+        sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
+    const float sum_sq = static_cast<float>(sum_sq_exact);
     const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
+    bool clamped = false;
     for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
         const float power = rssi_dbm + table.db[b[i]] - total_db;
-        b[i] = static_cast<uint8_t>(-static_cast<int>(power));
+        // A byte holds 0 to -255 dBm; beyond that, keeping only the low
+        // 8 bits would turn a very weak bin into a strong one and the
+        // reverse, so out-of-range powers saturate instead.
+        const int magnitude = -static_cast<int>(power);
+        if (magnitude < 0 || magnitude > 255) {
+            clamped = true;
+            b[i] = magnitude < 0 ? 0 : 255;
+        } else {
+            b[i] = static_cast<uint8_t>(magnitude);
+        }
+    }
+    if (clamped) {
+        counters.clamped++;
+        if (ShouldWarn(counters.clamped)) {
+            fprintf(stderr,
+                    "Warning!! Sample power outside 0 to -255 dBm (rssi %d) clamped (%llu so "
+                    "far)\n",
+                    static_cast<int>(spec_data->rssi),
+                    static_cast<unsigned long long>(counters.clamped));
+        }
     }
 }
 
@@ -335,6 +420,7 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
         return;
     }
     subband.drift_analyser.IsMicrowavePresent();
+    subband.drift_analyser.ReleasePeakHistory();
     subband.db_avg_list.clear();
     subband.duty_avg_list.clear();
     for (int b = 0; b < CONST_NUM_BINS; b++) {

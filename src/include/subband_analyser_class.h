@@ -41,6 +41,11 @@ struct DatagramCounters {
     u64 used = 0;
     u64 wrong_size = 0;
     u64 bad_count = 0;
+    u64 off_centre = 0;      // samples dropped: not on a channel centre frequency
+    u64 time_repeats = 0;    // samples with the previous sample's time
+    u64 time_backwards = 0;  // samples earlier than the previous one (not a wrap)
+    u64 clock_wraps = 0;     // the card's 32-bit clock started over
+    u64 clamped = 0;         // samples with a bin power outside 0 to -255 dBm
 };
 
 class SubBandAnalyser {
@@ -85,6 +90,8 @@ public:
     const DatagramCounters& GetDatagramCounters() const { return counters; }
 
     void ProcessSpectrumFFT(spectrum_fft* spec_data);
+    // Warns about a sample time that repeats, goes back or wraps.
+    void CheckSampleTime(u64 ts);
     void ExtractPulsesFromFFT(const spectrum_fft& fft);
     bool CanChangeBand(const AccessPoint* current_ap) const;
 
