@@ -1,0 +1,340 @@
+// tessaron_soak: drives the daemon's receive path with a long stress stream
+// (busy spectrum, channel changes, card clock wraps and resets, host clock
+// steps, malformed datagrams) and checks that, once the subband history is
+// full, memory stays flat, output keeps coming and no datagram goes
+// unaccounted for.
+//
+//   tessaron_soak [--minutes M] [--step-us S] [--max-growth-kib K]
+//
+// M minutes of capture time (default 10). Prints the memory curve and
+// exits 1 when a check fails.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <malloc.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "device_analyzer.h"
+#include "host_clock.h"
+#include "soak_stream.h"
+#include "spectrum_data.h"
+#include "subband_analyser_class.h"
+#include "tessaron_main.h"
+
+namespace {
+
+struct Options {
+    double minutes = 10.0;
+    uint64_t step_us = 100;
+    long max_growth_kib = 1024;
+};
+
+// Host time follows capture time, with the steps a real clock takes: back
+// 30 s (a correction) at 40 % of the run and forward an hour at 70 %.
+timeval host_now = {1700000000, 0};
+void SoakClock(timeval* out) {
+    *out = host_now;
+}
+void SetHostFromCapture(uint64_t elapsed_us, uint64_t total_us) {
+    int64_t offset_s = 0;
+    if (elapsed_us >= total_us * 4 / 10) {
+        offset_s -= 30;
+    }
+    if (elapsed_us >= total_us * 7 / 10) {
+        offset_s += 3600;
+    }
+    host_now.tv_sec = static_cast<time_t>(1700000000 + offset_s + elapsed_us / 1000000);
+    host_now.tv_usec = static_cast<suseconds_t>(elapsed_us % 1000000);
+}
+
+long ResidentKib() {
+    std::ifstream statm("/proc/self/statm");
+    long size = 0;
+    long resident = 0;
+    statm >> size >> resident;
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+long HeapInUseKib() {
+    const struct mallinfo2 info = mallinfo2();
+    return static_cast<long>(info.uordblks / 1024);
+}
+
+long CountLines(const std::string& path) {
+    std::ifstream in(path);
+    long lines = 0;
+    std::string line;
+    while (std::getline(in, line)) {
+        lines++;
+    }
+    return lines;
+}
+
+// Receives the UI events the analysis sends, counting them by kind.
+class UiSink {
+public:
+    UiSink() {
+        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
+        const int size = 8 << 20;
+        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
+        memset(&addr_, 0, sizeof(addr_));
+        addr_.sin_family = AF_INET;
+        addr_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof(addr_));
+        socklen_t len = sizeof(addr_);
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr_), &len);
+    }
+    ~UiSink() { close(fd_); }
+    const sockaddr_in& Address() const { return addr_; }
+    void Drain() {
+        char buf[65536];
+        for (;;) {
+            const ssize_t n = recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
+            if (n < 0) {
+                return;
+            }
+            const std::string text(buf, static_cast<size_t>(n));
+            if (text.rfind("event: channel\r\n", 0) == 0) {
+                channel_events++;
+            } else if (text.rfind("event: devices\r\n", 0) == 0) {
+                device_events++;
+            }
+        }
+    }
+    long channel_events = 0;
+    long device_events = 0;
+
+private:
+    int fd_;
+    sockaddr_in addr_;
+};
+
+// One reporting interval of the memory curve: the extremes of the samples
+// taken every second of capture time within it, and the output so far.
+struct Row {
+    double minute = 0;
+    uint64_t datagrams = 0;
+    long rss_max_kib = 0;
+    long heap_min_kib = -1;
+    long heap_max_kib = 0;
+    size_t history_max = 0;
+    size_t active_devices = 0;
+    long channel_events = 0;
+    long device_events = 0;
+    long energy_lines = 0;
+};
+
+void Sample(Row& row, size_t history) {
+    const long heap = HeapInUseKib();
+    row.rss_max_kib = std::max(row.rss_max_kib, ResidentKib());
+    row.heap_max_kib = std::max(row.heap_max_kib, heap);
+    row.heap_min_kib = row.heap_min_kib < 0 ? heap : std::min(row.heap_min_kib, heap);
+    row.history_max = std::max(row.history_max, history);
+}
+
+// Largest value of a field over rows [from, to).
+template <typename F>
+long MaxOver(const std::vector<Row>& rows, size_t from, size_t to, F field) {
+    long best = 0;
+    for (size_t i = from; i < to; i++) {
+        best = std::max(best, field(rows[i]));
+    }
+    return best;
+}
+
+bool ParseOptions(int argc, char** argv, Options& opt) {
+    for (int i = 1; i < argc; i++) {
+        const std::string arg = argv[i];
+        if (i + 1 >= argc) {
+            return false;
+        }
+        if (arg == "--minutes") {
+            opt.minutes = atof(argv[++i]);
+        } else if (arg == "--step-us") {
+            opt.step_us = strtoull(argv[++i], nullptr, 10);
+        } else if (arg == "--max-growth-kib") {
+            opt.max_growth_kib = atol(argv[++i]);
+        } else {
+            return false;
+        }
+    }
+    return opt.minutes > 0 && opt.step_us > 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseOptions(argc, argv, opt)) {
+        fprintf(stderr, "usage: %s [--minutes M] [--step-us S] [--max-growth-kib K]\n", argv[0]);
+        return 2;
+    }
+    // The analysis talks a lot on stdout and warns on stderr; keep both in
+    // files and write the report to the terminal.
+    char dir_template[] = "/tmp/tessaron-soak-XXXXXX";
+    const char* dir_name = mkdtemp(dir_template);
+    if (dir_name == nullptr) {
+        perror("mkdtemp");
+        return 2;
+    }
+    const std::string dir = dir_name;
+    FILE* report = fdopen(dup(STDOUT_FILENO), "w");
+    if (freopen("/dev/null", "w", stdout) == nullptr ||
+        freopen((dir + "/stderr.txt").c_str(), "w", stderr) == nullptr) {
+        fprintf(report, "cannot redirect output\n");
+        return 2;
+    }
+
+    const uint64_t total_us = static_cast<uint64_t>(opt.minutes * 60e6);
+    SetHostClock(SoakClock);
+    SetHostFromCapture(0, total_us);
+    UiSink ui;
+    ExternalInterface::InitSocket(ui.Address());
+    ExternalInterface::InitUIAverage();
+    ExternalInterface::UpdateLogFileName(dir + "/output.log");
+    ExternalInterface::UpdateEnergyLogFileName(dir + "/energy.log");
+    SpectrumMeasurement::ResetSpectrumMeasurements();
+
+    SubBandAnalyser analyser("output.txt", 100000000,
+                             std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt", 65535);
+    SoakStreamConfig config;
+    config.sample_step_us = opt.step_us;
+    SoakStream stream(config);
+
+    const auto wall_start = std::chrono::steady_clock::now();
+    std::vector<Row> rows;
+    const uint64_t row_every_us = total_us >= 300000000 ? 30000000 : 10000000;
+    const uint64_t sample_every_us = 1000000;
+    uint64_t next_row_us = row_every_us;
+    uint64_t next_sample_us = sample_every_us;
+    Row row;
+    uint8_t wire[CONST_RECEIVE_BUFFER_SIZE];
+    while (stream.ElapsedUs() < total_us) {
+        const size_t len = stream.Next(wire);
+        SetHostFromCapture(stream.ElapsedUs(), total_us);
+        analyser.ProcessDatagram(wire, static_cast<ssize_t>(len));
+        if ((stream.Counts().datagrams & 63) == 0) {
+            ui.Drain();
+        }
+        if (stream.ElapsedUs() >= next_sample_us) {
+            next_sample_us += sample_every_us;
+            Sample(row, analyser.current_ap->completed_sub_bands_list.size());
+        }
+        if (stream.ElapsedUs() >= next_row_us) {
+            next_row_us += row_every_us;
+            ui.Drain();
+            row.minute = static_cast<double>(stream.ElapsedUs()) / 60e6;
+            row.datagrams = stream.Counts().datagrams;
+            row.active_devices = DeviceAnalyzer::active_fh_devices.size() +
+                                 DeviceAnalyzer::active_ffi_devices.size();
+            row.channel_events = ui.channel_events;
+            row.device_events = ui.device_events;
+            row.energy_lines = CountLines(dir + "/energy.log");
+            rows.push_back(row);
+            row = Row();
+        }
+    }
+    ui.Drain();
+    fflush(stderr);
+    const double wall_s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+
+    fprintf(report, "soak: %.1f min of capture, sample every %llu us, in %.1f s\n", opt.minutes,
+            static_cast<unsigned long long>(opt.step_us), wall_s);
+    fprintf(report, "%7s %9s %9s %9s %9s %7s %7s %8s %8s %8s\n", "minute", "datagrams", "rss_kib",
+            "heap_min", "heap_max", "history", "devices", "ch_evts", "dev_evts", "energy");
+    for (const Row& r : rows) {
+        fprintf(report, "%7.2f %9llu %9ld %9ld %9ld %7zu %7zu %8ld %8ld %8ld\n", r.minute,
+                static_cast<unsigned long long>(r.datagrams), r.rss_max_kib, r.heap_min_kib,
+                r.heap_max_kib, r.history_max, r.active_devices, r.channel_events, r.device_events,
+                r.energy_lines);
+    }
+
+    bool ok = true;
+    auto fail = [&](const std::string& why) {
+        fprintf(report, "FAIL: %s\n", why.c_str());
+        ok = false;
+    };
+    if (rows.size() < 4) {
+        fail("run too short to judge");
+    } else {
+        // The history oscillates between 121 and 240 subbands (about 13 s
+        // to 26 s of capture); once it has been trimmed a few times, the
+        // peaks of the last third of the run must not rise above those of
+        // the middle third.
+        const size_t third = rows.size() / 3;
+        const auto heap = [](const Row& r) { return r.heap_max_kib; };
+        const auto rss = [](const Row& r) { return r.rss_max_kib; };
+        const long heap_growth =
+            MaxOver(rows, 2 * third, rows.size(), heap) - MaxOver(rows, third, 2 * third, heap);
+        const long rss_growth =
+            MaxOver(rows, 2 * third, rows.size(), rss) - MaxOver(rows, third, 2 * third, rss);
+        fprintf(report,
+                "memory, last third against middle third: heap peak %+ld KiB, rss peak %+ld KiB "
+                "(limit %ld)\n",
+                heap_growth, rss_growth, opt.max_growth_kib);
+        if (heap_growth > opt.max_growth_kib || rss_growth > opt.max_growth_kib) {
+            fail("memory grows after the history is full");
+        }
+        // Output keeps coming: every reporting interval after the first
+        // brings channel events and energy-log lines.
+        for (size_t i = 1; i < rows.size(); i++) {
+            if (rows[i].channel_events <= rows[i - 1].channel_events ||
+                rows[i].energy_lines <= rows[i - 1].energy_lines) {
+                fail("no channel events or energy lines before minute " +
+                     std::to_string(rows[i].minute));
+                break;
+            }
+        }
+    }
+    if (ui.device_events == 0) {
+        fail("no device was ever announced");
+    }
+    const SoakStreamCounts& sent = stream.Counts();
+    const DatagramCounters& seen = analyser.GetDatagramCounters();
+    fprintf(report,
+            "datagrams: %llu sent, %llu used, %llu wrong-sized, %llu bad count; "
+            "card clock wraps %llu, resets %llu; channel changes %llu\n",
+            static_cast<unsigned long long>(sent.datagrams),
+            static_cast<unsigned long long>(seen.used),
+            static_cast<unsigned long long>(seen.wrong_size),
+            static_cast<unsigned long long>(seen.bad_count),
+            static_cast<unsigned long long>(sent.card_wraps),
+            static_cast<unsigned long long>(sent.card_resets),
+            static_cast<unsigned long long>(sent.channel_changes));
+    fprintf(report,
+            "samples dropped off-centre %llu; time repeats %llu, backwards %llu, clock wraps %llu; "
+            "clamped %llu\n",
+            static_cast<unsigned long long>(seen.off_centre),
+            static_cast<unsigned long long>(seen.time_repeats),
+            static_cast<unsigned long long>(seen.time_backwards),
+            static_cast<unsigned long long>(seen.clock_wraps),
+            static_cast<unsigned long long>(seen.clamped));
+    if (seen.received != sent.datagrams || seen.used != sent.good_datagrams ||
+        seen.wrong_size != sent.wrong_size || seen.bad_count != sent.bad_count ||
+        seen.off_centre != sent.off_centre || seen.clock_wraps < sent.card_wraps) {
+        fail("datagram counts do not add up");
+    }
+    const long warnings = CountLines(dir + "/stderr.txt");
+    fprintf(
+        report,
+        "stderr warnings: %ld; ended devices logged: %ld; UI events: %ld channel, %ld devices\n",
+        warnings, CountLines(dir + "/output.log"), ui.channel_events, ui.device_events);
+    if (warnings < static_cast<long>(sent.wrong_size + sent.bad_count)) {
+        fail("a malformed datagram went by without a warning");
+    }
+    fprintf(report, "%s (logs in %s)\n", ok ? "soak: PASS" : "soak: FAIL", dir.c_str());
+    fclose(report);
+    return ok ? 0 : 1;
+}
