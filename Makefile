@@ -34,6 +34,8 @@ FUZZ_BUILD_DIR ?= build-fuzz
 ARM_BUILD_DIR ?= build-arm
 FUZZ_SECONDS ?= 60
 SOAK_MINUTES ?= 10
+# Extra ctest arguments for the sanitizer run (e.g. -E to leave out slow suites).
+ASAN_CTEST_FLAGS ?=
 
 .PHONY: bootstrap-ci test-asan fuzz soak test-arm
 
@@ -46,7 +48,7 @@ test-asan: bootstrap-ci
 	cmake -S . -B $(ASAN_BUILD_DIR) -DTESSARON_SANITIZE=ON -DTESSARON_WERROR=ON
 	cmake --build $(ASAN_BUILD_DIR) -j $(JOBS)
 	cd $(ASAN_BUILD_DIR) && ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1 \
-		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS)
+		UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -j $(JOBS) $(ASAN_CTEST_FLAGS)
 
 # Every libFuzzer target for FUZZ_SECONDS, starting from its seed corpus.
 fuzz: bootstrap-ci

@@ -17,7 +17,7 @@ namespace {
 
 constexpr uint16_t kCentres[6] = {2412, 2422, 2437, 2442, 2452, 2462};
 // Bounds the work of one input so that every input runs in well under a second.
-constexpr long kMaxSamplesPerInput = 60000;
+constexpr long kMaxSamplesPerInput = 20000;
 
 class Reader {
 public:
