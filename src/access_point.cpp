@@ -3,6 +3,7 @@
 // classifiers in cycles of closed subbands.
 #include "access_point.h"
 
+#include <iterator>
 #include <utility>
 
 #include "pipeline_class_module.h"
@@ -31,6 +32,14 @@ void AccessPoint::AddNewSubband(AccessPoint* parent, u64 start_time, float curr_
                                 u64 sync_offset) {
     // Built in place: its pulses and drift record point back at it.
     completed_sub_bands_list.emplace_back(parent, start_time, curr_freq, curr_nf, sync_offset);
+    // A busy band closes thousands of pulses per dwell; room for as many as
+    // the previous dwell had saves growing (and copying) the list while
+    // samples arrive.
+    if (completed_sub_bands_list.size() >= 2) {
+        const size_t previous =
+            std::prev(completed_sub_bands_list.end(), 2)->completed_pulses_list.size();
+        completed_sub_bands_list.back().completed_pulses_list.reserve(previous);
+    }
 }
 
 void AccessPoint::RemoveLastSubband() {

@@ -79,6 +79,10 @@ void DriftAnalyser::IsMicrowavePresent() {
     ComputeDriftInstances();
 }
 
+void DriftAnalyser::ReleasePeakHistory() {
+    std::vector<PeakRssiHistoryStruct>().swap(peak_rssi_history);
+}
+
 bool DriftAnalyser::IsDrift(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history) {
     const size_t n = temp_peak_rssi_history.size();
     if (n < MIN_VALID_READINGS) {

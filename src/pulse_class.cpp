@@ -22,7 +22,10 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       peak_rssi(rssi_listIn[center_bin_number]),
       average_pulse_rssi(0.0f),
       count_rows(1),
-      rssi_list(rssi_listIn) {
+      rssi_list{} {
+    const size_t bins = std::min(rssi_listIn.size(), rssi_list.size());
+    std::copy(rssi_listIn.begin(), rssi_listIn.begin() + static_cast<std::ptrdiff_t>(bins),
+              rssi_list.begin());
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
@@ -126,14 +129,13 @@ bool JoinsBand(float value, float peak_rssi) {
            value - peak_rssi >= 0;
 }
 
-}  // namespace
-
-void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index) {
-    const int last_bin = static_cast<int>(sub_band_rssi_list.size()) - 1;
+// The band grown over the first `bins` values of a profile.
+void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int& start_index,
+              int& end_index) {
+    const int last_bin = bins - 1;
     start_index = peak_index;
     for (int i = peak_index - 1; i >= 0; i--) {
-        if (!JoinsBand(sub_band_rssi_list[i], peak_rssi)) {
+        if (!JoinsBand(list[i], peak_rssi)) {
             break;
         }
         start_index = i;
@@ -143,9 +145,22 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
         return;
     }
     for (int j = peak_index + 1; j <= 55 && j <= last_bin; j++) {
-        if (!JoinsBand(sub_band_rssi_list[j], peak_rssi)) {
+        if (!JoinsBand(list[j], peak_rssi)) {
             break;
         }
         end_index = j;
     }
+}
+
+}  // namespace
+
+void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
+                        int peak_index, int& start_index, int& end_index) {
+    GrowBand(sub_band_rssi_list.data(), static_cast<int>(sub_band_rssi_list.size()), peak_rssi,
+             peak_index, start_index, end_index);
+}
+
+void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
+                        int peak_index, int& start_index, int& end_index) {
+    GrowBand(rssi_list.data(), PULSE_PROFILE_BINS, peak_rssi, peak_index, start_index, end_index);
 }

@@ -131,21 +131,31 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         peaks[j] = current;
     }
 
-    std::vector<std::vector<int>> bands;
-    bands.reserve(num_peaks);
+    // Bands as [start, end, peak]; a peak inside a band found earlier (as
+    // IsNewPeak tells) yields none.
+    std::array<std::array<int, 3>, kMaxSegments> bands;
+    size_t num_bands = 0;
+    const auto is_new_peak = [&bands, &num_bands](int index) {
+        for (size_t k = 0; k < num_bands; k++) {
+            if (bands[k][0] <= index && index <= bands[k][1]) {
+                return false;
+            }
+        }
+        return true;
+    };
     for (size_t i = 0; i < num_peaks; i++) {
         const int peak_index = peaks[i].first;
-        if (!IsNewPeak(bands, peak_index)) {
+        if (!is_new_peak(peak_index)) {
             continue;
         }
         int start = peak_index;
         int end = peak_index;
         GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end);
-        bands.push_back({start, end, peak_index});
+        bands[num_bands++] = {start, end, peak_index};
     }
-    for (const std::vector<int>& band : bands) {
-        new_pulses_list.emplace_back(current_time, current_freq, band[0], band[1], band[2],
-                                     sub_band_rssi_list, this);
+    for (size_t k = 0; k < num_bands; k++) {
+        new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
+                                     bands[k][2], sub_band_rssi_list, this);
     }
 }
 
@@ -238,12 +248,15 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
         if (overlaps) {
             pulse.set_classification(device);
             count++;
-            for (int b = first_claimed; b <= last_claimed; b++) {
-                filtermap[b] = device;
-            }
         } else if (pulse.GetPulseDuration() > kBigPulseUs) {
             std::cout << "Subband::UpdateFilter Not filtering big pulse: " << pulse.toString()
                       << "\n";
+        }
+    }
+    // Every filtered pulse claims the same bins for the device: once is enough.
+    if (count > 0) {
+        for (int b = first_claimed; b <= last_claimed; b++) {
+            filtermap[b] = device;
         }
     }
     std::cout << "Filtered " << count << " pulses... Remaining "

@@ -38,6 +38,30 @@ std::vector<float> ui_avg_fft;
 float curr_freq = 0;
 long curr_sample_count = 0;
 
+// Power in mW of a bin at v dB below 1 mW, for every whole v a sample byte
+// can carry; the same single-precision expression the average would
+// otherwise evaluate for every bin of every spectrum.
+struct BinPowerTable {
+    float mw[256];
+    BinPowerTable() {
+        for (int v = 0; v < 256; v++) {
+            mw[v] = powf(10.0f, -static_cast<float>(v) / 10.0f);
+        }
+    }
+};
+
+const BinPowerTable kBinPower;
+
+float BinPowerMw(float db_below_mw) {
+    if (db_below_mw >= 0.0f && db_below_mw < 256.0f) {
+        const int whole = static_cast<int>(db_below_mw);
+        if (static_cast<float>(whole) == db_below_mw) {
+            return kBinPower.mw[whole];
+        }
+    }
+    return powf(10.0f, -db_below_mw / 10.0f);
+}
+
 void EnsureAverageSized() {
     if (ui_avg_fft.size() != NUM_UI_BINS) {
         ui_avg_fft = GetEmptyList(NUM_UI_BINS);
@@ -67,8 +91,10 @@ void ExternalInterface::UpdateUIFFT(const std::vector<float>& sub_band_rssi_list
     EnsureAverageSized();
     const float freq = current_ap->curr_freq;
     if (freq == curr_freq && curr_sample_count < NUM_SAMPLES_PER_FFT) {
+        const float* in = sub_band_rssi_list.data();
+        float* sum = ui_avg_fft.data();
         for (size_t i = 0; i < NUM_UI_BINS; ++i) {
-            ui_avg_fft[i] += powf(10.0f, -sub_band_rssi_list[i] / 10.0f);  // mW
+            sum[i] += BinPowerMw(in[i]);
         }
         ++curr_sample_count;
         SpectrumMeasurement::UpdateSpectrumData(sub_band_rssi_list);

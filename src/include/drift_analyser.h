@@ -44,7 +44,8 @@ public:
     std::list<AvgHistoryStruct> dbavg_history;
     std::list<OnoffHistoryStruct> onoff_history;
     std::list<RssiPulse> mwo_pulses;
-    std::list<PeakRssiHistoryStruct> peak_rssi_history;
+    // Strongest bin of every row, until the closed subband is evaluated.
+    std::vector<PeakRssiHistoryStruct> peak_rssi_history;
     u32 num_drift_instances;
     int count_sweep_length;
     int avg_sweep_freq;
@@ -60,6 +61,9 @@ public:
 
     void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list, float adaptive_nf);
     void IsMicrowavePresent();
+    // Frees the row history once the closed subband has been evaluated: the
+    // classifiers read only the measured fields, never the rows.
+    void ReleasePeakHistory();
     void ComputeDriftInstances();
     bool IsDrift(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history);
     void MaxSweepLength(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history,

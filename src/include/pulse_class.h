@@ -4,12 +4,15 @@
 #ifndef TESSARON_PULSE_CLASS_H
 #define TESSARON_PULSE_CLASS_H
 
+#include <array>
 #include <string>
 #include <vector>
 
 #include "script_utils_module.h"
 
 class SubBand;
+
+inline constexpr int PULSE_PROFILE_BINS = 56;  // bins of a 20 MHz subband sample
 
 enum PulseType : int32_t {
     PULSE_ANALOGPHONE = 1,
@@ -44,7 +47,10 @@ public:
     float peak_rssi;
     float average_pulse_rssi;
     int count_rows;
-    std::vector<float> rssi_list;
+    // Strongest value seen in every bin while the pulse grows. A fixed
+    // array, so that making a pulse for every segment of every sample costs
+    // no allocation.
+    std::array<float, PULSE_PROFILE_BINS> rssi_list;
 
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
@@ -72,6 +78,8 @@ public:
 // CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
 // weaker than the noise floor; the left side first.
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
+                        int peak_index, int& start_index, int& end_index);
+void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index);
 
 #endif
