@@ -268,17 +268,18 @@ void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
     counters.used++;
     for (int i = 0; i < count; i++) {
         spectrum_fft& sample = datagram.samples[i];
-        // A stray frequency would otherwise cut the open subband in two.
+        // A sample off the six monitored channels still ends the open
+        // subband, as any new frequency does; the classifiers that need a
+        // channel index skip such subbands. The producer should hear of it.
         if (!IsCentreFrequency(sample.freq)) {
             counters.off_centre++;
             if (ShouldWarn(counters.off_centre)) {
                 fprintf(stderr,
-                        "Warning!! Sample on %u MHz dropped: not a channel centre frequency "
-                        "(%llu so far)\n",
+                        "Warning!! Sample on %u MHz: not a monitored channel centre frequency, "
+                        "it ends the open subband (%llu so far)\n",
                         static_cast<unsigned>(sample.freq),
                         static_cast<unsigned long long>(counters.off_centre));
             }
-            continue;
         }
         CheckSampleTime(sample.ts);
         ProcessSpectrumFFT(&sample);

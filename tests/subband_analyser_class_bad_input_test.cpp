@@ -97,19 +97,20 @@ TEST_F(BadInputTest, SampleCountsOutsideTheRecordAreRejected) {
     EXPECT_TRUE(ap->completed_sub_bands_list.empty());
 }
 
-TEST_F(BadInputTest, OffCentreSampleIsDroppedWithoutCuttingTheSubband) {
+TEST_F(BadInputTest, OffCentreSamplesAreReportedAndEndTheOpenSubband) {
     Fill(2437, 1000);
     Send();
     Fill(2437, 15000);
     d.samples[5].freq = 2440;
     d.samples[9].freq = 0;
     const std::string err = Send();
-    EXPECT_THAT(err,
-                HasSubstr("Sample on 2440 MHz dropped: not a channel centre frequency (1 so far)"));
+    EXPECT_THAT(err, HasSubstr("Sample on 2440 MHz: not a monitored channel centre frequency, it "
+                               "ends the open subband (1 so far)"));
     EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1);  // repeats are counted, not shouted
-    // One subband, all good samples in it (the very first only opened it).
+    // Each stray sample cut the stream like a channel change: the short
+    // pieces were dropped, the four samples after the last one are open.
     ASSERT_EQ(ap->completed_sub_bands_list.size(), 1u);
-    EXPECT_EQ(Rows(), 13u + 12u);
+    EXPECT_EQ(Rows(), 4u);
     EXPECT_EQ(analyser->GetDatagramCounters().off_centre, 2u);
 }
 

@@ -314,7 +314,7 @@ int main(int argc, char** argv) {
             static_cast<unsigned long long>(sent.card_resets),
             static_cast<unsigned long long>(sent.channel_changes));
     fprintf(report,
-            "samples dropped off-centre %llu; time repeats %llu, backwards %llu, clock wraps %llu; "
+            "off-centre samples %llu; time repeats %llu, backwards %llu, clock wraps %llu; "
             "clamped %llu\n",
             static_cast<unsigned long long>(seen.off_centre),
             static_cast<unsigned long long>(seen.time_repeats),
