@@ -125,13 +125,15 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
         entry.clear();
 
-        std::sort(subband.completed_pulses_list.begin(), subband.completed_pulses_list.end(),
-                  mySortByStartTime);
+        SortPulses(subband.completed_pulses_list, mySortByStartTime);
+        size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
             if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {
                 pulse.set_classification(PULSE_FH_DEVICE);
             }
+            hopper_shaped += pulse.classification == PULSE_FH_DEVICE;
         }
+        entry.reserve(hopper_shaped);
         FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,
                                                 PULSE_FH_DEVICE);
 

@@ -135,8 +135,7 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
                   << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
         subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
                                              drift.mwo_pulses.begin(), drift.mwo_pulses.end());
-        std::sort(subband.completed_pulses_list.begin(), subband.completed_pulses_list.end(),
-                  mySortByStartTime);
+        SortPulses(subband.completed_pulses_list, mySortByStartTime);
     }
 
     // Pass 4: one oven per chosen channel, spanning the whole history.

@@ -24,23 +24,26 @@ timeval currentUnixTime{0, 0};
 std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
 // Adds one spectrum's bins to one set of sums; returns the bins above the
-// floor. Branch-free, as it runs twice for most spectra.
-float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
-                     std::vector<int>& duty_sum, std::vector<float>& db_sum) {
-    const float* __restrict in = rssi_list.data();
-    int* __restrict highduty = highduty_sum.data();
-    int* __restrict duty = duty_sum.data();
-    float* __restrict db = db_sum.data();
+// floor. Plain arrays and selects let the compiler vectorise it: it runs
+// twice for most spectra.
+int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __restrict duty,
+                  float* __restrict db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
         const float power_dbm = -in[i];
-        const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI;
+        const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
-        highduty[i] += over_floor & static_cast<int>(power_dbm > CONST_MIN_PEAK_THRESHOLD);
+        highduty[i] += power_dbm > CONST_MIN_PEAK_THRESHOLD ? over_floor : 0;
         db[i] += power_dbm;
     }
-    return static_cast<float>(above);
+    return above;
+}
+
+float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
+                     std::vector<int>& duty_sum, std::vector<float>& db_sum) {
+    return static_cast<float>(
+        AccumulateRow(rssi_list.data(), highduty_sum.data(), duty_sum.data(), db_sum.data()));
 }
 
 template <typename T>

@@ -24,6 +24,17 @@ bool IsFullSample(const std::vector<float>& rssi_list) {
     return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
 }
 
+// Adds one sample to the per-bin power sums and above-floor counts. Plain
+// arrays and a select instead of a branch let the compiler vectorise it
+// (adding 0.0f leaves a count unchanged).
+void AccumulateSample(const float* __restrict sample, float* __restrict db_sum,
+                      float* __restrict duty_sum, float adaptive_nf) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db_sum[b] += sample[b];
+        duty_sum[b] += sample[b] < adaptive_nf ? 1.0f : 0.0f;
+    }
+}
+
 }  // namespace
 
 bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index) {
@@ -72,12 +83,8 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     }
     const float adaptive_nf = GetAdaptiveNF(avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
 
-    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
-        db_sum_list[b] += sub_band_rssi_list[b];
-        if (sub_band_rssi_list[b] < adaptive_nf) {
-            duty_sum_list[b] += 1.0f;
-        }
-    }
+    AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
+                     adaptive_nf);
 
     drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list, adaptive_nf);
 

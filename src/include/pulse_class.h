@@ -4,8 +4,11 @@
 #ifndef TESSARON_PULSE_CLASS_H
 #define TESSARON_PULSE_CLASS_H
 
+#include <algorithm>
 #include <array>
+#include <numeric>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "script_utils_module.h"
@@ -73,6 +76,39 @@ public:
     std::string toString() const;
     static std::string getClassification(PulseType type);
 };
+
+// Orders pulses exactly as std::sort(begin, end, less) would, equal pulses
+// included: sorting their positions with the same comparator makes the same
+// moves. Each pulse, with its 56-bin profile, is then moved only once.
+template <typename Less>
+void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
+    const size_t n = pulses.size();
+    if (n < 2) {
+        return;
+    }
+    std::vector<size_t> order(n);
+    std::iota(order.begin(), order.end(), 0);
+    std::sort(order.begin(), order.end(),
+              [&pulses, &less](size_t a, size_t b) { return less(pulses[a], pulses[b]); });
+    // Position i takes the pulse at order[i]: follow each cycle once.
+    for (size_t i = 0; i < n; ++i) {
+        if (order[i] == i) {
+            continue;
+        }
+        RssiPulse held = std::move(pulses[i]);
+        size_t j = i;
+        for (;;) {
+            const size_t from = order[j];
+            order[j] = j;
+            if (from == i) {
+                pulses[j] = std::move(held);
+                break;
+            }
+            pulses[j] = std::move(pulses[from]);
+            j = from;
+        }
+    }
+}
 
 // Grows a band outward from the peak over contiguous bins at most
 // CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
