@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "host_clock.h"
+#include "temp_path.h"
 #include "tessaron_main.h"
 #include "ui_event_listener.h"
 
@@ -46,7 +47,7 @@ protected:
         DeviceAnalyzer::ResetForTests();
         ExternalInterface::ResetForTests();
         ExternalInterface::InitSocket(listener.address());
-        log_path = ::testing::TempDir() + "trk_device_log.txt";
+        log_path = TestTempPath("trk_device_log.txt");
         std::remove(log_path.c_str());
         ExternalInterface::outputLogFile = log_path;
     }

@@ -11,6 +11,7 @@
 #include "host_clock.h"
 #include "pcap_test_support.h"
 #include "subband_analyser_class.h"
+#include "temp_path.h"
 #include "tessaron_main.h"
 
 namespace {
@@ -88,7 +89,7 @@ protected:
         ExternalInterface::ResetForTests();
         ExternalInterface::InitUIAverage();
         SubBandAnalyser::ClearStop();
-        path = testing::TempDir() + "/replay_test.pcap";
+        path = TestTempPath("replay_test.pcap");
         testing::internal::CaptureStdout();
         analyser = std::make_unique<SubBandAnalyser>(
             "output.txt", 100000000, std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt",

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "shapematch_module.h"
+#include "temp_path.h"
 
 using ::testing::HasSubstr;
 using ::testing::Not;
@@ -32,7 +33,7 @@ protected:
         testing::internal::GetCapturedStdout();
         return testing::internal::GetCapturedStderr();
     }
-    std::string path_ = testing::TempDir() + "/bad_signatures.txt";
+    std::string path_ = TestTempPath("bad_signatures.txt");
 };
 
 }  // namespace

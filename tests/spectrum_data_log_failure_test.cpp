@@ -8,6 +8,7 @@
 #include <string>
 
 #include "spectrum_data.h"
+#include "temp_path.h"
 #include "tessaron_main.h"
 
 using ::testing::HasSubstr;
@@ -37,7 +38,7 @@ TEST_F(LogFailureTest, FullDiskIsReportedOnceUntilAWriteSucceeds) {
 
 TEST_F(LogFailureTest, UnopenableLogWarnsOnceAndOthersStillWork) {
     const std::string bad = "/nonexistent-dir/energy.log";
-    const std::string good = testing::TempDir() + "/log_failure_good.log";
+    const std::string good = TestTempPath("log_failure_good.log");
     std::remove(good.c_str());
     testing::internal::CaptureStderr();
     AppendToLogFile(bad, "a\n");

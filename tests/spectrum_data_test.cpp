@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "host_clock.h"
+#include "temp_path.h"
 #include "ui_event_listener.h"
 
 namespace {
@@ -143,7 +144,7 @@ TEST_F(SpectrumMeasurementTest, EmptyVisitAndShortSpectraAreHandled) {
 }
 
 TEST_F(SpectrumMeasurementTest, WritesAppendToTheEnergyLog) {
-    const std::string path = ::testing::TempDir() + "trk_spectrum_log.txt";
+    const std::string path = TestTempPath("trk_spectrum_log.txt");
     std::remove(path.c_str());
     SpectrumMeasurement::UpdateSpectrumData(std::vector<float>(56, 90.0f));
     SpectrumMeasurement::WriteSpectrumDataToLog(path, 99, 2462.0f);

@@ -13,6 +13,7 @@
 
 #include "device_analyzer.h"
 #include "subband_analyser_class.h"
+#include "temp_path.h"
 #include "tessaron_main.h"
 
 using ::testing::HasSubstr;
@@ -200,7 +201,7 @@ TEST_F(BadInputTest, WireFieldsKeepTheirWidthThroughTheReceivePath) {
 }
 
 TEST_F(BadInputTest, MappingFileShortLinesAreSkippedWithTheirLineNumber) {
-    const std::string path = testing::TempDir() + "/mapping_short_lines";
+    const std::string path = TestTempPath("mapping_short_lines");
     FILE* f = fopen(path.c_str(), "w");
     ASSERT_NE(f, nullptr);
     fputs("# ether wireless name\n00:11 \nAA:BB CC:DD\n11:22 00:0e:8e:30:9c:05 den\n", f);

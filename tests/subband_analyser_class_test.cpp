@@ -7,6 +7,7 @@
 #include <fstream>
 
 #include "device_analyzer.h"
+#include "temp_path.h"
 #include "tessaron_main.h"
 
 namespace {
@@ -224,7 +225,7 @@ TEST_F(SubBandAnalyserTest, FilterListHidesOnlyUnclassifiedPulses) {
 }
 
 TEST_F(SubBandAnalyserTest, MappingFileNamesTheAccessPoint) {
-    const std::string path = testing::TempDir() + "/ap_mapping";
+    const std::string path = TestTempPath("ap_mapping");
     {
         std::ofstream out(path);
         out << "# ether wireless name\n"

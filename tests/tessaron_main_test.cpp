@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "spectrum_data.h"
+#include "temp_path.h"
 #include "ui_event_listener.h"
 
 namespace {
@@ -46,7 +47,7 @@ protected:
         SpectrumMeasurement::ResetSpectrumMeasurements();
         ExternalInterface::InitSocket(listener.address());
         ExternalInterface::InitUIAverage();
-        energy_path = ::testing::TempDir() + "trk_energy_log.txt";
+        energy_path = TestTempPath("trk_energy_log.txt");
         std::remove(energy_path.c_str());
         ExternalInterface::energyLogfileName = energy_path;
     }
@@ -187,7 +188,7 @@ TEST_F(ExternalInterfaceTest, OutputLogAppendsAndEmptyNameStaysSilent) {
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "file_name: \n");
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-    const std::string path = ::testing::TempDir() + "trk_output_log.txt";
+    const std::string path = TestTempPath("trk_output_log.txt");
     std::remove(path.c_str());
     testing::internal::CaptureStdout();
     ExternalInterface::UpdateLogFileName(path);
