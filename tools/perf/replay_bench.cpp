@@ -150,7 +150,7 @@ int main(int argc, char** argv) {
     double busy_ns = 0;
     double wall_ns = 0;
     double longest_ns = 0;
-    while (static_cast<double>(stream.last_ts - first_ts) / 1e6 < seconds || samples == 0) {
+    while (static_cast<double>(card_us) / 1e6 < seconds || samples == 0) {
         const double cpu_start = ThreadCpuNs();
         const auto wall_start = std::chrono::steady_clock::now();
         for (const WireDatagram& wire : stream.datagrams) {
