@@ -495,6 +495,24 @@ void SubBandAnalyser::CheckForDevices(AccessPoint* ap) {
         DeviceAnalyzer::EndInactiveDevices();
         DeviceAnalyzer::PrintDeviceStatus();
     }
+    ReleaseAnalysedPulses(history);
+}
+
+// Every classifier window is its own period long and ends at the newest
+// subband, and the hopper period is a multiple of the others: once the hopper
+// pass is done, no later pass of any classifier reaches a subband that is in
+// the history now. Their pulse lists, by far the largest part of a busy
+// history, are freed; the subbands themselves stay for the history's length.
+static_assert(CONST_NUM_CYCLES_FH_DEVICES_SC % CONST_NUM_CYCLES_MICROWAVE_SC == 0 &&
+                  CONST_NUM_CYCLES_FH_DEVICES_SC % CONST_NUM_CYCLES_HIGHDUTY_SC == 0 &&
+                  CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_MICROWAVE == 0 &&
+                  CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_HIGHDUTY == 0,
+              "pulses may be freed after a hopper pass only if no other window reaches back");
+
+void SubBandAnalyser::ReleaseAnalysedPulses(std::list<SubBand>& history) {
+    for (SubBand& subband : history) {
+        std::vector<RssiPulse>().swap(subband.completed_pulses_list);
+    }
 }
 
 void SubBandAnalyser::ApplyFilterList(std::list<SubBand>& subband_listIn,

@@ -102,6 +102,8 @@ public:
     bool canCheckFhDevices(const AccessPoint* ap) const;
     void ApplyFilterList(std::list<SubBand>& subband_listIn, std::list<SubBand>::iterator begIt,
                          const std::vector<std::pair<int, int>>& filter_list);
+    // Frees the pulse lists of closed subbands that no later pass can read.
+    static void ReleaseAnalysedPulses(std::list<SubBand>& history);
 
 private:
     sockaddr_in listen_addr;
