@@ -113,10 +113,11 @@ float DeviceSignatures::GetMinTheta(const std::vector<float>& db_avg_list, int p
     const int last_bin = static_cast<int>(db_avg_list.size()) - 1;
     const size_t count = std::min(signature_list.size(), offset_list.size());
     for (size_t i = 0; i < count; ++i) {
-        const int window_start = peak_index + offset_list[i].first;
-        const int window_end = peak_index + offset_list[i].second;
-        const int start_index = std::max(window_start, 0);
-        const int end_index = std::min(window_end, last_bin);
+        // In 64 bits: offsets come from a hand-edited file and may be huge.
+        const long long window_start = static_cast<long long>(peak_index) + offset_list[i].first;
+        const long long window_end = static_cast<long long>(peak_index) + offset_list[i].second;
+        const int start_index = static_cast<int>(std::max<long long>(window_start, 0));
+        const int end_index = static_cast<int>(std::min<long long>(window_end, last_bin));
 
         std::vector<float> sub_spec;
         for (int b = start_index; b <= end_index; ++b) {
@@ -129,9 +130,10 @@ float DeviceSignatures::GetMinTheta(const std::vector<float>& db_avg_list, int p
         if (window_start < 0 || window_end > last_bin) {
             // The window sticks out of the subband: compare only the part of
             // the shape that lies over real bins, re-scaled to unit length.
-            const size_t cut_front = window_start < 0 ? static_cast<size_t>(-window_start) : 0;
-            const size_t cut_back =
-                window_end > last_bin ? static_cast<size_t>(window_end - last_bin) : 0;
+            const unsigned long long cut_front =
+                window_start < 0 ? static_cast<unsigned long long>(-window_start) : 0;
+            const unsigned long long cut_back =
+                window_end > last_bin ? static_cast<unsigned long long>(window_end - last_bin) : 0;
             if (cut_front + cut_back < shape.size()) {
                 sub_specsig.assign(shape.begin() + cut_front, shape.end() - cut_back);
             }

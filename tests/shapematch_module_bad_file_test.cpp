@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <string>
 
@@ -70,4 +71,23 @@ TEST_F(BadSignatureFileTest, ShortRecordIsReportedAndTheCountedShapesNeverRead) 
     const std::string err = Parse("3 Cam 4 -1 1 -0.5,-0.7,-0.5\n");
     EXPECT_THAT(err, HasSubstr("line 1: fewer tokens than the announced shapes need"));
     EXPECT_TRUE(ShapeMetrics::shape_map.empty());
+}
+
+// Found by fuzzing: an offset beyond int range saturates to INT_MIN, and the
+// window arithmetic around the peak overflowed.
+TEST(ShapeOffsets, HugeOffsetsNeitherOverflowNorReadOutsideTheShape) {
+    const std::vector<float> spectrum(56, -90.0f);
+    for (const char* record :
+         {"3 Cam 1 -2333333333333333 2 0.4,0.4,0.5", "3 Cam 1 -3 2333333333333333 0.4,0.4,0.5",
+          "3 Cam 1 -2147483648 2147483647 0.4,0.4,0.5"}) {
+        testing::internal::CaptureStdout();
+        testing::internal::CaptureStderr();
+        const DeviceSignatures signature{std::string(record)};
+        for (const int peak : {0, 27, 55}) {
+            const float theta = signature.GetMinTheta(spectrum, peak);
+            EXPECT_FALSE(std::isnan(theta)) << record;
+        }
+        testing::internal::GetCapturedStdout();
+        testing::internal::GetCapturedStderr();
+    }
 }
