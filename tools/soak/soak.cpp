@@ -8,12 +8,7 @@
 //
 // M minutes of capture time (default 10). Prints the memory curve and
 // exits 1 when a check fails.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,7 +25,9 @@
 #include "soak_stream.h"
 #include "spectrum_data.h"
 #include "subband_analyser_class.h"
+#include "temp_dir.h"
 #include "tessaron_main.h"
+#include "ui_event_listener.h"
 
 namespace {
 
@@ -42,10 +39,6 @@ struct Options {
 
 // Host time follows capture time, with the steps a real clock takes: back
 // 30 s (a correction) at 40 % of the run and forward an hour at 70 %.
-timeval host_now = {1700000000, 0};
-void SoakClock(timeval* out) {
-    *out = host_now;
-}
 void SetHostFromCapture(uint64_t elapsed_us, uint64_t total_us) {
     int64_t offset_s = 0;
     if (elapsed_us >= total_us * 4 / 10) {
@@ -54,8 +47,8 @@ void SetHostFromCapture(uint64_t elapsed_us, uint64_t total_us) {
     if (elapsed_us >= total_us * 7 / 10) {
         offset_s += 3600;
     }
-    host_now.tv_sec = static_cast<time_t>(1700000000 + offset_s + elapsed_us / 1000000);
-    host_now.tv_usec = static_cast<suseconds_t>(elapsed_us % 1000000);
+    FakeHostClock::Set(static_cast<long>(1700000000 + offset_s + elapsed_us / 1000000),
+                       static_cast<long>(elapsed_us % 1000000));
 }
 
 long ResidentKib() {
@@ -71,40 +64,12 @@ long HeapInUseKib() {
     return static_cast<long>(info.uordblks / 1024);
 }
 
-long CountLines(const std::string& path) {
-    std::ifstream in(path);
-    long lines = 0;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines++;
-    }
-    return lines;
-}
-
-// Receives the UI events the analysis sends, counting them by kind.
-class UiSink {
+// Counts the UI events the analysis sends, by kind.
+class UiCounts {
 public:
-    UiSink() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        const int size = 8 << 20;
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-        memset(&addr_, 0, sizeof(addr_));
-        addr_.sin_family = AF_INET;
-        addr_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof(addr_));
-        socklen_t len = sizeof(addr_);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr_), &len);
-    }
-    ~UiSink() { close(fd_); }
-    const sockaddr_in& Address() const { return addr_; }
+    const sockaddr_in& Address() const { return listener_.address(); }
     void Drain() {
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
-            if (n < 0) {
-                return;
-            }
-            const std::string text(buf, static_cast<size_t>(n));
+        for (const std::string& text : listener_.Drain(0)) {
             if (text.rfind("event: channel\r\n", 0) == 0) {
                 channel_events++;
             } else if (text.rfind("event: devices\r\n", 0) == 0) {
@@ -116,8 +81,7 @@ public:
     long device_events = 0;
 
 private:
-    int fd_;
-    sockaddr_in addr_;
+    UiEventListener listener_{8 << 20};
 };
 
 // One reporting interval of the memory curve: the extremes of the samples
@@ -182,13 +146,11 @@ int main(int argc, char** argv) {
     }
     // The analysis talks a lot on stdout and warns on stderr; keep both in
     // files and write the report to the terminal.
-    char dir_template[] = "/tmp/tessaron-soak-XXXXXX";
-    const char* dir_name = mkdtemp(dir_template);
-    if (dir_name == nullptr) {
+    const std::string dir = MakeTempDir("tessaron-soak");
+    if (dir.empty()) {
         perror("mkdtemp");
         return 2;
     }
-    const std::string dir = dir_name;
     FILE* report = fdopen(dup(STDOUT_FILENO), "w");
     if (freopen("/dev/null", "w", stdout) == nullptr ||
         freopen((dir + "/stderr.txt").c_str(), "w", stderr) == nullptr) {
@@ -197,9 +159,9 @@ int main(int argc, char** argv) {
     }
 
     const uint64_t total_us = static_cast<uint64_t>(opt.minutes * 60e6);
-    SetHostClock(SoakClock);
+    SetHostClock(FakeHostClock::Read);
     SetHostFromCapture(0, total_us);
-    UiSink ui;
+    UiCounts ui;
     ExternalInterface::InitSocket(ui.Address());
     ExternalInterface::InitUIAverage();
     ExternalInterface::UpdateLogFileName(dir + "/output.log");
@@ -210,7 +172,7 @@ int main(int argc, char** argv) {
                              std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt", 65535);
     SoakStreamConfig config;
     config.sample_step_us = opt.step_us;
-    SoakStream stream(config);
+    SoakStream stream(config, total_us);
 
     const auto wall_start = std::chrono::steady_clock::now();
     std::vector<Row> rows;
@@ -219,22 +181,20 @@ int main(int argc, char** argv) {
     uint64_t next_row_us = row_every_us;
     uint64_t next_sample_us = sample_every_us;
     Row row;
-    uint8_t wire[CONST_RECEIVE_BUFFER_SIZE];
-    while (stream.ElapsedUs() < total_us) {
-        const size_t len = stream.Next(wire);
-        SetHostFromCapture(stream.ElapsedUs(), total_us);
+    stream.Run([&](const uint8_t* wire, size_t len, uint64_t elapsed_us) {
+        SetHostFromCapture(elapsed_us, total_us);
         analyser.ProcessDatagram(wire, static_cast<ssize_t>(len));
         if ((stream.Counts().datagrams & 63) == 0) {
             ui.Drain();
         }
-        if (stream.ElapsedUs() >= next_sample_us) {
+        if (elapsed_us >= next_sample_us) {
             next_sample_us += sample_every_us;
             Sample(row, analyser.current_ap->completed_sub_bands_list.size());
         }
-        if (stream.ElapsedUs() >= next_row_us) {
+        if (elapsed_us >= next_row_us) {
             next_row_us += row_every_us;
             ui.Drain();
-            row.minute = static_cast<double>(stream.ElapsedUs()) / 60e6;
+            row.minute = static_cast<double>(elapsed_us) / 60e6;
             row.datagrams = stream.Counts().datagrams;
             row.active_devices = DeviceAnalyzer::active_fh_devices.size() +
                                  DeviceAnalyzer::active_ffi_devices.size();
@@ -244,7 +204,7 @@ int main(int argc, char** argv) {
             rows.push_back(row);
             row = Row();
         }
-    }
+    });
     ui.Drain();
     fflush(stderr);
     const double wall_s =
