@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -264,26 +265,19 @@ int main(int argc, char** argv) {
     const SoakStreamCounts& sent = stream.Counts();
     const DatagramCounters& seen = analyser.GetDatagramCounters();
     fprintf(report,
-            "datagrams: %llu sent, %llu used, %llu wrong-sized, %llu bad count; "
-            "card clock wraps %llu, resets %llu; channel changes %llu\n",
-            static_cast<unsigned long long>(sent.datagrams),
-            static_cast<unsigned long long>(seen.used),
-            static_cast<unsigned long long>(seen.wrong_size),
-            static_cast<unsigned long long>(seen.bad_count),
-            static_cast<unsigned long long>(sent.card_wraps),
-            static_cast<unsigned long long>(sent.card_resets),
-            static_cast<unsigned long long>(sent.channel_changes));
+            "datagrams: %" PRIu64 " sent, %" PRIu64 " used, %" PRIu64 " wrong-sized, %" PRIu64
+            " bad count; card clock wraps %" PRIu64 ", resets %" PRIu64 "; channel changes %" PRIu64
+            "\n",
+            sent.datagrams, seen.used, seen.wrong_size, seen.bad_count, sent.card_wraps,
+            sent.card_resets, sent.channel_changes);
     fprintf(report,
-            "off-centre samples %llu; time repeats %llu, backwards %llu, clock wraps %llu; "
-            "clamped %llu\n",
-            static_cast<unsigned long long>(seen.off_centre),
-            static_cast<unsigned long long>(seen.time_repeats),
-            static_cast<unsigned long long>(seen.time_backwards),
-            static_cast<unsigned long long>(seen.clock_wraps),
-            static_cast<unsigned long long>(seen.clamped));
-    if (seen.received != sent.datagrams || seen.used != sent.good_datagrams ||
-        seen.wrong_size != sent.wrong_size || seen.bad_count != sent.bad_count ||
-        seen.off_centre != sent.off_centre || seen.clock_wraps < sent.card_wraps) {
+            "off-centre samples %" PRIu64 "; time repeats %" PRIu64 ", backwards %" PRIu64
+            ", clock wraps %" PRIu64 "; clamped %" PRIu64 "\n",
+            seen.off_centre, seen.time_repeats, seen.time_backwards, seen.clock_wraps,
+            seen.clamped);
+    if (seen.received != sent.datagrams || seen.used != sent.Good() ||
+        seen.wrong_size != sent.faults[kWrongSize] || seen.bad_count != sent.BadCount() ||
+        seen.off_centre != sent.faults[kOffCentre] || seen.clock_wraps < sent.card_wraps) {
         fail("datagram counts do not add up");
     }
     const long warnings = CountLines(dir + "/stderr.txt");
@@ -291,7 +285,7 @@ int main(int argc, char** argv) {
         report,
         "stderr warnings: %ld; ended devices logged: %ld; UI events: %ld channel, %ld devices\n",
         warnings, CountLines(dir + "/output.log"), ui.channel_events, ui.device_events);
-    if (warnings < static_cast<long>(sent.wrong_size + sent.bad_count)) {
+    if (warnings < static_cast<long>(sent.faults[kWrongSize] + sent.BadCount())) {
         fail("a malformed datagram went by without a warning");
     }
     fprintf(report, "%s (logs in %s)\n", ok ? "soak: PASS" : "soak: FAIL", dir.c_str());

@@ -11,7 +11,6 @@ namespace {
 constexpr uint64_t kHopperCycleUs = 120000000;
 constexpr uint64_t kHopperOnUs = 90000000;
 constexpr uint64_t kCardClockSpan = MAX_MAC_TIMESTAMP_VAL + 1ULL;
-constexpr size_t kLongestDatagram = 1400;
 
 }  // namespace
 
@@ -74,66 +73,59 @@ size_t SoakStream::Fault(fft_data& d) {
     // Faults that name a sample aim inside the datagram: the last one of a
     // dwell may hold only a few.
     const auto sample = [&d](int i) -> spectrum_fft& { return d.samples[i % d.count]; };
-    size_t len = FFT_DATA_WIRE_SIZE;
-    switch (fault_kind_++ % 8) {
-        case 0:  // wrong size: anything from empty to the whole receive buffer
-            len = Rand() % (kLongestDatagram + 1);
-            if (len == FFT_DATA_WIRE_SIZE) {
-                len--;
-            }
-            break;
-        case 1:
+    const auto kind = static_cast<SoakFault>(fault_kind_++ % kSoakFaultKinds);
+    counts_.faults[kind]++;
+    switch (kind) {
+        case kWrongSize: {
+            const size_t len = Rand() % (sizeof(wire_) + 1);
+            return len == FFT_DATA_WIRE_SIZE ? len - 1 : len;
+        }
+        case kNegativeCount:
             d.count = -1;
             break;
-        case 2:
+        case kCountOverOne:
             d.count = 15;
             break;
-        case 3:
+        case kHugeCount:
             d.count = 2000000;
             break;
-        case 4:  // a sample between two channel centres
+        case kOffCentre:
             sample(5).freq = static_cast<uint16_t>(sample(5).freq + 3);
-            counts_.off_centre++;
             break;
-        case 5:
+        case kFlatBins:
             memset(sample(3).samples, 0, sizeof(d.samples[0].samples));
             memset(sample(9).samples, 255, sizeof(d.samples[0].samples));
             break;
-        case 6:  // the same time twice
+        case kRepeatedTime:
             sample(7).ts = sample(6).ts;
             break;
-        default:  // a time from the past
+        default:
             sample(10).ts = sample(10).ts > 50000 ? sample(10).ts - 50000 : 0;
             break;
     }
-    return len;
+    return FFT_DATA_WIRE_SIZE;
+}
+
+void SoakStream::Consume(const uint8_t* sim_wire, uint64_t elapsed_us, const Consumer& consume) {
+    DecodeFftData(sim_wire, record_);
+    Restamp(record_);
+    counts_.datagrams++;
+    size_t len = FFT_DATA_WIRE_SIZE;
+    if (config_.fault_every > 0 &&
+        counts_.datagrams % static_cast<uint64_t>(config_.fault_every) == 0) {
+        len = Fault(record_);
+    }
+    EncodeFftData(record_, wire_);
+    consume(wire_, len, elapsed_us);
 }
 
 void SoakStream::Run(const Consumer& consume) {
     sim::CardConfig card;
     card.interval_us = static_cast<double>(config_.sample_step_us);
-    uint8_t wire[kLongestDatagram] = {};
-    fft_data d;
     sim::RunScenario(*scenario_, card, config_.seed,
                      [&](const uint8_t* sim_wire, size_t, int64_t sec, int64_t usec) {
-                         DecodeFftData(sim_wire, d);
-                         Restamp(d);
-                         counts_.datagrams++;
-                         size_t len = FFT_DATA_WIRE_SIZE;
-                         if (config_.fault_every > 0 &&
-                             counts_.datagrams % static_cast<uint64_t>(config_.fault_every) == 0) {
-                             len = Fault(d);
-                         }
-                         if (len != FFT_DATA_WIRE_SIZE) {
-                             counts_.wrong_size++;
-                         } else if (d.count < 0 || d.count > CONST_FFT_SAMPLES_PER_DATAGRAM) {
-                             counts_.bad_count++;
-                         } else {
-                             counts_.good_datagrams++;
-                         }
-                         EncodeFftData(d, wire);
                          const int64_t host_us = (sec - sim::SIM_EPOCH_S) * 1000000 + usec;
-                         consume(wire, len, static_cast<uint64_t>(host_us));
+                         Consume(sim_wire, static_cast<uint64_t>(host_us), consume);
                          return true;
                      });
 }

@@ -18,6 +18,7 @@
 #ifndef TESSARON_TOOLS_SOAK_SOAK_STREAM_H
 #define TESSARON_TOOLS_SOAK_SOAK_STREAM_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -33,16 +34,32 @@ struct SoakStreamConfig {
     uint32_t seed = 12345;
 };
 
+// The spoiled datagrams, in the order of the rotation.
+enum SoakFault {
+    kWrongSize,  // anything from empty to the whole receive buffer
+    kNegativeCount,
+    kCountOverOne,  // 15 samples claimed, 14 fit
+    kHugeCount,
+    kOffCentre,  // a sample between two channel centres
+    kFlatBins,   // all-zero and all-255 bins
+    kRepeatedTime,
+    kBackwardsTime,
+    kSoakFaultKinds
+};
+
 // What the stream has produced, to check that nothing was lost.
 struct SoakStreamCounts {
     uint64_t datagrams = 0;
-    uint64_t good_datagrams = 0;
-    uint64_t wrong_size = 0;
-    uint64_t bad_count = 0;
-    uint64_t off_centre = 0;
+    std::array<uint64_t, kSoakFaultKinds> faults{};
     uint64_t card_wraps = 0;
     uint64_t card_resets = 0;
     uint64_t channel_changes = 0;
+
+    uint64_t BadCount() const {
+        return faults[kNegativeCount] + faults[kCountOverOne] + faults[kHugeCount];
+    }
+    // Datagrams the receive path should take in.
+    uint64_t Good() const { return datagrams - faults[kWrongSize] - BadCount(); }
 };
 
 class SoakStream {
@@ -63,6 +80,7 @@ private:
     // Spoils the datagram in `d` as the next fault in rotation; returns the
     // length it goes out with.
     size_t Fault(fft_data& d);
+    void Consume(const uint8_t* sim_wire, uint64_t elapsed_us, const Consumer& consume);
     uint32_t Rand();
 
     SoakStreamConfig config_;
@@ -74,6 +92,8 @@ private:
     uint64_t wraps_since_reset_ = 0;
     uint16_t last_freq_ = 0;
     int fault_kind_ = 0;
+    fft_data record_;
+    uint8_t wire_[1400] = {};  // the longest datagram the receive path takes
 };
 
 #endif
