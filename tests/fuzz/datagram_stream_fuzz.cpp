@@ -218,11 +218,6 @@ private:
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ResetProcessState();
     ShapeMetrics::ResetForTests();

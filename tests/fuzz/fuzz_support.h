@@ -8,7 +8,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string>
 
 #include "device_analyzer.h"
@@ -43,13 +42,6 @@ inline std::string WriteTempFile(const char* tag, const uint8_t* data, size_t si
 // The signature file shipped with the daemon.
 inline std::string ShippedSignatures() {
     return std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
-}
-
-// Diagnostics on stdout would only slow the fuzzer down.
-inline void SilenceStdout() {
-    if (std::freopen("/dev/null", "w", stdout) == nullptr) {
-        std::perror("freopen");
-    }
 }
 
 }  // namespace fuzz
