@@ -65,6 +65,11 @@ long HeapInUseKib() {
     return static_cast<long>(info.uordblks / 1024);
 }
 
+struct EventCounts {
+    long channel = 0;
+    long devices = 0;
+};
+
 // Counts the UI events the analysis sends, by kind.
 class UiCounts {
 public:
@@ -72,40 +77,44 @@ public:
     void Drain() {
         for (const std::string& text : listener_.Drain(0)) {
             if (text.rfind("event: channel\r\n", 0) == 0) {
-                channel_events++;
+                events.channel++;
             } else if (text.rfind("event: devices\r\n", 0) == 0) {
-                device_events++;
+                events.devices++;
             }
         }
     }
-    long channel_events = 0;
-    long device_events = 0;
+    EventCounts events;
 
 private:
     UiEventListener listener_{8 << 20};
 };
 
-// One reporting interval of the memory curve: the extremes of the samples
-// taken every second of capture time within it, and the output so far.
-struct Row {
-    double minute = 0;
-    uint64_t datagrams = 0;
+// Extremes of memory use and of the subband history over some samples.
+struct MemoryPeaks {
     long rss_max_kib = 0;
     long heap_min_kib = -1;
     long heap_max_kib = 0;
     size_t history_max = 0;
+};
+
+// One reporting interval of the memory curve: the peaks of the samples
+// taken every second of capture time within it, and the output so far.
+struct Row {
+    double minute = 0;
+    uint64_t datagrams = 0;
+    MemoryPeaks memory;
+    EventCounts events;
     size_t active_devices = 0;
-    long channel_events = 0;
-    long device_events = 0;
     long energy_lines = 0;
 };
 
 void Sample(Row& row, size_t history) {
     const long heap = HeapInUseKib();
-    row.rss_max_kib = std::max(row.rss_max_kib, ResidentKib());
-    row.heap_max_kib = std::max(row.heap_max_kib, heap);
-    row.heap_min_kib = row.heap_min_kib < 0 ? heap : std::min(row.heap_min_kib, heap);
-    row.history_max = std::max(row.history_max, history);
+    MemoryPeaks& m = row.memory;
+    m.rss_max_kib = std::max(m.rss_max_kib, ResidentKib());
+    m.heap_max_kib = std::max(m.heap_max_kib, heap);
+    m.heap_min_kib = m.heap_min_kib < 0 ? heap : std::min(m.heap_min_kib, heap);
+    m.history_max = std::max(m.history_max, history);
 }
 
 // Largest value of a field over rows [from, to).
@@ -199,8 +208,7 @@ int main(int argc, char** argv) {
             row.datagrams = stream.Counts().datagrams;
             row.active_devices = DeviceAnalyzer::active_fh_devices.size() +
                                  DeviceAnalyzer::active_ffi_devices.size();
-            row.channel_events = ui.channel_events;
-            row.device_events = ui.device_events;
+            row.events = ui.events;
             row.energy_lines = CountLines(dir + "/energy.log");
             rows.push_back(row);
             row = Row();
@@ -217,9 +225,9 @@ int main(int argc, char** argv) {
             "heap_min", "heap_max", "history", "devices", "ch_evts", "dev_evts", "energy");
     for (const Row& r : rows) {
         fprintf(report, "%7.2f %9llu %9ld %9ld %9ld %7zu %7zu %8ld %8ld %8ld\n", r.minute,
-                static_cast<unsigned long long>(r.datagrams), r.rss_max_kib, r.heap_min_kib,
-                r.heap_max_kib, r.history_max, r.active_devices, r.channel_events, r.device_events,
-                r.energy_lines);
+                static_cast<unsigned long long>(r.datagrams), r.memory.rss_max_kib,
+                r.memory.heap_min_kib, r.memory.heap_max_kib, r.memory.history_max,
+                r.active_devices, r.events.channel, r.events.devices, r.energy_lines);
     }
 
     bool ok = true;
@@ -235,8 +243,8 @@ int main(int argc, char** argv) {
         // peaks of the last third of the run must not rise above those of
         // the middle third.
         const size_t third = rows.size() / 3;
-        const auto heap = [](const Row& r) { return r.heap_max_kib; };
-        const auto rss = [](const Row& r) { return r.rss_max_kib; };
+        const auto heap = [](const Row& r) { return r.memory.heap_max_kib; };
+        const auto rss = [](const Row& r) { return r.memory.rss_max_kib; };
         const long heap_growth =
             MaxOver(rows, 2 * third, rows.size(), heap) - MaxOver(rows, third, 2 * third, heap);
         const long rss_growth =
@@ -251,7 +259,7 @@ int main(int argc, char** argv) {
         // Output keeps coming: every reporting interval after the first
         // brings channel events and energy-log lines.
         for (size_t i = 1; i < rows.size(); i++) {
-            if (rows[i].channel_events <= rows[i - 1].channel_events ||
+            if (rows[i].events.channel <= rows[i - 1].events.channel ||
                 rows[i].energy_lines <= rows[i - 1].energy_lines) {
                 fail("no channel events or energy lines before minute " +
                      std::to_string(rows[i].minute));
@@ -259,7 +267,7 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (ui.device_events == 0) {
+    if (ui.events.devices == 0) {
         fail("no device was ever announced");
     }
     const SoakStreamCounts& sent = stream.Counts();
@@ -284,7 +292,7 @@ int main(int argc, char** argv) {
     fprintf(
         report,
         "stderr warnings: %ld; ended devices logged: %ld; UI events: %ld channel, %ld devices\n",
-        warnings, CountLines(dir + "/output.log"), ui.channel_events, ui.device_events);
+        warnings, CountLines(dir + "/output.log"), ui.events.channel, ui.events.devices);
     if (warnings < static_cast<long>(sent.faults[kWrongSize] + sent.BadCount())) {
         fail("a malformed datagram went by without a warning");
     }
