@@ -174,16 +174,13 @@ void SetSeq(WireDatagram& wire, uint64_t seq) {
     }
 }
 
-int Usage(const char* program) {
-    fprintf(stderr, "usage: %s DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]\n", program);
-    return 2;
-}
+const char kArguments[] = "DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        return Usage(argv[0]);
+        return BenchUsage(argv[0], kArguments);
     }
     // The daemon runs in a working directory of its own.
     char* daemon_path = realpath(argv[1], nullptr);
@@ -202,7 +199,7 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
             rate = atof(argv[++i]);
         } else {
-            return Usage(argv[0]);
+            return BenchUsage(argv[0], kArguments);
         }
     }
     BenchStream stream;

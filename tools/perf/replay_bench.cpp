@@ -81,16 +81,13 @@ bool ClosesSubband(const WireDatagram& wire, const AccessPoint& ap) {
     return false;
 }
 
-int Usage(const char* program) {
-    fprintf(stderr, "usage: %s CAPTURE [--seconds S] [--no-latency]\n", program);
-    return 2;
-}
+const char kArguments[] = "CAPTURE [--seconds S] [--no-latency]";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        return Usage(argv[0]);
+        return BenchUsage(argv[0], kArguments);
     }
     const std::string capture = argv[1];
     double seconds = 30.0;
@@ -101,7 +98,7 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--no-latency") == 0) {
             latency = false;
         } else {
-            return Usage(argv[0]);
+            return BenchUsage(argv[0], kArguments);
         }
     }
 
