@@ -50,7 +50,9 @@ uint64_t SoakStream::CardTime(uint64_t sim_ts) {
         wraps_since_reset_ = 0;
         counts_.card_resets++;
     }
-    const uint64_t ts = card_base_ + (elapsed - last_reset_us_);
+    // The simulated card jitters its samples by a microsecond: at the
+    // shortest steps one may land just before the reset.
+    const uint64_t ts = card_base_ + (elapsed > last_reset_us_ ? elapsed - last_reset_us_ : 0);
     if (ts / kCardClockSpan > wraps_since_reset_) {
         wraps_since_reset_ = ts / kCardClockSpan;
         counts_.card_wraps++;
