@@ -18,7 +18,7 @@ SoakStream::SoakStream(const SoakStreamConfig& config, uint64_t total_us)
     : config_(config),
       scenario_(std::make_unique<sim::Scenario>()),
       rng_(config.seed | 1u),
-      card_base_(MAX_MAC_TIMESTAMP_VAL - 120000000ULL) {
+      card_base_(kCardClockSpan - config.card_wraps_after_us) {
     scenario_->name = "soak";
     scenario_->duration_s = static_cast<double>(total_us) / 1e6;
     // A fresh link every two minutes: each emitter has one on-interval.

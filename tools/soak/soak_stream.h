@@ -29,6 +29,7 @@
 
 struct SoakStreamConfig {
     uint64_t sample_step_us = 100;
+    uint64_t card_wraps_after_us = 120000000;  // the 32-bit card clock's first wrap
     uint64_t card_reset_every_us = 200000000;  // card clock reset to near zero
     int fault_every = 97;
     uint32_t seed = 12345;
