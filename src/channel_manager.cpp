@@ -18,8 +18,9 @@
 #include <sstream>
 #include <utility>
 
+#include "event_sink.h"
 #include "host_clock.h"
-#include "tessaron_main.h"
+#include "ui_event_text.h"
 
 namespace {
 
@@ -190,20 +191,11 @@ void ChannelManager::SendChannelUtilizationInfo() {
     }
     timeval now;
     GetHostTime(&now);
-    ExternalInterface::SendData(BuildChannelUtilEvent(survey_text, static_cast<long>(now.tv_sec)));
+    EventSinks::ReportChannelUtilisation({survey_text, static_cast<long>(now.tv_sec)});
 }
 
 std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text, long now_sec) {
-    // The survey text goes in unescaped, without its final line end.
-    const std::string body =
-        survey_text.empty() ? "" : survey_text.substr(0, survey_text.size() - 1);
-    std::string event = "event: channel_util_info\r\n";
-    event += "data: { \"channel_util_str\": \"";
-    event += body;
-    event += "\", ";
-    event += "\"timestamp\": " + std::to_string(now_sec);
-    event += "}\r\n\n";
-    return event;
+    return ChannelUtilEventText({survey_text, now_sec});
 }
 
 void ChannelManager::SetShellRunner(ShellRunner runner) {

@@ -13,12 +13,12 @@
 #include <iostream>
 #include <iterator>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
 #include "pipeline_class_module.h"
 #include "shapematch_module.h"
-#include "tessaron_main.h"
 
 namespace {
 
@@ -388,7 +388,7 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
         }
         ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
                                                float_sub_band_rssi_list);
-        ExternalInterface::UpdateUIFFT(float_sub_band_rssi_list, ap);
+        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, ap);
     }
 
     ap->prev_time = fft.ts;
