@@ -19,7 +19,7 @@
 
 namespace {
 
-constexpr size_t NUM_BINS = 56;
+constexpr size_t NUM_BINS = CONST_SUBBAND_NUM_BINS;
 constexpr float HIGH_ENERGY_FRACTION = 0.5f;
 
 timeval currentUnixTime{0, 0};

@@ -22,20 +22,11 @@ long DeviceAnalyzer::completed_fh_devices_count = 0;
 namespace {
 
 constexpr long HOPPER_INITIAL_SPAN_SECONDS = 6;
-constexpr float FIRST_SUBBAND_CFREQ = 2412.0f;  // bin 0 of the whole-band frame
-constexpr double BINS_PER_MHZ = 3.2;
 
 timeval Now() {
     timeval now{};
     GetHostTime(&now);
     return now;
-}
-
-// Bins to add to move a bin number from the from_freq subband's frame into
-// the to_freq subband's frame.
-int FrameOffset(float from_freq, float to_freq) {
-    const float diff = from_freq - to_freq;
-    return static_cast<int>(static_cast<double>(diff) * BINS_PER_MHZ);
 }
 
 void PrintShortLived(int duration) {
@@ -218,7 +209,7 @@ void DeviceAnalyzer::ObtainFilterList(std::vector<std::pair<int, int>>& filter_l
         if (use_high_duty_only && device.classification == PULSE_ZIGBEE) {
             continue;
         }
-        const int offset = FrameOffset(device.band_cfreq, FIRST_SUBBAND_CFREQ);
+        const int offset = BinFrameOffset(device.band_cfreq, CONST_CENTER_FREQUENCIES[0]);
         const int start = offset + device.start_bin_number;
         const int end = offset + device.end_bin_number;
         std::cout << i << ": " << start << " " << end << "\n";
@@ -231,7 +222,7 @@ bool DeviceAnalyzer::IsHighDeviceActivity(float subband_freq, int peak_index) {
         if (!CheckPulse::IsHighDutyDevice(device.classification)) {
             continue;
         }
-        const int offset = FrameOffset(device.band_cfreq, subband_freq);
+        const int offset = BinFrameOffset(device.band_cfreq, subband_freq);
         if (device.start_bin_number + offset <= peak_index &&
             peak_index <= device.end_bin_number + offset) {
             return true;

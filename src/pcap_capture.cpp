@@ -291,8 +291,9 @@ std::string FormatReplaySummary(const ReplaySummary& summary, const SubBandAnaly
             out << DescribeDevice(name, "Freq Hopper", d.power_dbm, d.first_seen_s, d.last_seen_s);
             continue;
         }
-        // The centre bin of a subband sits at its centre frequency.
-        const float freq = d.band_cfreq_mhz + static_cast<float>(d.center_bin - 28) / 3.2f;
+        const float freq =
+            d.band_cfreq_mhz + static_cast<float>(d.center_bin - CONST_SUBBAND_CENTER_BIN) /
+                                   static_cast<float>(CONST_BINS_PER_MHZ);
         const std::string where = getStr(freq) + " MHz bins " + std::to_string(d.start_bin) + "-" +
                                   std::to_string(d.end_bin) + " of " + getStr(d.band_cfreq_mhz) +
                                   " MHz";

@@ -35,9 +35,6 @@ const MagnitudeDbTable& MagnitudeDb() {
     return table;
 }
 
-constexpr int CONST_FIRST_BIN = 2;
-constexpr int CONST_NUM_BINS = 56;
-constexpr int CONST_DC_BIN = 30;
 constexpr float CONST_SAMPLE_NOISE_FLOOR = 95.0f;
 
 // The value of a scheduling constant in the operation mode in force.
@@ -110,7 +107,7 @@ SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::st
       debug_id(debug_id),
       listen_addr(),
       datagram(),
-      float_sub_band_rssi_list(CONST_NUM_BINS, 0.0f) {
+      float_sub_band_rssi_list(CONST_SUBBAND_NUM_BINS, 0.0f) {
     ShapeMetrics::InitShapeMetrics(spec_file);
     high_duty_analyzer = new HighDutyAnalyzer(debug_id);
     microwave_analyser = new MicrowaveAnalyser(debug_id);
@@ -252,7 +249,7 @@ void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
     // keeps every partial sum exact: they are whole numbers below
     // 56 * 255^2 < 2^24. So the integer sum is the same S.
     uint32_t sum_sq_exact = 0;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
     const float sum_sq = static_cast<float>(sum_sq_exact);
@@ -260,7 +257,7 @@ void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
     bool clamped = false;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         const float power = rssi_dbm + table.db[b[i]] - total_db;
         // A byte holds 0 to -255 dBm; beyond that, keeping only the low
         // 8 bits would turn a very weak bin into a strong one and the
@@ -308,7 +305,7 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
 
     if (ap->prev_time != CONST_INVALID_TIME) {
         const int start = fft.start_index;
-        for (int i = 0; i < CONST_NUM_BINS; i++) {
+        for (int i = 0; i < CONST_SUBBAND_NUM_BINS; i++) {
             float_sub_band_rssi_list[i] = static_cast<float>(fft.samples[start + i]);
         }
         ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
@@ -349,7 +346,7 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     subband.drift_analyser.ReleasePeakHistory();
     subband.db_avg_list.clear();
     subband.duty_avg_list.clear();
-    for (int b = 0; b < CONST_NUM_BINS; b++) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         subband.db_avg_list.push_back(
             static_cast<float>(static_cast<double>(subband.db_sum_list[b]) / subband.num_rows));
         subband.duty_avg_list.push_back(
@@ -448,10 +445,9 @@ void SubBandAnalyser::ApplyFilterList(std::list<SubBand>& subband_listIn,
     }
     for (auto it = begIt; it != subband_listIn.end(); ++it) {
         SubBand& subband = *it;
-        const float freq_offset = subband.curr_freq - CONST_CENTER_FREQUENCIES[0];
-        const int offset = static_cast<int>(static_cast<double>(freq_offset) * 3.2);
+        const int offset = BinFrameOffset(subband.curr_freq, CONST_CENTER_FREQUENCIES[0]);
         for (const auto& [lo, hi] : filter_list) {
-            if (hi < offset || lo > offset + 55) {
+            if (hi < offset || lo > offset + CONST_SUBBAND_LAST_BIN) {
                 continue;
             }
             for (RssiPulse& pulse : subband.completed_pulses_list) {

@@ -254,10 +254,12 @@ int TessaronMain(int argc, char** argv) {
     SubBandAnalyser analyser("output.txt", 100000000ULL, spec_file, 65535);
     analyser.SetListenAddress(options.listen_addr);
 
-    const int bin_boundary_offset = 28;
-    const int total_bin_count = static_cast<int>(
-        static_cast<double>(CONST_CENTER_FREQUENCIES[5] - CONST_CENTER_FREQUENCIES[0]) * 3.2 +
-        56.0);
+    const int bin_boundary_offset = CONST_SUBBAND_CENTER_BIN;
+    const int total_bin_count =
+        static_cast<int>(static_cast<double>(CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1] -
+                                             CONST_CENTER_FREQUENCIES[0]) *
+                             CONST_BINS_PER_MHZ +
+                         CONST_SUBBAND_NUM_BINS);
     std::cout << "bin_boundary_offset: " << bin_boundary_offset
               << " total_bin_count: " << total_bin_count << "\n";
     std::cout << "Sending events to UI is enabled...\n";

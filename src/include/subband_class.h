@@ -16,8 +16,6 @@
 
 class AccessPoint;
 
-inline constexpr int CONST_SUBBAND_NUM_BINS = 56;  // FFT bins of one 20 MHz sample
-
 class SubBand {
 public:
     u64 start_time;
