@@ -33,13 +33,9 @@ char CHAN_SURVEY_CMD[CMD_BUFFER_SIZE];
 char START_SCAN_CMD[CMD_BUFFER_SIZE];
 char END_SCAN_CMD[CMD_BUFFER_SIZE];
 char GET_CHANNEL_UTIL[CMD_BUFFER_SIZE];
-char command_str[50];
-char channel_util_buffer[100];
 long current_channel_count = 0;
 long reset_count_val = 0;
 timeval timeStart = {0, 0};
-int ret = 0;
-int iret1 = 0;
 pthread_t channel_thread;
 
 int RunThroughShell(const std::string& command, std::string* output) {
@@ -50,9 +46,10 @@ int RunThroughShell(const std::string& command, std::string* output) {
     if (pipe == nullptr) {
         return -1;
     }
+    char line[100];
     while (!feof(pipe)) {
-        if (fgets(channel_util_buffer, sizeof(channel_util_buffer), pipe) != nullptr) {
-            output->append(channel_util_buffer);
+        if (fgets(line, sizeof(line), pipe) != nullptr) {
+            output->append(line);
         } else if (ferror(pipe)) {
             break;
         }
@@ -123,7 +120,9 @@ void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::str
 
 void ChannelManager::SleepSwitchChannel() {
     std::cout << "Starting...\n";
-    iret1 = pthread_create(&channel_thread, nullptr, ThreadWork, nullptr);
+    if (pthread_create(&channel_thread, nullptr, ThreadWork, nullptr) != 0) {
+        std::cerr << "Warning!! Cannot start the channel thread: the card stays on its channel\n";
+    }
 }
 
 void* ChannelManager::ThreadWork(void* /*ptr*/) {
@@ -137,15 +136,15 @@ void* ChannelManager::ThreadWork(void* /*ptr*/) {
 void ChannelManager::ThreadStartStep() {
     GetHostTime(&timeStart);
     ResetInterface();
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(END_SCAN_CMD);
     SetChannel(CONST_CHANNEL_SEQUENCE[0]);
 }
 
 void ChannelManager::ThreadLoopStep() {
     IncrementChannel();
-    ret = RunCommand(START_SCAN_CMD);
+    RunCommand(START_SCAN_CMD);
     sleeper(CONST_SCAN_DWELL_US);
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(END_SCAN_CMD);
     SendChannelUtilizationInfo();
 }
 
@@ -164,8 +163,9 @@ void ChannelManager::IncrementChannel() {
 }
 
 void ChannelManager::SetChannel(int channel) {
-    snprintf(command_str, sizeof(command_str), "iwconfig wlan1 channel %d", channel);
-    ret = RunCommand(command_str);
+    char command[50];
+    snprintf(command, sizeof(command), "iwconfig wlan1 channel %d", channel);
+    RunCommand(command);
 }
 
 void ChannelManager::ResetInterface() {
@@ -178,7 +178,7 @@ void ChannelManager::ResetInterface() {
     std::ostringstream before;
     before << "Time: " << elapsed << " Resetting the card....\n";
     std::cout << before.str() << std::flush;
-    ret = RunCommand(INTERFACE_RESET_CMD);
+    RunCommand(INTERFACE_RESET_CMD);
     std::ostringstream after;
     after << "Time: " << elapsed << " Resetting done....\n";
     std::cout << after.str() << std::flush;
@@ -230,13 +230,9 @@ void ChannelManager::ResetForTests() {
     START_SCAN_CMD[0] = '\0';
     END_SCAN_CMD[0] = '\0';
     GET_CHANNEL_UTIL[0] = '\0';
-    command_str[0] = '\0';
-    channel_util_buffer[0] = '\0';
     current_channel_count = 0;
     reset_count_val = 0;
     timeStart = {0, 0};
-    ret = 0;
-    iret1 = 0;
     SetShellRunner(nullptr);
     SetSleeper(nullptr);
 }

@@ -120,8 +120,6 @@ void ExternalInterface::ResetForTests() {
 
 namespace {
 
-constexpr const char* TESSARON_VERSION = "0.1.0";
-
 void HandleTerminationSignal(int) {
     SubBandAnalyser::RequestStop();
 }

@@ -62,7 +62,6 @@ private:
     std::vector<RssiPulse> new_pulses_scratch;
 };
 
-bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index);
 bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b);
 
 #endif
