@@ -179,7 +179,7 @@ PowerTuple FreqHoppingsDeviceAnalyser::GetPulsePowerDistribution(PulseType pulse
 }
 
 void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& feature_string,
-                                               PowerTuple& tuple) {
+                                               const PowerTuple& tuple) {
     AppendFeature(feature_string, feature_count + 1, getStr(tuple.min));
     AppendFeature(feature_string, feature_count + 2, getStr(tuple.max));
     AppendFeature(feature_string, feature_count + 3, getStr(tuple.mean));
@@ -431,64 +431,83 @@ bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage
     return btsco_pulses_time_percentage >= MIN_BTSCO_PULSES && !is_spurious_pulses;
 }
 
-void FreqHoppingsDeviceAnalyser::GetFeatures() {
-    PowerTuple power_tuple_fhsshigh = ZeroPowerTuple();
-    PowerTuple power_tuple_btsco = ZeroPowerTuple();
-    PowerTuple power_tuple_btacl = ZeroPowerTuple();
-    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
-    PowerTuple power_tuple_bttype = ZeroPowerTuple();
-    unsigned long long fhsshigh_start_time = 0;
-    unsigned long long fhsshigh_end_time = 0;
-    std::vector<RssiPulse> dummy_list;
-
-    const int fhss_pulses_time_percentage =
-        FindAndTagFhssPulses(power_tuple_fhsshigh, fhsshigh_start_time, fhsshigh_end_time);
-    const int btsco_pulses_time_percentage = FindAndTagBluetoothSCOPulses(power_tuple_btsco);
-    const int bt_pulses_time_percentage = FindAndTagBluetoothPulses(power_tuple_btacl);
+HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
+    HopperVerdict v;
+    v.fhss_pulses = FindAndTagFhssPulses(v.fhss_power, v.start_time, v.end_time);
+    v.btsco_pulses = FindAndTagBluetoothSCOPulses(v.btsco_power);
+    v.btacl_pulses = FindAndTagBluetoothPulses(v.btacl_power);
 
     // An overfull window is broadband interference, not hoppers.
-    const bool is_spurious_pulses = fhss_pulses_time_percentage > MAX_FHSS_PULSES ||
-                                    btsco_pulses_time_percentage > MAX_BTSCO_PULSES;
-    if (is_spurious_pulses) {
-        std::cout << "is_spurious_pulses: true " << fhss_pulses_time_percentage << " "
-                  << btsco_pulses_time_percentage << "\n";
+    v.spurious = v.fhss_pulses > MAX_FHSS_PULSES || v.btsco_pulses > MAX_BTSCO_PULSES;
+    if (v.spurious) {
+        std::cout << "is_spurious_pulses: true " << v.fhss_pulses << " " << v.btsco_pulses << "\n";
     }
-    const bool is_fhss_present = IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses);
-    const bool is_btsco_present = IsBTScoPresent(btsco_pulses_time_percentage, is_spurious_pulses);
-    const bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+    v.fhss_present = IsFhssPresent(v.fhss_pulses, v.spurious);
+    v.btsco_present = IsBTScoPresent(v.btsco_pulses, v.spurious);
+    v.btacl_present = IsBTAclPresent(v.btacl_pulses, v.spurious);
+    return v;
+}
 
-    if (is_fhss_present && is_btsco_present && is_btacl_present) {
-        std::cout << "Adding a Unknown FH device...\n";
-        DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_UNK_FH, fhsshigh_start_time,
-                                       fhsshigh_end_time, power_tuple_fhsshigh.mean,
-                                       fhss_pulses_time_percentage);
-    } else {
-        if (is_fhss_present) {
-            std::cout << "Adding a FHSS_Handset device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_FHSSPHONE_HIGH, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_fhsshigh.mean,
-                                           fhss_pulses_time_percentage);
+void FreqHoppingsDeviceAnalyser::Report(const HopperVerdict& v) {
+    std::vector<RssiPulse> no_pulses;
+    const auto add = [&](const char* what, PulseType type, const PowerTuple& power, int pulses) {
+        std::cout << "Adding a " << what << " device...\n";
+        DeviceAnalyzer::AddNewFhDevice(no_pulses, type, v.start_time, v.end_time, power.mean,
+                                       pulses);
+    };
+    if (v.fhss_present && v.btsco_present && v.btacl_present) {
+        add("Unknown FH", PULSE_UNK_FH, v.fhss_power, v.fhss_pulses);
+        return;
+    }
+    if (v.fhss_present) {
+        add("FHSS_Handset", PULSE_FHSSPHONE_HIGH, v.fhss_power, v.fhss_pulses);
+    }
+    if (v.btsco_present) {
+        add("BTSCO", PULSE_BLUETOOTH_SCO, v.btsco_power, v.btsco_pulses);
+    } else if (v.btacl_present) {
+        add("BTACL", PULSE_BLUETOOTH, v.btacl_power, v.btacl_pulses);
+    }
+}
+
+// The passes that run on the hopper pass's window right after it, each gated
+// on its verdict: Zigbee always (an overfull window weakens it), the game
+// controller only where no Bluetooth voice link explains the pulses.
+const std::vector<HopperFollowUp>& HopperFollowUps() {
+    static const std::vector<HopperFollowUp> follow_ups = {
+        {"zigbee", [](const HopperVerdict&) { return true; },
+         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict& v,
+            int debug_id) {
+             ZigbeePulseAnalyser::DetermineZigbeePresence(history, begin, v.spurious, debug_id);
+         }},
+        {"xbox", [](const HopperVerdict& v) { return !v.btsco_present; },
+         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict&,
+            int debug_id) {
+             XboxAnalyser xbox_analyser(history, begin, debug_id);
+             xbox_analyser.GetFeatures();
+         }},
+    };
+    return follow_ups;
+}
+
+void FreqHoppingsDeviceAnalyser::GetFeatures() {
+    const HopperVerdict verdict = Decide();
+    Report(verdict);
+    for (const HopperFollowUp& follow_up : HopperFollowUps()) {
+        if (follow_up.due(verdict)) {
+            follow_up.run(subband_list, beginIt, verdict, debug_id);
         }
-        if (is_btsco_present) {
-            std::cout << "Adding a BTSCO device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH_SCO, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_btsco.mean,
-                                           btsco_pulses_time_percentage);
-        } else if (is_btacl_present) {
-            std::cout << "Adding a BTACL device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_btacl.mean,
-                                           bt_pulses_time_percentage);
-        }
     }
+    PrintFeatures(verdict);
+}
 
-    ZigbeePulseAnalyser::DetermineZigbeePresence(subband_list, beginIt, is_spurious_pulses,
-                                                 debug_id);
-    if (!is_btsco_present) {
-        XboxAnalyser xbox_analyser(subband_list, beginIt, debug_id);
-        xbox_analyser.GetFeatures();
-    }
-
+void FreqHoppingsDeviceAnalyser::PrintFeatures(const HopperVerdict& v) {
+    const int fhss_pulses_time_percentage = v.fhss_pulses;
+    const int btsco_pulses_time_percentage = v.btsco_pulses;
+    const int bt_pulses_time_percentage = v.btacl_pulses;
+    const PowerTuple& power_tuple_fhsshigh = v.fhss_power;
+    const PowerTuple& power_tuple_btsco = v.btsco_power;
+    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
+    PowerTuple power_tuple_bttype = ZeroPowerTuple();
     std::vector<float> subband_pulse_count;
     subband_pulse_count.reserve(count_pulses_per_subband.size());
     for (const auto& entry : count_pulses_per_subband) {
