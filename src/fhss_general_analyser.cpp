@@ -56,6 +56,134 @@ u64 TimeToVisitEnd(const CurrSubbandInfo& key, const RssiPulse& pulse) {
     return key.end_time - pulse.start_time;
 }
 
+// Whether two pulses sit on the FHSS handset's frame grid (and close enough
+// to be one handset's).
+bool OnFhssFrameGrid(const RssiPulse& pulse1, const RssiPulse& pulse2) {
+    const u64 gap = pulse2.start_time - pulse1.start_time;
+    if (gap > FHSS_MAX_PARTNER_GAP)
+        return false;
+    const double remainder = static_cast<double>(gap % FHSS_FRAME_US);
+    return remainder >= static_cast<double>(FHSS_FRAME_US) - FHSS_FRAME_TOLERANCE ||
+           remainder <= FHSS_FRAME_TOLERANCE;
+}
+
+// The pair search shared by the hopper kinds: within each visit, a first
+// pulse that qualifies and starts early enough is paired with every later
+// pulse of the visit, up to max_gap after it, that the kind's timing rule
+// accepts; both pulses of a pair are tagged.
+enum class FirstPulse { Skip, CountOnly, Search };
+
+struct PairRule {
+    PulseType tag;
+    u64 tail_exclusion;  // a first pulse this close to the visit's end finds no partner
+    u64 max_gap;
+    // in_tail: the pulse starts within tail_exclusion of the visit's end.
+    FirstPulse (*first)(const RssiPulse& pulse, PulseType tag, bool in_tail);
+    bool (*partner)(const RssiPulse& first, const RssiPulse& partner, u64 gap);
+};
+
+struct PairCounts {
+    int candidates = 0;  // first pulses counted
+    int pairs = 0;
+    int newly_tagged = 0;
+};
+
+PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
+                       const PairRule& rule) {
+    ResetSixFrequencies(tagged_per_freq);
+    PairCounts counts;
+    const auto tag = [&rule, &counts](RssiPulse& pulse, int& tagged_here) {
+        if (pulse.classification != rule.tag) {
+            ++tagged_here;
+            ++counts.newly_tagged;
+        }
+        pulse.set_classification(rule.tag);
+    };
+    for (auto& entry : visits) {
+        const CurrSubbandInfo& key = entry.first;
+        std::vector<RssiPulse>& pulses = entry.second;
+        int& tagged_here = tagged_per_freq[TruncatedFreq(key.curr_freq)];
+        for (size_t i = 0; i < pulses.size(); ++i) {
+            RssiPulse& pulse1 = pulses[i];
+            const bool in_tail = TimeToVisitEnd(key, pulse1) <= rule.tail_exclusion;
+            const FirstPulse verdict = rule.first(pulse1, rule.tag, in_tail);
+            if (verdict == FirstPulse::Skip)
+                continue;
+            ++counts.candidates;
+            if (verdict == FirstPulse::CountOnly)
+                continue;
+            for (size_t j = i + 1; j < pulses.size(); ++j) {
+                RssiPulse& partner = pulses[j];
+                const u64 gap = partner.start_time - pulse1.start_time;
+                // Pulses are in start order: once one partner is too late,
+                // every later one is too.
+                if (gap > rule.max_gap)
+                    break;
+                if (!rule.partner(pulse1, partner, gap))
+                    continue;
+                ++counts.pairs;
+                tag(pulse1, tagged_here);
+                tag(partner, tagged_here);
+            }
+        }
+    }
+    return counts;
+}
+
+bool CentreRisesLittle(const RssiPulse& first, const RssiPulse& partner) {
+    // Signed: a partner lower in frequency by any amount qualifies.
+    return partner.center_bin_number - first.center_bin_number <= MAX_PARTNER_CENTRE_RISE;
+}
+
+// FHSS handset: long narrow bursts paired on the handset's frame timing.
+const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX_PARTNER_GAP,
+                             [](const RssiPulse& pulse, PulseType, bool in_tail) {
+                                 if (!CheckPulse::IsFhssphoneHigh(pulse))
+                                     return FirstPulse::Skip;
+                                 return in_tail ? FirstPulse::CountOnly : FirstPulse::Search;
+                             },
+                             [](const RssiPulse& first, const RssiPulse& partner, u64) {
+                                 return CheckPulse::IsFhssphoneHigh(partner) &&
+                                        CheckPulse::IsFhssTimingProperty(first, partner);
+                             }};
+
+// Bluetooth voice: short packets answered 500 to 800 us later.
+const PairRule kBtScoPairs = {
+    PULSE_BLUETOOTH_SCO, BT_TAIL_EXCLUSION, BTSCO_MAX_PAIR_GAP,
+    [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
+        if (!CheckPulse::IsBluetoothSCOPulse(pulse))
+            return FirstPulse::Skip;
+        if (in_tail)
+            return pulse.classification == tag ? FirstPulse::CountOnly : FirstPulse::Skip;
+        return FirstPulse::Search;
+    },
+    [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
+        return partner.classification == PULSE_FH_DEVICE &&
+               CheckPulse::IsBluetoothSCOPulse(partner) && CentreRisesLittle(first, partner) &&
+               gap >= BTSCO_MIN_PAIR_GAP;
+    }};
+
+// Bluetooth data: packets on the 625 us slot grid and off the FHSS frame grid.
+const PairRule kBtAclPairs = {PULSE_BLUETOOTH, BT_TAIL_EXCLUSION, BTACL_MAX_PARTNER_GAP,
+                              [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
+                                  if (pulse.classification == tag)
+                                      return FirstPulse::CountOnly;
+                                  if (pulse.classification != PULSE_FH_DEVICE || in_tail)
+                                      return FirstPulse::Skip;
+                                  return FirstPulse::Search;
+                              },
+                              [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
+                                  if (partner.start_time == first.start_time ||
+                                      !CentreRisesLittle(first, partner) ||
+                                      partner.classification != PULSE_FH_DEVICE) {
+                                      return false;
+                                  }
+                                  const u64 slot_remainder = gap % BT_SLOT_US;
+                                  const bool on_slot_grid = slot_remainder <= BT_SLOT_JITTER_LOW ||
+                                                            slot_remainder > BT_SLOT_JITTER_HIGH;
+                                  return on_slot_grid && !OnFhssFrameGrid(first, partner);
+                              }};
+
 void AppendFeature(std::string& line, int number, const std::string& value) {
     line += " ";
     line += getStr(number);
@@ -189,38 +317,9 @@ void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& f
 int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
                                                      unsigned long long& device_start_time,
                                                      unsigned long long& device_end_time) {
-    ResetSixFrequencies(count_fhsshigh_pulse_perfreq);
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_fhsshigh_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (!CheckPulse::IsFhssphoneHigh(pulse1))
-                continue;
-            ++total;
-            if (TimeToVisitEnd(key, pulse1) <= FHSS_TAIL_EXCLUSION)
-                continue;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                // Pulses are in start order: once one partner is too late,
-                // every later one is too.
-                if (partner.start_time - pulse1.start_time > FHSS_MAX_PARTNER_GAP)
-                    break;
-                if (!CheckPulse::IsFhssphoneHigh(partner))
-                    continue;
-                if (!CheckPulse::IsFhssTimingProperty(pulse1, partner))
-                    continue;
-                if (pulse1.classification != PULSE_FHSSPHONE_HIGH)
-                    ++tagged_here;
-                if (partner.classification != PULSE_FHSSPHONE_HIGH)
-                    ++tagged_here;
-                pulse1.set_classification(PULSE_FHSSPHONE_HIGH);
-                partner.set_classification(PULSE_FHSSPHONE_HIGH);
-            }
-        }
-    }
+    const int total =
+        SearchPairs(subband_freqhop_device_pulse_info, count_fhsshigh_pulse_perfreq, kFhssPairs)
+            .candidates;
 
     // The device span runs from the first to the last tagged pulse in map
     // order; with nothing tagged both ends stay 0.
@@ -246,124 +345,30 @@ int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple) {
-    ResetSixFrequencies(count_btsco_pulse_perfreq);
-    int pairs = 0;
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_btsco_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (!CheckPulse::IsBluetoothSCOPulse(pulse1))
-                continue;
-            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION) {
-                if (pulse1.classification == PULSE_BLUETOOTH_SCO)
-                    ++total;
-                continue;
-            }
-            ++total;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                const u64 gap = partner.start_time - pulse1.start_time;
-                // Start order: every later partner is later still.
-                if (gap > BTSCO_MAX_PAIR_GAP)
-                    break;
-                if (partner.classification != PULSE_FH_DEVICE)
-                    continue;
-                if (!CheckPulse::IsBluetoothSCOPulse(partner))
-                    continue;
-                // Signed: a partner lower in frequency by any amount qualifies.
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
-                    continue;
-                }
-                if (gap < BTSCO_MIN_PAIR_GAP)
-                    continue;
-                ++pairs;
-                if (pulse1.classification != PULSE_BLUETOOTH_SCO)
-                    ++tagged_here;
-                if (partner.classification != PULSE_BLUETOOTH_SCO)
-                    ++tagged_here;
-                pulse1.set_classification(PULSE_BLUETOOTH_SCO);
-                partner.set_classification(PULSE_BLUETOOTH_SCO);
-            }
-        }
-    }
-    if (total == 0) {
+    const PairCounts counts =
+        SearchPairs(subband_freqhop_device_pulse_info, count_btsco_pulse_perfreq, kBtScoPairs);
+    if (counts.candidates == 0) {
         ptuple = ZeroPowerTuple();
         return 0;
     }
     ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH_SCO);
-    return pairs;
+    return counts.pairs;
 }
 
 bool FreqHoppingsDeviceAnalyser::IgnoreFhPulseCombination(const RssiPulse& pulse1,
                                                           const RssiPulse& pulse2) {
-    const u64 gap = pulse2.start_time - pulse1.start_time;
-    if (gap > FHSS_MAX_PARTNER_GAP)
-        return false;
-    const double remainder = static_cast<double>(gap % FHSS_FRAME_US);
-    return remainder >= static_cast<double>(FHSS_FRAME_US) - FHSS_FRAME_TOLERANCE ||
-           remainder <= FHSS_FRAME_TOLERANCE;
+    return OnFhssFrameGrid(pulse1, pulse2);
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
-    ResetSixFrequencies(count_btacl_pulse_perfreq);
-    int result = 0;
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_btacl_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (pulse1.classification == PULSE_BLUETOOTH) {
-                ++total;
-                continue;
-            }
-            if (pulse1.classification != PULSE_FH_DEVICE)
-                continue;
-            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION)
-                continue;
-            ++total;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                const u64 gap = partner.start_time - pulse1.start_time;
-                if (gap > BTACL_MAX_PARTNER_GAP)
-                    break;
-                if (partner.start_time == pulse1.start_time)
-                    continue;
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
-                    continue;
-                }
-                if (partner.classification != PULSE_FH_DEVICE)
-                    continue;
-                const u64 slot_remainder = gap % BT_SLOT_US;
-                const bool on_slot_grid =
-                    slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
-                if (!on_slot_grid || IgnoreFhPulseCombination(pulse1, partner))
-                    continue;
-                if (pulse1.classification != PULSE_BLUETOOTH) {
-                    ++result;
-                    ++tagged_here;
-                }
-                if (partner.classification != PULSE_BLUETOOTH) {
-                    ++result;
-                    ++tagged_here;
-                }
-                pulse1.set_classification(PULSE_BLUETOOTH);
-                partner.set_classification(PULSE_BLUETOOTH);
-            }
-        }
-    }
-    if (total == 0) {
+    const PairCounts counts =
+        SearchPairs(subband_freqhop_device_pulse_info, count_btacl_pulse_perfreq, kBtAclPairs);
+    if (counts.candidates == 0) {
         ptuple = ZeroPowerTuple();
         return 0;
     }
     ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH);
-    return result;
+    return counts.newly_tagged;
 }
 
 int FreqHoppingsDeviceAnalyser::CountFhssphoneHighDurationPulses() {
