@@ -17,8 +17,6 @@
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "features_module.h"
-#include "xbox_analyser.h"
-#include "zigbee_pulse_analyser.h"
 
 namespace {
 
@@ -472,26 +470,6 @@ void FreqHoppingsDeviceAnalyser::Report(const HopperVerdict& v) {
     } else if (v.btacl_present) {
         add("BTACL", PULSE_BLUETOOTH, v.btacl_power, v.btacl_pulses);
     }
-}
-
-// The passes that run on the hopper pass's window right after it, each gated
-// on its verdict: Zigbee always (an overfull window weakens it), the game
-// controller only where no Bluetooth voice link explains the pulses.
-const std::vector<HopperFollowUp>& HopperFollowUps() {
-    static const std::vector<HopperFollowUp> follow_ups = {
-        {"zigbee", [](const HopperVerdict&) { return true; },
-         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict& v,
-            int debug_id) {
-             ZigbeePulseAnalyser::DetermineZigbeePresence(history, begin, v.spurious, debug_id);
-         }},
-        {"xbox", [](const HopperVerdict& v) { return !v.btsco_present; },
-         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict&,
-            int debug_id) {
-             XboxAnalyser xbox_analyser(history, begin, debug_id);
-             xbox_analyser.GetFeatures();
-         }},
-    };
-    return follow_ups;
 }
 
 void FreqHoppingsDeviceAnalyser::GetFeatures() {

@@ -7,10 +7,9 @@
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
 #include "channel_visit.h"
-#include "device_analyzer.h"
+#include "classifier_table.h"
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
 #include "pipeline_class_module.h"
@@ -37,35 +36,6 @@ const MagnitudeDbTable& MagnitudeDb() {
 
 constexpr float CONST_SAMPLE_NOISE_FLOOR = 95.0f;
 
-// The value of a scheduling constant in the operation mode in force.
-u64 InMode(u64 scan_value, u64 single_channel_value) {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? scan_value : single_channel_value;
-}
-
-u64 ModeSubbandsPerCycle() {
-    return InMode(CONST_NUM_SUBBANDS_PER_CYCLE, CONST_NUM_SUBBANDS_PER_CYCLE_SC);
-}
-u64 MicrowavePeriod() {
-    return InMode(CONST_NUM_CYCLES_MICROWAVE, CONST_NUM_CYCLES_MICROWAVE_SC);
-}
-u64 HighDutyPeriod() {
-    return InMode(CONST_NUM_CYCLES_HIGHDUTY, CONST_NUM_CYCLES_HIGHDUTY_SC);
-}
-u64 FhPeriod() {
-    return InMode(CONST_NUM_CYCLES_FH_DEVICES, CONST_NUM_CYCLES_FH_DEVICES_SC);
-}
-
-// The classifier window covers the W most recent subbands, or the whole
-// history when it is shorter.
-std::list<SubBand>::iterator WindowStart(std::list<SubBand>& history, u64 window) {
-    const u64 n = history.size();
-    auto it = history.begin();
-    if (n > window) {
-        std::advance(it, static_cast<long>(n - window));
-    }
-    return it;
-}
-
 // Repeated faults are reported on their first occurrence and then on every
 // thousandth, so a misbehaving producer cannot flood stderr.
 bool ShouldWarn(u64 occurrences) {
@@ -86,16 +56,6 @@ bool IsCentreFrequency(uint16_t freq) {
 constexpr u64 CONST_WRAP_MARGIN = MAX_MAC_TIMESTAMP_VAL / 4;
 
 }  // namespace
-
-bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle,
-                     u64 period_cycles) {
-    if (cycle_count == 0) {
-        return false;
-    }
-    return (cycle_count * subbands_per_cycle + subband_count) %
-               (subbands_per_cycle * period_cycles) ==
-           0;
-}
 
 SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::string spec_file,
                                  int debug_id)
@@ -360,64 +320,9 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     CheckForDevices(ap);
 }
 
-bool SubBandAnalyser::canCheckMicrowave(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_MWO != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           MicrowavePeriod());
-}
-
-bool SubBandAnalyser::canCheckHighDuty(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_HIGHDUTY != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           HighDutyPeriod());
-}
-
-bool SubBandAnalyser::canCheckFhDevices(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_FHSS != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           FhPeriod());
-}
-
 void SubBandAnalyser::CheckForDevices(AccessPoint* ap) {
     ap->UpdateApState();
-    std::list<SubBand>& history = ap->completed_sub_bands_list;
-    const u64 per_cycle = ModeSubbandsPerCycle();
-
-    if (canCheckMicrowave(ap)) {
-        const auto begin = WindowStart(history, MicrowavePeriod() * per_cycle);
-        microwave_analyser->ComputeMetrics(history, begin, ap->mac_address);
-    }
-    if (canCheckHighDuty(ap)) {
-        const auto begin = WindowStart(history, HighDutyPeriod() * per_cycle);
-        high_duty_analyzer->ComputeMetrics(history, begin, ap->mac_address);
-        if (CONST_OPERATION_MODE == CONST_OP_MODE_SC) {
-            for (auto it = begin; it != history.end(); ++it) {
-                it->analogphone_tagging_completed = true;
-            }
-        }
-    }
-    if (!canCheckFhDevices(ap)) {
-        return;
-    }
-    const u64 window = FhPeriod() * per_cycle;
-    const auto begin = WindowStart(history, window);
-    std::vector<std::pair<int, int>> filter_list;
-    DeviceAnalyzer::ObtainFilterList(filter_list, true);
-    ApplyFilterList(history, begin, filter_list);
-    {
-        FreqHoppingsDeviceAnalyser hopper(history, begin, input_nkld_distribution_map,
-                                          ap->GetMacAddress(), debug_id);
-        hopper.BuildFreqHoppingPulseInfo();
-        hopper.GetFeatures();
-        std::cout << "SubBandAnalyser: subband_list " << ap->GetMacAddress() << " " << window << " "
-                  << history.size() << " " << ap->GetCycleCount() << "\n";
-        for (auto it = begin; it != history.end(); ++it) {
-            it->pulse_tagging_completed = true;
-        }
-        DeviceAnalyzer::EndInactiveDevices();
-        DeviceAnalyzer::PrintDeviceStatus();
-    }
-    ReleaseAnalysedPulses(history);
+    RunDueClassifiers(*this, *ap);
 }
 
 // Every classifier window is its own period long and ends at the newest

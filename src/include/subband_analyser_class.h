@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "access_point.h"
+#include "classifier_table.h"
 #include "fft_data.h"
 #include "fhss_general_analyser.h"
 #include "receive_loop.h"
@@ -91,9 +92,6 @@ public:
 
     void ProcessBandChangeEvent(SubBand& current_subband, AccessPoint* current_ap);
     void CheckForDevices(AccessPoint* current_ap);
-    bool canCheckMicrowave(const AccessPoint* ap) const;
-    bool canCheckHighDuty(const AccessPoint* ap) const;
-    bool canCheckFhDevices(const AccessPoint* ap) const;
     void ApplyFilterList(std::list<SubBand>& subband_listIn, std::list<SubBand>::iterator begIt,
                          const std::vector<std::pair<int, int>>& filter_list);
     // Frees the pulse lists of closed subbands that no later pass can read.
@@ -106,9 +104,5 @@ private:
     DatagramCounters counters;
     DatagramTap datagram_tap;
 };
-
-// Whether a classifier with period K (in cycles) is due, P subbands making a
-// cycle: (cycle_count * P + subband_count) mod (P * K) == 0.
-bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle, u64 period_cycles);
 
 #endif
