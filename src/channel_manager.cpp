@@ -38,31 +38,11 @@ long reset_count_val = 0;
 timeval timeStart = {0, 0};
 pthread_t channel_thread;
 
-int RunThroughShell(const std::string& command, std::string* output) {
-    if (output == nullptr) {
-        return system(command.c_str());
-    }
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    char line[100];
-    while (!feof(pipe)) {
-        if (fgets(line, sizeof(line), pipe) != nullptr) {
-            output->append(line);
-        } else if (ferror(pipe)) {
-            break;
-        }
-    }
-    pclose(pipe);
-    return 0;
-}
-
 void SleepMicroseconds(unsigned usec) {
     usleep(usec);
 }
 
-ChannelManager::ShellRunner shell_runner = RunThroughShell;
+ChannelManager::ShellRunner shell_runner = ChannelManager::RunThroughShell;
 ChannelManager::Sleeper sleeper = SleepMicroseconds;
 
 int RunCommand(const char* command) {
@@ -198,8 +178,28 @@ std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text
     return ChannelUtilEventText({survey_text, now_sec});
 }
 
+int ChannelManager::RunThroughShell(const std::string& command, std::string* output) {
+    if (output == nullptr) {
+        return system(command.c_str());
+    }
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    char line[100];
+    while (!feof(pipe)) {
+        if (fgets(line, sizeof(line), pipe) != nullptr) {
+            output->append(line);
+        } else if (ferror(pipe)) {
+            break;
+        }
+    }
+    pclose(pipe);
+    return 0;
+}
+
 void ChannelManager::SetShellRunner(ShellRunner runner) {
-    shell_runner = runner ? std::move(runner) : ShellRunner(RunThroughShell);
+    shell_runner = runner ? std::move(runner) : ShellRunner(ChannelManager::RunThroughShell);
 }
 
 void ChannelManager::SetSleeper(Sleeper new_sleeper) {

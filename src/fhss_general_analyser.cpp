@@ -345,12 +345,8 @@ int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple) {
     const PairCounts counts =
         SearchPairs(subband_freqhop_device_pulse_info, count_btsco_pulse_perfreq, kBtScoPairs);
-    if (counts.candidates == 0) {
-        ptuple = ZeroPowerTuple();
-        return 0;
-    }
-    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH_SCO);
-    return counts.pairs;
+    ptuple = TaggedPower(counts.candidates, PULSE_BLUETOOTH_SCO);
+    return counts.candidates == 0 ? 0 : counts.pairs;
 }
 
 bool FreqHoppingsDeviceAnalyser::IgnoreFhPulseCombination(const RssiPulse& pulse1,
@@ -361,12 +357,13 @@ bool FreqHoppingsDeviceAnalyser::IgnoreFhPulseCombination(const RssiPulse& pulse
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
     const PairCounts counts =
         SearchPairs(subband_freqhop_device_pulse_info, count_btacl_pulse_perfreq, kBtAclPairs);
-    if (counts.candidates == 0) {
-        ptuple = ZeroPowerTuple();
-        return 0;
-    }
-    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH);
-    return counts.newly_tagged;
+    ptuple = TaggedPower(counts.candidates, PULSE_BLUETOOTH);
+    return counts.candidates == 0 ? 0 : counts.newly_tagged;
+}
+
+// The power of the tagged pulses; zero when no pulse was a candidate.
+PowerTuple FreqHoppingsDeviceAnalyser::TaggedPower(int candidates, PulseType tag) {
+    return candidates == 0 ? ZeroPowerTuple() : GetPulsePowerDistribution(tag);
 }
 
 int FreqHoppingsDeviceAnalyser::CountFhssphoneHighDurationPulses() {

@@ -144,20 +144,7 @@ ChannelManager::ShellRunner WrappedShell(const std::string& program) {
             quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         }
         quoted += "'";
-        const std::string line = "'" + program + "' " + quoted;
-        if (output == nullptr) {
-            return system(line.c_str());
-        }
-        FILE* pipe = popen(line.c_str(), "r");
-        if (pipe == nullptr) {
-            return -1;
-        }
-        char buffer[100];
-        while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
-            *output += buffer;
-        }
-        pclose(pipe);
-        return 0;
+        return ChannelManager::RunThroughShell("'" + program + "' " + quoted, output);
     };
 }
 

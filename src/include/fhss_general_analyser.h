@@ -102,6 +102,8 @@ public:
     void BuildFreqHoppingPulseInfo();
     void NormaliseCountsWithTime(RealIntMap& count_list);
     PowerTuple GetPulsePowerDistribution(PulseType pulse_type);
+    // The power of the pulses tagged `tag`; zero when the search had no candidates.
+    PowerTuple TaggedPower(int candidates, PulseType tag);
     void addPowerTuple(int feature_count, std::string& feature_string, const PowerTuple& tuple);
 
     // Detection step: tags the collected copies, reports devices, prints the
