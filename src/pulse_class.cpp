@@ -7,6 +7,19 @@
 
 #include "subband_class.h"
 
+namespace {
+
+// A sample's bin power is a whole number of dB from 0 to 255 below 1 mW (the
+// conversion saturates there), so a byte holds it exactly.
+uint8_t ProfileByte(float value) {
+    if (!(value > 0.0f)) {
+        return 0;
+    }
+    return value >= 255.0f ? 255 : static_cast<uint8_t>(value);
+}
+
+}  // namespace
+
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
                      int end_bin_number, int center_bin_number,
                      const std::vector<float>& rssi_listIn, SubBand* parent)
@@ -24,8 +37,9 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       count_rows(1),
       rssi_list{} {
     const size_t bins = std::min(rssi_listIn.size(), rssi_list.size());
-    std::copy(rssi_listIn.begin(), rssi_listIn.begin() + static_cast<std::ptrdiff_t>(bins),
-              rssi_list.begin());
+    for (size_t b = 0; b < bins; b++) {
+        rssi_list[b] = ProfileByte(rssi_listIn[b]);
+    }
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
@@ -57,8 +71,8 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
     for (int b = start_bin_number; b <= end_bin_number; b++) {
         if (rssi_list[b] > new_pulse.rssi_list[b]) {
             rssi_list[b] = new_pulse.rssi_list[b];
-            if (rssi_list[b] < peak_rssi) {
-                peak_rssi = rssi_list[b];
+            if (static_cast<float>(rssi_list[b]) < peak_rssi) {
+                peak_rssi = static_cast<float>(rssi_list[b]);
                 center_bin_number = b;
             }
         }
@@ -70,7 +84,7 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
 void RssiPulse::EndPulse() {
     float sum = 0.0f;
     for (int b = start_bin_number; b <= end_bin_number; b++) {
-        sum += rssi_list[b];
+        sum += static_cast<float>(rssi_list[b]);
     }
     average_pulse_rssi = sum / static_cast<float>(end_bin_number - start_bin_number + 1);
 }
@@ -130,12 +144,13 @@ bool JoinsBand(float value, float peak_rssi) {
 }
 
 // The band grown over the first `bins` values of a profile.
-void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int& start_index,
+template <typename Power>
+void GrowBand(const Power* list, int bins, float peak_rssi, int peak_index, int& start_index,
               int& end_index) {
     const int last_bin = bins - 1;
     start_index = peak_index;
     for (int i = peak_index - 1; i >= 0; i--) {
-        if (!JoinsBand(list[i], peak_rssi)) {
+        if (!JoinsBand(static_cast<float>(list[i]), peak_rssi)) {
             break;
         }
         start_index = i;
@@ -145,7 +160,7 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
         return;
     }
     for (int j = peak_index + 1; j <= CONST_SUBBAND_LAST_BIN && j <= last_bin; j++) {
-        if (!JoinsBand(list[j], peak_rssi)) {
+        if (!JoinsBand(static_cast<float>(list[j]), peak_rssi)) {
             break;
         }
         end_index = j;
@@ -160,8 +175,8 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
              peak_index, start_index, end_index);
 }
 
-void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index) {
+void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
+                        float peak_rssi, int peak_index, int& start_index, int& end_index) {
     GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
              end_index);
 }

@@ -48,10 +48,11 @@ public:
     float peak_rssi;
     float average_pulse_rssi;
     int count_rows;
-    // Strongest value seen in every bin while the pulse grows. A fixed
-    // array, so that making a pulse for every segment of every sample costs
-    // no allocation.
-    std::array<float, CONST_SUBBAND_NUM_BINS> rssi_list;
+    // Strongest value seen in every bin while the pulse grows, in whole dB
+    // below 1 mW as the card's bytes carry them. A fixed array of bytes, so
+    // that making a pulse for every segment of every sample costs no
+    // allocation and a busy window's million pulses stay small.
+    std::array<uint8_t, CONST_SUBBAND_NUM_BINS> rssi_list;
 
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
@@ -113,7 +114,7 @@ void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
 // weaker than the noise floor; the left side first.
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index);
-void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index);
+void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
+                        float peak_rssi, int peak_index, int& start_index, int& end_index);
 
 #endif
