@@ -28,11 +28,14 @@ std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 // Adds one spectrum's bins to one set of sums; returns the bins above the
 // floor. Plain arrays and selects let the compiler vectorise it: it runs
 // twice for most spectra.
-int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __restrict duty,
+// Rows come as floats or, from the receive path, as the card's whole-dB
+// bytes; a byte converts to exactly the float the other path would hold.
+template <typename Bin>
+int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
                   float* __restrict db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -in[i];
+        const float power_dbm = -static_cast<float>(in[i]);
         const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
@@ -42,10 +45,24 @@ int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __r
     return above;
 }
 
-float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
-                     std::vector<int>& duty_sum, std::vector<float>& db_sum) {
+template <typename Bin>
+float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
+                     std::vector<float>& db_sum) {
     return static_cast<float>(
-        AccumulateRow(rssi_list.data(), highduty_sum.data(), duty_sum.data(), db_sum.data()));
+        AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
+}
+
+template <typename Bin>
+void AccumulateSpectrum(const Bin* row) {
+    using M = SpectrumMeasurement;
+    M::num_samples += 1;
+    const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
+    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
+        M::num_high_energy_ffts += 1;
+        return;
+    }
+    AccumulateBins(row, M::ui_highduty_sum_filterhigh, M::ui_duty_sum_filterhigh,
+                   M::ui_db_sum_filterhigh);
 }
 
 template <typename T>
@@ -96,14 +113,7 @@ void SpectrumMeasurement::UpdateSpectrumData(const std::vector<float>& sub_band_
                   << " bins dropped\n";
         return;
     }
-    num_samples += 1;
-    const float above = AccumulateBins(sub_band_rssi_list, ui_highduty_sum, ui_duty_sum, ui_db_sum);
-    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
-        num_high_energy_ffts += 1;
-        return;
-    }
-    AccumulateBins(sub_band_rssi_list, ui_highduty_sum_filterhigh, ui_duty_sum_filterhigh,
-                   ui_db_sum_filterhigh);
+    AccumulateSpectrum(sub_band_rssi_list.data());
 }
 
 std::string SpectrumMeasurement::BuildSpectrumLine(const timeval& now, u64 current_time,
@@ -208,11 +218,41 @@ float BinPowerMw(float db_below_mw) {
     return powf(10.0f, -db_below_mw / 10.0f);
 }
 
+float BinPowerMw(uint8_t db_below_mw) {
+    return kBinPower.mw[db_below_mw];
+}
+
 void StartVisit(float freq) {
     SpectrumMeasurement::ResetSpectrumMeasurements();
     visit_freq = freq;
     visit_samples = 0;
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
+}
+
+// One spectrum of NUM_BINS values into the visit.
+template <typename Bin>
+void AddRow(const Bin* row, const AccessPoint* ap) {
+    const float freq = ap->curr_freq;
+    if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
+        float* sum = visit_sum_mw.data();
+        for (size_t i = 0; i < NUM_BINS; ++i) {
+            sum[i] += BinPowerMw(row[i]);
+        }
+        ++visit_samples;
+        AccumulateSpectrum(row);
+        return;
+    }
+    const bool reported = freq == visit_freq || visit_samples > MIN_REPORTED_VISIT_SAMPLES;
+    if (reported) {
+        const float count = static_cast<float>(visit_samples);
+        for (size_t i = 0; i < NUM_BINS; ++i) {
+            visit_sum_mw[i] = -10.0f * log10f(visit_sum_mw[i] / count);
+        }
+        EventSinks::ReportChannelSpectrum(ChannelVisit::Spectrum(ap->GetCurrTime(), visit_freq));
+        SpectrumMeasurement::WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
+    }
+    // The spectrum that ends a visit only restarts the average.
+    StartVisit(freq);
 }
 
 }  // namespace
@@ -224,28 +264,15 @@ void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
                   << sub_band_rssi_list.size() << " bins dropped\n";
         return;
     }
-    const float freq = ap->curr_freq;
-    if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
-        const float* in = sub_band_rssi_list.data();
-        float* sum = visit_sum_mw.data();
-        for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(in[i]);
-        }
-        ++visit_samples;
-        SpectrumMeasurement::UpdateSpectrumData(sub_band_rssi_list);
+    AddRow(sub_band_rssi_list.data(), ap);
+}
+
+void ChannelVisit::AddSpectrum(const uint8_t* row_db, const AccessPoint* ap) {
+    if (ap == nullptr) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point dropped\n";
         return;
     }
-    const bool reported = freq == visit_freq || visit_samples > MIN_REPORTED_VISIT_SAMPLES;
-    if (reported) {
-        const float count = static_cast<float>(visit_samples);
-        for (size_t i = 0; i < NUM_BINS; ++i) {
-            visit_sum_mw[i] = -10.0f * log10f(visit_sum_mw[i] / count);
-        }
-        EventSinks::ReportChannelSpectrum(Spectrum(ap->GetCurrTime(), visit_freq));
-        SpectrumMeasurement::WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
-    }
-    // The spectrum that ends a visit only restarts the average.
-    StartVisit(freq);
+    AddRow(row_db, ap);
 }
 
 void ChannelVisit::Reset() {

@@ -270,7 +270,7 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
         }
         ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
                                                float_sub_band_rssi_list);
-        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, ap);
+        ChannelVisit::AddSpectrum(fft.samples + start, ap);
     }
 
     ap->prev_time = fft.ts;
