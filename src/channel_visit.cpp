@@ -28,14 +28,11 @@ std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 // Adds one spectrum's bins to one set of sums; returns the bins above the
 // floor. Plain arrays and selects let the compiler vectorise it: it runs
 // twice for most spectra.
-// Rows come as floats or, from the receive path, as the card's whole-dB
-// bytes; a byte converts to exactly the float the other path would hold.
-template <typename Bin>
-int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
+int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __restrict duty,
                   float* __restrict db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -static_cast<float>(in[i]);
+        const float power_dbm = -in[i];
         const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
@@ -45,15 +42,13 @@ int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __res
     return above;
 }
 
-template <typename Bin>
-float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
+float AccumulateBins(const float* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
                      std::vector<float>& db_sum) {
     return static_cast<float>(
         AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
 }
 
-template <typename Bin>
-void AccumulateSpectrum(const Bin* row) {
+void AccumulateSpectrum(const float* row) {
     using M = SpectrumMeasurement;
     M::num_samples += 1;
     const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
@@ -229,14 +224,16 @@ void StartVisit(float freq) {
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
 }
 
-// One spectrum of NUM_BINS values into the visit.
+// One spectrum of NUM_BINS values into the visit; power_index holds the
+// values the mW powers are taken from (the row itself, or the same row as
+// whole-dB bytes for a table lookup).
 template <typename Bin>
-void AddRow(const Bin* row, const AccessPoint* ap) {
+void AddRow(const float* row, const Bin* power_index, const AccessPoint* ap) {
     const float freq = ap->curr_freq;
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
         float* sum = visit_sum_mw.data();
         for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(row[i]);
+            sum[i] += BinPowerMw(power_index[i]);
         }
         ++visit_samples;
         AccumulateSpectrum(row);
@@ -255,24 +252,29 @@ void AddRow(const Bin* row, const AccessPoint* ap) {
     StartVisit(freq);
 }
 
+bool DropsSpectrum(const std::vector<float>& sub_band_rssi_list, const AccessPoint* ap) {
+    if (ap == nullptr || sub_band_rssi_list.size() < NUM_BINS) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
+                  << sub_band_rssi_list.size() << " bins dropped\n";
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
                                const AccessPoint* ap) {
-    if (ap == nullptr || sub_band_rssi_list.size() < NUM_BINS) {
-        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
-                  << sub_band_rssi_list.size() << " bins dropped\n";
-        return;
+    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
+        AddRow(sub_band_rssi_list.data(), sub_band_rssi_list.data(), ap);
     }
-    AddRow(sub_band_rssi_list.data(), ap);
 }
 
-void ChannelVisit::AddSpectrum(const uint8_t* row_db, const AccessPoint* ap) {
-    if (ap == nullptr) {
-        std::cerr << "Warning... UpdateUIFFT: spectrum without access point dropped\n";
-        return;
+void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list, const uint8_t* row_db,
+                               const AccessPoint* ap) {
+    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
+        AddRow(sub_band_rssi_list.data(), row_db, ap);
     }
-    AddRow(row_db, ap);
 }
 
 void ChannelVisit::Reset() {

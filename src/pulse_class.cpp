@@ -12,10 +12,8 @@ namespace {
 // A sample's bin power is a whole number of dB from 0 to 255 below 1 mW (the
 // conversion saturates there), so a byte holds it exactly.
 uint8_t ProfileByte(float value) {
-    if (!(value > 0.0f)) {
-        return 0;
-    }
-    return value >= 255.0f ? 255 : static_cast<uint8_t>(value);
+    const float above_zero = value > 0.0f ? value : 0.0f;
+    return static_cast<uint8_t>(above_zero < 255.0f ? above_zero : 255.0f);
 }
 
 }  // namespace
@@ -23,6 +21,17 @@ uint8_t ProfileByte(float value) {
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
                      int end_bin_number, int center_bin_number,
                      const std::vector<float>& rssi_listIn, SubBand* parent)
+    : RssiPulse(start_time, subband_center_freq, start_bin_number, end_bin_number,
+                center_bin_number, ToProfile(rssi_listIn), parent) {
+    // The peak keeps the row's own value, whole or not.
+    if (0 <= center_bin_number && static_cast<size_t>(center_bin_number) < rssi_listIn.size()) {
+        peak_rssi = rssi_listIn[static_cast<size_t>(center_bin_number)];
+    }
+}
+
+RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
+                     int end_bin_number, int center_bin_number, const Profile& row_db,
+                     SubBand* parent)
     : parent(parent),
       start_time(start_time),
       end_time(start_time),
@@ -32,18 +41,25 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       center_bin_number(center_bin_number),
       reading_counts(1),
       classification(PULSE_NONE),
-      peak_rssi(rssi_listIn[center_bin_number]),
+      peak_rssi(0 <= center_bin_number && center_bin_number < CONST_SUBBAND_NUM_BINS
+                    ? static_cast<float>(row_db[static_cast<size_t>(center_bin_number)])
+                    : 0.0f),
       average_pulse_rssi(0.0f),
       count_rows(1),
-      rssi_list{} {
-    const size_t bins = std::min(rssi_listIn.size(), rssi_list.size());
-    for (size_t b = 0; b < bins; b++) {
-        rssi_list[b] = ProfileByte(rssi_listIn[b]);
-    }
+      rssi_list(row_db) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
     }
+}
+
+RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
+    Profile profile{};
+    const size_t bins = std::min(row.size(), profile.size());
+    for (size_t b = 0; b < bins; b++) {
+        profile[b] = ProfileByte(row[b]);
+    }
+    return profile;
 }
 
 bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {

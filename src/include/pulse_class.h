@@ -36,6 +36,8 @@ enum PulseType : int32_t {
 
 class RssiPulse {
 public:
+    using Profile = std::array<uint8_t, CONST_SUBBAND_NUM_BINS>;
+
     SubBand* parent;
     u64 start_time;
     u64 end_time;
@@ -52,10 +54,15 @@ public:
     // below 1 mW as the card's bytes carry them. A fixed array of bytes, so
     // that making a pulse for every segment of every sample costs no
     // allocation and a busy window's million pulses stay small.
-    std::array<uint8_t, CONST_SUBBAND_NUM_BINS> rssi_list;
+    Profile rssi_list;
 
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
+    // The same from a row already held as whole-dB bytes.
+    RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
+              int center_bin_number, const Profile& row_db, SubBand* parent);
+    // A row of powers as whole-dB bytes, saturated to 0..255.
+    static Profile ToProfile(const std::vector<float>& row);
 
     float get_peak_rssi() const { return peak_rssi; }
     u64 get_start_time() const { return start_time; }
