@@ -3,7 +3,8 @@
 find_package(nlohmann_json 3 REQUIRED)
 add_library(tessaron_outputs STATIC
     ${CMAKE_SOURCE_DIR}/src/outputs/event_json.cpp
-    ${CMAKE_SOURCE_DIR}/src/outputs/json_lines_sink.cpp)
+    ${CMAKE_SOURCE_DIR}/src/outputs/json_lines_sink.cpp
+    ${CMAKE_SOURCE_DIR}/src/outputs/output_options.cpp)
 target_link_libraries(tessaron_outputs PUBLIC tessaron_core nlohmann_json::nlohmann_json)
 target_compile_definitions(tessaron_outputs PUBLIC TESSARON_HAVE_OUTPUTS=1)
 if(TESSARON_WITH_MQTT)
