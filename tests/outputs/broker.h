@@ -58,6 +58,11 @@ public:
         std::ofstream(config_) << "listener " << port_ << " 127.0.0.1\nallow_anonymous true\n";
         pid_ = fork();
         if (pid_ == 0) {
+            // Debian puts the broker in /usr/sbin, outside most users' PATH.
+            if (access("/usr/sbin/mosquitto", X_OK) == 0) {
+                execl("/usr/sbin/mosquitto", "mosquitto", "-c", config_.c_str(),
+                      static_cast<char*>(nullptr));
+            }
             execlp("mosquitto", "mosquitto", "-c", config_.c_str(), static_cast<char*>(nullptr));
             _exit(127);
         }
@@ -117,6 +122,11 @@ public:
         }
         mosquitto_loop_start(client_);
         return WaitFor([this] { return subscribed_; }, 5000);
+    }
+
+    void Publish(const std::string& topic, const std::string& payload) {
+        mosquitto_publish(client_, nullptr, topic.c_str(), static_cast<int>(payload.size()),
+                          payload.data(), 1, false);
     }
 
     std::vector<MqttMessage> Messages() {

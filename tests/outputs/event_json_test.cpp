@@ -136,7 +136,7 @@ TEST(EventJson, SpectrumInDbmWithDutyAndSurveyTextsOfAnyBytes) {
     EXPECT_TRUE(json::parse(ChannelSpectrumJson(s, kStamp))["duty"].is_null());
 
     ChannelUtilisationRecord u;
-    u.survey_text = "busy \"scan\" 41 ms\n\xff\xfe tail";
+    u.survey_text = "busy \"scan\" 41 ms\n\xff\xfe \xc0\xaf \xed\xa0\x80 \x01 tail";
     u.host_s = 1700000000;
     const std::string text = ChannelUtilisationJson(u, kStamp);
     const ParsedEvent survey = RoundTrip(text);

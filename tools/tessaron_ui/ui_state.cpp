@@ -188,6 +188,7 @@ void UiState::CountKernelDropped(std::uint64_t datagrams) {
 void UiState::SetSensorStatus(const std::string& sensor, const std::string& status,
                               std::int64_t now_ms) {
     std::lock_guard<std::mutex> lock(mutex_);
+    ++counters_.mqtt_messages;
     SensorRecord& s = Sensor(sensor, false);
     s.status = status;
     s.last_heard_ms = std::max(s.last_heard_ms, now_ms);
