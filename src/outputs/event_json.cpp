@@ -42,6 +42,12 @@ double Round(double value, double step) {
     return std::round(value / step) * step;
 }
 
+// Texts from the card's shell may hold any bytes; bytes that are not UTF-8
+// become U+FFFD rather than making the event unwritable.
+std::string Dump(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
 double HostSeconds(const timeval& t) {
     return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_usec) / 1e6;
 }
@@ -52,32 +58,6 @@ json Stamped(const char* type, const EventStamp& stamp) {
     out["time"] = IsoUtcTime(stamp.host_time);
     out["host_time"] = Round(HostSeconds(stamp.host_time), 1e-6);
     out["sensor"] = stamp.sensor;
-    return out;
-}
-
-// Strings from the card's shell may hold any bytes; JSON needs UTF-8.
-std::string ValidUtf8(const std::string& s) {
-    std::string out;
-    std::size_t i = 0;
-    while (i < s.size()) {
-        const unsigned char c = static_cast<unsigned char>(s[i]);
-        std::size_t len = c < 0x80           ? 1
-                          : (c >> 5) == 0x6  ? 2
-                          : (c >> 4) == 0xe  ? 3
-                          : (c >> 3) == 0x1e ? 4
-                                             : 0;
-        bool ok = len > 0 && i + len <= s.size();
-        for (std::size_t k = 1; ok && k < len; ++k) {
-            ok = (static_cast<unsigned char>(s[i + k]) >> 6) == 0x2;
-        }
-        if (ok) {
-            out.append(s, i, len);
-            i += len;
-        } else {
-            out += "\xef\xbf\xbd";  // U+FFFD
-            ++i;
-        }
-    }
     return out;
 }
 
@@ -363,7 +343,7 @@ std::string DeviceEventJson(const DeviceEventRecord& d, const EventStamp& stamp)
     out["last_seen"] = known ? json(d.last_seen_s) : json(nullptr);
     out["duration_s"] = known ? json(d.duration_s) : json(nullptr);
     out["power_dbm"] = known ? json(Round(d.power_dbm, 0.01)) : json(nullptr);
-    return out.dump();
+    return Dump(out);
 }
 
 std::string ChannelSpectrumJson(const ChannelSpectrumRecord& s, const EventStamp& stamp) {
@@ -384,15 +364,15 @@ std::string ChannelSpectrumJson(const ChannelSpectrumRecord& s, const EventStamp
     }
     out["power_dbm"] = power;
     out["duty"] = duty.empty() ? json(nullptr) : duty;
-    return out.dump();
+    return Dump(out);
 }
 
 std::string ChannelUtilisationJson(const ChannelUtilisationRecord& u, const EventStamp& stamp) {
     json out = Stamped("utilisation", stamp);
     out["freq_mhz"] = u.freq_mhz > 0.0f ? json(Round(u.freq_mhz, 0.01)) : json(nullptr);
-    out["survey"] = ValidUtf8(u.survey_text.substr(0, kMaxSurveyBytes));
+    out["survey"] = u.survey_text.substr(0, kMaxSurveyBytes);
     out["survey_host_s"] = u.host_s;
-    return out.dump();
+    return Dump(out);
 }
 
 ChannelSpectrumRecord ParsedEvent::Spectrum() const {
