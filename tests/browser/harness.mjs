@@ -68,12 +68,13 @@ export function stopChild(child, signal = 'SIGTERM') {
 
 // Starts tessaron-ui on a free UDP port and the given HTTP port (0: any) and
 // resolves with its ports once it has printed them.
-export function startUi(httpPort = 0) {
+export function startUi(httpPort = 0, extraArgs = []) {
   return new Promise((resolve, reject) => {
     const child = track(spawn(programs.ui, [
       '--udp', '127.0.0.1:0',
       '--http', `127.0.0.1:${httpPort}`,
       '--ui-dir', path.join(sourceDir, 'tools/ui'),
+      ...extraArgs,
     ], { stdio: ['ignore', 'pipe', 'pipe'] }));
     let out = '';
     let started = false;
@@ -121,9 +122,10 @@ function daemonFiles(workDir) {
 }
 
 // The daemon analyses the capture and sends its events to the UI's UDP port.
-export function replay(pcap, udpPort, workDir) {
+export function replay(pcap, udpPort, workDir, extraArgs = []) {
   const result = spawnSync(programs.daemon, [
-    '--replay', pcap, '--ui', `127.0.0.1:${udpPort}`, '--no-card-control', ...daemonFiles(workDir),
+    '--replay', pcap, '--ui', `127.0.0.1:${udpPort}`, '--no-card-control', ...extraArgs,
+    ...daemonFiles(workDir),
   ], { cwd: workDir, encoding: 'utf8', maxBuffer: 256 << 20, timeout: 120000 });
   const summary = (result.stderr || '').split('\n').filter((l) => /Replay:|Active devices|^  /.test(l));
   log('daemon replay exit ' + result.status + '\n  ' + summary.join('\n  '));
@@ -156,6 +158,12 @@ export function sendScenario(name, port, seconds) {
   return spawnSync(programs.sim, [
     'send', '--scenario', name, '--to', `127.0.0.1:${port}`, '--duration', String(seconds),
   ], { encoding: 'utf8', timeout: (seconds + 60) * 1000 }).status === 0;
+}
+
+// Fetches a path of tessaron-ui's HTTP server as text.
+export async function httpGet(port, urlPath) {
+  const res = await fetch(`http://127.0.0.1:${port}${urlPath}`);
+  return res.text();
 }
 
 export async function openBrowser(workDir) {
