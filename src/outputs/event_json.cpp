@@ -5,7 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
-using nlohmann::json;
+// Insertion order: type, time and sensor lead every object.
+using json = nlohmann::ordered_json;
 
 namespace {
 
@@ -38,8 +39,11 @@ const ClassLabel kClassLabels[] = {
     {PULSE_UNK_FH, "Unknown frequency hopper"},
 };
 
-double Round(double value, double step) {
-    return std::round(value / step) * step;
+// value to the given decimals, as the nearest double to the decimal text,
+// so that it prints short.
+double Round(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 // Texts from the card's shell may hold any bytes; bytes that are not UTF-8
@@ -56,7 +60,7 @@ json Stamped(const char* type, const EventStamp& stamp) {
     json out;
     out["type"] = type;
     out["time"] = IsoUtcTime(stamp.host_time);
-    out["host_time"] = Round(HostSeconds(stamp.host_time), 1e-6);
+    out["host_time"] = Round(HostSeconds(stamp.host_time), 6);
     out["sensor"] = stamp.sensor;
     return out;
 }
@@ -325,9 +329,9 @@ std::string DeviceEventJson(const DeviceEventRecord& d, const EventStamp& stamp)
     double high = 0.0;
     if (DeviceBandMhz(d, &low, &high)) {
         out["freq_mhz"] =
-            Round(d.band_cfreq_mhz + (d.center_bin - kSubbandCentreBin) * kBinMhz, 0.01);
-        out["band_mhz"] = {Round(low, 0.01), Round(high, 0.01)};
-        out["subband_mhz"] = Round(d.band_cfreq_mhz, 0.01);
+            Round(d.band_cfreq_mhz + (d.center_bin - kSubbandCentreBin) * kBinMhz, 2);
+        out["band_mhz"] = {Round(low, 2), Round(high, 2)};
+        out["subband_mhz"] = Round(d.band_cfreq_mhz, 2);
         out["bins"] = {d.start_bin, d.center_bin, d.end_bin};
     } else {
         out["freq_mhz"] = nullptr;
@@ -342,24 +346,24 @@ std::string DeviceEventJson(const DeviceEventRecord& d, const EventStamp& stamp)
     const bool known = d.last_seen_s > 0;
     out["last_seen"] = known ? json(d.last_seen_s) : json(nullptr);
     out["duration_s"] = known ? json(d.duration_s) : json(nullptr);
-    out["power_dbm"] = known ? json(Round(d.power_dbm, 0.01)) : json(nullptr);
+    out["power_dbm"] = known ? json(Round(d.power_dbm, 2)) : json(nullptr);
     return Dump(out);
 }
 
 std::string ChannelSpectrumJson(const ChannelSpectrumRecord& s, const EventStamp& stamp) {
     json out = Stamped("spectrum", stamp);
-    out["freq_mhz"] = Round(s.freq_mhz, 0.01);
+    out["freq_mhz"] = Round(s.freq_mhz, 2);
     out["card_time_us"] = s.card_time_us;
     out["spectra"] = s.spectra;
     out["bin_mhz"] = kBinMhz;
-    out["first_bin_mhz"] = Round(s.freq_mhz - kSubbandCentreBin * kBinMhz, 0.0001);
+    out["first_bin_mhz"] = Round(s.freq_mhz - kSubbandCentreBin * kBinMhz, 4);
     json power = json::array();
     json duty = json::array();
     for (std::size_t i = 0; s.db_below_mw != nullptr && i < s.bins; ++i) {
         const double v = std::isfinite(s.db_below_mw[i]) ? -s.db_below_mw[i] : -300.0;
-        power.push_back(Round(v, 0.1));
+        power.push_back(Round(v, 1));
         if (s.above_noise != nullptr && s.spectra > 0) {
-            duty.push_back(Round(static_cast<double>(s.above_noise[i]) / s.spectra, 0.001));
+            duty.push_back(Round(static_cast<double>(s.above_noise[i]) / s.spectra, 3));
         }
     }
     out["power_dbm"] = power;
@@ -369,7 +373,7 @@ std::string ChannelSpectrumJson(const ChannelSpectrumRecord& s, const EventStamp
 
 std::string ChannelUtilisationJson(const ChannelUtilisationRecord& u, const EventStamp& stamp) {
     json out = Stamped("utilisation", stamp);
-    out["freq_mhz"] = u.freq_mhz > 0.0f ? json(Round(u.freq_mhz, 0.01)) : json(nullptr);
+    out["freq_mhz"] = u.freq_mhz > 0.0f ? json(Round(u.freq_mhz, 2)) : json(nullptr);
     out["survey"] = u.survey_text.substr(0, kMaxSurveyBytes);
     out["survey_host_s"] = u.host_s;
     return Dump(out);

@@ -24,8 +24,11 @@ std::string Dump(const json& j) {
     return j.dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-double Round(double value, double step) {
-    return std::round(value / step) * step;
+// value to the given decimals, as the nearest double to the decimal text,
+// so that it prints short.
+double Round(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 // The one monitored centre frequency the survey text names as a whole number
@@ -457,7 +460,7 @@ std::string UiState::DevicesJson(std::int64_t now_ms) {
             out[key] = seen_alive ? event[key] : json(nullptr);
         }
         out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
-        out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 0.01)) : json(nullptr);
+        out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
         out["first_seen"] = d.first_seen;
         out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
         out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
@@ -471,7 +474,7 @@ std::string UiState::DevicesJson(std::int64_t now_ms) {
             bool measured = false;
             const Interferer interferer = AsInterferer(d, &measured);
             int worst_channel = 0;
-            out["duty"] = Round(interferer.duty, 0.001);
+            out["duty"] = Round(interferer.duty, 3);
             out["duty_measured"] = measured;
             out["impact"] = DeviceImpact(interferer, &worst_channel);
             out["impact_channel"] = worst_channel > 0 ? json(worst_channel) : json(nullptr);
@@ -502,7 +505,7 @@ std::string UiState::DevicesJson(std::int64_t now_ms) {
         }
         out["strongest_sensor"] = loudest != nullptr ? json(loudest->sensor) : json(nullptr);
         out["strongest_dbm"] =
-            loudest != nullptr ? json(Round(loudest->power_dbm, 0.01)) : json(nullptr);
+            loudest != nullptr ? json(Round(loudest->power_dbm, 2)) : json(nullptr);
         list.push_back(out);
     }
     return Dump({{"now_ms", now_ms}, {"devices", list}});
@@ -516,7 +519,7 @@ std::string UiState::ChannelsJson(std::int64_t now_ms) {
         const ChannelRecord& c = entry.second;
         json out;
         out["sensor"] = c.sensor;
-        out["freq_mhz"] = Round(c.freq_mhz, 0.01);
+        out["freq_mhz"] = Round(c.freq_mhz, 2);
         out["band_offset"] = NearestMonitoredCentre(c.freq_mhz) > 0.0
                                  ? json(BandOffsetBins(c.freq_mhz))
                                  : json(nullptr);
@@ -529,7 +532,7 @@ std::string UiState::ChannelsJson(std::int64_t now_ms) {
         }
         out["power_dbm"] = power;
         out["duty"] = c.duty.empty() ? json(nullptr) : json(c.duty);
-        out["utilisation"] = Round(c.Utilisation(), 0.001);
+        out["utilisation"] = Round(c.Utilisation(), 3);
         out["util"] = c.has_util ? UtilJson(c.util) : json(nullptr);
         channels.push_back(out);
     }
@@ -540,8 +543,8 @@ std::string UiState::ChannelsJson(std::int64_t now_ms) {
                                {"channel", q.channel},
                                {"centre_mhz", WifiCentreMhz(q.channel)},
                                {"quality", q.quality},
-                               {"airtime_lost", Round(q.airtime_lost, 0.001)},
-                               {"worst_sinr_loss_db", Round(q.worst_sinr_loss_db, 0.1)}});
+                               {"airtime_lost", Round(q.airtime_lost, 3)},
+                               {"worst_sinr_loss_db", Round(q.worst_sinr_loss_db, 1)}});
         }
     }
     json latest = json::object();
@@ -643,7 +646,7 @@ std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped)
             continue;
         }
         m << "tessaron_channel_utilisation_ratio{sensor=\"" << PromLabel(c.sensor)
-          << "\",freq_mhz=\"" << std::llround(c.freq_mhz) << "\"} " << Round(c.Utilisation(), 0.001)
+          << "\",freq_mhz=\"" << std::llround(c.freq_mhz) << "\"} " << Round(c.Utilisation(), 3)
           << "\n";
     }
     const auto quality = QualityLocked();
@@ -660,7 +663,7 @@ std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped)
     for (const auto& entry : quality) {
         for (const ChannelQuality& q : entry.second) {
             m << "tessaron_channel_airtime_lost_ratio{sensor=\"" << PromLabel(entry.first)
-              << "\",channel=\"" << q.channel << "\"} " << Round(q.airtime_lost, 0.001) << "\n";
+              << "\",channel=\"" << q.channel << "\"} " << Round(q.airtime_lost, 3) << "\n";
         }
     }
     return m.str();
