@@ -5,6 +5,7 @@
 #ifndef TESSARON_JSON_LINES_SINK_H
 #define TESSARON_JSON_LINES_SINK_H
 
+#include <atomic>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -39,7 +40,7 @@ private:
     Clock clock_;
     FILE* out_ = nullptr;
     bool owns_out_ = false;
-    bool warned_ = false;
+    std::atomic<bool> warned_{false};  // reports come from two threads
 };
 
 #endif

@@ -44,10 +44,9 @@ void JsonLinesSink::WriteLine(const std::string& json) {
     }
     const std::string line = json + "\n";
     if (fwrite(line.data(), 1, line.size(), out_) != line.size() || fflush(out_) != 0) {
-        if (!warned_) {
+        if (!warned_.exchange(true)) {
             std::cerr << "Warning... JSON output: write failed (" << std::strerror(errno)
                       << "); further failures are not reported\n";
-            warned_ = true;
         }
     }
 }

@@ -2,10 +2,12 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <iostream>
 
 #include "host_clock.h"
+#include "tessaron_main.h"
 
 namespace {
 
@@ -215,4 +217,38 @@ std::vector<EventSink*> DaemonOutputs::Sinks() const {
     }
 #endif
     return sinks;
+}
+
+int TessaronMainWithOutputs(int argc, char** argv) {
+    const std::string program = argc > 0 ? argv[0] : "tessaron";
+    std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
+    OutputOptions options;
+    std::string error;
+    if (!TakeOutputOptions(&args, &options, &error)) {
+        std::cerr << program << ": " << error << "\n";
+        return 2;
+    }
+    const bool help = std::find(args.begin(), args.end(), "--help") != args.end();
+    DaemonOutputs outputs;
+    if (!help && !outputs.Start(options, &error)) {
+        std::cerr << program << ": " << error << "\n";
+        return 1;
+    }
+    std::vector<char*> rest = {argv[0]};
+    for (std::string& arg : args) {
+        rest.push_back(&arg[0]);
+    }
+    rest.push_back(nullptr);
+    for (EventSink* sink : outputs.Sinks()) {
+        EventSinks::Install(sink);
+    }
+    const int status = TessaronMain(static_cast<int>(rest.size() - 1), rest.data());
+    for (EventSink* sink : outputs.Sinks()) {
+        EventSinks::Remove(sink);
+    }
+    outputs.Stop();
+    if (help) {
+        std::cout << OutputUsageText();
+    }
+    return status;
 }
