@@ -38,7 +38,9 @@ struct MqttOptions {
     std::size_t queue_limit = 2048;  // events waiting for the broker
     int keepalive_s = 10;
     int reconnect_min_s = 1;
-    int reconnect_max_s = 30;
+    // The n-th retry comes min x n seconds after the one before, at most max
+    // seconds: a broker back after an outage is found again within max.
+    int reconnect_max_s = 3;
     int exit_drain_ms = 2000;  // at Stop, longest wait to deliver what is queued
 };
 

@@ -16,10 +16,6 @@
 #include "json_lines_sink.h"
 #ifdef TESSARON_HAVE_MQTT
 #include "mqtt_sink.h"
-// The daemon with the outputs named on its command line installed for the
-// whole run; the remaining arguments go to TessaronMain unchanged.
-int TessaronMainWithOutputs(int argc, char** argv);
-
 #endif
 
 struct OutputOptions {
@@ -57,10 +53,7 @@ private:
     std::unique_ptr<JsonLinesSink> json_;
 #ifdef TESSARON_HAVE_MQTT
     std::unique_ptr<MqttSink> mqtt_;
-// The daemon with the outputs named on its command line installed for the
-// whole run; the remaining arguments go to TessaronMain unchanged.
-int TessaronMainWithOutputs(int argc, char** argv);
-
+    bool stopped_ = false;
 #endif
 };
 

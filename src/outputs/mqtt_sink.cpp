@@ -58,7 +58,7 @@ bool MqttSink::Start(std::string* error) {
     mosquitto_disconnect_callback_set(client_, &MqttSink::OnDisconnectCallback);
     mosquitto_publish_callback_set(client_, &MqttSink::OnPublishCallback);
     mosquitto_reconnect_delay_set(client_, options_.reconnect_min_s, options_.reconnect_max_s,
-                                  true);
+                                  false);
     const std::string status = TopicPrefix() + "status";
     static const char kOffline[] = "offline";
     int rc = mosquitto_will_set(client_, status.c_str(), sizeof(kOffline) - 1, kOffline, kStatusQos,

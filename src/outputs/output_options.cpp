@@ -195,13 +195,13 @@ bool DaemonOutputs::Start(const OutputOptions& options, std::string* error) {
 
 void DaemonOutputs::Stop() {
 #ifdef TESSARON_HAVE_MQTT
-    if (mqtt_) {
+    if (mqtt_ && !stopped_) {
+        stopped_ = true;
         mqtt_->Stop();
         const MqttCounters c = mqtt_->Counters();
-        if (c.dropped > 0) {
-            std::cerr << "MQTT: " << c.published << " events published, " << c.dropped
-                      << " dropped while the broker was away\n";
-        }
+        std::cerr << "MQTT: " << c.queued << " events, " << c.published << " published, "
+                  << c.dropped << " dropped; " << c.connects << " connections, " << c.outages
+                  << " outages\n";
     }
 #endif
 }

@@ -58,7 +58,7 @@ bool MqttFeed::Start(std::string* error) {
     }
     mosquitto_connect_callback_set(client_, &MqttFeed::OnConnect);
     mosquitto_message_callback_set(client_, &MqttFeed::OnMessage);
-    mosquitto_reconnect_delay_set(client_, 1, 30, true);
+    mosquitto_reconnect_delay_set(client_, 1, 3, false);
     int rc = MOSQ_ERR_SUCCESS;
     if (!options_.mqtt_user.empty()) {
         std::string password;
