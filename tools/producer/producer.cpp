@@ -373,6 +373,7 @@ int RunProducer(const ProducerOptions& options, ProducerSummary* summary) {
     summary->datagrams = batcher.Datagrams();
     summary->send_failures = output->failures;
     output.reset();
+    fputs(FormatProducerSummary(*summary).c_str(), stderr);
     return read_ok ? 0 : 1;
 }
 

@@ -40,8 +40,8 @@ struct ProducerSummary {
 // The stderr summary at exit.
 std::string FormatProducerSummary(const ProducerSummary& summary);
 
-// Runs until the input ends (or, with --follow, until SIGINT or SIGTERM).
-// Returns the exit status.
+// Runs until the input ends (or, with --follow, until SIGINT or SIGTERM),
+// then prints the summary on stderr. Returns the exit status.
 int RunProducer(const ProducerOptions& options, ProducerSummary* summary);
 
 }  // namespace relay

@@ -17,7 +17,5 @@ int main(int argc, char** argv) {
         return 0;
     }
     relay::ProducerSummary summary;
-    const int status = relay::RunProducer(options, &summary);
-    fputs(relay::FormatProducerSummary(summary).c_str(), stderr);
-    return status;
+    return relay::RunProducer(options, &summary);
 }
