@@ -9,6 +9,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -29,6 +30,8 @@ namespace {
 constexpr size_t READ_BUFFER_SIZE = 256 * 1024;
 // How often a followed file that has no new data is looked at again.
 constexpr int FOLLOW_POLL_MS = 5;
+// How often a pipe without data is looked at again (for a stop request).
+constexpr long STREAM_POLL_MS = 200;
 // Card time steps longer than this (or backwards: the card restarts its
 // clock when it retunes) do not advance a converted dump's packet clock.
 constexpr uint64_t MAX_CLOCK_STEP_US = 1000000;
@@ -205,16 +208,19 @@ bool Pump(const ProducerOptions& options, const Input& in, RelayDecoder& decoder
     size_t have = 0;
     bool ok = true;
     while (!stop_requested) {
+        long wait_ms = STREAM_POLL_MS;
         if (batcher.Pending()) {
-            const long due = sink.FlushDueInMs(options.flush_ms);
-            if (due <= 0) {
+            wait_ms = sink.FlushDueInMs(options.flush_ms);
+            if (wait_ms <= 0) {
                 batcher.Flush();
                 continue;
             }
-            pollfd p = {in.fd, POLLIN, 0};
-            if (in.stream && poll(&p, 1, static_cast<int>(due)) == 0) {
-                continue;  // quiet: the flush is due now
-            }
+        }
+        // A pipe is read only when it has data, so that neither a due flush
+        // nor a stop waits for the next report.
+        pollfd p = {in.fd, POLLIN, 0};
+        if (in.stream && poll(&p, 1, static_cast<int>(std::min(wait_ms, STREAM_POLL_MS))) <= 0) {
+            continue;
         }
         const ssize_t n = read(in.fd, buffer.data() + have, buffer.size() - have);
         if (n > 0) {
