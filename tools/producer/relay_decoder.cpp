@@ -149,7 +149,7 @@ size_t RelayDecoder::Decode(const uint8_t* data, size_t len, bool at_end, Report
         p = end;
     }
     if (at_end && p < len) {
-        Skip(SkipReason::kTruncated, std::to_string(len - p) + " bytes at the end of the stream");
+        Skip(SkipReason::kTruncated, static_cast<unsigned>(len - p));
         p = len;
     }
     return p;
@@ -163,14 +163,13 @@ void RelayDecoder::AcceptRecord(uint8_t type, uint16_t length, const uint8_t* pa
     in_garbage_ = false;
     if (!PlausibleHeader(type, length)) {
         const bool known = type >= REPORT_HT20 && type <= REPORT_VARIABLE_B;
-        Skip(known ? SkipReason::kBadLength : SkipReason::kUnknownType,
-             "type " + std::to_string(type) + ", " + std::to_string(length) + " bytes");
+        Skip(known ? SkipReason::kBadLength : SkipReason::kUnknownType, type, length);
     } else if (type == REPORT_HT20) {
         DecodeHt20(payload, length, sink);
     } else if (type == REPORT_HT20_40) {
-        Skip(SkipReason::kHt2040, "not converted");
+        Skip(SkipReason::kHt2040, type);
     } else {
-        Skip(SkipReason::kVariableLength, "type " + std::to_string(type));
+        Skip(SkipReason::kVariableLength, type);
     }
 }
 
@@ -198,15 +197,36 @@ void RelayDecoder::DecodeHt20(const uint8_t* payload, size_t length, ReportSink&
     }
     if (!InBand(r.freq)) {
         sink.OnOutOfBand(r);
-        Skip(SkipReason::kOutOfBand, std::to_string(r.freq) + " MHz");
+        Skip(SkipReason::kOutOfBand, r.freq);
         return;
     }
     counters_.reports++;
     sink.OnReport(r);
 }
 
-void RelayDecoder::Skip(SkipReason reason, const std::string& detail) {
+// The warning text is built only when a warning is due: a 5 GHz chanscan
+// skips most of its records.
+void RelayDecoder::Skip(SkipReason reason, unsigned value, unsigned length) {
     const uint64_t n = ++counters_.skipped[static_cast<int>(reason)];
+    if (!WarningDue(n)) {
+        return;
+    }
+    char detail[64];
+    switch (reason) {
+        case SkipReason::kOutOfBand:
+            snprintf(detail, sizeof(detail), "%u MHz", value);
+            break;
+        case SkipReason::kTruncated:
+            snprintf(detail, sizeof(detail), "%u bytes at the end of the stream", value);
+            break;
+        case SkipReason::kBadLength:
+        case SkipReason::kUnknownType:
+            snprintf(detail, sizeof(detail), "type %u, %u bytes", value, length);
+            break;
+        default:
+            snprintf(detail, sizeof(detail), "type %u", value);
+            break;
+    }
     Warn(n, std::string("record skipped, ") + SkipReasonName(reason) + ": " + detail);
 }
 
@@ -215,17 +235,20 @@ void RelayDecoder::Garbage() {
     if (!in_garbage_) {
         in_garbage_ = true;
         counters_.garbage_runs++;
-        Warn(counters_.garbage_runs, "bytes that start no plausible record, resynchronising");
+        if (WarningDue(counters_.garbage_runs)) {
+            Warn(counters_.garbage_runs, "bytes that start no plausible record, resynchronising");
+        }
     }
     in_sync_ = false;
 }
 
 // First occurrence, then every thousandth: a broken card or file cannot
 // flood the terminal.
+bool RelayDecoder::WarningDue(uint64_t occurrence) const {
+    return !quiet_ && (occurrence == 1 || occurrence % 1000 == 0);
+}
+
 void RelayDecoder::Warn(uint64_t occurrence, const std::string& text) const {
-    if (quiet_ || !(occurrence == 1 || occurrence % 1000 == 0)) {
-        return;
-    }
     fprintf(stderr, "Warning!! relay stream: %s (%llu so far)\n", text.c_str(),
             static_cast<unsigned long long>(occurrence));
 }

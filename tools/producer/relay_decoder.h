@@ -93,8 +93,9 @@ private:
     Confirm Confirmed(const uint8_t* data, size_t len, size_t end, bool at_end) const;
     void AcceptRecord(uint8_t type, uint16_t length, const uint8_t* payload, ReportSink& sink);
     void DecodeHt20(const uint8_t* payload, size_t length, ReportSink& sink);
-    void Skip(SkipReason reason, const std::string& detail);
+    void Skip(SkipReason reason, unsigned value, unsigned length = 0);
     void Garbage();
+    bool WarningDue(uint64_t occurrence) const;
     void Warn(uint64_t occurrence, const std::string& text) const;
 
     DecoderCounters counters_;
