@@ -1,13 +1,21 @@
 // A relay file grows while tessaron-producer --follow reads it and feeds a
 // live daemon over loopback: a continuous narrow carrier written into the
 // file comes out of the daemon as an analog cordless phone.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <fstream>
+#include <thread>
 
 #include "daemon_process.h"
 #include "relay_test_support.h"
+#include "temp_dir.h"
+#include "ui_event_listener.h"
 
 namespace {
 
