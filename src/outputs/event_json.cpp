@@ -328,8 +328,7 @@ std::string DeviceEventJson(const DeviceEventRecord& d, const EventStamp& stamp)
     double low = 0.0;
     double high = 0.0;
     if (DeviceBandMhz(d, &low, &high)) {
-        out["freq_mhz"] =
-            Round(d.band_cfreq_mhz + (d.center_bin - kSubbandCentreBin) * kBinMhz, 2);
+        out["freq_mhz"] = Round(d.band_cfreq_mhz + (d.center_bin - kSubbandCentreBin) * kBinMhz, 2);
         out["band_mhz"] = {Round(low, 2), Round(high, 2)};
         out["subband_mhz"] = Round(d.band_cfreq_mhz, 2);
         out["bins"] = {d.start_bin, d.center_bin, d.end_bin};

@@ -205,3 +205,39 @@ export function paintedPixels(page) {
     return painted;
   });
 }
+
+// The tally of a browser test: each check logs "ok" or "FAIL" and counts.
+let passed = 0;
+let failed = 0;
+
+export function check(condition, what) {
+  if (condition) {
+    passed++;
+    log('ok   ' + what);
+  } else {
+    failed++;
+    log('FAIL ' + what);
+  }
+  return condition;
+}
+
+// Runs a browser test's main under a time guard, kills what it left
+// running, prints the tally and exits with its verdict.
+export function runBrowserTest(name, main, limitMs = 240000) {
+  const guard = setTimeout(() => {
+    log('FAIL the test took too long');
+    killChildren('SIGKILL');
+    process.exit(1);
+  }, limitMs);
+  main()
+    .catch((err) => {
+      failed++;
+      log('FAIL ' + (err && err.stack ? err.stack : err));
+    })
+    .finally(() => {
+      clearTimeout(guard);
+      killChildren();
+      console.log(`${name}: ${passed} passed, ${failed} failed`);
+      process.exit(failed === 0 && passed > 0 ? 0 : 1);
+    });
+}

@@ -12,27 +12,14 @@ import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import {
-  freeUdpPort, generateScenario, httpGet, killChildren, log, makeWorkDir, openBrowser, replay,
+  check, runBrowserTest,
+  freeUdpPort, generateScenario, httpGet, log, makeWorkDir, openBrowser, replay,
   requirePrograms, sourceDir, startUi, stopChild, waitForText,
 } from './harness.mjs';
 
 const artefactDir = process.env.TESSARON_ARTEFACT_DIR || path.join(os.tmpdir(), 'tessaron-browser');
 const mosquitto = process.env.MOSQUITTO || '/usr/sbin/mosquitto';
 const mosquittoSub = process.env.MOSQUITTO_SUB || '/usr/bin/mosquitto_sub';
-let passed = 0;
-let failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-    log('ok   ' + what);
-  } else {
-    failed++;
-    log('FAIL ' + what);
-  }
-  return condition;
-}
-
 function freeTcpPort() {
   return new Promise((resolve, reject) => {
     const server = net.createServer();
@@ -187,20 +174,4 @@ async function main() {
   }
 }
 
-const guard = setTimeout(() => {
-  log('FAIL the test took too long');
-  killChildren('SIGKILL');
-  process.exit(1);
-}, 240000);
-
-main()
-  .catch((err) => {
-    failed++;
-    log('FAIL ' + (err && err.stack ? err.stack : err));
-  })
-  .finally(() => {
-    clearTimeout(guard);
-    killChildren();
-    console.log(`site-browser: ${passed} passed, ${failed} failed`);
-    process.exit(failed === 0 && passed > 0 ? 0 : 1);
-  });
+runBrowserTest('site-browser', main);

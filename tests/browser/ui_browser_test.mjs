@@ -14,26 +14,13 @@ import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import {
-  generateScenario, killChildren, log, makeWorkDir, openBrowser, paintedPixels, replay,
+  check, runBrowserTest,
+  generateScenario, log, makeWorkDir, openBrowser, paintedPixels, replay,
   requirePrograms, sendScenario, sourceDir, startLiveDaemon, startUi, stopChild, waitForText,
   freeUdpPort,
 } from './harness.mjs';
 
 const artefactDir = process.env.TESSARON_ARTEFACT_DIR || path.join(os.tmpdir(), 'tessaron-browser');
-let passed = 0;
-let failed = 0;
-
-function check(condition, what) {
-  if (condition) {
-    passed++;
-    log('ok   ' + what);
-  } else {
-    failed++;
-    log('FAIL ' + what);
-  }
-  return condition;
-}
-
 // Stands in for the card's shell: channel changes and scans do nothing, the
 // survey prints a text with a quote in it, as a driver's text may have.
 const CARD_SHELL = `#!/bin/sh
@@ -130,20 +117,4 @@ async function main() {
   }
 }
 
-const guard = setTimeout(() => {
-  log('FAIL the test took too long');
-  killChildren('SIGKILL');
-  process.exit(1);
-}, 240000);
-
-main()
-  .catch((err) => {
-    failed++;
-    log('FAIL ' + (err && err.stack ? err.stack : err));
-  })
-  .finally(() => {
-    clearTimeout(guard);
-    killChildren();
-    console.log(`ui-browser: ${passed} passed, ${failed} failed`);
-    process.exit(failed === 0 && passed > 0 ? 0 : 1);
-  });
+runBrowserTest('ui-browser', main);

@@ -76,6 +76,15 @@ bool SameEmitter(const DeviceRecord& a, const DeviceRecord& b) {
     return abanded && bbanded && alow < bhigh && blow < ahigh;
 }
 
+template <typename Map>
+std::vector<typename Map::mapped_type> Values(const Map& map) {
+    std::vector<typename Map::mapped_type> out;
+    for (const auto& entry : map) {
+        out.push_back(entry.second);
+    }
+    return out;
+}
+
 std::string PromLabel(const std::string& value) {
     std::string out;
     for (const char c : value) {
@@ -371,20 +380,12 @@ std::vector<DeviceRecord> UiState::Devices(std::int64_t now_ms) {
 
 std::vector<ChannelRecord> UiState::Channels() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<ChannelRecord> out;
-    for (const auto& entry : channels_) {
-        out.push_back(entry.second);
-    }
-    return out;
+    return Values(channels_);
 }
 
 std::vector<SensorRecord> UiState::Sensors() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<SensorRecord> out;
-    for (const auto& entry : sensors_) {
-        out.push_back(entry.second);
-    }
-    return out;
+    return Values(sensors_);
 }
 
 UiCounters UiState::Counters() const {
