@@ -78,13 +78,29 @@ struct PairRule {
     // in_tail: the pulse starts within tail_exclusion of the visit's end.
     FirstPulse (*first)(const RssiPulse& pulse, PulseType tag, bool in_tail);
     bool (*partner)(const RssiPulse& first, const RssiPulse& partner, u64 gap);
+    // The smallest gap, at or after `gap`, that the timing rule can accept:
+    // the search jumps over the partners in between instead of testing each,
+    // so that a dense visit costs the pulses in the rule's timing windows,
+    // not every pulse up to max_gap.
+    u64 (*next_gap)(u64 gap);
 };
+
+constexpr u64 kNoGap = ~u64{0};
 
 struct PairCounts {
     int candidates = 0;  // first pulses counted
     int pairs = 0;
     int newly_tagged = 0;
 };
+
+// The first pulse from `from` on (in start order) that starts at or after
+// `time`.
+size_t FirstStartingAt(const std::vector<RssiPulse>& pulses, size_t from, u64 time) {
+    const auto it =
+        std::lower_bound(pulses.begin() + static_cast<std::ptrdiff_t>(from), pulses.end(), time,
+                         [](const RssiPulse& pulse, u64 t) { return pulse.start_time < t; });
+    return static_cast<size_t>(it - pulses.begin());
+}
 
 PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                        const PairRule& rule) {
@@ -117,6 +133,13 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                 // every later one is too.
                 if (gap > rule.max_gap)
                     break;
+                const u64 wanted = rule.next_gap(gap);
+                if (wanted != gap) {
+                    if (wanted > rule.max_gap)
+                        break;
+                    j = FirstStartingAt(pulses, j, pulse1.start_time + wanted) - 1;
+                    continue;
+                }
                 if (!rule.partner(pulse1, partner, gap))
                     continue;
                 ++counts.pairs;
@@ -128,13 +151,34 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
     return counts;
 }
 
+// Handset pairs are one or two frames apart (CheckPulse::IsFhssTimingProperty).
+u64 NextFhssGap(u64 gap) {
+    if (gap < 2250)
+        return 2250;
+    if (gap <= 2750)
+        return gap;
+    if (gap < 4500)
+        return 4500;
+    return gap <= 5500 ? gap : kNoGap;
+}
+
+// Gaps within the jitter of a whole number of 625 us slots.
+u64 NextSlotGridGap(u64 gap) {
+    const u64 remainder = gap % BT_SLOT_US;
+    if (remainder <= BT_SLOT_JITTER_LOW || remainder > BT_SLOT_JITTER_HIGH)
+        return gap;
+    return gap - remainder + BT_SLOT_JITTER_HIGH + 1;
+}
+
 bool CentreRisesLittle(const RssiPulse& first, const RssiPulse& partner) {
     // Signed: a partner lower in frequency by any amount qualifies.
     return partner.center_bin_number - first.center_bin_number <= MAX_PARTNER_CENTRE_RISE;
 }
 
 // FHSS handset: long narrow bursts paired on the handset's frame timing.
-const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX_PARTNER_GAP,
+const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH,
+                             FHSS_TAIL_EXCLUSION,
+                             FHSS_MAX_PARTNER_GAP,
                              [](const RssiPulse& pulse, PulseType, bool in_tail) {
                                  if (!CheckPulse::IsFhssphoneHigh(pulse))
                                      return FirstPulse::Skip;
@@ -143,11 +187,14 @@ const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX
                              [](const RssiPulse& first, const RssiPulse& partner, u64) {
                                  return CheckPulse::IsFhssphoneHigh(partner) &&
                                         CheckPulse::IsFhssTimingProperty(first, partner);
-                             }};
+                             },
+                             NextFhssGap};
 
 // Bluetooth voice: short packets answered 500 to 800 us later.
 const PairRule kBtScoPairs = {
-    PULSE_BLUETOOTH_SCO, BT_TAIL_EXCLUSION, BTSCO_MAX_PAIR_GAP,
+    PULSE_BLUETOOTH_SCO,
+    BT_TAIL_EXCLUSION,
+    BTSCO_MAX_PAIR_GAP,
     [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
         if (!CheckPulse::IsBluetoothSCOPulse(pulse))
             return FirstPulse::Skip;
@@ -159,10 +206,13 @@ const PairRule kBtScoPairs = {
         return partner.classification == PULSE_FH_DEVICE &&
                CheckPulse::IsBluetoothSCOPulse(partner) && CentreRisesLittle(first, partner) &&
                gap >= BTSCO_MIN_PAIR_GAP;
-    }};
+    },
+    [](u64 gap) { return std::max(gap, BTSCO_MIN_PAIR_GAP); }};
 
 // Bluetooth data: packets on the 625 us slot grid and off the FHSS frame grid.
-const PairRule kBtAclPairs = {PULSE_BLUETOOTH, BT_TAIL_EXCLUSION, BTACL_MAX_PARTNER_GAP,
+const PairRule kBtAclPairs = {PULSE_BLUETOOTH,
+                              BT_TAIL_EXCLUSION,
+                              BTACL_MAX_PARTNER_GAP,
                               [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
                                   if (pulse.classification == tag)
                                       return FirstPulse::CountOnly;
@@ -180,7 +230,8 @@ const PairRule kBtAclPairs = {PULSE_BLUETOOTH, BT_TAIL_EXCLUSION, BTACL_MAX_PART
                                   const bool on_slot_grid = slot_remainder <= BT_SLOT_JITTER_LOW ||
                                                             slot_remainder > BT_SLOT_JITTER_HIGH;
                                   return on_slot_grid && !OnFhssFrameGrid(first, partner);
-                              }};
+                              },
+                              NextSlotGridGap};
 
 void AppendFeature(std::string& line, int number, const std::string& value) {
     line += " ";
