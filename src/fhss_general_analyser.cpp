@@ -267,10 +267,12 @@ bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
     return end_time < other.end_time;
 }
 
+std::pair<u64, float> StartOrderKey(const RssiPulse& pulse) {
+    return {pulse.start_time, pulse.peak_rssi};
+}
+
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
-    if (pulse1.start_time != pulse2.start_time)
-        return pulse1.start_time < pulse2.start_time;
-    return pulse1.peak_rssi < pulse2.peak_rssi;
+    return StartOrderKey(pulse1) < StartOrderKey(pulse2);
 }
 
 FreqHoppingsDeviceAnalyser::FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
@@ -302,7 +304,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
         entry.clear();
 
-        SortPulses(subband.completed_pulses_list, mySortByStartTime);
+        SortPulses(subband.completed_pulses_list, StartOrderKey);
         size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
             if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {

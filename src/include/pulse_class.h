@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -83,19 +82,27 @@ public:
     static std::string getClassification(PulseType type);
 };
 
-// Orders pulses exactly as std::sort(begin, end, less) would, equal pulses
-// included: sorting their positions with the same comparator makes the same
-// moves. Each pulse, with its 56-bin profile, is then moved only once.
-template <typename Less>
-void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
+// Orders pulses exactly as std::sort(begin, end, less) would with less(a, b)
+// being key(a) < key(b), equal pulses included: sorting the keys with their
+// positions makes the same moves. The keys sit side by side, so a busy
+// subband's comparisons stay in cache; each pulse is then moved only once.
+template <typename Key>
+void SortPulses(std::vector<RssiPulse>& pulses, Key key) {
     const size_t n = pulses.size();
     if (n < 2) {
         return;
     }
+    using KeyValue = decltype(key(pulses[0]));
+    std::vector<std::pair<KeyValue, size_t>> keyed(n);
+    for (size_t i = 0; i < n; ++i) {
+        keyed[i] = {key(pulses[i]), i};
+    }
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<size_t> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&pulses, &less](size_t a, size_t b) { return less(pulses[a], pulses[b]); });
+    for (size_t i = 0; i < n; ++i) {
+        order[i] = keyed[i].second;
+    }
     // Position i takes the pulse at order[i]: follow each cycle once.
     for (size_t i = 0; i < n; ++i) {
         if (order[i] == i) {
