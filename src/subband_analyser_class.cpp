@@ -215,7 +215,7 @@ void SizeReceiveBuffer(int sock) {
     }
 }
 
-void SubBandAnalyser::ReadDataFromNetwork() {
+bool SubBandAnalyser::ReadDataFromNetwork() {
     PrintRecordSize();
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock >= 0) {
@@ -223,11 +223,21 @@ void SubBandAnalyser::ReadDataFromNetwork() {
     }
     if (sock < 0 ||
         bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
-        std::cerr << "Warning!! Cannot listen on UDP port " << ntohs(listen_addr.sin_port) << ": "
-                  << strerror(errno) << "\n";
+        // Without its socket the daemon would idle for ever, hearing nothing.
+        char addr[INET_ADDRSTRLEN] = "?";
+        inet_ntop(AF_INET, &listen_addr.sin_addr, addr, sizeof(addr));
+        std::cerr << "Cannot listen for spectrum datagrams on UDP " << addr << ":"
+                  << ntohs(listen_addr.sin_port) << ": " << strerror(errno) << "\n";
+        if (sock >= 0) {
+            close(sock);
+        }
+        return false;
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
     while (!StopRequested()) {
+        if (between_datagrams) {
+            between_datagrams();
+        }
         sockaddr_in from;
         socklen_t from_len = sizeof(from);
         const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0,
@@ -244,9 +254,8 @@ void SubBandAnalyser::ReadDataFromNetwork() {
             usleep(100000);
         }
     }
-    if (sock >= 0) {
-        close(sock);
-    }
+    close(sock);
+    return true;
 }
 
 void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
@@ -266,6 +275,7 @@ void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
         return;
     }
     counters.used++;
+    counters.samples += static_cast<u64>(count);
     for (int i = 0; i < count; i++) {
         spectrum_fft& sample = datagram.samples[i];
         // A sample off the six monitored channels still ends the open

@@ -238,6 +238,13 @@ public:
         return true;
     }
 
+    // Sends a signal without waiting for anything.
+    void Signal(int sig) const {
+        if (pid_ > 0) {
+            kill(pid_, sig);
+        }
+    }
+
     // Sends a signal and waits for the exit; returns the wait status.
     int Stop(int sig = SIGTERM) {
         if (pid_ > 0) {
