@@ -49,12 +49,19 @@ set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "wireless-tools, net-tools")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "logrotate")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
     "names the non-Wi-Fi radios of the 2.4 GHz band
- Tessaron reads the FFT spectral-scan samples of a Wi-Fi card and names the
- non-Wi-Fi transmitters it hears: Bluetooth voice and data links, FHSS
- cordless phones, game-console controllers, Zigbee, microwave ovens, analog
- cordless phones, video senders and unknown high-duty emitters, with where in
- the band they sit and since when.
- .
- The package holds the daemon, its live web page, a simulator of RF
- scenarios with a scorer, and hardened systemd units.")
+Tessaron reads the FFT spectral-scan samples of a Wi-Fi card and names the
+non-Wi-Fi transmitters it hears: Bluetooth voice and data links, FHSS
+cordless phones, game-console controllers, Zigbee, microwave ovens, analog
+cordless phones, video senders and unknown high-duty emitters, with where in
+the band they sit and since when.
+.
+The package holds the daemon, its live web page, a simulator of RF
+scenarios with a scorer, and hardened systemd units.")
 include(CPack)
+
+# `make android`: what a phone runs, statically linked by the caller.
+add_custom_target(phone)
+add_dependencies(phone tessaron)
+if(TARGET tessaron-producer)
+    add_dependencies(phone tessaron-producer)
+endif()
