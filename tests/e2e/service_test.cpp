@@ -6,6 +6,7 @@
 #include <cstring>
 #include <fstream>
 
+#include "analog_phone_stream.h"
 #include "daemon_process.h"
 #include "stream_builder.h"
 
@@ -103,21 +104,7 @@ TEST(Service, ReloadKeepsTrackedDevicesAndStatusCountsThem) {
                   signatures, "out.log", "energy.log"});
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
 
-    // A strong narrow carrier, streamed in real time until it is named.
-    PowerRow carrier = FlatRow(-95.0f);
-    carrier[33] = -48.0f;
-    carrier[32] = -61.0f;
-    carrier[34] = -61.0f;
-    const auto start = std::chrono::steady_clock::now();
-    uint64_t t = 1000;
-    while (!ui.WaitFor("\"Analog_Phone\"", 0) &&
-           std::chrono::steady_clock::now() - start < std::chrono::seconds(8)) {
-        StreamBuilder stream;
-        t = stream.AddRun(2442, t, 70, 1000, carrier);
-        daemon.SendAll(stream.Take());
-        std::this_thread::sleep_until(start + std::chrono::microseconds(t));
-    }
-    ASSERT_TRUE(ui.WaitFor("\"Analog_Phone\"", 0)) << daemon.Stdout();
+    ASSERT_TRUE(StreamAnalogPhoneUntilAnnounced(daemon, ui)) << daemon.Stdout();
 
     daemon.Signal(SIGUSR1);
     ASSERT_TRUE(daemon.WaitFor(true, "Status: ")) << daemon.Stderr();
