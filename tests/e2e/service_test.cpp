@@ -202,3 +202,19 @@ TEST(Service, ShippedLogrotateSnippetKeepsTheDaemonLogging) {
     EXPECT_GT(CountLines(ReadFile(energy), "SPECTRUM"), 0u);
     EXPECT_EQ(CountLines(oldest + all, "SPECTRUM"), 11u);
 }
+
+TEST(Service, CardShellOtherThanBinShIsNamed) {
+    // The wrapper runs the commands (the startup tests check them); the
+    // banner says which program does.
+    DaemonProcess daemon;
+    const std::string shell = daemon.WriteRecordingShell();
+    daemon.Start({"--listen", daemon.ListenOption(), "--ui",
+                  "127.0.0.1:" + std::to_string(FreeUdpPort()), "--card-shell", shell,
+                  kSignatures});
+    ASSERT_TRUE(daemon.WaitFor(false, "Using SleepSwitchChannel...\n"));
+    EXPECT_NE(daemon.Stdout().find("Card commands run through " + shell +
+                                   "\nUsing SleepSwitchChannel...\n"),
+              std::string::npos)
+        << daemon.Stdout();
+    EXPECT_EQ(ExitCode(daemon.Stop(SIGTERM)), 0);
+}
