@@ -129,7 +129,7 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
         metrics.center_bin += drift.peak_index;
         metrics.rssi += drift.peak_rssi;
         metrics.count += 1;
-        subband.UpdateFilter(0, 55, PULSE_DISCARD);
+        subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
         std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " "
                   << drift.peak_index << " " << drift.peak_rssi << "adding " << mac_address << " "
                   << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
@@ -155,7 +155,9 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
 
 void MicrowaveAnalyser::AddMicrowaveDevice(u64 start_time, u64 end_time, float center_bin,
                                            float rssi, float curr_freq) const {
-    const std::vector<float> interferer_info_tuple = {center_bin, 0.0f, 55.0f, 56.0f, fabsf(rssi)};
+    const std::vector<float> interferer_info_tuple = {
+        center_bin, 0.0f, static_cast<float>(CONST_SUBBAND_LAST_BIN),
+        static_cast<float>(CONST_SUBBAND_NUM_BINS), fabsf(rssi)};
     std::vector<FixedFreqInterferer> devices;
     devices.emplace_back(interferer_info_tuple, start_time, end_time, curr_freq, PULSE_MWO,
                          "local");
