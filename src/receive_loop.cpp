@@ -4,6 +4,7 @@
 #include "receive_loop.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "host_clock.h"
+#include "silence_monitor.h"
 #include "subband_analyser_class.h"
 
 namespace {
@@ -58,6 +61,10 @@ void SizeReceiveBuffer(int sock) {
 
 bool SubBandAnalyser::ReadDataFromNetwork() {
     PrintRecordSize();
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &listen_addr.sin_addr, address, sizeof(address));
+    const std::string listen_text =
+        std::string(address) + ":" + std::to_string(ntohs(listen_addr.sin_port));
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock >= 0) {
         SizeReceiveBuffer(sock);
@@ -65,19 +72,27 @@ bool SubBandAnalyser::ReadDataFromNetwork() {
     if (sock < 0 ||
         bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
         // Without its socket the daemon would idle for ever, hearing nothing.
-        char addr[INET_ADDRSTRLEN] = "?";
-        inet_ntop(AF_INET, &listen_addr.sin_addr, addr, sizeof(addr));
-        std::cerr << "Cannot listen for spectrum datagrams on UDP " << addr << ":"
-                  << ntohs(listen_addr.sin_port) << ": " << strerror(errno) << "\n";
+        std::cerr << "Cannot listen for spectrum datagrams on UDP " << listen_text << ": "
+                  << strerror(errno) << "\n";
         if (sock >= 0) {
             close(sock);
         }
         return false;
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
+    timeval now;
+    GetHostTime(&now);
+    SilenceMonitor silence(listen_text, now);
     while (!StopRequested()) {
         if (between_datagrams) {
             between_datagrams();
+        }
+        // Wake up now and then to notice a silent producer (and a stop).
+        pollfd ready = {sock, POLLIN, 0};
+        if (sock >= 0 && poll(&ready, 1, CONST_SILENCE_POLL_MS) <= 0) {
+            GetHostTime(&now);
+            std::cerr << silence.Check(now);
+            continue;
         }
         sockaddr_in from;
         socklen_t from_len = sizeof(from);
@@ -85,6 +100,10 @@ bool SubBandAnalyser::ReadDataFromNetwork() {
                                      reinterpret_cast<sockaddr*>(&from), &from_len);
         if (len < 0 && errno == EINTR) {
             continue;
+        }
+        if (len >= 0) {
+            GetHostTime(&now);
+            silence.OnDatagram(now);
         }
         if (len >= 0 && datagram_tap) {
             datagram_tap(buffer, static_cast<size_t>(len), from);

@@ -39,9 +39,11 @@ uint64_t SendVisits(DaemonProcess& daemon, uint64_t t, int visits) {
     return t;
 }
 
-bool WaitForFile(const std::string& path, int timeout_ms = 10000) {
+// Waits until the log holds `lines` SPECTRUM lines: every visit sent so far
+// has been written before the next rotation.
+bool WaitForLines(const std::string& path, size_t lines, int timeout_ms = 10000) {
     for (int waited = 0; waited < timeout_ms; waited += 20) {
-        if (access(path.c_str(), F_OK) == 0) {
+        if (CountLines(ReadFile(path), "SPECTRUM") == lines) {
             return true;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -175,19 +177,19 @@ TEST(Service, ShippedLogrotateSnippetKeepsTheDaemonLogging) {
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
 
     const std::string energy = dir + "/energy.log";
+    // The fourth visit of each batch stays open until the next batch.
     uint64_t t = SendVisits(daemon, 1000, 4);
-    ASSERT_TRUE(WaitForFile(energy));
+    ASSERT_TRUE(WaitForLines(energy, 3)) << ReadFile(energy);
     ASSERT_TRUE(daemon.WaitFor(false, "Updating energy log file name"));
     ASSERT_EQ(system(rotate.c_str()), 0);
     ASSERT_EQ(access(energy.c_str(), F_OK), -1) << "rotation left the log in place";
 
     // Rotated mid-run: the next visits go to a fresh file.
     t = SendVisits(daemon, t, 4);
-    ASSERT_TRUE(WaitForFile(energy));
+    ASSERT_TRUE(WaitForLines(energy, 4)) << ReadFile(energy);
     ASSERT_EQ(system(rotate.c_str()), 0);
     SendVisits(daemon, t, 4);
-    ASSERT_TRUE(WaitForFile(energy));
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    ASSERT_TRUE(WaitForLines(energy, 4)) << ReadFile(energy);
     EXPECT_TRUE(daemon.IsRunning());
     EXPECT_EQ(ExitCode(daemon.Stop(SIGTERM)), 0);
 
@@ -197,9 +199,9 @@ TEST(Service, ShippedLogrotateSnippetKeepsTheDaemonLogging) {
     const std::string all = ReadFile(energy) + ReadFile(energy + ".1");
     ASSERT_EQ(system(("gzip -dc '" + dir + "/energy.log.2.gz' > '" + dir + "/oldest'").c_str()), 0);
     const std::string oldest = ReadFile(dir + "/oldest");
-    EXPECT_GT(CountLines(oldest, "SPECTRUM"), 0u);
-    EXPECT_GT(CountLines(ReadFile(energy + ".1"), "SPECTRUM"), 0u);
-    EXPECT_GT(CountLines(ReadFile(energy), "SPECTRUM"), 0u);
+    EXPECT_EQ(CountLines(oldest, "SPECTRUM"), 3u);
+    EXPECT_EQ(CountLines(ReadFile(energy + ".1"), "SPECTRUM"), 4u);
+    EXPECT_EQ(CountLines(ReadFile(energy), "SPECTRUM"), 4u);
     EXPECT_EQ(CountLines(oldest + all, "SPECTRUM"), 11u);
 }
 
