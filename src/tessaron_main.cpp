@@ -15,10 +15,12 @@
 #include <cstring>
 #include <iostream>
 
+#include "card_shell.h"
 #include "channel_manager.h"
 #include "channel_visit.h"
 #include "daemon_options.h"
 #include "host_clock.h"
+#include "service_signals.h"
 #include "subband_analyser_class.h"
 #include "ui_event_text.h"
 #ifdef TESSARON_HAVE_PCAP
@@ -135,19 +137,6 @@ void InstallTerminationHandlers() {
     sigaction(SIGTERM, &action, nullptr);
 }
 
-// Runs every card-control command as `program '<command>'`, for a dry run
-// that logs the commands or a wrapper that gains the needed privileges.
-ChannelManager::ShellRunner WrappedShell(const std::string& program) {
-    return [program](const std::string& command, std::string* output) -> int {
-        std::string quoted = "'";
-        for (const char c : command) {
-            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        }
-        quoted += "'";
-        return ChannelManager::RunThroughShell("'" + program + "' " + quoted, output);
-    };
-}
-
 #ifdef TESSARON_HAVE_PCAP
 // Offline analysis: the same receive path, fed from a capture, with the host
 // clock following the packets; the card is not touched.
@@ -179,11 +168,11 @@ int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
                 recorder.Write(data, len, from, to, now);
             });
     }
-    analyser.ReadDataFromNetwork();
+    const bool listened = analyser.ReadDataFromNetwork();
     recorder.Close();
     std::cout.flush();
     fflush(stdout);
-    return 0;
+    return listened ? 0 : 1;
 }
 #else
 int RunReplay(const DaemonOptions&, SubBandAnalyser&) {
@@ -196,12 +185,23 @@ int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
         std::cerr << "This build has no capture support (configured without libpcap)\n";
         return 2;
     }
-    analyser.ReadDataFromNetwork();
+    const bool listened = analyser.ReadDataFromNetwork();
     std::cout.flush();
     fflush(stdout);
-    return 0;
+    return listened ? 0 : 1;
 }
 #endif
+
+// Host time read from the card clock of the latest sample (microseconds from
+// the card's start), so that device lifetimes and log times depend only on
+// the stream received.
+const SubBandAnalyser* card_clock_source = nullptr;
+
+void CardClock(timeval* now) {
+    const u64 t = card_clock_source->current_ap->GetCurrTime();
+    now->tv_sec = static_cast<time_t>(t / 1000000);
+    now->tv_usec = static_cast<suseconds_t>(t % 1000000);
+}
 
 int UsageError(const std::string& program, const std::string& reason) {
     std::cerr << program << ": " << reason << "\n" << UsageText(program);
@@ -268,14 +268,23 @@ int TessaronMain(int argc, char** argv) {
     } else {
         ChannelManager::InitializeDefaultInterface();
     }
-    if (!options.card_shell.empty()) {
-        ChannelManager::SetShellRunner(WrappedShell(options.card_shell));
+    const CardShell shell = ChooseCardShell(options.card_shell, IsExecutable);
+    if (shell.program != CONST_POSIX_SHELL) {
+        ChannelManager::SetShellRunner(ExecShellRunner(shell));
     }
     InstallTerminationHandlers();
     if (!options.replay_file.empty()) {
         return RunReplay(options, analyser);
     }
+    InstallServiceSignals(analyser, spec_file);
+    if (options.card_clock) {
+        card_clock_source = &analyser;
+        SetHostClock(CardClock);
+    }
     if (options.card_control) {
+        if (shell.program != CONST_POSIX_SHELL) {
+            std::cout << "Card commands run through " << shell.program << "\n";
+        }
         std::cout << "Using SleepSwitchChannel...\n";
         ChannelManager::SleepSwitchChannel();
     }
