@@ -105,7 +105,8 @@ test-deb: deb
 # libraries.
 android: bootstrap-ci
 	cmake -S . -B $(ANDROID_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
-		-DCMAKE_EXE_LINKER_FLAGS=-static -DTESSARON_WITH_PCAP=OFF -DTESSARON_BUILD_TESTS=OFF \
+		-DCMAKE_EXE_LINKER_FLAGS=-static -DTESSARON_WITH_PCAP=OFF -DTESSARON_WITH_OUTPUTS=OFF \
+		-DTESSARON_BUILD_TESTS=OFF \
 		-DTESSARON_MAN=OFF -DTESSARON_WERROR=ON
 	cmake --build $(ANDROID_BUILD_DIR) -j $(JOBS) --target phone
 
