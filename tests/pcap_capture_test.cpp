@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "fft_data.h"
 #include "host_clock.h"
@@ -85,9 +86,6 @@ namespace {
 class ReplayTest : public testing::Test {
 protected:
     void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-        ExternalInterface::InitUIAverage();
         SubBandAnalyser::ClearStop();
         path = TestTempPath("replay_test.pcap");
         testing::internal::CaptureStdout();
@@ -96,12 +94,7 @@ protected:
             65535);
         testing::internal::GetCapturedStdout();
     }
-    void TearDown() override {
-        ResetHostClock();
-        std::remove(path.c_str());
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-    }
+    void TearDown() override { std::remove(path.c_str()); }
 
     static std::vector<uint8_t> Datagram(u64 ts, int count = 1) {
         fft_data d;

@@ -10,11 +10,11 @@
 #include <cstdint>
 #include <string>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "fake_host_clock.h"
 #include "host_clock.h"
 #include "shapematch_module.h"
-#include "spectrum_data.h"
 #include "temp_dir.h"
 #include "tessaron_main.h"
 
@@ -25,7 +25,7 @@ namespace fuzz {
 inline void ResetProcessState() {
     DeviceAnalyzer::ResetForTests();
     ExternalInterface::ResetForTests();
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     SpectrumMeasurement::ResetSpectrumMeasurements();
     FakeHostClock::Set(1700000000);
     SetHostClock(FakeHostClock::Read);
