@@ -32,8 +32,15 @@ SubBand MakeSubBand(u64 start = 1000) {
 
 std::vector<RssiPulse> PulsesOf(SubBand& subband, const std::vector<float>& sample, u64 t = 2000) {
     std::vector<RssiPulse> pulses;
-    subband.ProcessSingleRssiBand2(t, subband.curr_freq, sample, kNoiseFloor, pulses);
+    subband.ProcessSingleRssiBand2(t, subband.curr_freq, sample, pulses);
     return pulses;
+}
+
+// A pulse's centre, first and last bin.
+void ExpectBins(const RssiPulse& pulse, int centre, int start, int end) {
+    EXPECT_EQ(pulse.center_bin_number, centre);
+    EXPECT_EQ(pulse.start_bin_number, start);
+    EXPECT_EQ(pulse.end_bin_number, end);
 }
 
 void FixedClock(timeval* now) {
@@ -87,9 +94,7 @@ TEST(Segmentation, ExactlyMinus85IsActiveAndWholeBandIsOnePulse) {
     sample[30] = 70.0f;
     std::vector<RssiPulse> pulses = PulsesOf(subband, sample);
     ASSERT_EQ(pulses.size(), 1u);
-    EXPECT_EQ(pulses[0].center_bin_number, 30);
-    EXPECT_EQ(pulses[0].start_bin_number, 0);
-    EXPECT_EQ(pulses[0].end_bin_number, 55);
+    ExpectBins(pulses[0], 30, 0, 55);
 }
 
 TEST(Segmentation, TwoSegmentsStrongerFirst) {
@@ -102,12 +107,8 @@ TEST(Segmentation, TwoSegmentsStrongerFirst) {
     sample[9] = 85.01f;  // just below the floor: quiet
     std::vector<RssiPulse> pulses = PulsesOf(subband, sample, 3000);
     ASSERT_EQ(pulses.size(), 2u);
-    EXPECT_EQ(pulses[0].center_bin_number, 41);
-    EXPECT_EQ(pulses[0].start_bin_number, 40);
-    EXPECT_EQ(pulses[0].end_bin_number, 42);
-    EXPECT_EQ(pulses[1].center_bin_number, 6);
-    EXPECT_EQ(pulses[1].start_bin_number, 5);
-    EXPECT_EQ(pulses[1].end_bin_number, 8);
+    ExpectBins(pulses[0], 41, 40, 42);
+    ExpectBins(pulses[1], 6, 5, 8);
     EXPECT_EQ(pulses[1].parent, &subband);
 }
 
@@ -115,9 +116,7 @@ TEST(Segmentation, RunOpenAtTheTopBinEndsThere) {
     SubBand subband = MakeSubBand();
     std::vector<RssiPulse> pulses = PulsesOf(subband, Burst(50, 55, 70.0f));
     ASSERT_EQ(pulses.size(), 1u);
-    EXPECT_EQ(pulses[0].center_bin_number, 53);
-    EXPECT_EQ(pulses[0].start_bin_number, 50);
-    EXPECT_EQ(pulses[0].end_bin_number, 55);
+    ExpectBins(pulses[0], 53, 50, 55);
 }
 
 TEST(PulseTracking, PulseGrowsWhileContinuedAndEndsOnFirstMiss) {
