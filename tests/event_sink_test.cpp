@@ -69,11 +69,6 @@ protected:
     void SetUp() override {
         FakeHostClock::Set(1700000000);
         SetHostClock(FakeHostClock::Read);
-        DeviceAnalyzer::ResetForTests();
-    }
-    void TearDown() override {
-        DeviceAnalyzer::ResetForTests();
-        ResetHostClock();
     }
     RecordingSink sink;
     ScopedEventSink installed{&sink};
