@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_clock.h"
@@ -15,6 +16,15 @@ constexpr float kNoiseFloor = 95.0f;
 
 std::vector<float> QuietSample() {
     return std::vector<float>(56, kQuiet);
+}
+
+// A quiet sample with single active bins at the given powers.
+std::vector<float> Tones(const std::vector<std::pair<int, float>>& tones) {
+    std::vector<float> sample = QuietSample();
+    for (const auto& [bin, power] : tones) {
+        sample[bin] = power;
+    }
+    return sample;
 }
 
 // A sample with bins [first, last] at `value` and the rest quiet.
@@ -162,17 +172,13 @@ TEST(PulseTracking, ActivePulseTakesFirstMatchAndOthersStartAnew) {
 
 TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
     SubBand subband = MakeSubBand();
-    std::vector<float> three = Burst(5, 5, 60.0f);
-    three[25] = 50.0f;
-    three[45] = 40.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, three);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor,
+                           Tones({{5, 60.0f}, {25, 50.0f}, {45, 40.0f}}));
     ASSERT_EQ(subband.active_pulses_list.size(), 3u);
     EXPECT_EQ(subband.active_pulses_list[0].center_bin_number, 45);
 
-    std::vector<float> outer = Burst(5, 5, 60.0f);
-    outer[45] = 40.0f;
-    outer[50] = 45.0f;
-    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor, outer);
+    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor,
+                           Tones({{5, 60.0f}, {45, 40.0f}, {50, 45.0f}}));
     ASSERT_EQ(subband.completed_pulses_list.size(), 1u);
     EXPECT_EQ(subband.completed_pulses_list[0].center_bin_number, 25);
     ASSERT_EQ(subband.active_pulses_list.size(), 3u);
