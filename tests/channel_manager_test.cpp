@@ -37,8 +37,7 @@ protected:
             return 0;
         });
         ChannelManager::SetSleeper([this](unsigned usec) { sleeps.push_back(usec); });
-        FakeHostClock::Set(1000);
-        SetHostClock(FakeHostClock::Read);
+        FakeHostClock::Install(1000);
         ExternalInterface::InitSocket(listener.address());
     }
 

@@ -34,8 +34,7 @@ protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        FakeHostClock::Set(T0);
-        SetHostClock(FakeHostClock::Read);
+        FakeHostClock::Install(T0);
         ExternalInterface::InitSocket(listener.address());
         log_path = TestTempPath("trk_device_log.txt");
         std::remove(log_path.c_str());

@@ -60,10 +60,7 @@ SubBand ClosedSubband(float freq, u64 start, int first, int last, float band_db,
 
 class HighDutyTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FakeHostClock::Set(1000);
-        SetHostClock(FakeHostClock::Read);
-    }
+    void SetUp() override { FakeHostClock::Install(1000); }
 
     std::string Run(std::list<SubBand>& history) {
         testing::internal::CaptureStdout();

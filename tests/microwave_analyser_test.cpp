@@ -39,10 +39,7 @@ SubBand Closed(float freq, u64 start, u32 drift_instances = 0, int max_sweep = 0
 
 class MicrowaveTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FakeHostClock::Set(5000);
-        SetHostClock(FakeHostClock::Read);
-    }
+    void SetUp() override { FakeHostClock::Install(5000); }
 
     std::string Run(std::list<SubBand>& history, std::list<SubBand>::iterator begin) {
         testing::internal::CaptureStdout();
