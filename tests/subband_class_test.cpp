@@ -53,6 +53,13 @@ void ExpectBins(const RssiPulse& pulse, int centre, int start, int end) {
     EXPECT_EQ(pulse.end_bin_number, end);
 }
 
+// One sample at 2000 us starting two pulses: bins 5-6 and bin 30.
+void StartTwoPulses(SubBand& subband) {
+    std::vector<float> two = Burst(5, 6, 60.0f);
+    two[30] = 50.0f;
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+}
+
 void FixedClock(timeval* now) {
     now->tv_sec = 1700000000;
     now->tv_usec = 250;
@@ -189,9 +196,7 @@ TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
 
 TEST(PulseTracking, BigGapEndsEveryActivePulse) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    StartTwoPulses(subband);
     subband.ProcessBigTimeGapEvent();
     EXPECT_TRUE(subband.active_pulses_list.empty());
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
@@ -229,9 +234,7 @@ TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {
 
 TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    StartTwoPulses(subband);
     subband.ProcessBigTimeGapEvent();
     testing::internal::CaptureStdout();
     subband.UpdateFilter(0, 55, PULSE_DISCARD);
@@ -246,9 +249,7 @@ TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
 
 TEST(SubBandFilter, BandFilterLeavesOthersAndReportsBigOnes) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    StartTwoPulses(subband);
     subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, two);
     subband.ProcessBigTimeGapEvent();
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
