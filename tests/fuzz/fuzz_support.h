@@ -21,11 +21,12 @@
 namespace fuzz {
 
 // Everything the analysis keeps between datagrams outside the analyser
-// object: tracked devices, the UI average, spectrum statistics, log names.
+// object: tracked devices, the UI average, spectrum statistics, log names,
+// parsed signatures.
 inline void ResetProcessState() {
     DeviceAnalyzer::ResetForTests();
     ExternalInterface::ResetForTests();
-    ChannelVisit::Reset();
+    ShapeMetrics::ResetForTests();
     SpectrumMeasurement::ResetSpectrumMeasurements();
     FakeHostClock::Set(1700000000);
     SetHostClock(FakeHostClock::Read);
