@@ -53,11 +53,11 @@ void ExpectBins(const RssiPulse& pulse, int centre, int start, int end) {
     EXPECT_EQ(pulse.end_bin_number, end);
 }
 
-// One sample at 2000 us starting two pulses: bins 5-6 and bin 30.
-void StartTwoPulses(SubBand& subband) {
+// A sample with two pulses: bins 5-6 and bin 30.
+std::vector<float> TwoPulses() {
     std::vector<float> two = Burst(5, 6, 60.0f);
     two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    return two;
 }
 
 void FixedClock(timeval* now) {
@@ -196,7 +196,7 @@ TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
 
 TEST(PulseTracking, BigGapEndsEveryActivePulse) {
     SubBand subband = MakeSubBand();
-    StartTwoPulses(subband);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     EXPECT_TRUE(subband.active_pulses_list.empty());
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
@@ -234,7 +234,7 @@ TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {
 
 TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
     SubBand subband = MakeSubBand();
-    StartTwoPulses(subband);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     testing::internal::CaptureStdout();
     subband.UpdateFilter(0, 55, PULSE_DISCARD);
@@ -249,8 +249,8 @@ TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
 
 TEST(SubBandFilter, BandFilterLeavesOthersAndReportsBigOnes) {
     SubBand subband = MakeSubBand();
-    StartTwoPulses(subband);
-    subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, two);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
+    subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
     const std::string big = subband.completed_pulses_list[1].toString();
