@@ -181,10 +181,9 @@ TEST_F(ExternalInterfaceTest, OutputLogAppendsAndEmptyNameStaysSilent) {
     ChannelVisit::SetEnergyLogFileName("energy.txt");
     ExternalInterface::WriteToLogfile("one\n");
     ExternalInterface::WriteToLogfile("two\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Updating output log file name to: " + path +
-                  "\nUpdating energy log file name to: energy.txt\nfile_name: " + path +
-                  "\nfile_name: " + path + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Updating output log file name to: " + path +
+                                                          "\nfile_name: " + path +
+                                                          "\nfile_name: " + path + "\n");
     EXPECT_EQ(ReadFile(path), "one\ntwo\n");
     EXPECT_EQ(ChannelVisit::EnergyLogFileName(), "energy.txt");
     std::remove(path.c_str());
