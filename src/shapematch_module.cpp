@@ -323,9 +323,11 @@ int ShapeMetrics::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, i
     if (start > end) {
         return std::max(std::min(start, last_bin), 0);
     }
-    std::vector<int> tied;
+    // The first bin seeds the ties, so a range that opens on an unreadable
+    // (NaN) power still names a bin of the range.
+    std::vector<int> tied{start};
     float best = rssi_list[start];
-    for (int b = start; b <= end; ++b) {
+    for (int b = start + 1; b <= end; ++b) {
         if (rssi_list[b] > best) {
             best = rssi_list[b];
             tied.clear();

@@ -66,10 +66,6 @@ void ExternalInterface::SendData(const std::string& data) {
            reinterpret_cast<const sockaddr*>(&udp_servaddr), sizeof(sockaddr_in));
 }
 
-std::string ExternalInterface::BuildChannelEvent(u64 mac_time, float freq) {
-    return ChannelEventText(ChannelVisit::Spectrum(mac_time, freq));
-}
-
 void ExternalInterface::WriteToLogfile(const std::string& log_string) {
     std::cout << "file_name: " << outputLogFile << "\n";
     AppendToLogFile(outputLogFile, log_string);
@@ -78,11 +74,6 @@ void ExternalInterface::WriteToLogfile(const std::string& log_string) {
 void ExternalInterface::UpdateLogFileName(const std::string& log_file_name) {
     std::cout << "Updating output log file name to: " << log_file_name << "\n";
     outputLogFile = log_file_name;
-}
-
-void ExternalInterface::UpdateEnergyLogFileName(const std::string& log_file_name) {
-    std::cout << "Updating energy log file name to: " << log_file_name << "\n";
-    ChannelVisit::SetEnergyLogFileName(log_file_name);
 }
 
 void ExternalInterface::InitSocket(const sockaddr_in& dest) {
@@ -101,10 +92,6 @@ sockaddr_in ExternalInterface::DefaultUIDestination() {
     dest.sin_port = htons(UI_EVENT_PORT);
     dest.sin_addr.s_addr = htonl(INADDR_ANY);
     return dest;
-}
-
-void ExternalInterface::InitUIAverage() {
-    ChannelVisit::Reset();
 }
 
 void ExternalInterface::ResetForTests() {
@@ -253,14 +240,15 @@ int TessaronMain(int argc, char** argv) {
               << " total_bin_count: " << total_bin_count << "\n";
     std::cout << "Sending events to UI is enabled...\n";
     SpectrumMeasurement::ResetSpectrumMeasurements();
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     ExternalInterface::InitSocket(options.ui_addr);
 
     if (positional_argc >= 3) {
         ExternalInterface::UpdateLogFileName(args[2]);
     }
     if (positional_argc >= 4) {
-        ExternalInterface::UpdateEnergyLogFileName(args[3]);
+        std::cout << "Updating energy log file name to: " << args[3] << "\n";
+        ChannelVisit::SetEnergyLogFileName(args[3]);
     }
     if (positional_argc >= 6) {
         std::cout << "Updating interface information...\n";
