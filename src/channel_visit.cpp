@@ -297,9 +297,6 @@ long ChannelVisit::SampleCount() {
 float ChannelVisit::Freq() {
     return visit_freq;
 }
-const std::vector<float>& ChannelVisit::Average() {
-    return visit_sum_mw;
-}
 
 ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     ChannelSpectrumRecord record;

@@ -1,23 +1,16 @@
-#include "spectrum_data.h"
+#include "channel_visit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "host_clock.h"
+#include "temp_dir.h"
 #include "temp_path.h"
 #include "ui_event_listener.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> out;

@@ -33,6 +33,7 @@ inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
 struct DatagramCounters {
     u64 received = 0;
     u64 used = 0;
+    u64 samples = 0;  // samples of the used datagrams
     u64 wrong_size = 0;
     u64 bad_count = 0;
     u64 off_centre = 0;      // samples dropped: not on a channel centre frequency
@@ -65,8 +66,12 @@ public:
 
     // The receive loop (receive_loop.cpp): binds the spectrum socket and
     // feeds every datagram to ProcessDatagram until RequestStop() is called
-    // (from a signal handler, for instance).
-    void ReadDataFromNetwork();
+    // (from a signal handler, for instance). False, after a message on
+    // stderr, when the socket cannot be bound.
+    bool ReadDataFromNetwork();
+    // Runs on the receive thread before each receive and after a signal
+    // interrupts one: the safe point for work a signal asked for.
+    void SetBetweenDatagrams(std::function<void()> hook) { between_datagrams = std::move(hook); }
     void SetListenAddress(const sockaddr_in& addr) { listen_addr = addr; }
     const sockaddr_in& GetListenAddress() const { return listen_addr; }
     // Sees every received datagram before it is analysed (for recording).
@@ -104,6 +109,7 @@ private:
     RssiPulse::Profile row_db{};  // the same sample as whole-dB bytes
     DatagramCounters counters;
     DatagramTap datagram_tap;
+    std::function<void()> between_datagrams;
 };
 
 #endif

@@ -46,7 +46,7 @@ public:
                         const std::vector<float>& sub_band_rssi_list,
                         const RssiPulse::Profile* row_db = nullptr);
     void ProcessSingleRssiBand2(u64 current_time, float current_freq,
-                                const std::vector<float>& sub_band_rssi_list, float adaptive_nf,
+                                const std::vector<float>& sub_band_rssi_list,
                                 std::vector<RssiPulse>& new_pulses_list,
                                 const RssiPulse::Profile* row_db = nullptr);
     // Continues, ends or starts active pulses; new_pulses_list is left empty.

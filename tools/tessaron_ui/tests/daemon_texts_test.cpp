@@ -5,11 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "channel_manager.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "host_clock.h"
 #include "tessaron_main.h"
 #include "ui_event_listener.h"
+#include "ui_event_text.h"
 #include "ui_state.h"
 
 namespace tessaron_ui {
@@ -23,7 +24,7 @@ protected:
         SetHostClock(FakeHostClock::Read);
         FakeHostClock::Set(1700000000);
         ExternalInterface::InitSocket(listener_.address());
-        ExternalInterface::InitUIAverage();
+        ChannelVisit::Reset();
     }
     void TearDown() override {
         DeviceAnalyzer::ResetForTests();
@@ -56,8 +57,8 @@ TEST_F(DaemonTextsTest, EveryEventTheDaemonSendsIsReadAndRelayed) {
     // The survey of a visit goes out after its scan, the visit's spectrum when
     // the next channel's first sample arrives.
     ExternalInterface::SendData(
-        ChannelManager::BuildChannelUtilEvent("noise -95\n\"busy\": 12\nrx 3\n", 1700000013));
-    ExternalInterface::SendData(ExternalInterface::BuildChannelEvent(123456, 2437.0f));
+        ChannelUtilEventText({"noise -95\n\"busy\": 12\nrx 3\n", 1700000013}));
+    ExternalInterface::SendData(ChannelEventText(ChannelVisit::Spectrum(123456, 2437.0f)));
 
     const std::vector<std::string> texts = listener_.Drain();
     ASSERT_EQ(6u, texts.size());
