@@ -10,6 +10,7 @@
 #include "fhss_general_analyser.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <iostream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "features_module.h"
+#include "rule_set.h"
 #include "xbox_analyser.h"
 #include "zigbee_pulse_analyser.h"
 
@@ -88,6 +90,42 @@ bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
     if (start_time != other.start_time)
         return start_time < other.start_time;
     return end_time < other.end_time;
+}
+
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
+    int count = 0;
+    for (const auto& entry : pulses_per_visit) {
+        count += static_cast<int>(
+            std::count_if(entry.second.begin(), entry.second.end(), [](const RssiPulse& pulse) {
+                return pulse.classification == PULSE_BLUETOOTH &&
+                       pulse.GetPulseDuration() > BT_SLOT_US;
+            }));
+    }
+    return count;
+}
+
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+    std::array<int, PULSE_PROFILE_BINS> per_bin{};
+    int total = 0;
+    for (const auto& entry : pulses_per_visit) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification == type && pulse.center_bin_number >= 0 &&
+                pulse.center_bin_number < PULSE_PROFILE_BINS) {
+                per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
+                total++;
+            }
+        }
+    }
+    int densest = 0;
+    for (int first = 0; first + HOP_SPREAD_WINDOW_BINS <= PULSE_PROFILE_BINS; first++) {
+        int count = 0;
+        for (int b = first; b < first + HOP_SPREAD_WINDOW_BINS; b++) {
+            count += per_bin[static_cast<size_t>(b)];
+        }
+        densest = std::max(densest, count);
+    }
+    return total > 0 &&
+           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
 }
 
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
@@ -274,8 +312,9 @@ int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple)
                 if (!CheckPulse::IsBluetoothSCOPulse(partner))
                     continue;
                 // Signed: a partner lower in frequency by any amount qualifies.
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
+                if (!ActiveRules().hop_order_free &&
+                    partner.center_bin_number - pulse1.center_bin_number >
+                        MAX_PARTNER_CENTRE_RISE) {
                     continue;
                 }
                 if (gap < BTSCO_MIN_PAIR_GAP)
@@ -334,8 +373,9 @@ int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
                     break;
                 if (partner.start_time == pulse1.start_time)
                     continue;
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
+                if (!ActiveRules().hop_order_free &&
+                    partner.center_bin_number - pulse1.center_bin_number >
+                        MAX_PARTNER_CENTRE_RISE) {
                     continue;
                 }
                 if (partner.classification != PULSE_FH_DEVICE)
@@ -453,11 +493,25 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
         std::cout << "is_spurious_pulses: true " << fhss_pulses_time_percentage << " "
                   << btsco_pulses_time_percentage << "\n";
     }
-    const bool is_fhss_present = IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses);
+    // Refined: each timing signature is a device of its own; a voice link
+    // and a data link (or a phone) side by side are not one unknown hopper.
+    const bool each_class_alone = ActiveRules().hoppers_announced_separately;
+    // Refined: a phone's pairs land all over the view as it hops; pairs
+    // crowded into a few bins are the skirt of a wide burst next door.
+    const bool is_fhss_present =
+        IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses) &&
+        (!each_class_alone || IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
     const bool is_btsco_present = IsBTScoPresent(btsco_pulses_time_percentage, is_spurious_pulses);
-    const bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+    bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+    // Refined: a data link shows itself by multi-slot packets; a voice
+    // link's packets, and chance pairs of other pulses on the slot grid,
+    // are single-slot.
+    if (each_class_alone && is_btacl_present) {
+        is_btacl_present =
+            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+    }
 
-    if (is_fhss_present && is_btsco_present && is_btacl_present) {
+    if (!each_class_alone && is_fhss_present && is_btsco_present && is_btacl_present) {
         std::cout << "Adding a Unknown FH device...\n";
         DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_UNK_FH, fhsshigh_start_time,
                                        fhsshigh_end_time, power_tuple_fhsshigh.mean,
@@ -474,7 +528,8 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
             DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH_SCO, fhsshigh_start_time,
                                            fhsshigh_end_time, power_tuple_btsco.mean,
                                            btsco_pulses_time_percentage);
-        } else if (is_btacl_present) {
+        }
+        if (is_btacl_present && (each_class_alone || !is_btsco_present)) {
             std::cout << "Adding a BTACL device...\n";
             DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH, fhsshigh_start_time,
                                            fhsshigh_end_time, power_tuple_btacl.mean,

@@ -3,7 +3,19 @@
 namespace {
 
 constexpr RuleSet kStandard = {
-    RuleSetId::kStandard, "standard", false, 0.0f, 0.0f, -85.0f, 0.0f, false, false, false,
+    RuleSetId::kStandard,
+    "standard",
+    false,
+    0.0f,
+    0.0f,
+    -85.0f,
+    0.0f,
+    false,
+    false,
+    false,
+    false,
+    false,
+    false,
 };
 
 constexpr RuleSet kRefined = {
@@ -15,6 +27,9 @@ constexpr RuleSet kRefined = {
     -85.0f,  // max_pulse_floor_dbm
     15.0f,   // hopper_peak_margin_db
     true,    // durations_in_sample_intervals
+    true,    // hoppers_announced_separately
+    true,    // hop_order_free
+    true,    // zigbee_airtime_share
     true,    // oven_needs_on_phases
     true,    // carrier_width_decides
 };

@@ -47,6 +47,9 @@ public:
     static bool IsXboxPulseType(const RssiPulse& pulse);
     // Refined Xbox test: the controller's packet bandwidth and its two packet
     // lengths, judged in units of the card's sample interval.
+    // Refined Bluetooth voice test: a duration a voice packet can show at the
+    // card's sample interval.
+    static bool IsVoicePacketDuration(const RssiPulse& pulse);
     static bool IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us);
     // Could a burst lasting lo..hi us show this duration when sampled every
     // sample_interval_us with a jittered clock?

@@ -47,6 +47,16 @@ typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
 // Start-time order; on equal start times the stronger pulse first.
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
 
+// Bluetooth data packets tagged in the window that last longer than one
+// 625 us slot: DH3/DH5 traffic, which a voice link never sends.
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
+
+// Whether the pulses tagged `type` are spread over the view as a hopper's
+// are: no quarter of the view (14 bins) holds more than half of them.
+inline constexpr int HOP_SPREAD_WINDOW_BINS = 14;
+inline constexpr float HOP_SPREAD_MAX_SHARE = 0.5f;
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+
 class FreqHoppingsDeviceAnalyser {
 public:
     int debug_id;

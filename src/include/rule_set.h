@@ -44,6 +44,19 @@ struct RuleSet {
     // between L - T and L, give or take the timestamp jitter.
     bool durations_in_sample_intervals;
 
+    // --- Hoppers ------------------------------------------------------------
+    // Voice, data and FHSS-phone timing found in one window are announced
+    // each as its own device, never merged into one unknown hopper and
+    // never a data link hidden behind a voice link.
+    bool hoppers_announced_separately;
+    // A hopper's next channel is pseudo-random: the second packet of an
+    // exchange may sit above or below the first. (Standard: a partner may
+    // not be more than 2 bins higher.)
+    bool hop_order_free;
+    // Zigbee is judged by its share of the time the card spent on its
+    // channel, not by a fixed number of ms per window.
+    bool zigbee_airtime_share;
+
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency
     // whose peak sweeps continuously over several MHz, not any pair of
