@@ -86,6 +86,8 @@ public:
     double PowerDbm() const { return power_dbm_; }
     // Moves the device further away: every transmission arrives `db` weaker.
     void Attenuate(double db) { power_dbm_ -= db; }
+    // True for frequency hoppers, whose announcements carry no band.
+    virtual bool Hops() const { return false; }
     virtual double FreqLoMhz() const = 0;
     virtual double FreqHiMhz() const = 0;
     // One-line description of the model's parameters for the ground truth.
@@ -142,6 +144,7 @@ inline constexpr uint64_t BT_SLOT_US = 625;
 class BtVoiceLink : public BurstEmitter {
 public:
     BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
@@ -163,6 +166,7 @@ private:
 class BtDataLink : public BurstEmitter {
 public:
     BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
@@ -181,6 +185,7 @@ private:
 class FhssPhone : public BurstEmitter {
 public:
     FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2401; }
     double FreqHiMhz() const override { return 2481; }
     std::string Parameters() const override;
@@ -201,6 +206,7 @@ private:
 class XboxController : public BurstEmitter {
 public:
     XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;

@@ -412,6 +412,7 @@ std::string TruthJson(const Scenario& scenario, const CardConfig& card, uint32_t
         out << (first ? "\n" : ",\n") << "    {\"model\": " << JsonString(e->Model())
             << ", \"name\": " << JsonString(e->DisplayName())
             << ", \"announce\": " << (e->DisplayName().empty() ? "false" : "true")
+            << ", \"hops\": " << (e->Hops() ? "true" : "false")
             << ", \"freq_lo_mhz\": " << e->FreqLoMhz() << ", \"freq_hi_mhz\": " << e->FreqHiMhz()
             << ", \"power_dbm\": " << e->PowerDbm() << ", \"on_s\": " << on
             << ", \"off_s\": " << off
