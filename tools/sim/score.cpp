@@ -272,35 +272,6 @@ bool ParseTruth(const std::string& json, Truth* truth, std::string* error) {
     return true;
 }
 
-std::string EscapeDatagram(const std::string& datagram) {
-    std::string out;
-    for (char c : datagram) {
-        if (c == '\\') {
-            out += "\\\\";
-        } else if (c == '\r') {
-            out += "\\r";
-        } else if (c == '\n') {
-            out += "\\n";
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
-std::string UnescapeDatagram(const std::string& line) {
-    std::string out;
-    for (size_t i = 0; i < line.size(); i++) {
-        if (line[i] == '\\' && i + 1 < line.size()) {
-            const char c = line[++i];
-            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
-        } else {
-            out += line[i];
-        }
-    }
-    return out;
-}
-
 Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, const Truth& truth) {
     Observations obs;
     obs.datagrams = static_cast<int>(datagrams.size());
@@ -548,6 +519,32 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         out << ", " << report.not_judged << " not judged";
     }
     out << ")\n";
+    return out.str();
+}
+
+std::string BriefReport(const ScoreReport& report) {
+    if (report.no_data) {
+        return "NODATA 0 0 0 0 missed=- false=- first=-";
+    }
+    std::string missed, false_names, first;
+    const auto add = [](std::string& list, const std::string& item) {
+        list += (list.empty() ? "" : ",") + item;
+    };
+    for (const ScoreRow& r : report.rows) {
+        if (!r.present) {
+            add(false_names, r.name);
+        } else if (!r.detected && !r.not_judged) {
+            add(missed, r.name);
+        } else if (r.detected) {
+            add(first, r.name + ":" + Seconds(r.announced_s >= 0 ? r.announced_s : r.seen_s));
+        }
+    }
+    std::ostringstream out;
+    out << (report.Passed() ? "PASS" : "FAIL") << " " << report.missed << " "
+        << report.false_devices << " " << report.early_ends << " " << report.missed_ends
+        << " missed=" << (missed.empty() ? "-" : missed)
+        << " false=" << (false_names.empty() ? "-" : false_names)
+        << " first=" << (first.empty() ? "-" : first);
     return out.str();
 }
 

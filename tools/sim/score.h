@@ -10,6 +10,8 @@
 #include <utility>
 #include <vector>
 
+#include "capture_file.h"
+
 namespace sim {
 
 struct TruthDevice {
@@ -74,10 +76,6 @@ Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, c
 // device that ended after being announced.
 Observations ObservationsFromLog(const std::string& log_text, const Truth& truth);
 
-// One datagram per line with \\, \r and \n escaped, and back.
-std::string EscapeDatagram(const std::string& datagram);
-std::string UnescapeDatagram(const std::string& line);
-
 struct ScoreRow {
     std::string name;
     std::string model;  // empty for a false announcement
@@ -110,6 +108,11 @@ struct ScoreReport {
 
 ScoreReport Score(const Truth& truth, const Observations& observations);
 std::string FormatReport(const Truth& truth, const ScoreReport& report);
+// The report on one line for scripts: verdict, the four counts, then the
+// missed classes, the false classes and each found class's ann_s (seen_s
+// when ann_s is unknown), e.g.
+// "PASS 0 0 0 0 missed=- false=- first=Analog_Phone:3.2".
+std::string BriefReport(const ScoreReport& report);
 
 }  // namespace sim
 

@@ -25,11 +25,13 @@ bool ReadAll(const std::string& path, std::string* text) {
 }
 
 const char kHelp[] =
-    "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE)\n"
+    "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE) [--brief]\n"
     "\n"
     "Compares what the daemon said with the ground truth tessaron-sim wrote.\n"
     "  --events FILE  UI event datagrams recorded by 'tessaron-sim listen'\n"
     "  --log FILE     the daemon's output log (devices that ended)\n"
+    "  --brief        one line: PASS|FAIL|NODATA, missed, false, early ends, ends\n"
+    "                 missed, then missed=, false= and first= (class:ann_s) lists\n"
     "\n"
     "A device record of the daemon describes a device of the scenario when the\n"
     "class matches and, for a device on a fixed frequency, the announced band\n"
@@ -64,11 +66,16 @@ const char kHelp[] =
 
 int main(int argc, char** argv) {
     std::string truth_file, events_file, log_file;
+    bool brief = false;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
             std::cout << kHelp;
             return 0;
+        }
+        if (a == "--brief") {
+            brief = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "tessaron-score: " << a << " needs a value\n";
@@ -125,7 +132,7 @@ int main(int argc, char** argv) {
         }
     }
     const sim::ScoreReport report = sim::Score(truth, observations);
-    std::cout << sim::FormatReport(truth, report);
+    std::cout << (brief ? sim::BriefReport(report) + "\n" : sim::FormatReport(truth, report));
     if (report.no_data) {
         return 3;
     }
