@@ -6,7 +6,11 @@
 // Zigbee frames are 6 or 7 bins wide on one of four fixed channels.
 #include "check_pulse_type.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "rule_set.h"
+#include "subband_class.h"
 
 namespace {
 
@@ -83,8 +87,16 @@ bool CheckPulse::IsHighDutyDevice(PulseType type) {
 
 bool CheckPulse::IsInterestingPulse(const RssiPulse& pulse) {
     // Stronger than -75 dBm; power is stored as a positive dB magnitude.
-    return pulse.classification != PULSE_DISCARD &&
-           pulse.peak_rssi < static_cast<float>(-CONST_MIN_PEAK_THRESHOLD);
+    return pulse.classification != PULSE_DISCARD && -pulse.peak_rssi > HopperPeakLimitDbm(pulse);
+}
+
+float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
+    const float fixed = static_cast<float>(CONST_MIN_PEAK_THRESHOLD);
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise || pulse.parent == nullptr) {
+        return fixed;
+    }
+    return std::min(pulse.parent->noise_mean_dbm + rules.hopper_peak_margin_db, fixed);
 }
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
@@ -126,6 +138,10 @@ bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
 }
 
 bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
+    if (ActiveRules().durations_in_sample_intervals) {
+        const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+        return IsHopperCandidateClass(pulse.classification) && IsXboxPulseShape(pulse, interval);
+    }
     if (!IsHopperCandidateClass(pulse.classification) || PulseWidth(pulse) != 4)
         return false;
     const u64 duration = pulse.GetPulseDuration();
@@ -139,4 +155,44 @@ bool CheckPulse::IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& 
     if (centre_diff > 2)
         return false;
     return (gap >= 2250.0 && gap <= 2750.0) || (gap >= 4500.0 && gap <= 5500.0);
+}
+
+namespace {
+
+// The controller's two packet lengths. The fixed test's 227/228 and
+// 342/343 us are 4 and 6 intervals of a 57 us card, so the packets
+// themselves last 228-285 us and 342-399 us.
+constexpr u64 XBOX_SHORT_PACKET_MIN_US = 228;
+constexpr u64 XBOX_SHORT_PACKET_MAX_US = 285;
+constexpr u64 XBOX_LONG_PACKET_MIN_US = 342;
+constexpr u64 XBOX_LONG_PACKET_MAX_US = 399;
+// A 1.25-1.4 MHz wide packet covers 4 or 5 bin steps, depending on where
+// it sits on the 312.5 kHz bin grid.
+constexpr int XBOX_MIN_WIDTH = 4;
+constexpr int XBOX_MAX_WIDTH = 5;
+// Timestamps carry +-1 us of jitter at each end.
+constexpr float TIMESTAMP_JITTER_US = 2.0f;
+// Before the interval is measured, the card's usual one.
+constexpr float DEFAULT_SAMPLE_INTERVAL_US = 57.0f;
+
+}  // namespace
+
+bool CheckPulse::IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us) {
+    const float t = sample_interval_us > 0.0f ? sample_interval_us : DEFAULT_SAMPLE_INTERVAL_US;
+    // The first and last samples inside the burst lie at most one interval
+    // within its ends: the shown duration is between L - T and L.
+    const float d = static_cast<float>(duration);
+    return d + t + TIMESTAMP_JITTER_US >= static_cast<float>(lo) &&
+           d <= static_cast<float>(hi) + TIMESTAMP_JITTER_US;
+}
+
+bool CheckPulse::IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us) {
+    const int width = PulseWidth(pulse);
+    if (width < XBOX_MIN_WIDTH || width > XBOX_MAX_WIDTH)
+        return false;
+    const u64 d = pulse.GetPulseDuration();
+    return IsDurationOfBurst(d, XBOX_SHORT_PACKET_MIN_US, XBOX_SHORT_PACKET_MAX_US,
+                             sample_interval_us) ||
+           IsDurationOfBurst(d, XBOX_LONG_PACKET_MIN_US, XBOX_LONG_PACKET_MAX_US,
+                             sample_interval_us);
 }

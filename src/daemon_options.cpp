@@ -35,13 +35,20 @@ bool TakeValue(const std::string& name, const std::string& value, DaemonOptions*
         options->card_shell = value;
         return true;
     }
+    if (name == "--rules") {
+        if (!ParseRuleSetName(value, &options->rules)) {
+            *error = "--rules needs 'standard' or 'refined', got '" + value + "'";
+            return false;
+        }
+        return true;
+    }
     options->record_file = value;  // --record
     return true;
 }
 
 bool TakesValue(const std::string& name) {
     return name == "--listen" || name == "--ui" || name == "--replay" || name == "--record" ||
-           name == "--card-shell";
+           name == "--card-shell" || name == "--rules";
 }
 
 }  // namespace
@@ -166,6 +173,9 @@ std::string UsageText(const std::string& program) {
            "  --record FILE       also write every received datagram to a pcap file\n"
            "  --no-card-control   do not step the card through channels\n"
            "  --card-shell PROG   run each card-control command as PROG '<command>'\n"
+           "  --rules SET         classification rules: 'standard' (default) or 'refined'\n"
+           "                      (noise-following pulse floor, sample-interval timing,\n"
+           "                      oven on-phases, carrier-width rules)\n"
            "  --help              print this text and exit\n"
            "  --version           print the version and exit\n";
 }

@@ -63,7 +63,10 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
             }
         }
     }
-    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number);
+    const float floor_dbm =
+        parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number,
+                       floor_dbm);
     count_rows += 1;
 }
 
@@ -123,19 +126,19 @@ namespace {
 
 // A neighbour joins the band when it is not stronger than the peak, at most
 // CONST_BW_THRESHOLD dB weaker, and not below the noise floor.
-bool JoinsBand(float value, float peak_rssi) {
-    const float floor_value = static_cast<float>(-CONST_NOISE_FLOOR_RSSI);
+bool JoinsBand(float value, float peak_rssi, float floor_dbm) {
+    const float floor_value = -floor_dbm;
     return value - peak_rssi <= CONST_BW_THRESHOLD && value <= floor_value &&
            value - peak_rssi >= 0;
 }
 
 // The band grown over the first `bins` values of a profile.
 void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int& start_index,
-              int& end_index) {
+              int& end_index, float floor_dbm) {
     const int last_bin = bins - 1;
     start_index = peak_index;
     for (int i = peak_index - 1; i >= 0; i--) {
-        if (!JoinsBand(list[i], peak_rssi)) {
+        if (!JoinsBand(list[i], peak_rssi, floor_dbm)) {
             break;
         }
         start_index = i;
@@ -145,7 +148,7 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
         return;
     }
     for (int j = peak_index + 1; j <= 55 && j <= last_bin; j++) {
-        if (!JoinsBand(list[j], peak_rssi)) {
+        if (!JoinsBand(list[j], peak_rssi, floor_dbm)) {
             break;
         }
         end_index = j;
@@ -155,12 +158,13 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
 }  // namespace
 
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index) {
+                        int peak_index, int& start_index, int& end_index, float floor_dbm) {
     GrowBand(sub_band_rssi_list.data(), static_cast<int>(sub_band_rssi_list.size()), peak_rssi,
-             peak_index, start_index, end_index);
+             peak_index, start_index, end_index, floor_dbm);
 }
 
 void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index) {
-    GrowBand(rssi_list.data(), PULSE_PROFILE_BINS, peak_rssi, peak_index, start_index, end_index);
+                        int peak_index, int& start_index, int& end_index, float floor_dbm) {
+    GrowBand(rssi_list.data(), PULSE_PROFILE_BINS, peak_rssi, peak_index, start_index, end_index,
+             floor_dbm);
 }

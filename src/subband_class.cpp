@@ -10,7 +10,9 @@
 #include <iostream>
 #include <iterator>
 
+#include "access_point.h"
 #include "host_clock.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -65,7 +67,9 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
       sync_offset_available(true),
       sync_offset(sync_offset),
       pulse_tagging_completed(false),
-      analogphone_tagging_completed(false) {
+      analogphone_tagging_completed(false),
+      noise_mean_dbm(NoiseFloorEstimator::kNominalNoiseDbm),
+      sample_interval_us(0.0f) {
     GetHostTime(&startUnixTime);
 }
 
@@ -82,6 +86,11 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
             (static_cast<float>(num_rows - 1) * avg_nf + curr_nf) / static_cast<float>(num_rows);
     }
     const float adaptive_nf = GetAdaptiveNF(avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+    if (ActiveRules().floor_follows_noise && parent != nullptr) {
+        parent->conditions.Observe(current_time, current_freq, sub_band_rssi_list);
+        noise_mean_dbm = parent->conditions.NoiseMeanDbm(current_freq);
+        sample_interval_us = parent->conditions.SampleIntervalUs();
+    }
 
     AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
                      adaptive_nf);
@@ -103,9 +112,10 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         return;
     }
 
-    // Segments: maximal runs of bins at or above the fixed -85 dBm floor,
-    // each represented by its peak.
-    const float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    // Segments: maximal runs of bins at or above the pulse floor (fixed
+    // -85 dBm under the standard rules), each represented by its peak.
+    const float floor_dbm = JoinFloorDbm();
+    const float peak_floor_dbm = PeakFloorDbm();
     std::array<std::pair<int, float>, kMaxSegments> peaks;
     size_t num_peaks = 0;
     int segment_start = -1;
@@ -118,7 +128,9 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
             const int segment_end = quiet ? b - 1 : b;
             const int peak =
                 GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
-            peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+            if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
+                peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+            }
             segment_start = -1;
         }
     }
@@ -157,7 +169,7 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         }
         int start = peak_index;
         int end = peak_index;
-        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end);
+        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end, floor_dbm);
         bands[num_bands++] = {start, end, peak_index};
     }
     for (size_t k = 0; k < num_bands; k++) {
@@ -268,4 +280,20 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
     }
     std::cout << "Filtered " << count << " pulses... Remaining "
               << (completed_pulses_list.size() - count) << " pulses...\n";
+}
+
+float SubBand::JoinFloorDbm() const {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise) {
+        return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    }
+    return std::min(noise_mean_dbm + rules.join_margin_db, rules.max_pulse_floor_dbm);
+}
+
+float SubBand::PeakFloorDbm() const {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise) {
+        return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    }
+    return std::min(noise_mean_dbm + rules.peak_margin_db, rules.max_pulse_floor_dbm);
 }

@@ -37,11 +37,20 @@ public:
     static float GetPulseSpread(const std::map<float, int>& pulse_counts);
     static bool IsHighDutyDevice(PulseType type);
     static bool IsInterestingPulse(const RssiPulse& pulse);
+    // Weakest peak (dBm) a hopper pulse may have: -75 dBm, or under the
+    // refined rules a margin above the measured floor of its subband.
+    static float HopperPeakLimitDbm(const RssiPulse& pulse);
     static bool IsZigbeePulseType(const RssiPulse& pulse);
     static bool IsFhssphoneHigh(const RssiPulse& pulse);
     static bool IsBluetoothPulse(const RssiPulse& pulse);
     static bool IsBluetoothSCOPulse(const RssiPulse& pulse);
     static bool IsXboxPulseType(const RssiPulse& pulse);
+    // Refined Xbox test: the controller's packet bandwidth and its two packet
+    // lengths, judged in units of the card's sample interval.
+    static bool IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us);
+    // Could a burst lasting lo..hi us show this duration when sampled every
+    // sample_interval_us with a jittered clock?
+    static bool IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us);
     static bool IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2);
 };
 
