@@ -98,16 +98,6 @@ std::ostream& operator<<(std::ostream& out, const Case& c) {
     return out << TestName(c);
 }
 
-double RunSeconds(const sim::Scenario& scenario) {
-    double last_off = 0;
-    for (const auto& e : scenario.emitters) {
-        if (e->OffUs() != ~uint64_t{0}) {
-            last_off = std::max(last_off, static_cast<double>(e->OffUs()) / 1e6);
-        }
-    }
-    return std::min(scenario.duration_s, last_off + kRunSeconds);
-}
-
 // The capture of a scenario at one interval is the same for both rule sets:
 // the first run writes it to the shared directory, the other reads it, and
 // whichever finishes second removes it.
@@ -117,7 +107,7 @@ std::string SharedCapture(const Case& c, const sim::CardConfig& card, sim::Truth
     if (scenario == nullptr) {
         return "";
     }
-    scenario = sim::BuildScenario(c.scenario, 1, RunSeconds(*scenario));
+    scenario = sim::BuildScenario(c.scenario, 1, sim::ShortRunSeconds(*scenario, kRunSeconds));
     std::string error;
     EXPECT_TRUE(sim::ParseTruth(sim::TruthJson(*scenario, card, 1), truth, &error)) << error;
     mkdir(TESSARON_ACCURACY_CAPTURES, 0755);

@@ -1,5 +1,6 @@
 #include "scenarios.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -320,6 +321,16 @@ std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed, 
         return s;
     }
     return nullptr;
+}
+
+double ShortRunSeconds(const Scenario& scenario, double run_s) {
+    double last_off = 0;
+    for (const auto& e : scenario.emitters) {
+        if (e->OffUs() != kForever) {
+            last_off = std::max(last_off, static_cast<double>(e->OffUs()) / 1e6);
+        }
+    }
+    return std::min(scenario.duration_s, last_off + run_s);
 }
 
 GeneratorStats RunScenario(Scenario& scenario, const CardConfig& card_in, uint32_t seed,

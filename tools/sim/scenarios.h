@@ -40,6 +40,10 @@ std::vector<ScenarioInfo> ListScenarios();
 std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed,
                                         double duration_s = 0.0, double attenuate_db = 0.0);
 
+// Length of a shortened run of `scenario`: `run_s` seconds, or `run_s`
+// past its last switch-off, never longer than the scenario itself.
+double ShortRunSeconds(const Scenario& scenario, double run_s);
+
 struct GeneratorStats {
     uint64_t samples = 0;
     uint64_t datagrams = 0;

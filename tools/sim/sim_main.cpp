@@ -3,7 +3,7 @@
 //   tessaron-sim list
 //   tessaron-sim generate --scenario NAME --out FILE.pcap --truth FILE.json
 //                [--seed N] [--duration S] [--interval-us N] [--clock-wrap]
-//                [--attenuate-db N]
+//                [--attenuate-db N] [--run-seconds S]
 //   tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]
 //   tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]
 //                [--idle S] [--port-file FILE]
@@ -33,7 +33,7 @@ const char kUsage[] =
     "usage: tessaron-sim list\n"
     "       tessaron-sim generate --scenario NAME --out FILE.pcap --truth FILE.json\n"
     "                    [--seed N] [--duration S] [--interval-us N] [--clock-wrap]\n"
-    "                    [--attenuate-db N]\n"
+    "                    [--attenuate-db N] [--run-seconds S]\n"
     "       tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]\n"
     "                    [--interval-us N] [--attenuate-db N] [--truth FILE.json]\n"
     "       tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]\n"
@@ -108,9 +108,10 @@ bool Prepare(const Args& args, Common* c) {
         std::cerr << "tessaron-sim: --scenario is required (see 'tessaron-sim list')\n";
         return false;
     }
-    double seed = 1, duration = 0, interval = c->card.interval_us, attenuate = 0;
+    double seed = 1, duration = 0, interval = c->card.interval_us, attenuate = 0, run = 0;
     if (!Number(args, "seed", &seed) || !Number(args, "duration", &duration) ||
-        !Number(args, "interval-us", &interval) || !Number(args, "attenuate-db", &attenuate)) {
+        !Number(args, "run-seconds", &run) || !Number(args, "interval-us", &interval) ||
+        !Number(args, "attenuate-db", &attenuate)) {
         return false;
     }
     if (attenuate < -30 || attenuate > 80) {
@@ -129,6 +130,11 @@ bool Prepare(const Args& args, Common* c) {
     c->card.interval_us = interval;
     c->card.clock_wrap = args.values.count("clock-wrap") != 0;
     c->scenario = sim::BuildScenario(name->second, c->seed, duration, attenuate);
+    if (c->scenario && run > 0) {
+        // A short run, carried past any switch-off.
+        c->scenario = sim::BuildScenario(name->second, c->seed,
+                                         sim::ShortRunSeconds(*c->scenario, run), attenuate);
+    }
     if (!c->scenario) {
         std::cerr << "tessaron-sim: unknown scenario '" << name->second
                   << "' (see 'tessaron-sim list')\n";
