@@ -317,7 +317,7 @@ void SubBandAnalyser::CheckSampleTime(u64 ts) {
     }
 }
 
-void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
+bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     uint8_t* b = spec_data->samples;
     spec_data->start_index = CONST_FIRST_BIN;
     b[0] = 0;
@@ -350,7 +350,11 @@ void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
             b[i] = static_cast<uint8_t>(magnitude);
         }
     }
-    if (clamped) {
+    return clamped;
+}
+
+void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
+    if (ConvertSpectrumToDb(spec_data)) {
         counters.clamped++;
         if (ShouldWarn(counters.clamped)) {
             fprintf(stderr,

@@ -31,6 +31,12 @@ inline constexpr size_t CONST_RECEIVE_BUFFER_SIZE = 1400;
 inline constexpr uint16_t CONST_SPECTRUM_PORT = 10000;
 inline constexpr int CONST_RECEIVE_SOCKET_BUFFER = 8 << 20;  // bytes asked of the kernel
 
+// Converts one report's raw FFT magnitudes in place into per-bin power in
+// whole dB below 1 mW (samples[2..57]; the DC spur replaced by its
+// neighbours' mean). True when a bin's power fell outside 0 to -255 dBm and
+// was saturated.
+bool ConvertSpectrumToDb(spectrum_fft* spec_data);
+
 // Asks for a receive buffer of CONST_RECEIVE_SOCKET_BUFFER bytes (forcing it
 // past the system limit when privileged); warns when less is granted.
 void SizeReceiveBuffer(int sock);

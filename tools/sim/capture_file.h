@@ -32,6 +32,11 @@ private:
     bool ok_ = true;
 };
 
+// Event datagrams recorded one per line, with \\, \r and \n escaped, and
+// back.
+std::string EscapeDatagram(const std::string& datagram);
+std::string UnescapeDatagram(const std::string& line);
+
 }  // namespace sim
 
 #endif

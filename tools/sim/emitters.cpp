@@ -162,7 +162,22 @@ void BurstEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
         next_step_ = OnUs();
     }
     while (next_step_ <= t + kScheduleHorizonUs) {
+        const size_t before = queue_.size();
         next_step_ = Schedule(next_step_, queue_);
+        if (timing_jitter_us_ > 0) {
+            // One offset per scheduling step keeps a packet and its reply
+            // apart by their nominal gap, and the queue in time order.
+            std::uniform_int_distribution<int64_t> shift(-static_cast<int64_t>(timing_jitter_us_),
+                                                         static_cast<int64_t>(timing_jitter_us_));
+            const int64_t d = shift(Rng());
+            for (size_t i = before; i < queue_.size(); i++) {
+                Burst& b = queue_[i];
+                const uint64_t len = b.end - b.start;
+                b.start =
+                    static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(b.start) + d));
+                b.end = b.start + len;
+            }
+        }
     }
     while (!queue_.empty() && queue_.front().end <= t) {
         queue_.pop_front();
@@ -391,9 +406,12 @@ std::string WifiTraffic::Parameters() const {
 // --------------------------------------------------------------- Microwave
 
 MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                             uint32_t seed)
-    : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed), base_mhz_(base_mhz) {
-    std::uniform_real_distribution<double> phase(0.0, MAINS_PERIOD_US);
+                             uint32_t seed, double mains_hz)
+    : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed),
+      base_mhz_(base_mhz),
+      mains_period_us_(1e6 / mains_hz),
+      on_phase_us_(ON_FRACTION * 1e6 / mains_hz) {
+    std::uniform_real_distribution<double> phase(0.0, mains_period_us_);
     mains_phase_us_ = phase(Rng());
     mask_.kind = MaskKind::kGaussian;
     mask_.width_mhz = 0.25;  // instantaneous line about 0.6 MHz wide
@@ -403,8 +421,8 @@ MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, d
 
 void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
     const double x = static_cast<double>(t) + mains_phase_us_;
-    const int64_t cycle = static_cast<int64_t>(x / MAINS_PERIOD_US);
-    const double phase = x - static_cast<double>(cycle) * MAINS_PERIOD_US;
+    const int64_t cycle = static_cast<int64_t>(x / mains_period_us_);
+    const double phase = x - static_cast<double>(cycle) * mains_period_us_;
     if (cycle != cycle_) {
         // The starting frequency wanders from one on-phase to the next with
         // the cavity load and the magnetron's temperature.
@@ -413,10 +431,10 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
         cycle_start_mhz_ = std::clamp(cycle_start_mhz_, base_mhz_ - 1.0, base_mhz_ + 1.0);
         cycle_ = cycle;
     }
-    if (phase >= ON_PHASE_US) {
+    if (phase >= on_phase_us_) {
         return;
     }
-    const double envelope = std::sin(kPi * phase / ON_PHASE_US);
+    const double envelope = std::sin(kPi * phase / on_phase_us_);
     std::normal_distribution<double> fm(0.0, 0.03);
     const double f = cycle_start_mhz_ + SWEEP_MHZ * envelope + fm(Rng());
     const double level = PowerDbm() + 10.0 * std::log10(std::max(envelope, 1e-3));
@@ -424,7 +442,10 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
 }
 
 std::string MicrowaveOven::Parameters() const {
-    return "60 Hz mains, on-phase 8.0 ms of every 16.67 ms (48%); power follows the half-sine "
+    return Fmt(std::round(1e6 / mains_period_us_)) + " Hz mains, on-phase " +
+           Fmt(std::round(on_phase_us_ / 10) / 100) + " ms of every " +
+           Fmt(std::round(mains_period_us_ / 10) / 100) +
+           " ms (48%); power follows the half-sine "
            "of the anode current; carrier line sigma 0.25 MHz rises by " +
            Fmt(SWEEP_MHZ) + " MHz and falls back within each on-phase from a start near " +
            Fmt(base_mhz_) + " MHz that wanders 0.3 MHz per cycle; peak " + Fmt(PowerDbm()) + " dBm";
@@ -442,6 +463,10 @@ ContinuousEmitter::ContinuousEmitter(std::string model, std::string display_name
                  : mask.kind == MaskKind::kGaussian ? 3.0 * mask.width_mhz
                                                     : mask.width_mhz / 2.0),
       parameters_(std::move(parameters)) {}
+
+std::string ContinuousEmitter::Parameters() const {
+    return parameters_ + "; " + Fmt(PowerDbm()) + " dBm";
+}
 
 void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
     double f = centre_mhz_;
@@ -463,8 +488,7 @@ std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint
         "analog-phone", "Analog_Phone", centre_mhz, m, on_us, off_us, power_dbm, seed,
         "narrowband FM carrier at " + Fmt(centre_mhz) +
             " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
-            "Hann-windowed FFT; " +
-            Fmt(power_dbm) + " dBm");
+            "Hann-windowed FFT");
 }
 
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
@@ -477,8 +501,7 @@ std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint
         "video-sender", "Video_Camera", centre_mhz, m, on_us, off_us, power_dbm, seed,
         "analog FM video at " + Fmt(centre_mhz) +
             " MHz: Gaussian PSD sigma 3 MHz (video amplitude distribution through ~4 MHz "
-            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous; " +
-            Fmt(power_dbm) + " dBm");
+            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous");
 }
 
 std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
@@ -491,8 +514,7 @@ std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us
         "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz, m, on_us, off_us, power_dbm,
         seed,
         "continuous digital link at " + Fmt(centre_mhz) +
-            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty; " +
-            Fmt(power_dbm) + " dBm");
+            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty");
 }
 
 }  // namespace sim

@@ -84,6 +84,10 @@ public:
     uint64_t OnUs() const { return on_us_; }
     uint64_t OffUs() const { return off_us_; }
     double PowerDbm() const { return power_dbm_; }
+    // Moves the device further away: every transmission arrives `db` weaker.
+    void Attenuate(double db) { power_dbm_ -= db; }
+    // True for frequency hoppers, whose announcements carry no band.
+    virtual bool Hops() const { return false; }
     virtual double FreqLoMhz() const = 0;
     virtual double FreqHiMhz() const = 0;
     // One-line description of the model's parameters for the ground truth.
@@ -107,6 +111,10 @@ private:
 class BurstEmitter : public Emitter {
 public:
     using Emitter::Emitter;
+    // Shifts every burst by a uniform offset within +-us: a sloppy crystal
+    // or a transmitter that starts late within its slot.
+    void SetTimingJitter(uint64_t us) { timing_jitter_us_ = us; }
+    uint64_t TimingJitterUs() const { return timing_jitter_us_; }
 
 protected:
     void Radiate(uint64_t t, std::vector<Emission>& out) override;
@@ -119,6 +127,7 @@ private:
     std::deque<Burst> queue_;
     uint64_t next_step_ = 0;
     bool started_ = false;
+    uint64_t timing_jitter_us_ = 0;
 };
 
 // Bluetooth hop channel k (0..78) at 2402 + k MHz.
@@ -135,6 +144,7 @@ inline constexpr uint64_t BT_SLOT_US = 625;
 class BtVoiceLink : public BurstEmitter {
 public:
     BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
@@ -156,6 +166,7 @@ private:
 class BtDataLink : public BurstEmitter {
 public:
     BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
@@ -174,6 +185,7 @@ private:
 class FhssPhone : public BurstEmitter {
 public:
     FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2401; }
     double FreqHiMhz() const override { return 2481; }
     std::string Parameters() const override;
@@ -194,6 +206,7 @@ private:
 class XboxController : public BurstEmitter {
 public:
     XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
@@ -246,18 +259,20 @@ private:
     Mask mask_;
 };
 
-// Microwave oven: the magnetron conducts on one half of each 60 Hz mains
-// cycle; during that on-phase its carrier rises and falls by several MHz with
-// the anode current, and its power follows the half-sine.
+// Microwave oven: the magnetron conducts on one half of each 50 or 60 Hz
+// mains cycle (a little under half: ~48%); during that on-phase its carrier
+// rises and falls by several MHz with the anode current, and its power
+// follows the half-sine.
 class MicrowaveOven : public Emitter {
 public:
-    MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                  uint32_t seed);
+    MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                  double mains_hz = 60.0);
     double FreqLoMhz() const override { return base_mhz_ - 2; }
     double FreqHiMhz() const override { return base_mhz_ + SWEEP_MHZ + 2; }
     std::string Parameters() const override;
-    static constexpr double MAINS_PERIOD_US = 1e6 / 60.0;
-    static constexpr double ON_PHASE_US = 8000.0;
+    double MainsPeriodUs() const { return mains_period_us_; }
+    double OnPhaseUs() const { return on_phase_us_; }
+    static constexpr double ON_FRACTION = 0.48;
     static constexpr double SWEEP_MHZ = 5.0;
 
 protected:
@@ -265,6 +280,8 @@ protected:
 
 private:
     double base_mhz_;
+    double mains_period_us_;
+    double on_phase_us_;
     double mains_phase_us_;
     Mask mask_;
     int64_t cycle_ = -1;
@@ -281,7 +298,7 @@ public:
                       uint32_t seed, std::string parameters);
     double FreqLoMhz() const override { return centre_mhz_ - half_span_; }
     double FreqHiMhz() const override { return centre_mhz_ + half_span_; }
-    std::string Parameters() const override { return parameters_; }
+    std::string Parameters() const override;
 
 protected:
     void Radiate(uint64_t t, std::vector<Emission>& out) override;
