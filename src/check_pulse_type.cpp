@@ -157,7 +157,9 @@ bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
 bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
     if (ActiveRules().durations_in_sample_intervals) {
         const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
-        return IsHopperCandidateClass(pulse.classification) && IsXboxPulseShape(pulse, interval);
+        // Refined: the same evidence bar as every other hopper pulse.
+        return IsHopperCandidateClass(pulse.classification) && IsInterestingPulse(pulse) &&
+               IsXboxPulseShape(pulse, interval);
     }
     if (!IsHopperCandidateClass(pulse.classification) || PulseWidth(pulse) != 4)
         return false;
@@ -195,6 +197,7 @@ constexpr int XBOX_MIN_WIDTH = 4;
 constexpr int XBOX_MAX_WIDTH = 5;
 // Timestamps carry +-1 us of jitter at each end.
 constexpr float TIMESTAMP_JITTER_US = 2.0f;
+constexpr u64 BT_SLOT_US = 625;
 // Before the interval is measured, the card's usual one.
 constexpr float DEFAULT_SAMPLE_INTERVAL_US = 57.0f;
 
@@ -226,4 +229,38 @@ bool CheckPulse::IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_
                              sample_interval_us) ||
            IsDurationOfBurst(d, XBOX_LONG_PACKET_MIN_US, XBOX_LONG_PACKET_MAX_US,
                              sample_interval_us);
+}
+
+bool CheckPulse::IsOnSlotGrid(u64 gap, float sample_interval_us) {
+    const float t = sample_interval_us > 0.0f ? sample_interval_us : DEFAULT_SAMPLE_INTERVAL_US;
+    // Each start is seen up to one interval late: the gap between two
+    // starts is off the true whole-slot gap by less than one interval.
+    const float tolerance = t + TIMESTAMP_JITTER_US;
+    const float remainder = static_cast<float>(gap % BT_SLOT_US);
+    return remainder <= tolerance || remainder >= static_cast<float>(BT_SLOT_US) - tolerance;
+}
+
+void CheckPulse::CountCentreBin(const RssiPulse& pulse,
+                                std::array<int, PULSE_PROFILE_BINS>& per_bin) {
+    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < PULSE_PROFILE_BINS) {
+        per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
+    }
+}
+
+bool CheckPulse::IsSpreadOverView(const std::array<int, PULSE_PROFILE_BINS>& per_bin) {
+    int total = 0;
+    for (const int count : per_bin) {
+        total += count;
+    }
+    int densest = 0;
+    int window = 0;
+    for (int b = 0; b < PULSE_PROFILE_BINS; b++) {
+        window += per_bin[static_cast<size_t>(b)];
+        if (b >= HOP_SPREAD_WINDOW_BINS) {
+            window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];
+        }
+        densest = std::max(densest, window);
+    }
+    return total > 0 &&
+           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
 }

@@ -106,26 +106,14 @@ int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
 
 bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
     std::array<int, PULSE_PROFILE_BINS> per_bin{};
-    int total = 0;
     for (const auto& entry : pulses_per_visit) {
         for (const RssiPulse& pulse : entry.second) {
-            if (pulse.classification == type && pulse.center_bin_number >= 0 &&
-                pulse.center_bin_number < PULSE_PROFILE_BINS) {
-                per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
-                total++;
+            if (pulse.classification == type) {
+                CheckPulse::CountCentreBin(pulse, per_bin);
             }
         }
     }
-    int densest = 0;
-    for (int first = 0; first + HOP_SPREAD_WINDOW_BINS <= PULSE_PROFILE_BINS; first++) {
-        int count = 0;
-        for (int b = first; b < first + HOP_SPREAD_WINDOW_BINS; b++) {
-            count += per_bin[static_cast<size_t>(b)];
-        }
-        densest = std::max(densest, count);
-    }
-    return total > 0 &&
-           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
+    return CheckPulse::IsSpreadOverView(per_bin);
 }
 
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
@@ -382,7 +370,12 @@ int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
                     continue;
                 const u64 slot_remainder = gap % BT_SLOT_US;
                 const bool on_slot_grid =
-                    slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
+                    ActiveRules().durations_in_sample_intervals
+                        ? CheckPulse::IsOnSlotGrid(gap, pulse1.parent != nullptr
+                                                            ? pulse1.parent->sample_interval_us
+                                                            : 0.0f)
+                        : slot_remainder <= BT_SLOT_JITTER_LOW ||
+                              slot_remainder > BT_SLOT_JITTER_HIGH;
                 if (!on_slot_grid || IgnoreFhPulseCombination(pulse1, partner))
                     continue;
                 if (pulse1.classification != PULSE_BLUETOOTH) {
@@ -468,7 +461,9 @@ bool FreqHoppingsDeviceAnalyser::IsBTAclPresent(int btacl_pulses_time_percentage
 
 bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage,
                                                 bool is_spurious_pulses) {
-    return btsco_pulses_time_percentage >= MIN_BTSCO_PULSES && !is_spurious_pulses;
+    const int min_pairs =
+        ActiveRules().min_voice_pairs > 0 ? ActiveRules().min_voice_pairs : MIN_BTSCO_PULSES;
+    return btsco_pulses_time_percentage >= min_pairs && !is_spurious_pulses;
 }
 
 void FreqHoppingsDeviceAnalyser::GetFeatures() {
@@ -539,7 +534,7 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
 
     ZigbeePulseAnalyser::DetermineZigbeePresence(subband_list, beginIt, is_spurious_pulses,
                                                  debug_id);
-    if (!is_btsco_present) {
+    if (!is_btsco_present || each_class_alone) {
         XboxAnalyser xbox_analyser(subband_list, beginIt, debug_id);
         xbox_analyser.GetFeatures();
     }

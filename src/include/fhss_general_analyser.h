@@ -52,9 +52,7 @@ bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
 int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
 
 // Whether the pulses tagged `type` are spread over the view as a hopper's
-// are: no quarter of the view (14 bins) holds more than half of them.
-inline constexpr int HOP_SPREAD_WINDOW_BINS = 14;
-inline constexpr float HOP_SPREAD_MAX_SHARE = 0.5f;
+// are (CheckPulse::IsSpreadOverView).
 bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
 
 class FreqHoppingsDeviceAnalyser {
