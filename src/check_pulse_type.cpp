@@ -106,7 +106,9 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
     if (!rules.floor_follows_noise || pulse.parent == nullptr) {
         return fixed;
     }
-    return std::min(pulse.parent->noise_mean_dbm + rules.hopper_peak_margin_db, fixed);
+    return std::min(
+        std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
+        fixed);
 }
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {

@@ -94,7 +94,8 @@ float DriftAnalyser::RowPeakLimit() const {
     if (!ActiveRules().floor_follows_noise || parent == nullptr) {
         return kPeakLimit;
     }
-    const float limit_dbm = parent->noise_mean_dbm + ActiveRules().hopper_peak_margin_db;
+    const float limit_dbm = std::min(parent->noise_mean_dbm, ActiveRules().max_noise_dbm) +
+                            ActiveRules().hopper_peak_margin_db;
     return std::max(kPeakLimit, -limit_dbm);
 }
 

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "rule_set.h"
 #include "subband_class.h"
 
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
@@ -62,6 +63,13 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
                 center_bin_number = b;
             }
         }
+    }
+    // Refined: the band is every bin the pulse has covered. Regrowing it
+    // from the peak over the strongest-value profile lets a noise-like wide
+    // burst shrink to the few bins around one lucky peak.
+    if (ActiveRules().floor_follows_noise) {
+        count_rows += 1;
+        return;
     }
     const float floor_dbm =
         parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);

@@ -316,7 +316,7 @@ float SubBand::JoinFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm + rules.join_margin_db, rules.max_pulse_floor_dbm);
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.join_margin_db;
 }
 
 float SubBand::PeakFloorDbm() const {
@@ -324,5 +324,5 @@ float SubBand::PeakFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm + rules.peak_margin_db, rules.max_pulse_floor_dbm);
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.peak_margin_db;
 }
