@@ -24,6 +24,22 @@ bool IsCutByViewEdge(const RssiPulse& pulse) {
     return pulse.start_bin_number == 0 || pulse.end_bin_number == PULSE_PROFILE_BINS - 1;
 }
 
+// A bin above the floor for 90 % of its subband carries a continuous
+// emitter; a pulse centred there is a fragment of it (a noise-like carrier
+// a few dB over the floor breaks into pulses), not a frame of a network on
+// the air a few per cent of the time.
+constexpr float CONTINUOUS_BIN_DUTY = 0.9f;
+
+bool IsOnContinuousEmitter(const RssiPulse& pulse) {
+    if (pulse.parent == nullptr) {
+        return false;
+    }
+    const std::vector<float>& duty = pulse.parent->duty_avg_list;
+    const int centre = pulse.center_bin_number;
+    return centre >= 0 && static_cast<size_t>(centre) < duty.size() &&
+           duty[static_cast<size_t>(centre)] >= CONTINUOUS_BIN_DUTY;
+}
+
 // Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
 // and whole within the view.
 bool IsNarrowHopWidth(const RssiPulse& pulse) {
@@ -119,7 +135,8 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
         return false;
     // Refined: a pulse running into the edge of the view is cut by it (the
     // skirt of a wider burst next door); its width says nothing.
-    if (ActiveRules().floor_follows_noise && IsCutByViewEdge(pulse))
+    if (ActiveRules().floor_follows_noise &&
+        (IsCutByViewEdge(pulse) || IsOnContinuousEmitter(pulse)))
         return false;
     for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
         if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {
