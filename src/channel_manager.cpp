@@ -18,8 +18,9 @@
 #include <sstream>
 #include <utility>
 
+#include "event_sink.h"
 #include "host_clock.h"
-#include "tessaron_main.h"
+#include "ui_event_text.h"
 
 namespace {
 
@@ -32,39 +33,16 @@ char CHAN_SURVEY_CMD[CMD_BUFFER_SIZE];
 char START_SCAN_CMD[CMD_BUFFER_SIZE];
 char END_SCAN_CMD[CMD_BUFFER_SIZE];
 char GET_CHANNEL_UTIL[CMD_BUFFER_SIZE];
-char command_str[50];
-char channel_util_buffer[100];
 long current_channel_count = 0;
 long reset_count_val = 0;
 timeval timeStart = {0, 0};
-int ret = 0;
-int iret1 = 0;
 pthread_t channel_thread;
-
-int RunThroughShell(const std::string& command, std::string* output) {
-    if (output == nullptr) {
-        return system(command.c_str());
-    }
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    while (!feof(pipe)) {
-        if (fgets(channel_util_buffer, sizeof(channel_util_buffer), pipe) != nullptr) {
-            output->append(channel_util_buffer);
-        } else if (ferror(pipe)) {
-            break;
-        }
-    }
-    pclose(pipe);
-    return 0;
-}
 
 void SleepMicroseconds(unsigned usec) {
     usleep(usec);
 }
 
-ChannelManager::ShellRunner shell_runner = RunThroughShell;
+ChannelManager::ShellRunner shell_runner = ChannelManager::RunThroughShell;
 ChannelManager::Sleeper sleeper = SleepMicroseconds;
 
 int RunCommand(const char* command) {
@@ -122,7 +100,9 @@ void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::str
 
 void ChannelManager::SleepSwitchChannel() {
     std::cout << "Starting...\n";
-    iret1 = pthread_create(&channel_thread, nullptr, ThreadWork, nullptr);
+    if (pthread_create(&channel_thread, nullptr, ThreadWork, nullptr) != 0) {
+        std::cerr << "Warning!! Cannot start the channel thread: the card stays on its channel\n";
+    }
 }
 
 void* ChannelManager::ThreadWork(void* /*ptr*/) {
@@ -136,15 +116,15 @@ void* ChannelManager::ThreadWork(void* /*ptr*/) {
 void ChannelManager::ThreadStartStep() {
     GetHostTime(&timeStart);
     ResetInterface();
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(END_SCAN_CMD);
     SetChannel(CONST_CHANNEL_SEQUENCE[0]);
 }
 
 void ChannelManager::ThreadLoopStep() {
     IncrementChannel();
-    ret = RunCommand(START_SCAN_CMD);
+    RunCommand(START_SCAN_CMD);
     sleeper(CONST_SCAN_DWELL_US);
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(END_SCAN_CMD);
     SendChannelUtilizationInfo();
 }
 
@@ -163,8 +143,9 @@ void ChannelManager::IncrementChannel() {
 }
 
 void ChannelManager::SetChannel(int channel) {
-    snprintf(command_str, sizeof(command_str), "iwconfig wlan1 channel %d", channel);
-    ret = RunCommand(command_str);
+    char command[50];
+    snprintf(command, sizeof(command), "iwconfig wlan1 channel %d", channel);
+    RunCommand(command);
 }
 
 void ChannelManager::ResetInterface() {
@@ -177,7 +158,7 @@ void ChannelManager::ResetInterface() {
     std::ostringstream before;
     before << "Time: " << elapsed << " Resetting the card....\n";
     std::cout << before.str() << std::flush;
-    ret = RunCommand(INTERFACE_RESET_CMD);
+    RunCommand(INTERFACE_RESET_CMD);
     std::ostringstream after;
     after << "Time: " << elapsed << " Resetting done....\n";
     std::cout << after.str() << std::flush;
@@ -190,24 +171,35 @@ void ChannelManager::SendChannelUtilizationInfo() {
     }
     timeval now;
     GetHostTime(&now);
-    ExternalInterface::SendData(BuildChannelUtilEvent(survey_text, static_cast<long>(now.tv_sec)));
+    EventSinks::ReportChannelUtilisation({survey_text, static_cast<long>(now.tv_sec)});
 }
 
 std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text, long now_sec) {
-    // The survey text goes in unescaped, without its final line end.
-    const std::string body =
-        survey_text.empty() ? "" : survey_text.substr(0, survey_text.size() - 1);
-    std::string event = "event: channel_util_info\r\n";
-    event += "data: { \"channel_util_str\": \"";
-    event += body;
-    event += "\", ";
-    event += "\"timestamp\": " + std::to_string(now_sec);
-    event += "}\r\n\n";
-    return event;
+    return ChannelUtilEventText({survey_text, now_sec});
+}
+
+int ChannelManager::RunThroughShell(const std::string& command, std::string* output) {
+    if (output == nullptr) {
+        return system(command.c_str());
+    }
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    char line[100];
+    while (!feof(pipe)) {
+        if (fgets(line, sizeof(line), pipe) != nullptr) {
+            output->append(line);
+        } else if (ferror(pipe)) {
+            break;
+        }
+    }
+    pclose(pipe);
+    return 0;
 }
 
 void ChannelManager::SetShellRunner(ShellRunner runner) {
-    shell_runner = runner ? std::move(runner) : ShellRunner(RunThroughShell);
+    shell_runner = runner ? std::move(runner) : ShellRunner(ChannelManager::RunThroughShell);
 }
 
 void ChannelManager::SetSleeper(Sleeper new_sleeper) {
@@ -238,13 +230,9 @@ void ChannelManager::ResetForTests() {
     START_SCAN_CMD[0] = '\0';
     END_SCAN_CMD[0] = '\0';
     GET_CHANNEL_UTIL[0] = '\0';
-    command_str[0] = '\0';
-    channel_util_buffer[0] = '\0';
     current_channel_count = 0;
     reset_count_val = 0;
     timeStart = {0, 0};
-    ret = 0;
-    iret1 = 0;
     SetShellRunner(nullptr);
     SetSleeper(nullptr);
 }

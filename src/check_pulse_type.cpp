@@ -21,7 +21,7 @@ int PulseWidth(const RssiPulse& pulse) {
 // A pulse running into the first or last bin is cut by the edge of the
 // view: often the skirt of a wide burst next door, and of unknown width.
 bool IsCutByViewEdge(const RssiPulse& pulse) {
-    return pulse.start_bin_number == 0 || pulse.end_bin_number == PULSE_PROFILE_BINS - 1;
+    return pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_NUM_BINS - 1;
 }
 
 // A bin above the floor for 90 % of its subband carries a continuous
@@ -260,20 +260,20 @@ bool CheckPulse::IsOnSlotGrid(u64 gap, float sample_interval_us) {
 }
 
 void CheckPulse::CountCentreBin(const RssiPulse& pulse,
-                                std::array<int, PULSE_PROFILE_BINS>& per_bin) {
-    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < PULSE_PROFILE_BINS) {
+                                std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < CONST_SUBBAND_NUM_BINS) {
         per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
     }
 }
 
-bool CheckPulse::IsSpreadOverView(const std::array<int, PULSE_PROFILE_BINS>& per_bin) {
+bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
     int total = 0;
     for (const int count : per_bin) {
         total += count;
     }
     int densest = 0;
     int window = 0;
-    for (int b = 0; b < PULSE_PROFILE_BINS; b++) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         window += per_bin[static_cast<size_t>(b)];
         if (b >= HOP_SPREAD_WINDOW_BINS) {
             window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];

@@ -18,7 +18,7 @@
 namespace {
 
 // Bins of one FFT row of a 20 MHz subband.
-constexpr size_t kRowBins = 56;
+constexpr size_t kRowBins = CONST_SUBBAND_NUM_BINS;
 // A row carries a usable peak only when its strongest bin beats -75 dBm.
 constexpr float kPeakLimit = 75.0f;
 // Rows without a peak this soon after the last peak row are the gaps of one

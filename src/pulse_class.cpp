@@ -155,7 +155,7 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
     if (peak_index > 54) {
         return;
     }
-    for (int j = peak_index + 1; j <= 55 && j <= last_bin; j++) {
+    for (int j = peak_index + 1; j <= CONST_SUBBAND_LAST_BIN && j <= last_bin; j++) {
         if (!JoinsBand(list[j], peak_rssi, floor_dbm)) {
             break;
         }
@@ -171,8 +171,8 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
              peak_index, start_index, end_index, floor_dbm);
 }
 
-void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
+void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index, float floor_dbm) {
-    GrowBand(rssi_list.data(), PULSE_PROFILE_BINS, peak_rssi, peak_index, start_index, end_index,
-             floor_dbm);
+    GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
+             end_index, floor_dbm);
 }

@@ -98,7 +98,7 @@ TEST(RefinedTimingTest, SlotGridWithinOneInterval) {
 }
 
 TEST(RefinedHopperTest, HopSpreadOverTheView) {
-    std::array<int, PULSE_PROFILE_BINS> per_bin{};
+    std::array<int, CONST_SUBBAND_NUM_BINS> per_bin{};
     EXPECT_FALSE(CheckPulse::IsSpreadOverView(per_bin));
     for (int b = 1; b < 55; b++)
         per_bin[static_cast<size_t>(b)] = 3;

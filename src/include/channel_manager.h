@@ -40,6 +40,9 @@ public:
     // The "event: channel_util_info" text for a survey output read at now_sec.
     static std::string BuildChannelUtilEvent(const std::string& survey_text, long now_sec);
 
+    // The default runner: the command line through system or popen.
+    static int RunThroughShell(const std::string& command, std::string* output);
+
     // Seams: nullptr/empty restores the shell (system/popen) and usleep.
     static void SetShellRunner(ShellRunner runner);
     static void SetSleeper(Sleeper sleeper);
