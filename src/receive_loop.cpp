@@ -4,6 +4,7 @@
 #include "receive_loop.h"
 
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -13,6 +14,8 @@
 #include <cstring>
 #include <iostream>
 
+#include "host_clock.h"
+#include "silence_monitor.h"
 #include "subband_analyser_class.h"
 
 namespace {
@@ -68,13 +71,30 @@ void SubBandAnalyser::ReadDataFromNetwork() {
                   << strerror(errno) << "\n";
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
+    timeval now;
+    GetHostTime(&now);
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &listen_addr.sin_addr, address, sizeof(address));
+    SilenceMonitor silence(std::string(address) + ":" + std::to_string(ntohs(listen_addr.sin_port)),
+                           now);
     while (!StopRequested()) {
+        // Wake up now and then to notice a silent producer (and a stop).
+        pollfd ready = {sock, POLLIN, 0};
+        if (sock >= 0 && poll(&ready, 1, CONST_SILENCE_POLL_MS) <= 0) {
+            GetHostTime(&now);
+            std::cerr << silence.Check(now);
+            continue;
+        }
         sockaddr_in from;
         socklen_t from_len = sizeof(from);
         const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0,
                                      reinterpret_cast<sockaddr*>(&from), &from_len);
         if (len < 0 && errno == EINTR) {
             continue;
+        }
+        if (len >= 0) {
+            GetHostTime(&now);
+            silence.OnDatagram(now);
         }
         if (len >= 0 && datagram_tap) {
             datagram_tap(buffer, static_cast<size_t>(len), from);

@@ -235,6 +235,10 @@ int TessaronMain(int argc, char** argv) {
                           "<phy-device> must be 1 to 221 letters, digits, '-', '_' "
                           "or '.'");
     }
+    if (positional_argc >= 6 && !ChannelManager::IsValidInterfaceName(args[5])) {
+        return UsageError(program,
+                          "<wlan-interface> must be 1 to 15 letters, digits, '-', '_' or '.'");
+    }
 
     const std::string spec_file = args[1];
     SubBandAnalyser analyser("output.txt", 100000000ULL, spec_file, 65535);

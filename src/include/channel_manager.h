@@ -26,6 +26,9 @@ public:
     // A phy device name is used inside shell commands and 300-byte buffers:
     // only letters, digits, '-', '_' and '.', 1 to 221 characters.
     static bool IsValidPhyDevice(const std::string& phy_device);
+    // An interface name is used in shell command lines too: 1 to 15 letters,
+    // digits, '-', '_' and '.', not starting with '-'.
+    static bool IsValidInterfaceName(const std::string& name);
     static void SleepSwitchChannel();
     static void* ThreadWork(void* ptr);
     static void IncrementChannel();
