@@ -10,6 +10,7 @@
 #include "fhss_general_analyser.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <iostream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "features_module.h"
+#include "rule_set.h"
 #include "xbox_analyser.h"
 #include "zigbee_pulse_analyser.h"
 
@@ -88,6 +90,30 @@ bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
     if (start_time != other.start_time)
         return start_time < other.start_time;
     return end_time < other.end_time;
+}
+
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
+    int count = 0;
+    for (const auto& entry : pulses_per_visit) {
+        count += static_cast<int>(
+            std::count_if(entry.second.begin(), entry.second.end(), [](const RssiPulse& pulse) {
+                return pulse.classification == PULSE_BLUETOOTH &&
+                       pulse.GetPulseDuration() > BT_SLOT_US;
+            }));
+    }
+    return count;
+}
+
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+    std::array<int, PULSE_PROFILE_BINS> per_bin{};
+    for (const auto& entry : pulses_per_visit) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification == type) {
+                CheckPulse::CountCentreBin(pulse, per_bin);
+            }
+        }
+    }
+    return CheckPulse::IsSpreadOverView(per_bin);
 }
 
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
@@ -274,8 +300,9 @@ int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple)
                 if (!CheckPulse::IsBluetoothSCOPulse(partner))
                     continue;
                 // Signed: a partner lower in frequency by any amount qualifies.
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
+                if (!ActiveRules().hop_order_free &&
+                    partner.center_bin_number - pulse1.center_bin_number >
+                        MAX_PARTNER_CENTRE_RISE) {
                     continue;
                 }
                 if (gap < BTSCO_MIN_PAIR_GAP)
@@ -334,15 +361,21 @@ int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
                     break;
                 if (partner.start_time == pulse1.start_time)
                     continue;
-                if (partner.center_bin_number - pulse1.center_bin_number >
-                    MAX_PARTNER_CENTRE_RISE) {
+                if (!ActiveRules().hop_order_free &&
+                    partner.center_bin_number - pulse1.center_bin_number >
+                        MAX_PARTNER_CENTRE_RISE) {
                     continue;
                 }
                 if (partner.classification != PULSE_FH_DEVICE)
                     continue;
                 const u64 slot_remainder = gap % BT_SLOT_US;
                 const bool on_slot_grid =
-                    slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
+                    ActiveRules().durations_in_sample_intervals
+                        ? CheckPulse::IsOnSlotGrid(gap, pulse1.parent != nullptr
+                                                            ? pulse1.parent->sample_interval_us
+                                                            : 0.0f)
+                        : slot_remainder <= BT_SLOT_JITTER_LOW ||
+                              slot_remainder > BT_SLOT_JITTER_HIGH;
                 if (!on_slot_grid || IgnoreFhPulseCombination(pulse1, partner))
                     continue;
                 if (pulse1.classification != PULSE_BLUETOOTH) {
@@ -428,7 +461,9 @@ bool FreqHoppingsDeviceAnalyser::IsBTAclPresent(int btacl_pulses_time_percentage
 
 bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage,
                                                 bool is_spurious_pulses) {
-    return btsco_pulses_time_percentage >= MIN_BTSCO_PULSES && !is_spurious_pulses;
+    const int min_pairs =
+        ActiveRules().min_voice_pairs > 0 ? ActiveRules().min_voice_pairs : MIN_BTSCO_PULSES;
+    return btsco_pulses_time_percentage >= min_pairs && !is_spurious_pulses;
 }
 
 void FreqHoppingsDeviceAnalyser::GetFeatures() {
@@ -453,11 +488,25 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
         std::cout << "is_spurious_pulses: true " << fhss_pulses_time_percentage << " "
                   << btsco_pulses_time_percentage << "\n";
     }
-    const bool is_fhss_present = IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses);
+    // Refined: each timing signature is a device of its own; a voice link
+    // and a data link (or a phone) side by side are not one unknown hopper.
+    const bool each_class_alone = ActiveRules().hoppers_announced_separately;
+    // Refined: a phone's pairs land all over the view as it hops; pairs
+    // crowded into a few bins are the skirt of a wide burst next door.
+    const bool is_fhss_present =
+        IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses) &&
+        (!each_class_alone || IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
     const bool is_btsco_present = IsBTScoPresent(btsco_pulses_time_percentage, is_spurious_pulses);
-    const bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+    bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
+    // Refined: a data link shows itself by multi-slot packets; a voice
+    // link's packets, and chance pairs of other pulses on the slot grid,
+    // are single-slot.
+    if (each_class_alone && is_btacl_present) {
+        is_btacl_present =
+            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+    }
 
-    if (is_fhss_present && is_btsco_present && is_btacl_present) {
+    if (!each_class_alone && is_fhss_present && is_btsco_present && is_btacl_present) {
         std::cout << "Adding a Unknown FH device...\n";
         DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_UNK_FH, fhsshigh_start_time,
                                        fhsshigh_end_time, power_tuple_fhsshigh.mean,
@@ -474,7 +523,8 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
             DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH_SCO, fhsshigh_start_time,
                                            fhsshigh_end_time, power_tuple_btsco.mean,
                                            btsco_pulses_time_percentage);
-        } else if (is_btacl_present) {
+        }
+        if (is_btacl_present && (each_class_alone || !is_btsco_present)) {
             std::cout << "Adding a BTACL device...\n";
             DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH, fhsshigh_start_time,
                                            fhsshigh_end_time, power_tuple_btacl.mean,
@@ -484,7 +534,7 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
 
     ZigbeePulseAnalyser::DetermineZigbeePresence(subband_list, beginIt, is_spurious_pulses,
                                                  debug_id);
-    if (!is_btsco_present) {
+    if (!is_btsco_present || each_class_alone) {
         XboxAnalyser xbox_analyser(subband_list, beginIt, debug_id);
         xbox_analyser.GetFeatures();
     }

@@ -2,8 +2,22 @@
 
 namespace {
 
+// Every refinement off: the fixed -85 dBm floor and the fixed constants.
 constexpr RuleSet kStandard = {
-    RuleSetId::kStandard, "standard", false, 0.0f, 0.0f, -85.0f, 0.0f, false, false, false,
+    RuleSetId::kStandard,
+    "standard",
+    false,   // floor_follows_noise
+    0.0f,    // join_margin_db
+    0.0f,    // peak_margin_db
+    -85.0f,  // max_pulse_floor_dbm
+    0.0f,    // hopper_peak_margin_db
+    false,   // durations_in_sample_intervals
+    false,   // hoppers_announced_separately
+    false,   // hop_order_free
+    0,       // min_voice_pairs
+    false,   // zigbee_airtime_share
+    false,   // oven_needs_on_phases
+    false,   // carrier_width_decides
 };
 
 constexpr RuleSet kRefined = {
@@ -15,6 +29,10 @@ constexpr RuleSet kRefined = {
     -85.0f,  // max_pulse_floor_dbm
     15.0f,   // hopper_peak_margin_db
     true,    // durations_in_sample_intervals
+    true,    // hoppers_announced_separately
+    true,    // hop_order_free
+    14,      // min_voice_pairs
+    true,    // zigbee_airtime_share
     true,    // oven_needs_on_phases
     true,    // carrier_width_decides
 };

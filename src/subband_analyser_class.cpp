@@ -16,7 +16,9 @@
 #include "device_analyzer.h"
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
+#include "oven_on_phase.h"
 #include "pipeline_class_module.h"
+#include "rule_set.h"
 #include "shapematch_module.h"
 #include "tessaron_main.h"
 
@@ -486,6 +488,9 @@ void SubBandAnalyser::CheckForDevices(AccessPoint* ap) {
     std::vector<std::pair<int, int>> filter_list;
     DeviceAnalyzer::ObtainFilterList(filter_list, true);
     ApplyFilterList(history, begin, filter_list);
+    if (ActiveRules().oven_needs_on_phases) {
+        DiscardOvenPulsesInWindow(history, begin);
+    }
     {
         FreqHoppingsDeviceAnalyser hopper(history, begin, input_nkld_distribution_map,
                                           ap->GetMacAddress(), debug_id);
@@ -512,6 +517,15 @@ static_assert(CONST_NUM_CYCLES_FH_DEVICES_SC % CONST_NUM_CYCLES_MICROWAVE_SC == 
                   CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_MICROWAVE == 0 &&
                   CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_HIGHDUTY == 0,
               "pulses may be freed after a hopper pass only if no other window reaches back");
+
+void SubBandAnalyser::DiscardOvenPulsesInWindow(std::list<SubBand>& history,
+                                                std::list<SubBand>::iterator begin) {
+    for (auto it = begin; it != history.end(); ++it) {
+        if (HasOvenOnPhases(*it)) {
+            DiscardOvenOnPhasePulses(*it);
+        }
+    }
+}
 
 void SubBandAnalyser::ReleaseAnalysedPulses(std::list<SubBand>& history) {
     for (SubBand& subband : history) {

@@ -19,6 +19,11 @@ namespace {
 // Alternating active and quiet bins give at most one segment per two bins.
 constexpr size_t kMaxSegments = (CONST_SUBBAND_NUM_BINS + 1) / 2;
 constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
+// A noise-like wideband burst (OFDM) a few dB above the floor breaks into
+// many runs in one sample; narrowband emitters hardly ever show this many
+// separate peaks at the same instant in one 17.5 MHz view.
+constexpr size_t kWidebandMinPeaks = 5;
+// Half the view or more above the floor at one instant is one wide burst.
 // A completed pulse this long that a filter leaves alone is worth a log line.
 constexpr u64 kBigPulseUs = 500;
 
@@ -119,8 +124,10 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     std::array<std::pair<int, float>, kMaxSegments> peaks;
     size_t num_peaks = 0;
     int segment_start = -1;
+    int active_bins = 0;
     for (int b = 0; b <= kLastBin; b++) {
         const bool quiet = -sub_band_rssi_list[b] < floor_dbm;
+        active_bins += quiet ? 0 : 1;
         if (!quiet && segment_start < 0) {
             segment_start = b;
         }
@@ -135,6 +142,12 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         }
     }
     if (num_peaks == 0) {
+        return;
+    }
+    if (ActiveRules().floor_follows_noise &&
+        (num_peaks >= kWidebandMinPeaks || active_bins * 2 >= CONST_SUBBAND_NUM_BINS)) {
+        AddWidebandPulse(current_time, current_freq, sub_band_rssi_list, floor_dbm,
+                         new_pulses_list);
         return;
     }
 
@@ -176,6 +189,22 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
                                      bands[k][2], sub_band_rssi_list, this);
     }
+}
+
+void SubBand::AddWidebandPulse(u64 current_time, float current_freq,
+                               const std::vector<float>& sub_band_rssi_list, float floor_dbm,
+                               std::vector<RssiPulse>& new_pulses_list) {
+    int first = -1;
+    int last = -1;
+    for (int b = 0; b <= kLastBin; b++) {
+        if (-sub_band_rssi_list[b] >= floor_dbm) {
+            first = first < 0 ? b : first;
+            last = b;
+        }
+    }
+    const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, first, last);
+    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, sub_band_rssi_list,
+                                 this);
 }
 
 void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time) {

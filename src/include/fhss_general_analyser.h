@@ -47,6 +47,14 @@ typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
 // Start-time order; on equal start times the stronger pulse first.
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
 
+// Bluetooth data packets tagged in the window that last longer than one
+// 625 us slot: DH3/DH5 traffic, which a voice link never sends.
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
+
+// Whether the pulses tagged `type` are spread over the view as a hopper's
+// are (CheckPulse::IsSpreadOverView).
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+
 class FreqHoppingsDeviceAnalyser {
 public:
     int debug_id;

@@ -34,8 +34,10 @@ struct RuleSet {
     // wide emitter that lifts the floor estimate cannot blind the detector.
     float max_pulse_floor_dbm;
     // Hopper tests keep pulses whose peak stands this far above the noise
-    // (standard: fixed -75 dBm). 3 bins of a -75..-80 dBm headset peak at
-    // about -80 dBm, 15 dB above the floor.
+    // (standard: fixed -75 dBm). A headset at -75..-80 dBm spread over 3
+    // bins peaks near -80 dBm, 15 dB above the floor. 2 dB above the
+    // detector's margin: the noise-like skirts of a busy Wi-Fi channel next
+    // door leave many fragments just past the detector's margin.
     float hopper_peak_margin_db;
 
     // --- Timing ------------------------------------------------------------
@@ -43,6 +45,24 @@ struct RuleSet {
     // interval: a burst of length L sampled every T us shows a duration
     // between L - T and L, give or take the timestamp jitter.
     bool durations_in_sample_intervals;
+
+    // --- Hoppers ------------------------------------------------------------
+    // Voice, data and FHSS-phone timing found in one window are announced
+    // each as its own device, never merged into one unknown hopper and
+    // never a data link hidden behind a voice link.
+    bool hoppers_announced_separately;
+    // A hopper's next channel is pseudo-random: the second packet of an
+    // exchange may sit above or below the first. (Standard: a partner may
+    // not be more than 2 bins higher.)
+    bool hop_order_free;
+    // Voice pairs a window needs (0: the standard MIN_BTSCO_PULSES, 27).
+    // Once both packets must last as long as a voice packet, a data link
+    // gives 0-1 chance pairs per window, while a voice link half hidden by a
+    // wide emitter (a video sender over half the views) still gives 20-25.
+    int min_voice_pairs;
+    // Zigbee is judged by its share of the time the card spent on its
+    // channel, not by a fixed number of ms per window.
+    bool zigbee_airtime_share;
 
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency

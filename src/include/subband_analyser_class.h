@@ -110,6 +110,10 @@ public:
                          const std::vector<std::pair<int, int>>& filter_list);
     // Frees the pulse lists of closed subbands that no later pass can read.
     static void ReleaseAnalysedPulses(std::list<SubBand>& history);
+    // Refined rules: hides the oven fragments of every subband of the
+    // window whose own rows show mains-gated oven on-phases.
+    static void DiscardOvenPulsesInWindow(std::list<SubBand>& history,
+                                          std::list<SubBand>::iterator begin);
 
 private:
     sockaddr_in listen_addr;

@@ -67,6 +67,11 @@ public:
     float PeakFloorDbm() const;
 
 private:
+    // Refined rules: one pulse over every bin at or above floor_dbm, for a
+    // sample whose many separate peaks belong to one noise-like wide burst.
+    void AddWidebandPulse(u64 current_time, float current_freq,
+                          const std::vector<float>& sub_band_rssi_list, float floor_dbm,
+                          std::vector<RssiPulse>& new_pulses_list);
     // Reused for the pulses of each sample so that quiet samples cost no
     // allocation; empty between samples.
     std::vector<RssiPulse> new_pulses_scratch;
