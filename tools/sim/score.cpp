@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "pulse_class.h"
+#include "script_utils_module.h"
 
 namespace sim {
 
@@ -231,6 +232,16 @@ std::pair<double, double> AnnouncedBandMhz(double cfreq_mhz, int first_bin, int 
             cfreq_mhz + (last_bin - kCentreBin + 0.5) * kBinMhz};
 }
 
+bool InView(double lo_mhz, double hi_mhz) {
+    for (const float centre : CONST_CENTER_FREQUENCIES) {
+        const auto view = AnnouncedBandMhz(centre, 0, 55);
+        if (view.first <= hi_mhz && lo_mhz <= view.second) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool ParseTruth(const std::string& json, Truth* truth, std::string* error) {
     const Json root = Json::parse(json, nullptr, false);
     if (root.is_discarded()) {
@@ -423,8 +434,12 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
         if (!d.announce) {
             continue;
         }
-        const ScoreRow row = DeviceRow(d, mine[i], obs.from_log, truth.duration_s);
-        report.missed += !row.detected && !row.not_judged;
+        ScoreRow row = DeviceRow(d, mine[i], obs.from_log, truth.duration_s);
+        // The card cannot see it: reported, not held against the daemon.
+        row.out_of_view = !row.detected && !InView(d.freq_lo_mhz, d.freq_hi_mhz);
+        row.not_judged = row.not_judged && !row.out_of_view;
+        report.out_of_view += row.out_of_view;
+        report.missed += !row.detected && !row.not_judged && !row.out_of_view;
         report.not_judged += row.not_judged;
         report.early_ends += row.early_ends;
         report.missed_ends += row.needs_end && row.detected && !row.end_detected;
@@ -486,7 +501,7 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         out << "  result: NO DATA\n";
         return out.str();
     }
-    snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-10s %-4s %-6s %-6s %s\n", "class", "model",
+    snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-11s %-4s %-6s %-6s %s\n", "class", "model",
              "band_mhz", "detected", "recs", "seen_s", "ann_s", "end");
     out << line;
     for (const ScoreRow& r : report.rows) {
@@ -499,11 +514,12 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         if (r.early_ends > 0) {
             end += " (" + std::to_string(r.early_ends) + " early)";
         }
-        const char* detected = !r.present     ? "FALSE"
-                               : r.detected   ? "yes"
-                               : r.not_judged ? "NOT LOGGED"
-                                              : "MISSED";
-        snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-10s %-4d %-6s %-6s %s\n",
+        const char* detected = !r.present      ? "FALSE"
+                               : r.detected    ? "yes"
+                               : r.out_of_view ? "OUT OF VIEW"
+                               : r.not_judged  ? "NOT LOGGED"
+                                               : "MISSED";
+        snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-11s %-4d %-6s %-6s %s\n",
                  r.name.c_str(), r.model.empty() ? "(not present)" : r.model.c_str(),
                  r.band.c_str(), detected, r.records, Seconds(r.seen_s).c_str(),
                  Seconds(r.announced_s).c_str(), end.c_str());
@@ -517,6 +533,9 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         << report.missed_ends << " ends missed";
     if (report.not_judged > 0) {
         out << ", " << report.not_judged << " not judged";
+    }
+    if (report.out_of_view > 0) {
+        out << ", " << report.out_of_view << " out of view";
     }
     out << ")\n";
     return out.str();
@@ -533,7 +552,7 @@ std::string BriefReport(const ScoreReport& report) {
     for (const ScoreRow& r : report.rows) {
         if (!r.present) {
             add(false_names, r.name);
-        } else if (!r.detected && !r.not_judged) {
+        } else if (!r.detected && !r.not_judged && !r.out_of_view) {
             add(missed, r.name);
         } else if (r.detected) {
             add(first, r.name + ":" + Seconds(r.announced_s >= 0 ? r.announced_s : r.seen_s));
