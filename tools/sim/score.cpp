@@ -24,42 +24,27 @@ constexpr double kBinMhz = 0.3125;
 constexpr int64_t kHopperBackdateS = 6;
 
 // Field readers that reject a value of the wrong type instead of guessing.
-bool Read(const Json& obj, const char* key, double* out, std::string* error) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) {
-        return true;
-    }
-    if (!it->is_number()) {
-        *error = std::string("\"") + key + "\" is not a number";
-        return false;
-    }
-    *out = it->get<double>();
-    return true;
+bool HasType(const Json& v, double*) {
+    return v.is_number();
+}
+bool HasType(const Json& v, bool*) {
+    return v.is_boolean();
+}
+bool HasType(const Json& v, std::string*) {
+    return v.is_string();
 }
 
-bool Read(const Json& obj, const char* key, bool* out, std::string* error) {
+template <typename T>
+bool Read(const Json& obj, const char* key, T* out, std::string* error) {
     const auto it = obj.find(key);
     if (it == obj.end()) {
         return true;
     }
-    if (!it->is_boolean()) {
-        *error = std::string("\"") + key + "\" is not true or false";
+    if (!HasType(*it, out)) {
+        *error = std::string("\"") + key + "\" has the wrong type";
         return false;
     }
-    *out = it->get<bool>();
-    return true;
-}
-
-bool Read(const Json& obj, const char* key, std::string* out, std::string* error) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) {
-        return true;
-    }
-    if (!it->is_string()) {
-        *error = std::string("\"") + key + "\" is not a string";
-        return false;
-    }
-    *out = it->get<std::string>();
+    *out = it->get<T>();
     return true;
 }
 
