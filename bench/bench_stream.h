@@ -108,6 +108,13 @@ inline std::string BenchCapturePath(const char* variable, const std::string& fal
     return value != nullptr && *value != '\0' ? value : fallback;
 }
 
+// The usage line of a whole-pipeline tool; returns the exit status of a
+// usage error.
+inline int BenchUsage(const char* program, const char* arguments) {
+    fprintf(stderr, "usage: %s %s\n", program, arguments);
+    return 2;
+}
+
 // Discards what the daemon writes to std::cout for as long as it lives; the
 // lines are still formatted, as they would be for a log file.
 class SilentStdout {

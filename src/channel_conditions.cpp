@@ -24,30 +24,36 @@ void NoiseFloorEstimator::Observe(const std::vector<float>& sample) {
     if (sample.size() < 56) {
         return;
     }
-    // Stored values are whole dB below 1 mW: the 6th weakest bin is the 6th
-    // largest value. A fixed array keeps this allocation-free.
-    std::array<float, 56> values;
-    std::copy(sample.begin(), sample.begin() + 56, values.begin());
-    std::nth_element(values.begin(), values.begin() + kQuietBinRank, values.end(),
-                     [](float a, float b) { return a > b; });
-    const int db = std::clamp(static_cast<int>(values[kQuietBinRank]), 0, 255);
-    histogram[static_cast<size_t>(db)]++;
-    if (++samples_in_block < kBlockSamples) {
-        return;
+    for (size_t b = 0; b < 56; b++) {
+        const int value = std::clamp(static_cast<int>(sample[b]) - kLowestValue, 0, kValues - 1);
+        counts[b][static_cast<size_t>(value)]++;
     }
-    // The 20 % point of the quiet-bin values, counted from the weakest.
+    if (++samples_in_block == kBlockSamples) {
+        EndBlock();
+    }
+}
+
+void NoiseFloorEstimator::EndBlock() {
     const uint32_t wanted = static_cast<uint32_t>(kBlockSamples * kQuietSamplePercent / 100);
-    uint32_t seen = 0;
-    int value = 255;
-    for (; value > 0; value--) {
-        seen += histogram[static_cast<size_t>(value)];
-        if (seen > wanted) {
-            break;
+    std::array<int, 56> quiet_values;
+    for (size_t b = 0; b < 56; b++) {
+        // The bin's 20 % point, counted from the weakest (largest) value.
+        uint32_t seen = 0;
+        int value = kValues - 1;
+        for (; value > 0; value--) {
+            seen += counts[b][static_cast<size_t>(value)];
+            if (seen > wanted) {
+                break;
+            }
         }
+        quiet_values[b] = value + kLowestValue;
+        counts[b].fill(0);
     }
-    noise_mean_dbm = -static_cast<float>(value) + kStatisticBelowMeanDb;
+    // The 4th weakest bin: the largest values are the weakest powers.
+    std::nth_element(quiet_values.begin(), quiet_values.begin() + kQuietBinRank, quiet_values.end(),
+                     [](int a, int b) { return a > b; });
+    noise_mean_dbm = -static_cast<float>(quiet_values[kQuietBinRank]) + kStatisticBelowMeanDb;
     has_estimate = true;
-    histogram.fill(0);
     samples_in_block = 0;
 }
 

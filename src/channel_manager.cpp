@@ -8,6 +8,7 @@
 
 #include <pthread.h>
 #include <sys/time.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -18,57 +19,67 @@
 #include <sstream>
 #include <utility>
 
+#include "event_sink.h"
 #include "host_clock.h"
-#include "tessaron_main.h"
+#include "ui_event_text.h"
 
 namespace {
 
 constexpr size_t CMD_BUFFER_SIZE = 300;
 constexpr const char* DRIVER_NAME = "ath9k_htc";
-constexpr const char* INTERFACE_RESET_CMD = "ifconfig wlan1 down; ifconfig wlan1 up";
+constexpr const char* DEFAULT_WLAN_INTERFACE = "wlan1";
 constexpr long NUM_CHANNELS = 6;
 
 char CHAN_SURVEY_CMD[CMD_BUFFER_SIZE];
 char START_SCAN_CMD[CMD_BUFFER_SIZE];
 char END_SCAN_CMD[CMD_BUFFER_SIZE];
 char GET_CHANNEL_UTIL[CMD_BUFFER_SIZE];
-char command_str[50];
-char channel_util_buffer[100];
+// The interface named on the command line; every channel change and reset
+// acts on it.
+std::string wlan_interface = DEFAULT_WLAN_INTERFACE;
 long current_channel_count = 0;
 long reset_count_val = 0;
 timeval timeStart = {0, 0};
-int ret = 0;
-int iret1 = 0;
 pthread_t channel_thread;
-
-int RunThroughShell(const std::string& command, std::string* output) {
-    if (output == nullptr) {
-        return system(command.c_str());
-    }
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    while (!feof(pipe)) {
-        if (fgets(channel_util_buffer, sizeof(channel_util_buffer), pipe) != nullptr) {
-            output->append(channel_util_buffer);
-        } else if (ferror(pipe)) {
-            break;
-        }
-    }
-    pclose(pipe);
-    return 0;
-}
 
 void SleepMicroseconds(unsigned usec) {
     usleep(usec);
 }
 
-ChannelManager::ShellRunner shell_runner = RunThroughShell;
+ChannelManager::ShellRunner shell_runner = ChannelManager::RunThroughShell;
 ChannelManager::Sleeper sleeper = SleepMicroseconds;
 
-int RunCommand(const char* command) {
-    return shell_runner(command, nullptr);
+// Card-control failures (no driver debug files, no iwconfig) are reported
+// once per kind of command, naming the command; from then on the shell's own
+// error text for that kind is discarded, so a card without the driver cannot
+// flood the terminal every 410 ms.
+enum CommandKind { kSetChannel, kResetInterface, kStartScan, kStopScan, kSurvey, kNumKinds };
+bool command_failed[kNumKinds] = {};
+
+std::string Quieted(CommandKind kind, const char* command) {
+    return command_failed[kind] ? std::string("{ ") + command + "; } 2>/dev/null" : command;
+}
+
+void NoteResult(CommandKind kind, const char* command, int status) {
+    if (status == 0 || command_failed[kind]) {
+        return;
+    }
+    command_failed[kind] = true;
+    std::ostringstream text;
+    text << "Warning!! card control: \"" << command << "\" ";
+    if (status < 0) {
+        text << "could not be run";
+    } else {
+        text << "failed (exit status " << (WIFEXITED(status) ? WEXITSTATUS(status) : status) << ")";
+    }
+    text << "; further failures of it are not reported\n";
+    std::cerr << text.str() << std::flush;
+}
+
+int RunCommand(CommandKind kind, const char* command) {
+    const int status = shell_runner(Quieted(kind, command), nullptr);
+    NoteResult(kind, command, status);
+    return status;
 }
 
 void FillCommands(const char* phy_device) {
@@ -89,6 +100,23 @@ void FillCommands(const char* phy_device) {
 
 void ChannelManager::InitializeDefaultInterface() {
     FillCommands("phy1");
+    wlan_interface = DEFAULT_WLAN_INTERFACE;
+}
+
+bool ChannelManager::IsValidInterfaceName(const std::string& name) {
+    // Linux interface names have at most 15 characters; this set keeps the
+    // name inert inside a shell command line.
+    constexpr size_t MAX_INTERFACE_NAME_LENGTH = 15;
+    if (name.empty() || name.size() > MAX_INTERFACE_NAME_LENGTH || name[0] == '-' || name == "." ||
+        name == "..") {
+        return false;
+    }
+    for (unsigned char c : name) {
+        if (!(isalnum(c) || c == '-' || c == '_' || c == '.')) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool ChannelManager::IsValidPhyDevice(const std::string& phy_device) {
@@ -109,7 +137,14 @@ bool ChannelManager::IsValidPhyDevice(const std::string& phy_device) {
     return true;
 }
 
-void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::string /*wlan_intf*/) {
+void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::string wlan_intf) {
+    if (IsValidInterfaceName(wlan_intf)) {
+        wlan_interface = wlan_intf;
+    } else {
+        std::cerr << "Warning... ChannelManager: invalid interface name refused, using "
+                  << DEFAULT_WLAN_INTERFACE << "\n";
+        wlan_interface = DEFAULT_WLAN_INTERFACE;
+    }
     if (!IsValidPhyDevice(phy_device)) {
         // The name goes into shell command lines; never run one built from
         // arbitrary text. Start-up refuses such a name before getting here.
@@ -122,7 +157,9 @@ void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::str
 
 void ChannelManager::SleepSwitchChannel() {
     std::cout << "Starting...\n";
-    iret1 = pthread_create(&channel_thread, nullptr, ThreadWork, nullptr);
+    if (pthread_create(&channel_thread, nullptr, ThreadWork, nullptr) != 0) {
+        std::cerr << "Warning!! Cannot start the channel thread: the card stays on its channel\n";
+    }
 }
 
 void* ChannelManager::ThreadWork(void* /*ptr*/) {
@@ -136,15 +173,15 @@ void* ChannelManager::ThreadWork(void* /*ptr*/) {
 void ChannelManager::ThreadStartStep() {
     GetHostTime(&timeStart);
     ResetInterface();
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(kStopScan, END_SCAN_CMD);
     SetChannel(CONST_CHANNEL_SEQUENCE[0]);
 }
 
 void ChannelManager::ThreadLoopStep() {
     IncrementChannel();
-    ret = RunCommand(START_SCAN_CMD);
+    RunCommand(kStartScan, START_SCAN_CMD);
     sleeper(CONST_SCAN_DWELL_US);
-    ret = RunCommand(END_SCAN_CMD);
+    RunCommand(kStopScan, END_SCAN_CMD);
     SendChannelUtilizationInfo();
 }
 
@@ -163,8 +200,9 @@ void ChannelManager::IncrementChannel() {
 }
 
 void ChannelManager::SetChannel(int channel) {
-    snprintf(command_str, sizeof(command_str), "iwconfig wlan1 channel %d", channel);
-    ret = RunCommand(command_str);
+    char command[50];
+    snprintf(command, sizeof(command), "iwconfig %s channel %d", wlan_interface.c_str(), channel);
+    RunCommand(kSetChannel, command);
 }
 
 void ChannelManager::ResetInterface() {
@@ -177,7 +215,10 @@ void ChannelManager::ResetInterface() {
     std::ostringstream before;
     before << "Time: " << elapsed << " Resetting the card....\n";
     std::cout << before.str() << std::flush;
-    ret = RunCommand(INTERFACE_RESET_CMD);
+    char command[50];
+    snprintf(command, sizeof(command), "ifconfig %s down; ifconfig %s up", wlan_interface.c_str(),
+             wlan_interface.c_str());
+    RunCommand(kResetInterface, command);
     std::ostringstream after;
     after << "Time: " << elapsed << " Resetting done....\n";
     std::cout << after.str() << std::flush;
@@ -185,29 +226,43 @@ void ChannelManager::ResetInterface() {
 
 void ChannelManager::SendChannelUtilizationInfo() {
     std::string survey_text;
-    if (shell_runner(GET_CHANNEL_UTIL, &survey_text) < 0) {
+    const int status = shell_runner(Quieted(kSurvey, GET_CHANNEL_UTIL), &survey_text);
+    NoteResult(kSurvey, GET_CHANNEL_UTIL, status);
+    if (status < 0) {
         return;
     }
     timeval now;
     GetHostTime(&now);
-    ExternalInterface::SendData(BuildChannelUtilEvent(survey_text, static_cast<long>(now.tv_sec)));
+    EventSinks::ReportChannelUtilisation({survey_text, static_cast<long>(now.tv_sec)});
 }
 
 std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text, long now_sec) {
-    // The survey text goes in unescaped, without its final line end.
-    const std::string body =
-        survey_text.empty() ? "" : survey_text.substr(0, survey_text.size() - 1);
-    std::string event = "event: channel_util_info\r\n";
-    event += "data: { \"channel_util_str\": \"";
-    event += body;
-    event += "\", ";
-    event += "\"timestamp\": " + std::to_string(now_sec);
-    event += "}\r\n\n";
-    return event;
+    return ChannelUtilEventText({survey_text, now_sec});
+}
+
+int ChannelManager::RunThroughShell(const std::string& command, std::string* output) {
+    if (output == nullptr) {
+        return system(command.c_str());
+    }
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    char line[100];
+    while (!feof(pipe)) {
+        if (fgets(line, sizeof(line), pipe) != nullptr) {
+            output->append(line);
+        } else if (ferror(pipe)) {
+            break;
+        }
+    }
+    // The command's wait status, as system() gives it.
+    const int status = pclose(pipe);
+    return status == -1 ? 0 : status;
 }
 
 void ChannelManager::SetShellRunner(ShellRunner runner) {
-    shell_runner = runner ? std::move(runner) : ShellRunner(RunThroughShell);
+    shell_runner = runner ? std::move(runner) : ShellRunner(ChannelManager::RunThroughShell);
 }
 
 void ChannelManager::SetSleeper(Sleeper new_sleeper) {
@@ -238,13 +293,13 @@ void ChannelManager::ResetForTests() {
     START_SCAN_CMD[0] = '\0';
     END_SCAN_CMD[0] = '\0';
     GET_CHANNEL_UTIL[0] = '\0';
-    command_str[0] = '\0';
-    channel_util_buffer[0] = '\0';
+    wlan_interface = DEFAULT_WLAN_INTERFACE;
+    for (bool& failed : command_failed) {
+        failed = false;
+    }
     current_channel_count = 0;
     reset_count_val = 0;
     timeStart = {0, 0};
-    ret = 0;
-    iret1 = 0;
     SetShellRunner(nullptr);
     SetSleeper(nullptr);
 }

@@ -21,7 +21,23 @@ int PulseWidth(const RssiPulse& pulse) {
 // A pulse running into the first or last bin is cut by the edge of the
 // view: often the skirt of a wide burst next door, and of unknown width.
 bool IsCutByViewEdge(const RssiPulse& pulse) {
-    return pulse.start_bin_number == 0 || pulse.end_bin_number == PULSE_PROFILE_BINS - 1;
+    return pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_NUM_BINS - 1;
+}
+
+// A bin above the floor for 90 % of its subband carries a continuous
+// emitter; a pulse centred there is a fragment of it (a noise-like carrier
+// a few dB over the floor breaks into pulses), not a frame of a network on
+// the air a few per cent of the time.
+constexpr float CONTINUOUS_BIN_DUTY = 0.9f;
+
+bool IsOnContinuousEmitter(const RssiPulse& pulse) {
+    if (pulse.parent == nullptr) {
+        return false;
+    }
+    const std::vector<float>& duty = pulse.parent->duty_avg_list;
+    const int centre = pulse.center_bin_number;
+    return centre >= 0 && static_cast<size_t>(centre) < duty.size() &&
+           duty[static_cast<size_t>(centre)] >= CONTINUOUS_BIN_DUTY;
 }
 
 // Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
@@ -106,7 +122,9 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
     if (!rules.floor_follows_noise || pulse.parent == nullptr) {
         return fixed;
     }
-    return std::min(pulse.parent->noise_mean_dbm + rules.hopper_peak_margin_db, fixed);
+    return std::min(
+        std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
+        fixed);
 }
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
@@ -117,7 +135,8 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
         return false;
     // Refined: a pulse running into the edge of the view is cut by it (the
     // skirt of a wider burst next door); its width says nothing.
-    if (ActiveRules().floor_follows_noise && IsCutByViewEdge(pulse))
+    if (ActiveRules().floor_follows_noise &&
+        (IsCutByViewEdge(pulse) || IsOnContinuousEmitter(pulse)))
         return false;
     for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
         if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {
@@ -241,20 +260,20 @@ bool CheckPulse::IsOnSlotGrid(u64 gap, float sample_interval_us) {
 }
 
 void CheckPulse::CountCentreBin(const RssiPulse& pulse,
-                                std::array<int, PULSE_PROFILE_BINS>& per_bin) {
-    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < PULSE_PROFILE_BINS) {
+                                std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < CONST_SUBBAND_NUM_BINS) {
         per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
     }
 }
 
-bool CheckPulse::IsSpreadOverView(const std::array<int, PULSE_PROFILE_BINS>& per_bin) {
+bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
     int total = 0;
     for (const int count : per_bin) {
         total += count;
     }
     int densest = 0;
     int window = 0;
-    for (int b = 0; b < PULSE_PROFILE_BINS; b++) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         window += per_bin[static_cast<size_t>(b)];
         if (b >= HOP_SPREAD_WINDOW_BINS) {
             window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];

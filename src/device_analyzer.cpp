@@ -10,9 +10,10 @@
 #include <string>
 
 #include "check_pulse_type.h"
+#include "event_sink.h"
 #include "host_clock.h"
 #include "rule_set.h"
-#include "tessaron_main.h"
+#include "ui_event_text.h"
 
 std::vector<FhInterferer> DeviceAnalyzer::completed_fh_devices;
 std::vector<FhInterferer> DeviceAnalyzer::active_fh_devices;
@@ -24,8 +25,6 @@ long DeviceAnalyzer::completed_fh_devices_count = 0;
 namespace {
 
 constexpr long HOPPER_INITIAL_SPAN_SECONDS = 6;
-constexpr float FIRST_SUBBAND_CFREQ = 2412.0f;  // bin 0 of the whole-band frame
-constexpr double BINS_PER_MHZ = 3.2;
 
 timeval Now() {
     timeval now{};
@@ -33,34 +32,58 @@ timeval Now() {
     return now;
 }
 
-// Bins to add to move a bin number from the from_freq subband's frame into
-// the to_freq subband's frame.
-int FrameOffset(float from_freq, float to_freq) {
-    const float diff = from_freq - to_freq;
-    return static_cast<int>(static_cast<double>(diff) * BINS_PER_MHZ);
-}
-
 void PrintShortLived(int duration) {
     std::cout << "Not sending active/completed device as GetHostDuration " << duration << " < "
               << MIN_ACTIVE_HOST_SECONDS << "\n";
 }
 
-// The "event: devices" text for nine already formatted fields.
-std::string DeviceEvent(const std::vector<std::string>& fields) {
-    std::string text = "event: devices\r\ndata: { \"dev\": [";
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0) {
-            text += ",";
-        }
-        text += "\"" + fields[i] + "\"";
-    }
-    text += "]}\n\n";
-    return text;
+// Prints the device's UI text and hands the record to the outputs.
+void Announce(const DeviceEventRecord& record) {
+    std::cout << DeviceEventText(record) << "\n";
+    EventSinks::ReportDevice(record);
 }
 
-void Announce(const std::string& event_text) {
-    std::cout << event_text << "\n";
-    ExternalInterface::SendData(event_text);
+template <typename Device>
+DeviceEventRecord ActiveRecord(const Device& device, int index, int duration) {
+    DeviceEventRecord record;
+    record.index = index;
+    record.classification = device.classification;
+    record.first_seen_s = static_cast<long>(device.host_start_time.tv_sec);
+    record.last_seen_s = static_cast<long>(device.host_end_time.tv_sec);
+    record.duration_s = duration;
+    return record;
+}
+
+DeviceEventRecord Describe(const FhInterferer& device, int index, int duration) {
+    DeviceEventRecord record = ActiveRecord(device, index, duration);
+    record.hopper = true;
+    record.power_dbm = device.device_rssi;
+    return record;
+}
+
+DeviceEventRecord Describe(const FixedFreqInterferer& device, int index, int duration) {
+    DeviceEventRecord record = ActiveRecord(device, index, duration);
+    record.power_dbm = -device.peak_rssi;
+    record.band_cfreq_mhz = device.band_cfreq;
+    record.start_bin = device.start_bin_number;
+    record.center_bin = device.center_bin_number;
+    record.end_bin = device.end_bin_number;
+    return record;
+}
+
+// Announces every tracked device present long enough, numbered from 1.
+template <typename Device>
+void AnnounceActive(const std::vector<Device>& active) {
+    int index = 1;
+    for (const Device& device : active) {
+        const int duration = device.GetHostDuration();
+        if (duration < MIN_ACTIVE_HOST_SECONDS) {
+            PrintShortLived(duration);
+            continue;
+        }
+        Announce(Describe(device, index, duration));
+        ++index;
+    }
 }
 
 // Matches a batch against the tracked records: each record absorbs at most
@@ -114,7 +137,7 @@ void EndInactive(std::vector<Device>& active, std::vector<Device>& completed, co
         } else {
             const std::string text = label + " inactive gt: " + record.toString();
             std::cout << text << "\n";
-            ExternalInterface::WriteToLogfile(text);
+            EventSinks::ReportLogLine(text);
         }
         record.set_host_end_time(now);
         completed.push_back(record);
@@ -123,10 +146,6 @@ void EndInactive(std::vector<Device>& active, std::vector<Device>& completed, co
         }
     }
     active.swap(still_active);
-}
-
-std::string Seconds(const timeval& t) {
-    return std::to_string(static_cast<long long>(t.tv_sec));
 }
 
 }  // namespace
@@ -198,7 +217,7 @@ void DeviceAnalyzer::ObtainFilterList(std::vector<std::pair<int, int>>& filter_l
         if (ActiveRules().oven_needs_on_phases && device.classification == PULSE_MWO) {
             continue;
         }
-        const int offset = FrameOffset(device.band_cfreq, FIRST_SUBBAND_CFREQ);
+        const int offset = BinFrameOffset(device.band_cfreq, CONST_CENTER_FREQUENCIES[0]);
         const int start = offset + device.start_bin_number;
         const int end = offset + device.end_bin_number;
         std::cout << i << ": " << start << " " << end << "\n";
@@ -211,7 +230,7 @@ bool DeviceAnalyzer::IsHighDeviceActivity(float subband_freq, int peak_index) {
         if (!CheckPulse::IsHighDutyDevice(device.classification)) {
             continue;
         }
-        const int offset = FrameOffset(device.band_cfreq, subband_freq);
+        const int offset = BinFrameOffset(device.band_cfreq, subband_freq);
         if (device.start_bin_number + offset <= peak_index &&
             peak_index <= device.end_bin_number + offset) {
             return true;
@@ -221,44 +240,37 @@ bool DeviceAnalyzer::IsHighDeviceActivity(float subband_freq, int peak_index) {
 }
 
 void DeviceAnalyzer::SendFhDeviceInfo() {
-    int index = 1;
-    for (const FhInterferer& device : active_fh_devices) {
-        const int duration = device.GetHostDuration();
-        if (duration < MIN_ACTIVE_HOST_SECONDS) {
-            PrintShortLived(duration);
-            continue;
-        }
-        Announce(DeviceEvent(
-            {std::to_string(index), RssiPulse::getClassification(device.classification),
-             Seconds(device.host_start_time), Seconds(device.host_end_time),
-             std::to_string(duration), getStr(device.device_rssi), "0", "Freq Hopper", "1"}));
-        ++index;
-    }
+    AnnounceActive(active_fh_devices);
 }
 
 void DeviceAnalyzer::SendFfiDeviceInfo() {
-    int index = 1;
-    for (const FixedFreqInterferer& device : active_ffi_devices) {
-        const int duration = device.GetHostDuration();
-        if (duration < MIN_ACTIVE_HOST_SECONDS) {
-            PrintShortLived(duration);
-            continue;
-        }
-        const std::string bins = std::to_string(device.start_bin_number) + "," +
-                                 std::to_string(device.center_bin_number) + "," +
-                                 std::to_string(device.end_bin_number);
-        Announce(
-            DeviceEvent({std::to_string(index), RssiPulse::getClassification(device.classification),
-                         Seconds(device.host_start_time), Seconds(device.host_end_time),
-                         std::to_string(duration), getStr(-static_cast<double>(device.peak_rssi)),
-                         getStr(device.band_cfreq), bins, "1"}));
-        ++index;
-    }
+    AnnounceActive(active_ffi_devices);
 }
 
 void DeviceAnalyzer::SendCompletedDevicesFlag(PulseType classification, const timeval& start_time) {
-    Announce(DeviceEvent({"0", RssiPulse::getClassification(classification), Seconds(start_time),
-                          "0", "0", "0", "0", "0", "0"}));
+    DeviceEventRecord record;
+    record.kind = DeviceEventRecord::Kind::Ended;
+    record.classification = classification;
+    record.first_seen_s = static_cast<long>(start_time.tv_sec);
+    Announce(record);
+}
+
+std::vector<DeviceEventRecord> DeviceAnalyzer::ActiveDevices() {
+    std::vector<DeviceEventRecord> records;
+    records.reserve(ActiveDeviceCount());
+    int index = 1;
+    for (const FhInterferer& device : active_fh_devices) {
+        records.push_back(Describe(device, index++, device.GetHostDuration()));
+    }
+    index = 1;
+    for (const FixedFreqInterferer& device : active_ffi_devices) {
+        records.push_back(Describe(device, index++, device.GetHostDuration()));
+    }
+    return records;
+}
+
+std::size_t DeviceAnalyzer::ActiveDeviceCount() {
+    return active_fh_devices.size() + active_ffi_devices.size();
 }
 
 void DeviceAnalyzer::ResetForTests() {

@@ -18,7 +18,7 @@
 namespace {
 
 // Bins of one FFT row of a 20 MHz subband.
-constexpr size_t kRowBins = 56;
+constexpr size_t kRowBins = CONST_SUBBAND_NUM_BINS;
 // A row carries a usable peak only when its strongest bin beats -75 dBm.
 constexpr float kPeakLimit = 75.0f;
 // Rows without a peak this soon after the last peak row are the gaps of one
@@ -94,7 +94,8 @@ float DriftAnalyser::RowPeakLimit() const {
     if (!ActiveRules().floor_follows_noise || parent == nullptr) {
         return kPeakLimit;
     }
-    const float limit_dbm = parent->noise_mean_dbm + ActiveRules().hopper_peak_margin_db;
+    const float limit_dbm = std::min(parent->noise_mean_dbm, ActiveRules().max_noise_dbm) +
+                            ActiveRules().hopper_peak_margin_db;
     return std::max(kPeakLimit, -limit_dbm);
 }
 

@@ -90,7 +90,8 @@ std::string FhInterferer::toString() const {
     GetHostTime(&now);
     std::ostringstream line;
     line << "FreqHop: " << now.tv_sec << " " << FormatLocalTime(now) << " "
-         << static_cast<int>(classification) << " 2400 " << count_pulses << " 28 55 "
+         << static_cast<int>(classification) << " 2400 " << count_pulses << " "
+         << CONST_SUBBAND_CENTER_BIN << " " << CONST_SUBBAND_LAST_BIN << " "
          << host_start_time.tv_sec << " " << host_end_time.tv_sec << " " << GetHostDuration() << " "
          << device_rssi << "\n";
     return line.str();

@@ -19,8 +19,6 @@
 #include "device_analyzer.h"
 #include "features_module.h"
 #include "rule_set.h"
-#include "xbox_analyser.h"
-#include "zigbee_pulse_analyser.h"
 
 namespace {
 
@@ -57,6 +55,144 @@ void ResetSixFrequencies(RealIntMap& counts) {
 u64 TimeToVisitEnd(const CurrSubbandInfo& key, const RssiPulse& pulse) {
     return key.end_time - pulse.start_time;
 }
+
+// Whether two pulses sit on the FHSS handset's frame grid (and close enough
+// to be one handset's).
+bool OnFhssFrameGrid(const RssiPulse& pulse1, const RssiPulse& pulse2) {
+    const u64 gap = pulse2.start_time - pulse1.start_time;
+    if (gap > FHSS_MAX_PARTNER_GAP)
+        return false;
+    const double remainder = static_cast<double>(gap % FHSS_FRAME_US);
+    return remainder >= static_cast<double>(FHSS_FRAME_US) - FHSS_FRAME_TOLERANCE ||
+           remainder <= FHSS_FRAME_TOLERANCE;
+}
+
+// The pair search shared by the hopper kinds: within each visit, a first
+// pulse that qualifies and starts early enough is paired with every later
+// pulse of the visit, up to max_gap after it, that the kind's timing rule
+// accepts; both pulses of a pair are tagged.
+enum class FirstPulse { Skip, CountOnly, Search };
+
+struct PairRule {
+    PulseType tag;
+    u64 tail_exclusion;  // a first pulse this close to the visit's end finds no partner
+    u64 max_gap;
+    // in_tail: the pulse starts within tail_exclusion of the visit's end.
+    FirstPulse (*first)(const RssiPulse& pulse, PulseType tag, bool in_tail);
+    bool (*partner)(const RssiPulse& first, const RssiPulse& partner, u64 gap);
+};
+
+struct PairCounts {
+    int candidates = 0;  // first pulses counted
+    int pairs = 0;
+    int newly_tagged = 0;
+};
+
+PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
+                       const PairRule& rule) {
+    ResetSixFrequencies(tagged_per_freq);
+    PairCounts counts;
+    const auto tag = [&rule, &counts](RssiPulse& pulse, int& tagged_here) {
+        if (pulse.classification != rule.tag) {
+            ++tagged_here;
+            ++counts.newly_tagged;
+        }
+        pulse.set_classification(rule.tag);
+    };
+    for (auto& entry : visits) {
+        const CurrSubbandInfo& key = entry.first;
+        std::vector<RssiPulse>& pulses = entry.second;
+        int& tagged_here = tagged_per_freq[TruncatedFreq(key.curr_freq)];
+        for (size_t i = 0; i < pulses.size(); ++i) {
+            RssiPulse& pulse1 = pulses[i];
+            const bool in_tail = TimeToVisitEnd(key, pulse1) <= rule.tail_exclusion;
+            const FirstPulse verdict = rule.first(pulse1, rule.tag, in_tail);
+            if (verdict == FirstPulse::Skip)
+                continue;
+            ++counts.candidates;
+            if (verdict == FirstPulse::CountOnly)
+                continue;
+            for (size_t j = i + 1; j < pulses.size(); ++j) {
+                RssiPulse& partner = pulses[j];
+                const u64 gap = partner.start_time - pulse1.start_time;
+                // Pulses are in start order: once one partner is too late,
+                // every later one is too.
+                if (gap > rule.max_gap)
+                    break;
+                if (!rule.partner(pulse1, partner, gap))
+                    continue;
+                ++counts.pairs;
+                tag(pulse1, tagged_here);
+                tag(partner, tagged_here);
+            }
+        }
+    }
+    return counts;
+}
+
+float SampleIntervalOf(const RssiPulse& pulse) {
+    return pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+}
+
+bool CentreRisesLittle(const RssiPulse& first, const RssiPulse& partner) {
+    // Refined: a hopper's next channel is pseudo-random, above or below.
+    if (ActiveRules().hop_order_free) {
+        return true;
+    }
+    // Signed: a partner lower in frequency by any amount qualifies.
+    return partner.center_bin_number - first.center_bin_number <= MAX_PARTNER_CENTRE_RISE;
+}
+
+// FHSS handset: long narrow bursts paired on the handset's frame timing.
+const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX_PARTNER_GAP,
+                             [](const RssiPulse& pulse, PulseType, bool in_tail) {
+                                 if (!CheckPulse::IsFhssphoneHigh(pulse))
+                                     return FirstPulse::Skip;
+                                 return in_tail ? FirstPulse::CountOnly : FirstPulse::Search;
+                             },
+                             [](const RssiPulse& first, const RssiPulse& partner, u64) {
+                                 return CheckPulse::IsFhssphoneHigh(partner) &&
+                                        CheckPulse::IsFhssTimingProperty(first, partner);
+                             }};
+
+// Bluetooth voice: short packets answered 500 to 800 us later.
+const PairRule kBtScoPairs = {
+    PULSE_BLUETOOTH_SCO, BT_TAIL_EXCLUSION, BTSCO_MAX_PAIR_GAP,
+    [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
+        if (!CheckPulse::IsBluetoothSCOPulse(pulse))
+            return FirstPulse::Skip;
+        if (in_tail)
+            return pulse.classification == tag ? FirstPulse::CountOnly : FirstPulse::Skip;
+        return FirstPulse::Search;
+    },
+    [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
+        return partner.classification == PULSE_FH_DEVICE &&
+               CheckPulse::IsBluetoothSCOPulse(partner) && CentreRisesLittle(first, partner) &&
+               gap >= BTSCO_MIN_PAIR_GAP;
+    }};
+
+// Bluetooth data: packets on the 625 us slot grid and off the FHSS frame grid.
+const PairRule kBtAclPairs = {
+    PULSE_BLUETOOTH, BT_TAIL_EXCLUSION, BTACL_MAX_PARTNER_GAP,
+    [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
+        if (pulse.classification == tag)
+            return FirstPulse::CountOnly;
+        if (pulse.classification != PULSE_FH_DEVICE || in_tail)
+            return FirstPulse::Skip;
+        return FirstPulse::Search;
+    },
+    [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
+        if (partner.start_time == first.start_time || !CentreRisesLittle(first, partner) ||
+            partner.classification != PULSE_FH_DEVICE) {
+            return false;
+        }
+        const u64 slot_remainder = gap % BT_SLOT_US;
+        const bool on_slot_grid =
+            ActiveRules().durations_in_sample_intervals
+                ? CheckPulse::IsOnSlotGrid(gap, SampleIntervalOf(first))
+                : slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
+        return on_slot_grid && !OnFhssFrameGrid(first, partner);
+    }};
 
 void AppendFeature(std::string& line, int number, const std::string& value) {
     line += " ";
@@ -105,7 +241,7 @@ int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
 }
 
 bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
-    std::array<int, PULSE_PROFILE_BINS> per_bin{};
+    std::array<int, CONST_SUBBAND_NUM_BINS> per_bin{};
     for (const auto& entry : pulses_per_visit) {
         for (const RssiPulse& pulse : entry.second) {
             if (pulse.classification == type) {
@@ -205,7 +341,7 @@ PowerTuple FreqHoppingsDeviceAnalyser::GetPulsePowerDistribution(PulseType pulse
 }
 
 void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& feature_string,
-                                               PowerTuple& tuple) {
+                                               const PowerTuple& tuple) {
     AppendFeature(feature_string, feature_count + 1, getStr(tuple.min));
     AppendFeature(feature_string, feature_count + 2, getStr(tuple.max));
     AppendFeature(feature_string, feature_count + 3, getStr(tuple.mean));
@@ -215,38 +351,9 @@ void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& f
 int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
                                                      unsigned long long& device_start_time,
                                                      unsigned long long& device_end_time) {
-    ResetSixFrequencies(count_fhsshigh_pulse_perfreq);
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_fhsshigh_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (!CheckPulse::IsFhssphoneHigh(pulse1))
-                continue;
-            ++total;
-            if (TimeToVisitEnd(key, pulse1) <= FHSS_TAIL_EXCLUSION)
-                continue;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                // Pulses are in start order: once one partner is too late,
-                // every later one is too.
-                if (partner.start_time - pulse1.start_time > FHSS_MAX_PARTNER_GAP)
-                    break;
-                if (!CheckPulse::IsFhssphoneHigh(partner))
-                    continue;
-                if (!CheckPulse::IsFhssTimingProperty(pulse1, partner))
-                    continue;
-                if (pulse1.classification != PULSE_FHSSPHONE_HIGH)
-                    ++tagged_here;
-                if (partner.classification != PULSE_FHSSPHONE_HIGH)
-                    ++tagged_here;
-                pulse1.set_classification(PULSE_FHSSPHONE_HIGH);
-                partner.set_classification(PULSE_FHSSPHONE_HIGH);
-            }
-        }
-    }
+    const int total =
+        SearchPairs(subband_freqhop_device_pulse_info, count_fhsshigh_pulse_perfreq, kFhssPairs)
+            .candidates;
 
     // The device span runs from the first to the last tagged pulse in map
     // order; with nothing tagged both ends stay 0.
@@ -272,131 +379,27 @@ int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple) {
-    ResetSixFrequencies(count_btsco_pulse_perfreq);
-    int pairs = 0;
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_btsco_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (!CheckPulse::IsBluetoothSCOPulse(pulse1))
-                continue;
-            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION) {
-                if (pulse1.classification == PULSE_BLUETOOTH_SCO)
-                    ++total;
-                continue;
-            }
-            ++total;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                const u64 gap = partner.start_time - pulse1.start_time;
-                // Start order: every later partner is later still.
-                if (gap > BTSCO_MAX_PAIR_GAP)
-                    break;
-                if (partner.classification != PULSE_FH_DEVICE)
-                    continue;
-                if (!CheckPulse::IsBluetoothSCOPulse(partner))
-                    continue;
-                // Signed: a partner lower in frequency by any amount qualifies.
-                if (!ActiveRules().hop_order_free &&
-                    partner.center_bin_number - pulse1.center_bin_number >
-                        MAX_PARTNER_CENTRE_RISE) {
-                    continue;
-                }
-                if (gap < BTSCO_MIN_PAIR_GAP)
-                    continue;
-                ++pairs;
-                if (pulse1.classification != PULSE_BLUETOOTH_SCO)
-                    ++tagged_here;
-                if (partner.classification != PULSE_BLUETOOTH_SCO)
-                    ++tagged_here;
-                pulse1.set_classification(PULSE_BLUETOOTH_SCO);
-                partner.set_classification(PULSE_BLUETOOTH_SCO);
-            }
-        }
-    }
-    if (total == 0) {
-        ptuple = ZeroPowerTuple();
-        return 0;
-    }
-    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH_SCO);
-    return pairs;
+    const PairCounts counts =
+        SearchPairs(subband_freqhop_device_pulse_info, count_btsco_pulse_perfreq, kBtScoPairs);
+    ptuple = TaggedPower(counts.candidates, PULSE_BLUETOOTH_SCO);
+    return counts.candidates == 0 ? 0 : counts.pairs;
 }
 
 bool FreqHoppingsDeviceAnalyser::IgnoreFhPulseCombination(const RssiPulse& pulse1,
                                                           const RssiPulse& pulse2) {
-    const u64 gap = pulse2.start_time - pulse1.start_time;
-    if (gap > FHSS_MAX_PARTNER_GAP)
-        return false;
-    const double remainder = static_cast<double>(gap % FHSS_FRAME_US);
-    return remainder >= static_cast<double>(FHSS_FRAME_US) - FHSS_FRAME_TOLERANCE ||
-           remainder <= FHSS_FRAME_TOLERANCE;
+    return OnFhssFrameGrid(pulse1, pulse2);
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothPulses(PowerTuple& ptuple) {
-    ResetSixFrequencies(count_btacl_pulse_perfreq);
-    int result = 0;
-    int total = 0;
-    for (auto& entry : subband_freqhop_device_pulse_info) {
-        const CurrSubbandInfo& key = entry.first;
-        std::vector<RssiPulse>& pulses = entry.second;
-        int& tagged_here = count_btacl_pulse_perfreq[TruncatedFreq(key.curr_freq)];
-        for (size_t i = 0; i < pulses.size(); ++i) {
-            RssiPulse& pulse1 = pulses[i];
-            if (pulse1.classification == PULSE_BLUETOOTH) {
-                ++total;
-                continue;
-            }
-            if (pulse1.classification != PULSE_FH_DEVICE)
-                continue;
-            if (TimeToVisitEnd(key, pulse1) <= BT_TAIL_EXCLUSION)
-                continue;
-            ++total;
-            for (size_t j = i + 1; j < pulses.size(); ++j) {
-                RssiPulse& partner = pulses[j];
-                const u64 gap = partner.start_time - pulse1.start_time;
-                if (gap > BTACL_MAX_PARTNER_GAP)
-                    break;
-                if (partner.start_time == pulse1.start_time)
-                    continue;
-                if (!ActiveRules().hop_order_free &&
-                    partner.center_bin_number - pulse1.center_bin_number >
-                        MAX_PARTNER_CENTRE_RISE) {
-                    continue;
-                }
-                if (partner.classification != PULSE_FH_DEVICE)
-                    continue;
-                const u64 slot_remainder = gap % BT_SLOT_US;
-                const bool on_slot_grid =
-                    ActiveRules().durations_in_sample_intervals
-                        ? CheckPulse::IsOnSlotGrid(gap, pulse1.parent != nullptr
-                                                            ? pulse1.parent->sample_interval_us
-                                                            : 0.0f)
-                        : slot_remainder <= BT_SLOT_JITTER_LOW ||
-                              slot_remainder > BT_SLOT_JITTER_HIGH;
-                if (!on_slot_grid || IgnoreFhPulseCombination(pulse1, partner))
-                    continue;
-                if (pulse1.classification != PULSE_BLUETOOTH) {
-                    ++result;
-                    ++tagged_here;
-                }
-                if (partner.classification != PULSE_BLUETOOTH) {
-                    ++result;
-                    ++tagged_here;
-                }
-                pulse1.set_classification(PULSE_BLUETOOTH);
-                partner.set_classification(PULSE_BLUETOOTH);
-            }
-        }
-    }
-    if (total == 0) {
-        ptuple = ZeroPowerTuple();
-        return 0;
-    }
-    ptuple = GetPulsePowerDistribution(PULSE_BLUETOOTH);
-    return result;
+    const PairCounts counts =
+        SearchPairs(subband_freqhop_device_pulse_info, count_btacl_pulse_perfreq, kBtAclPairs);
+    ptuple = TaggedPower(counts.candidates, PULSE_BLUETOOTH);
+    return counts.candidates == 0 ? 0 : counts.newly_tagged;
+}
+
+// The power of the tagged pulses; zero when no pulse was a candidate.
+PowerTuple FreqHoppingsDeviceAnalyser::TaggedPower(int candidates, PulseType tag) {
+    return candidates == 0 ? ZeroPowerTuple() : GetPulsePowerDistribution(tag);
 }
 
 int FreqHoppingsDeviceAnalyser::CountFhssphoneHighDurationPulses() {
@@ -466,79 +469,79 @@ bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage
     return btsco_pulses_time_percentage >= min_pairs && !is_spurious_pulses;
 }
 
-void FreqHoppingsDeviceAnalyser::GetFeatures() {
-    PowerTuple power_tuple_fhsshigh = ZeroPowerTuple();
-    PowerTuple power_tuple_btsco = ZeroPowerTuple();
-    PowerTuple power_tuple_btacl = ZeroPowerTuple();
-    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
-    PowerTuple power_tuple_bttype = ZeroPowerTuple();
-    unsigned long long fhsshigh_start_time = 0;
-    unsigned long long fhsshigh_end_time = 0;
-    std::vector<RssiPulse> dummy_list;
-
-    const int fhss_pulses_time_percentage =
-        FindAndTagFhssPulses(power_tuple_fhsshigh, fhsshigh_start_time, fhsshigh_end_time);
-    const int btsco_pulses_time_percentage = FindAndTagBluetoothSCOPulses(power_tuple_btsco);
-    const int bt_pulses_time_percentage = FindAndTagBluetoothPulses(power_tuple_btacl);
+HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
+    HopperVerdict v;
+    v.fhss_pulses = FindAndTagFhssPulses(v.fhss_power, v.start_time, v.end_time);
+    v.btsco_pulses = FindAndTagBluetoothSCOPulses(v.btsco_power);
+    v.btacl_pulses = FindAndTagBluetoothPulses(v.btacl_power);
 
     // An overfull window is broadband interference, not hoppers.
-    const bool is_spurious_pulses = fhss_pulses_time_percentage > MAX_FHSS_PULSES ||
-                                    btsco_pulses_time_percentage > MAX_BTSCO_PULSES;
-    if (is_spurious_pulses) {
-        std::cout << "is_spurious_pulses: true " << fhss_pulses_time_percentage << " "
-                  << btsco_pulses_time_percentage << "\n";
+    v.spurious = v.fhss_pulses > MAX_FHSS_PULSES || v.btsco_pulses > MAX_BTSCO_PULSES;
+    if (v.spurious) {
+        std::cout << "is_spurious_pulses: true " << v.fhss_pulses << " " << v.btsco_pulses << "\n";
     }
+    v.fhss_present = IsFhssPresent(v.fhss_pulses, v.spurious);
+    v.btsco_present = IsBTScoPresent(v.btsco_pulses, v.spurious);
+    v.btacl_present = IsBTAclPresent(v.btacl_pulses, v.spurious);
+    if (ActiveRules().hoppers_announced_separately) {
+        // A phone's pairs land all over the view as it hops; pairs crowded
+        // into a few bins are the skirt of a wide burst next door.
+        v.fhss_present =
+            v.fhss_present && IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH);
+        // A data link shows itself by multi-slot packets; a voice link's
+        // packets, and chance pairs of other pulses on the slot grid, are
+        // single-slot.
+        v.btacl_present =
+            v.btacl_present &&
+            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+    }
+    return v;
+}
+
+void FreqHoppingsDeviceAnalyser::Report(const HopperVerdict& v) {
+    std::vector<RssiPulse> no_pulses;
+    const auto add = [&](const char* what, PulseType type, const PowerTuple& power, int pulses) {
+        std::cout << "Adding a " << what << " device...\n";
+        DeviceAnalyzer::AddNewFhDevice(no_pulses, type, v.start_time, v.end_time, power.mean,
+                                       pulses);
+    };
     // Refined: each timing signature is a device of its own; a voice link
     // and a data link (or a phone) side by side are not one unknown hopper.
     const bool each_class_alone = ActiveRules().hoppers_announced_separately;
-    // Refined: a phone's pairs land all over the view as it hops; pairs
-    // crowded into a few bins are the skirt of a wide burst next door.
-    const bool is_fhss_present =
-        IsFhssPresent(fhss_pulses_time_percentage, is_spurious_pulses) &&
-        (!each_class_alone || IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
-    const bool is_btsco_present = IsBTScoPresent(btsco_pulses_time_percentage, is_spurious_pulses);
-    bool is_btacl_present = IsBTAclPresent(bt_pulses_time_percentage, is_spurious_pulses);
-    // Refined: a data link shows itself by multi-slot packets; a voice
-    // link's packets, and chance pairs of other pulses on the slot grid,
-    // are single-slot.
-    if (each_class_alone && is_btacl_present) {
-        is_btacl_present =
-            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+    if (!each_class_alone && v.fhss_present && v.btsco_present && v.btacl_present) {
+        add("Unknown FH", PULSE_UNK_FH, v.fhss_power, v.fhss_pulses);
+        return;
     }
+    if (v.fhss_present) {
+        add("FHSS_Handset", PULSE_FHSSPHONE_HIGH, v.fhss_power, v.fhss_pulses);
+    }
+    if (v.btsco_present) {
+        add("BTSCO", PULSE_BLUETOOTH_SCO, v.btsco_power, v.btsco_pulses);
+    }
+    if (v.btacl_present && (each_class_alone || !v.btsco_present)) {
+        add("BTACL", PULSE_BLUETOOTH, v.btacl_power, v.btacl_pulses);
+    }
+}
 
-    if (!each_class_alone && is_fhss_present && is_btsco_present && is_btacl_present) {
-        std::cout << "Adding a Unknown FH device...\n";
-        DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_UNK_FH, fhsshigh_start_time,
-                                       fhsshigh_end_time, power_tuple_fhsshigh.mean,
-                                       fhss_pulses_time_percentage);
-    } else {
-        if (is_fhss_present) {
-            std::cout << "Adding a FHSS_Handset device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_FHSSPHONE_HIGH, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_fhsshigh.mean,
-                                           fhss_pulses_time_percentage);
-        }
-        if (is_btsco_present) {
-            std::cout << "Adding a BTSCO device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH_SCO, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_btsco.mean,
-                                           btsco_pulses_time_percentage);
-        }
-        if (is_btacl_present && (each_class_alone || !is_btsco_present)) {
-            std::cout << "Adding a BTACL device...\n";
-            DeviceAnalyzer::AddNewFhDevice(dummy_list, PULSE_BLUETOOTH, fhsshigh_start_time,
-                                           fhsshigh_end_time, power_tuple_btacl.mean,
-                                           bt_pulses_time_percentage);
+void FreqHoppingsDeviceAnalyser::GetFeatures() {
+    const HopperVerdict verdict = Decide();
+    Report(verdict);
+    for (const HopperFollowUp& follow_up : HopperFollowUps()) {
+        if (follow_up.due(verdict)) {
+            follow_up.run(subband_list, beginIt, verdict, debug_id);
         }
     }
+    PrintFeatures(verdict);
+}
 
-    ZigbeePulseAnalyser::DetermineZigbeePresence(subband_list, beginIt, is_spurious_pulses,
-                                                 debug_id);
-    if (!is_btsco_present || each_class_alone) {
-        XboxAnalyser xbox_analyser(subband_list, beginIt, debug_id);
-        xbox_analyser.GetFeatures();
-    }
-
+void FreqHoppingsDeviceAnalyser::PrintFeatures(const HopperVerdict& v) {
+    const int fhss_pulses_time_percentage = v.fhss_pulses;
+    const int btsco_pulses_time_percentage = v.btsco_pulses;
+    const int bt_pulses_time_percentage = v.btacl_pulses;
+    const PowerTuple& power_tuple_fhsshigh = v.fhss_power;
+    const PowerTuple& power_tuple_btsco = v.btsco_power;
+    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
+    PowerTuple power_tuple_bttype = ZeroPowerTuple();
     std::vector<float> subband_pulse_count;
     subband_pulse_count.reserve(count_pulses_per_subband.size());
     for (const auto& entry : count_pulses_per_subband) {

@@ -142,7 +142,7 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
         if (ActiveRules().oven_needs_on_phases) {
             DiscardOvenOnPhasePulses(subband);
         } else {
-            subband.UpdateFilter(0, 55, PULSE_DISCARD);
+            subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
         }
         std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " "
                   << drift.peak_index << " " << drift.peak_rssi << "adding " << mac_address << " "
@@ -169,7 +169,9 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
 
 void MicrowaveAnalyser::AddMicrowaveDevice(u64 start_time, u64 end_time, float center_bin,
                                            float rssi, float curr_freq) const {
-    const std::vector<float> interferer_info_tuple = {center_bin, 0.0f, 55.0f, 56.0f, fabsf(rssi)};
+    const std::vector<float> interferer_info_tuple = {
+        center_bin, 0.0f, static_cast<float>(CONST_SUBBAND_LAST_BIN),
+        static_cast<float>(CONST_SUBBAND_NUM_BINS), fabsf(rssi)};
     std::vector<FixedFreqInterferer> devices;
     devices.emplace_back(interferer_info_tuple, start_time, end_time, curr_freq, PULSE_MWO,
                          "local");

@@ -102,12 +102,18 @@ OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u6
     std::vector<int> bins;
     u64 first = 0;
     u64 last = 0;
+    // An on-phase cut by the start or end of the subband has a displaced
+    // centre: it is hidden like the others but not timed.
+    const u64 rows_begin = rows.empty() ? 0 : rows.front().diffTime;
+    const u64 rows_end = rows.empty() ? 0 : rows.back().diffTime;
     auto close = [&]() {
         const u64 length = last - first;
         if (!bins.empty() && length >= OVEN_MIN_ON_PHASE_US && length <= OVEN_MAX_ON_PHASE_US &&
             IsSweepingOnPhase(bins)) {
             result.spans.emplace_back(subband_start + first, subband_start + last);
-            centres.push_back(0.5 * static_cast<double>(first + last));
+            if (first > rows_begin && last < rows_end) {
+                centres.push_back(0.5 * static_cast<double>(first + last));
+            }
         }
         bins.clear();
     };

@@ -263,7 +263,11 @@ bool ReplayCapture(const std::string& file, uint16_t port, bool realtime, SubBan
 namespace {
 
 std::string DescribeDevice(const std::string& name, const std::string& where, float power_dbm,
-                           const timeval& first, const timeval& last) {
+                           long first_s, long last_s) {
+    timeval first{};
+    timeval last{};
+    first.tv_sec = first_s;
+    last.tv_sec = last_s;
     std::ostringstream out;
     out << "  " << name << " " << where << " " << getStr(power_dbm) << " dBm first seen "
         << FormatLocalTime(first) << " last seen " << FormatLocalTime(last) << "\n";
@@ -279,21 +283,21 @@ std::string FormatReplaySummary(const ReplaySummary& summary, const SubBandAnaly
         << " datagrams used, " << counters.wrong_size << " wrong-sized, " << counters.bad_count
         << " bad sample count, " << summary.skipped << " skipped, " << summary.truncated
         << " truncated\n";
-    const size_t active =
-        DeviceAnalyzer::active_fh_devices.size() + DeviceAnalyzer::active_ffi_devices.size();
-    out << "Active devices: " << active << "\n";
-    for (const FhInterferer& d : DeviceAnalyzer::active_fh_devices) {
-        out << DescribeDevice(RssiPulse::getClassification(d.classification), "Freq Hopper",
-                              d.device_rssi, d.host_start_time, d.host_end_time);
-    }
-    for (const FixedFreqInterferer& d : DeviceAnalyzer::active_ffi_devices) {
-        // Bin 28 of a subband's 56 sits at its centre frequency.
-        const float freq = d.band_cfreq + static_cast<float>(d.center_bin_number - 28) / 3.2f;
-        const std::string where = getStr(freq) + " MHz bins " + std::to_string(d.start_bin_number) +
-                                  "-" + std::to_string(d.end_bin_number) + " of " +
-                                  getStr(d.band_cfreq) + " MHz";
-        out << DescribeDevice(RssiPulse::getClassification(d.classification), where, -d.peak_rssi,
-                              d.host_start_time, d.host_end_time);
+    const std::vector<DeviceEventRecord> devices = DeviceAnalyzer::ActiveDevices();
+    out << "Active devices: " << devices.size() << "\n";
+    for (const DeviceEventRecord& d : devices) {
+        const std::string name = RssiPulse::getClassification(d.classification);
+        if (d.hopper) {
+            out << DescribeDevice(name, "Freq Hopper", d.power_dbm, d.first_seen_s, d.last_seen_s);
+            continue;
+        }
+        const float freq =
+            d.band_cfreq_mhz + static_cast<float>(d.center_bin - CONST_SUBBAND_CENTER_BIN) /
+                                   static_cast<float>(CONST_BINS_PER_MHZ);
+        const std::string where = getStr(freq) + " MHz bins " + std::to_string(d.start_bin) + "-" +
+                                  std::to_string(d.end_bin) + " of " + getStr(d.band_cfreq_mhz) +
+                                  " MHz";
+        out << DescribeDevice(name, where, d.power_dbm, d.first_seen_s, d.last_seen_s);
     }
     return out.str();
 }

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "rule_set.h"
 #include "subband_class.h"
 
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
@@ -62,6 +63,13 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
                 center_bin_number = b;
             }
         }
+    }
+    // Refined: the band is every bin the pulse has covered. Regrowing it
+    // from the peak over the strongest-value profile lets a noise-like wide
+    // burst shrink to the few bins around one lucky peak.
+    if (ActiveRules().floor_follows_noise) {
+        count_rows += 1;
+        return;
     }
     const float floor_dbm =
         parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
@@ -147,7 +155,7 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
     if (peak_index > 54) {
         return;
     }
-    for (int j = peak_index + 1; j <= 55 && j <= last_bin; j++) {
+    for (int j = peak_index + 1; j <= CONST_SUBBAND_LAST_BIN && j <= last_bin; j++) {
         if (!JoinsBand(list[j], peak_rssi, floor_dbm)) {
             break;
         }
@@ -163,8 +171,8 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
              peak_index, start_index, end_index, floor_dbm);
 }
 
-void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
+void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index, float floor_dbm) {
-    GrowBand(rssi_list.data(), PULSE_PROFILE_BINS, peak_rssi, peak_index, start_index, end_index,
-             floor_dbm);
+    GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
+             end_index, floor_dbm);
 }

@@ -6,18 +6,18 @@ namespace {
 constexpr RuleSet kStandard = {
     RuleSetId::kStandard,
     "standard",
-    false,   // floor_follows_noise
-    0.0f,    // join_margin_db
-    0.0f,    // peak_margin_db
-    -85.0f,  // max_pulse_floor_dbm
-    0.0f,    // hopper_peak_margin_db
-    false,   // durations_in_sample_intervals
-    false,   // hoppers_announced_separately
-    false,   // hop_order_free
-    0,       // min_voice_pairs
-    false,   // zigbee_airtime_share
-    false,   // oven_needs_on_phases
-    false,   // carrier_width_decides
+    false,  // floor_follows_noise
+    0.0f,   // join_margin_db
+    0.0f,   // peak_margin_db
+    0.0f,   // max_noise_dbm
+    0.0f,   // hopper_peak_margin_db
+    false,  // durations_in_sample_intervals
+    false,  // hoppers_announced_separately
+    false,  // hop_order_free
+    0,      // min_voice_pairs
+    false,  // zigbee_airtime_share
+    false,  // oven_needs_on_phases
+    false,  // carrier_width_decides
 };
 
 constexpr RuleSet kRefined = {
@@ -26,7 +26,7 @@ constexpr RuleSet kRefined = {
     true,    // floor_follows_noise
     8.0f,    // join_margin_db
     13.0f,   // peak_margin_db
-    -85.0f,  // max_pulse_floor_dbm
+    -90.0f,  // max_noise_dbm
     15.0f,   // hopper_peak_margin_db
     true,    // durations_in_sample_intervals
     true,    // hoppers_announced_separately

@@ -1,30 +1,23 @@
 #include "subband_analyser_class.h"
 
 #include <arpa/inet.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <iostream>
-#include <iterator>
 
-#include "device_analyzer.h"
+#include "channel_visit.h"
+#include "classifier_table.h"
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
 #include "oven_on_phase.h"
 #include "pipeline_class_module.h"
 #include "rule_set.h"
 #include "shapematch_module.h"
-#include "tessaron_main.h"
 
 namespace {
-
-volatile sig_atomic_t stop_requested = 0;
 
 // 20 log10(b) for every byte value, computed with exactly the arithmetic the
 // per-bin conversion would otherwise repeat for every bin of every sample.
@@ -43,39 +36,7 @@ const MagnitudeDbTable& MagnitudeDb() {
     return table;
 }
 
-constexpr int CONST_FIRST_BIN = 2;
-constexpr int CONST_NUM_BINS = 56;
-constexpr int CONST_DC_BIN = 30;
 constexpr float CONST_SAMPLE_NOISE_FLOOR = 95.0f;
-
-// The value of a scheduling constant in the operation mode in force.
-u64 InMode(u64 scan_value, u64 single_channel_value) {
-    return CONST_OPERATION_MODE == CONST_OP_MODE_SCAN ? scan_value : single_channel_value;
-}
-
-u64 ModeSubbandsPerCycle() {
-    return InMode(CONST_NUM_SUBBANDS_PER_CYCLE, CONST_NUM_SUBBANDS_PER_CYCLE_SC);
-}
-u64 MicrowavePeriod() {
-    return InMode(CONST_NUM_CYCLES_MICROWAVE, CONST_NUM_CYCLES_MICROWAVE_SC);
-}
-u64 HighDutyPeriod() {
-    return InMode(CONST_NUM_CYCLES_HIGHDUTY, CONST_NUM_CYCLES_HIGHDUTY_SC);
-}
-u64 FhPeriod() {
-    return InMode(CONST_NUM_CYCLES_FH_DEVICES, CONST_NUM_CYCLES_FH_DEVICES_SC);
-}
-
-// The classifier window covers the W most recent subbands, or the whole
-// history when it is shorter.
-std::list<SubBand>::iterator WindowStart(std::list<SubBand>& history, u64 window) {
-    const u64 n = history.size();
-    auto it = history.begin();
-    if (n > window) {
-        std::advance(it, static_cast<long>(n - window));
-    }
-    return it;
-}
 
 // Repeated faults are reported on their first occurrence and then on every
 // thousandth, so a misbehaving producer cannot flood stderr.
@@ -98,16 +59,6 @@ constexpr u64 CONST_WRAP_MARGIN = MAX_MAC_TIMESTAMP_VAL / 4;
 
 }  // namespace
 
-bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle,
-                     u64 period_cycles) {
-    if (cycle_count == 0) {
-        return false;
-    }
-    return (cycle_count * subbands_per_cycle + subband_count) %
-               (subbands_per_cycle * period_cycles) ==
-           0;
-}
-
 SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::string spec_file,
                                  int debug_id)
     : output_file(std::move(output_file)),
@@ -118,7 +69,7 @@ SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::st
       debug_id(debug_id),
       listen_addr(),
       datagram(),
-      float_sub_band_rssi_list(CONST_NUM_BINS, 0.0f) {
+      float_sub_band_rssi_list(CONST_SUBBAND_NUM_BINS, 0.0f) {
     ShapeMetrics::InitShapeMetrics(spec_file);
     high_duty_analyzer = new HighDutyAnalyzer(debug_id);
     microwave_analyser = new MicrowaveAnalyser(debug_id);
@@ -179,75 +130,6 @@ void SubBandAnalyser::GetApInformation(const std::string& mapping_file) {
         }
         access_point_map[fields[1]] = nullptr;
         access_point_name_map.insert(std::make_pair(fields[1], fields[2]));
-    }
-}
-
-void SubBandAnalyser::RequestStop() {
-    stop_requested = 1;
-}
-bool SubBandAnalyser::StopRequested() {
-    return stop_requested != 0;
-}
-void SubBandAnalyser::ClearStop() {
-    stop_requested = 0;
-}
-
-void SubBandAnalyser::PrintRecordSize() {
-    printf("#Size of fft_stats: %d\n", static_cast<int>(sizeof(fft_data)));
-    fflush(stdout);
-}
-
-// The classifier passes run inside the receive path, so the socket must hold
-// the datagrams that arrive meanwhile: at the card's fastest rate (17,857
-// datagrams/s) 100 ms is about 1,800 datagrams, each costing the kernel a
-// little over 2 KiB of buffer.
-void SizeReceiveBuffer(int sock) {
-    const int wanted = CONST_RECEIVE_SOCKET_BUFFER;
-    if (setsockopt(sock, SOL_SOCKET, SO_RCVBUFFORCE, &wanted, sizeof(wanted)) != 0) {
-        setsockopt(sock, SOL_SOCKET, SO_RCVBUF, &wanted, sizeof(wanted));
-    }
-    int granted = 0;
-    socklen_t len = sizeof(granted);
-    getsockopt(sock, SOL_SOCKET, SO_RCVBUF, &granted, &len);
-    // Linux reports twice the requested size, the other half being its
-    // bookkeeping allowance.
-    if (granted < wanted) {
-        std::cerr << "Warning!! receive buffer is " << granted << " bytes, asked for " << wanted
-                  << ": datagrams may be lost under load (raise net.core.rmem_max)\n";
-    }
-}
-
-void SubBandAnalyser::ReadDataFromNetwork() {
-    PrintRecordSize();
-    const int sock = socket(AF_INET, SOCK_DGRAM, 0);
-    if (sock >= 0) {
-        SizeReceiveBuffer(sock);
-    }
-    if (sock < 0 ||
-        bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
-        std::cerr << "Warning!! Cannot listen on UDP port " << ntohs(listen_addr.sin_port) << ": "
-                  << strerror(errno) << "\n";
-    }
-    uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
-    while (!StopRequested()) {
-        sockaddr_in from;
-        socklen_t from_len = sizeof(from);
-        const ssize_t len = recvfrom(sock, buffer, sizeof(buffer), 0,
-                                     reinterpret_cast<sockaddr*>(&from), &from_len);
-        if (len < 0 && errno == EINTR) {
-            continue;
-        }
-        if (len >= 0 && datagram_tap) {
-            datagram_tap(buffer, static_cast<size_t>(len), from);
-        }
-        ProcessDatagram(buffer, len);
-        if (len < 0) {
-            // A socket that cannot receive would otherwise spin and flood stderr.
-            usleep(100000);
-        }
-    }
-    if (sock >= 0) {
-        close(sock);
     }
 }
 
@@ -329,7 +211,7 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     // keeps every partial sum exact: they are whole numbers below
     // 56 * 255^2 < 2^24. So the integer sum is the same S.
     uint32_t sum_sq_exact = 0;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
     const float sum_sq = static_cast<float>(sum_sq_exact);
@@ -337,7 +219,7 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
     bool clamped = false;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_NUM_BINS; i++) {
+    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         const float power = rssi_dbm + table.db[b[i]] - total_db;
         // A byte holds 0 to -255 dBm; beyond that, keeping only the low
         // 8 bits would turn a very weak bin into a strong one and the
@@ -389,12 +271,12 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
 
     if (ap->prev_time != CONST_INVALID_TIME) {
         const int start = fft.start_index;
-        for (int i = 0; i < CONST_NUM_BINS; i++) {
+        for (int i = 0; i < CONST_SUBBAND_NUM_BINS; i++) {
             float_sub_band_rssi_list[i] = static_cast<float>(fft.samples[start + i]);
         }
         ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
                                                float_sub_band_rssi_list);
-        ExternalInterface::UpdateUIFFT(float_sub_band_rssi_list, ap);
+        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, ap);
     }
 
     ap->prev_time = fft.ts;
@@ -430,7 +312,7 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     subband.drift_analyser.ReleasePeakHistory();
     subband.db_avg_list.clear();
     subband.duty_avg_list.clear();
-    for (int b = 0; b < CONST_NUM_BINS; b++) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         subband.db_avg_list.push_back(
             static_cast<float>(static_cast<double>(subband.db_sum_list[b]) / subband.num_rows));
         subband.duty_avg_list.push_back(
@@ -444,67 +326,9 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     CheckForDevices(ap);
 }
 
-bool SubBandAnalyser::canCheckMicrowave(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_MWO != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           MicrowavePeriod());
-}
-
-bool SubBandAnalyser::canCheckHighDuty(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_HIGHDUTY != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           HighDutyPeriod());
-}
-
-bool SubBandAnalyser::canCheckFhDevices(const AccessPoint* ap) const {
-    return CONST_DBG_CAN_CHECK_FHSS != 0 &&
-           IsClassifierDue(ap->GetCycleCount(), ap->GetSubbandCount(), ModeSubbandsPerCycle(),
-                           FhPeriod());
-}
-
 void SubBandAnalyser::CheckForDevices(AccessPoint* ap) {
     ap->UpdateApState();
-    std::list<SubBand>& history = ap->completed_sub_bands_list;
-    const u64 per_cycle = ModeSubbandsPerCycle();
-
-    if (canCheckMicrowave(ap)) {
-        const auto begin = WindowStart(history, MicrowavePeriod() * per_cycle);
-        microwave_analyser->ComputeMetrics(history, begin, ap->mac_address);
-    }
-    if (canCheckHighDuty(ap)) {
-        const auto begin = WindowStart(history, HighDutyPeriod() * per_cycle);
-        high_duty_analyzer->ComputeMetrics(history, begin, ap->mac_address);
-        if (CONST_OPERATION_MODE == CONST_OP_MODE_SC) {
-            for (auto it = begin; it != history.end(); ++it) {
-                it->analogphone_tagging_completed = true;
-            }
-        }
-    }
-    if (!canCheckFhDevices(ap)) {
-        return;
-    }
-    const u64 window = FhPeriod() * per_cycle;
-    const auto begin = WindowStart(history, window);
-    std::vector<std::pair<int, int>> filter_list;
-    DeviceAnalyzer::ObtainFilterList(filter_list, true);
-    ApplyFilterList(history, begin, filter_list);
-    if (ActiveRules().oven_needs_on_phases) {
-        DiscardOvenPulsesInWindow(history, begin);
-    }
-    {
-        FreqHoppingsDeviceAnalyser hopper(history, begin, input_nkld_distribution_map,
-                                          ap->GetMacAddress(), debug_id);
-        hopper.BuildFreqHoppingPulseInfo();
-        hopper.GetFeatures();
-        std::cout << "SubBandAnalyser: subband_list " << ap->GetMacAddress() << " " << window << " "
-                  << history.size() << " " << ap->GetCycleCount() << "\n";
-        for (auto it = begin; it != history.end(); ++it) {
-            it->pulse_tagging_completed = true;
-        }
-        DeviceAnalyzer::EndInactiveDevices();
-        DeviceAnalyzer::PrintDeviceStatus();
-    }
-    ReleaseAnalysedPulses(history);
+    RunDueClassifiers(*this, *ap);
 }
 
 // Every classifier window is its own period long and ends at the newest
@@ -541,10 +365,9 @@ void SubBandAnalyser::ApplyFilterList(std::list<SubBand>& subband_listIn,
     }
     for (auto it = begIt; it != subband_listIn.end(); ++it) {
         SubBand& subband = *it;
-        const float freq_offset = subband.curr_freq - CONST_CENTER_FREQUENCIES[0];
-        const int offset = static_cast<int>(static_cast<double>(freq_offset) * 3.2);
+        const int offset = BinFrameOffset(subband.curr_freq, CONST_CENTER_FREQUENCIES[0]);
         for (const auto& [lo, hi] : filter_list) {
-            if (hi < offset || lo > offset + 55) {
+            if (hi < offset || lo > offset + CONST_SUBBAND_LAST_BIN) {
                 continue;
             }
             for (RssiPulse& pulse : subband.completed_pulses_list) {

@@ -44,15 +44,6 @@ void AccumulateSample(const float* __restrict sample, float* __restrict db_sum,
 
 }  // namespace
 
-bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index) {
-    for (const std::vector<int>& band : pulse_start_end_tuple_list) {
-        if (band.size() >= 2 && band[0] <= index && index <= band[1]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b) {
     return a.second < b.second;
 }
@@ -163,8 +154,8 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         peaks[j] = current;
     }
 
-    // Bands as [start, end, peak]; a peak inside a band found earlier (as
-    // IsNewPeak tells) yields none.
+    // Bands as [start, end, peak]; a peak inside a band found earlier yields
+    // none.
     std::array<std::array<int, 3>, kMaxSegments> bands;
     size_t num_bands = 0;
     const auto is_new_peak = [&bands, &num_bands](int index) {
@@ -316,7 +307,7 @@ float SubBand::JoinFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm + rules.join_margin_db, rules.max_pulse_floor_dbm);
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.join_margin_db;
 }
 
 float SubBand::PeakFloorDbm() const {
@@ -324,5 +315,5 @@ float SubBand::PeakFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm + rules.peak_margin_db, rules.max_pulse_floor_dbm);
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.peak_margin_db;
 }

@@ -1,8 +1,6 @@
 // The daemon's entry and outward face: start-up from the command line, the
-// receive loop live or from a capture, UI event datagrams over UDP, the
-// per-visit averaged channel spectrum (mean power in mW per bin, turned back
-// into dB) sent as an "event: channel" text with a matching energy-log line,
-// and the output log.
+// receive loop live or from a capture, the UI event datagrams over UDP and
+// the output log.
 #include "tessaron_main.h"
 
 #include <sys/socket.h>
@@ -18,10 +16,11 @@
 #include <iostream>
 
 #include "channel_manager.h"
+#include "channel_visit.h"
 #include "daemon_options.h"
 #include "host_clock.h"
-#include "spectrum_data.h"
 #include "subband_analyser_class.h"
+#include "ui_event_text.h"
 #ifdef TESSARON_HAVE_PCAP
 #include "pcap_capture.h"
 #endif
@@ -30,50 +29,34 @@ sockaddr_in udp_servaddr{};
 
 namespace {
 
-constexpr size_t NUM_UI_BINS = 56;
-constexpr long MIN_REPORTED_VISIT_SAMPLES = 100;  // shorter visits cut by a change are dropped
-
 int udp_sendsock_fd = -1;
-std::vector<float> ui_avg_fft;
-float curr_freq = 0;
-long curr_sample_count = 0;
-
-// Power in mW of a bin at v dB below 1 mW, for every whole v a sample byte
-// can carry; the same single-precision expression the average would
-// otherwise evaluate for every bin of every spectrum.
-struct BinPowerTable {
-    float mw[256];
-    BinPowerTable() {
-        for (int v = 0; v < 256; v++) {
-            mw[v] = powf(10.0f, -static_cast<float>(v) / 10.0f);
-        }
-    }
-};
-
-const BinPowerTable kBinPower;
-
-float BinPowerMw(float db_below_mw) {
-    if (db_below_mw >= 0.0f && db_below_mw < 256.0f) {
-        const int whole = static_cast<int>(db_below_mw);
-        if (static_cast<float>(whole) == db_below_mw) {
-            return kBinPower.mw[whole];
-        }
-    }
-    return powf(10.0f, -db_below_mw / 10.0f);
-}
-
-void EnsureAverageSized() {
-    if (ui_avg_fft.size() != NUM_UI_BINS) {
-        ui_avg_fft = GetEmptyList(NUM_UI_BINS);
-    }
-}
 
 }  // namespace
 
 std::string ExternalInterface::outputLogFile;
-std::string ExternalInterface::energyLogfileName;
 
-void ExternalInterface::SendData(std::string data) {
+void ExternalInterface::OnDevice(const DeviceEventRecord& device) {
+    SendData(DeviceEventText(device));
+}
+
+void ExternalInterface::OnChannelSpectrum(const ChannelSpectrumRecord& spectrum) {
+    SendData(ChannelEventText(spectrum));
+}
+
+void ExternalInterface::OnChannelUtilisation(const ChannelUtilisationRecord& survey) {
+    SendData(ChannelUtilEventText(survey));
+}
+
+void ExternalInterface::OnLogLine(const std::string& line) {
+    WriteToLogfile(line);
+}
+
+ExternalInterface& ExternalInterface::Instance() {
+    static ExternalInterface output;
+    return output;
+}
+
+void ExternalInterface::SendData(const std::string& data) {
     if (udp_sendsock_fd < 0) {
         return;  // no socket: the UI is simply not reached
     }
@@ -81,58 +64,8 @@ void ExternalInterface::SendData(std::string data) {
            reinterpret_cast<const sockaddr*>(&udp_servaddr), sizeof(sockaddr_in));
 }
 
-void ExternalInterface::UpdateUIFFT(const std::vector<float>& sub_band_rssi_list,
-                                    AccessPoint* current_ap) {
-    if (current_ap == nullptr || sub_band_rssi_list.size() < NUM_UI_BINS) {
-        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
-                  << sub_band_rssi_list.size() << " bins dropped\n";
-        return;
-    }
-    EnsureAverageSized();
-    const float freq = current_ap->curr_freq;
-    if (freq == curr_freq && curr_sample_count < NUM_SAMPLES_PER_FFT) {
-        const float* in = sub_band_rssi_list.data();
-        float* sum = ui_avg_fft.data();
-        for (size_t i = 0; i < NUM_UI_BINS; ++i) {
-            sum[i] += BinPowerMw(in[i]);
-        }
-        ++curr_sample_count;
-        SpectrumMeasurement::UpdateSpectrumData(sub_band_rssi_list);
-        return;
-    }
-    const bool reported = freq == curr_freq || curr_sample_count > MIN_REPORTED_VISIT_SAMPLES;
-    if (reported) {
-        const float count = static_cast<float>(curr_sample_count);
-        for (size_t i = 0; i < NUM_UI_BINS; ++i) {
-            ui_avg_fft[i] = -10.0f * log10f(ui_avg_fft[i] / count);
-        }
-        SendUIFFT(current_ap, curr_freq);
-        SpectrumMeasurement::WriteSpectrumDataToLog(energyLogfileName, current_ap->GetCurrTime(),
-                                                    curr_freq);
-    }
-    // The spectrum that ends a visit only restarts the average.
-    SpectrumMeasurement::ResetSpectrumMeasurements();
-    curr_freq = freq;
-    curr_sample_count = 0;
-    ui_avg_fft = GetEmptyList(NUM_UI_BINS);
-}
-
 std::string ExternalInterface::BuildChannelEvent(u64 mac_time, float freq) {
-    EnsureAverageSized();
-    std::string text = "event: channel\r\ndata:{ \"ch\": [";
-    for (size_t i = 0; i < NUM_UI_BINS; ++i) {
-        if (i > 0) {
-            text += ",";
-        }
-        text += std::to_string(TruncToIntClamped(ui_avg_fft[i]));
-    }
-    text += "],\"timestamp\":" + u64tostr(mac_time) + ",\"freq\": " + getStr(freq) + "}\r\n\n";
-    return text;
-}
-
-void ExternalInterface::SendUIFFT(AccessPoint* current_ap, float freq) {
-    const u64 mac_time = current_ap != nullptr ? current_ap->GetCurrTime() : CONST_INVALID_TIME;
-    SendData(BuildChannelEvent(mac_time, freq));
+    return ChannelEventText(ChannelVisit::Spectrum(mac_time, freq));
 }
 
 void ExternalInterface::WriteToLogfile(const std::string& log_string) {
@@ -147,7 +80,7 @@ void ExternalInterface::UpdateLogFileName(const std::string& log_file_name) {
 
 void ExternalInterface::UpdateEnergyLogFileName(const std::string& log_file_name) {
     std::cout << "Updating energy log file name to: " << log_file_name << "\n";
-    energyLogfileName = log_file_name;
+    ChannelVisit::SetEnergyLogFileName(log_file_name);
 }
 
 void ExternalInterface::InitSocket(const sockaddr_in& dest) {
@@ -156,6 +89,7 @@ void ExternalInterface::InitSocket(const sockaddr_in& dest) {
     }
     udp_sendsock_fd = socket(AF_INET, SOCK_DGRAM, 0);
     udp_servaddr = dest;
+    EventSinks::Install(&Instance());
 }
 
 sockaddr_in ExternalInterface::DefaultUIDestination() {
@@ -168,36 +102,23 @@ sockaddr_in ExternalInterface::DefaultUIDestination() {
 }
 
 void ExternalInterface::InitUIAverage() {
-    ui_avg_fft = GetEmptyList(NUM_UI_BINS);
+    ChannelVisit::Reset();
 }
 
 void ExternalInterface::ResetForTests() {
+    EventSinks::Remove(&Instance());
     if (udp_sendsock_fd >= 0) {
         close(udp_sendsock_fd);
     }
     udp_sendsock_fd = -1;
     std::memset(&udp_servaddr, 0, sizeof(udp_servaddr));
-    ui_avg_fft.clear();
-    curr_freq = 0;
-    curr_sample_count = 0;
+    ChannelVisit::Reset();
     outputLogFile.clear();
-    energyLogfileName.clear();
+    ChannelVisit::SetEnergyLogFileName("");
     ResetLogWarningsForTests();
 }
 
-long ExternalInterface::GetCurrSampleCount() {
-    return curr_sample_count;
-}
-float ExternalInterface::GetCurrFreq() {
-    return curr_freq;
-}
-const std::vector<float>& ExternalInterface::GetUIAverage() {
-    return ui_avg_fft;
-}
-
 namespace {
-
-constexpr const char* TESSARON_VERSION = "0.1.0";
 
 void HandleTerminationSignal(int) {
     SubBandAnalyser::RequestStop();
@@ -223,20 +144,7 @@ ChannelManager::ShellRunner WrappedShell(const std::string& program) {
             quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
         }
         quoted += "'";
-        const std::string line = "'" + program + "' " + quoted;
-        if (output == nullptr) {
-            return system(line.c_str());
-        }
-        FILE* pipe = popen(line.c_str(), "r");
-        if (pipe == nullptr) {
-            return -1;
-        }
-        char buffer[100];
-        while (fgets(buffer, sizeof(buffer), pipe) != nullptr) {
-            *output += buffer;
-        }
-        pclose(pipe);
-        return 0;
+        return ChannelManager::RunThroughShell("'" + program + "' " + quoted, output);
     };
 }
 
@@ -327,15 +235,21 @@ int TessaronMain(int argc, char** argv) {
                           "<phy-device> must be 1 to 221 letters, digits, '-', '_' "
                           "or '.'");
     }
+    if (positional_argc >= 6 && !ChannelManager::IsValidInterfaceName(args[5])) {
+        return UsageError(program,
+                          "<wlan-interface> must be 1 to 15 letters, digits, '-', '_' or '.'");
+    }
 
     const std::string spec_file = args[1];
     SubBandAnalyser analyser("output.txt", 100000000ULL, spec_file, 65535);
     analyser.SetListenAddress(options.listen_addr);
 
-    const int bin_boundary_offset = 28;
-    const int total_bin_count = static_cast<int>(
-        static_cast<double>(CONST_CENTER_FREQUENCIES[5] - CONST_CENTER_FREQUENCIES[0]) * 3.2 +
-        56.0);
+    const int bin_boundary_offset = CONST_SUBBAND_CENTER_BIN;
+    const int total_bin_count =
+        static_cast<int>(static_cast<double>(CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1] -
+                                             CONST_CENTER_FREQUENCIES[0]) *
+                             CONST_BINS_PER_MHZ +
+                         CONST_SUBBAND_NUM_BINS);
     std::cout << "bin_boundary_offset: " << bin_boundary_offset
               << " total_bin_count: " << total_bin_count << "\n";
     // The standard rules print no line of their own, so that their banner

@@ -20,7 +20,6 @@
 namespace {
 
 constexpr int NUM_ZIGBEE_BANDS = 4;
-constexpr int LAST_BIN = 55;
 // Host span given to a fresh detection so that the tracker announces it at
 // once.
 constexpr long ZIGBEE_HOST_SPAN_S = 6;
@@ -29,7 +28,7 @@ typedef std::map<float, std::vector<ZigbeePulseAnalyser::ZigbeeBandMetrics>> Zig
 
 ZigbeeMetricsMap BuildEmptyMetricsMap() {
     ZigbeePulseAnalyser::ZigbeeBandMetrics empty{};
-    empty.avg_rssi_list = GetEmptyList(56);
+    empty.avg_rssi_list = GetEmptyList(CONST_SUBBAND_NUM_BINS);
     ZigbeeMetricsMap metrics;
     for (const float freq : CONST_CENTER_FREQUENCIES) {
         metrics[freq] =
@@ -135,7 +134,7 @@ void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_li
             const int centre_bin = GetCFFromBandId(band_id);
             const int half_bw = static_cast<int>(m.avg_bw * 0.5);
             const int start_bin = std::max(centre_bin - half_bw, 0);
-            const int end_bin = std::min(centre_bin + half_bw, LAST_BIN);
+            const int end_bin = std::min(centre_bin + half_bw, CONST_SUBBAND_LAST_BIN);
             const std::vector<float> info{
                 static_cast<float>(centre_bin), static_cast<float>(start_bin),
                 static_cast<float>(end_bin), m.avg_bw, std::fabs(m.avg_peak_rssi)};

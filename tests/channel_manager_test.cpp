@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -148,6 +149,73 @@ TEST_F(ChannelManagerTest, InterfaceResetsOnThe36thReturnToChannel1) {
     EXPECT_EQ(reset_steps, (std::vector<int>{216, 432}));
     EXPECT_EQ(ChannelManager::ResetCount(), 0);
     EXPECT_EQ(ChannelManager::CurrentChannelCount(), 0);
+}
+
+TEST_F(ChannelManagerTest, TheNamedInterfaceIsTheOneDriven) {
+    ChannelManager::UpdateInterfaceInformation("phy0", "wlan0");
+    testing::internal::CaptureStdout();
+    ChannelManager::ThreadStartStep();
+    for (int step = 0; step < 6 * 36; ++step) {
+        ChannelManager::ThreadLoopStep();
+    }
+    testing::internal::GetCapturedStdout();
+    int resets = 0;
+    int channel_changes = 0;
+    for (const std::string& cmd : commands) {
+        EXPECT_EQ(cmd.find("wlan1"), std::string::npos) << cmd;
+        resets += cmd == "ifconfig wlan0 down; ifconfig wlan0 up" ? 1 : 0;
+        channel_changes += cmd.rfind("iwconfig wlan0 channel ", 0) == 0 ? 1 : 0;
+    }
+    EXPECT_EQ(resets, 2);  // at start and on the 36th return to channel 1
+    EXPECT_EQ(channel_changes, 1 + 6 * 36);
+
+    // A name that could carry shell text is refused; without a name the
+    // card is wlan1 as before.
+    EXPECT_TRUE(ChannelManager::IsValidInterfaceName("wlp2s0"));
+    EXPECT_TRUE(ChannelManager::IsValidInterfaceName(std::string(15, 'w')));
+    for (const std::string& bad :
+         std::vector<std::string>{"", "wlan0;reboot", "$(id)", "-x", "..", std::string(16, 'w')}) {
+        EXPECT_FALSE(ChannelManager::IsValidInterfaceName(bad)) << bad;
+    }
+    commands.clear();
+    testing::internal::CaptureStderr();
+    ChannelManager::UpdateInterfaceInformation("phy0", "wlan0 down; reboot");
+    EXPECT_THAT(testing::internal::GetCapturedStderr(), HasSubstr("interface name refused"));
+    ChannelManager::SetChannel(6);
+    ChannelManager::InitializeDefaultInterface();
+    ChannelManager::SetChannel(11);
+    EXPECT_EQ(commands,
+              (std::vector<std::string>{"iwconfig wlan1 channel 6", "iwconfig wlan1 channel 11"}));
+}
+
+TEST_F(ChannelManagerTest, FailingCardCommandsAreReportedOnceEachWithTheCommand) {
+    // A machine without the driver's debug files or the wireless tools.
+    ChannelManager::SetShellRunner([this](const std::string& cmd, std::string*) {
+        commands.push_back(cmd);
+        return cmd.find("iwconfig") != std::string::npos ? 127 << 8 : 1 << 8;
+    });
+    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
+    ChannelManager::ThreadStartStep();
+    for (int step = 0; step < 12; ++step) {
+        ChannelManager::ThreadLoopStep();
+    }
+    const std::string warnings = testing::internal::GetCapturedStderr();
+    testing::internal::GetCapturedStdout();
+    std::vector<std::string> lines;
+    std::istringstream in(warnings);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    // Reset, stop scan, channel change, start scan, survey: one line each.
+    ASSERT_EQ(lines.size(), 5u) << warnings;
+    EXPECT_THAT(warnings, HasSubstr("\"" + std::string(kReset) + "\" failed (exit status 1)"));
+    EXPECT_THAT(warnings, HasSubstr("\"iwconfig wlan1 channel 1\" failed (exit status 127)"));
+    EXPECT_THAT(warnings, HasSubstr("\"" + ChannelManager::StartScanCommand() + "\" failed"));
+    EXPECT_THAT(warnings, HasSubstr("\"" + ChannelManager::ChannelUtilCommand() + "\" failed"));
+    // After its first failure a command's own error output is discarded.
+    EXPECT_EQ(commands[2], "iwconfig wlan1 channel 1");
+    EXPECT_EQ(commands.back(), "{ " + ChannelManager::ChannelUtilCommand() + "; } 2>/dev/null");
 }
 
 TEST_F(ChannelManagerTest, ResetLinesShowElapsedMicrosecondsWithoutWrapping) {

@@ -9,7 +9,7 @@
 #include "device_analyzer.h"
 #include "fft_data.h"
 #include "host_clock.h"
-#include "pcap_test_support.h"
+#include "pcap_builder.h"
 #include "subband_analyser_class.h"
 #include "temp_path.h"
 #include "tessaron_main.h"
@@ -124,7 +124,7 @@ protected:
 
 TEST_F(ReplayTest, CountsWarnsAndFollowsPacketTime) {
     {
-        PcapFileWriter w(path, DLT_EN10MB);
+        PcapFileWriter w(path, PCAP_LINKTYPE_ETHERNET);
         w.Add(Ethernet(Ipv4(Udp(10000, Datagram(1000, 14)))), 1700000000, 5);
         w.Add(Ethernet(Ipv4(Udp(10000, std::vector<uint8_t>(1359, 0)))), 1700000000, 6);
         w.Add(Ethernet(Ipv4(Udp(10000, Datagram(2000)))), 1700000000, 7, 100);  // cut
@@ -163,7 +163,7 @@ TEST_F(ReplayTest, UnreadableCaptureIsAnError) {
               std::string::npos);
     // A file cut off in the middle of a record keeps what came before it.
     {
-        PcapFileWriter w(path, DLT_RAW);
+        PcapFileWriter w(path, PCAP_LINKTYPE_RAW_IP);
         w.Add(Ipv4(Udp(10000, Datagram(1000, 3))), 1, 0);
         w.Add(Ipv4(Udp(10000, Datagram(2000, 3))), 2, 0);
     }

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "spectrum_data.h"
+#include "channel_visit.h"
 #include "temp_path.h"
 #include "ui_event_listener.h"
 
@@ -49,7 +49,7 @@ protected:
         ExternalInterface::InitUIAverage();
         energy_path = TestTempPath("trk_energy_log.txt");
         std::remove(energy_path.c_str());
-        ExternalInterface::energyLogfileName = energy_path;
+        ChannelVisit::SetEnergyLogFileName(energy_path);
     }
     void TearDown() override {
         ExternalInterface::ResetForTests();
@@ -61,7 +61,7 @@ protected:
         ap.curr_freq = freq;
         for (int i = 0; i < count; ++i) {
             ap.curr_time += 1000;
-            ExternalInterface::UpdateUIFFT(spectrum, &ap);
+            ChannelVisit::AddSpectrum(spectrum, &ap);
         }
     }
 
@@ -105,8 +105,8 @@ TEST_F(ExternalInterfaceTest, ChannelVisitIsReportedOnceWithItsAverage) {
     EXPECT_EQ(CountLines(energy), 1);
     EXPECT_NE(energy.find(" 151000 2437 149 0 "), std::string::npos);
     // The spectrum that changed the channel only restarted the average.
-    EXPECT_EQ(ExternalInterface::GetCurrSampleCount(), 0);
-    EXPECT_EQ(ExternalInterface::GetCurrFreq(), 2442.0f);
+    EXPECT_EQ(ChannelVisit::SampleCount(), 0);
+    EXPECT_EQ(ChannelVisit::Freq(), 2442.0f);
     EXPECT_EQ(SpectrumMeasurement::num_samples, 0);
 }
 
@@ -132,10 +132,10 @@ TEST_F(ExternalInterfaceTest, LongVisitReportsEveryThousandAccumulatedSpectra) {
     // restarts without being counted.
     Feed(2452, 1002, RampSpectrum());
     EXPECT_EQ(listener.Drain().size(), 1u);
-    EXPECT_EQ(ExternalInterface::GetCurrSampleCount(), 0);
+    EXPECT_EQ(ChannelVisit::SampleCount(), 0);
     Feed(2452, 1000, RampSpectrum());
     EXPECT_TRUE(listener.Drain(0).empty());
-    EXPECT_EQ(ExternalInterface::GetCurrSampleCount(), 1000);
+    EXPECT_EQ(ChannelVisit::SampleCount(), 1000);
     Feed(2452, 1, RampSpectrum());
     const std::vector<std::string> events = listener.Drain();
     ASSERT_EQ(events.size(), 1u);
@@ -164,9 +164,9 @@ TEST_F(ExternalInterfaceTest, AverageIsTakenOverPowerNotDecibels) {
 TEST_F(ExternalInterfaceTest, MalformedSpectraAreDroppedOrClamped) {
     testing::internal::CaptureStderr();
     Feed(2437, 1, std::vector<float>(10, 60.0f));
-    ExternalInterface::UpdateUIFFT(RampSpectrum(), nullptr);
+    ChannelVisit::AddSpectrum(RampSpectrum(), nullptr);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Warning"), std::string::npos);
-    EXPECT_EQ(ExternalInterface::GetCurrFreq(), 0.0f);
+    EXPECT_EQ(ChannelVisit::Freq(), 0.0f);
 
     // Without a set-up average, and with a bin so weak its power underflows.
     ExternalInterface::ResetForTests();
@@ -200,7 +200,7 @@ TEST_F(ExternalInterfaceTest, OutputLogAppendsAndEmptyNameStaysSilent) {
                   "\nUpdating energy log file name to: energy.txt\nfile_name: " + path +
                   "\nfile_name: " + path + "\n");
     EXPECT_EQ(ReadFile(path), "one\ntwo\n");
-    EXPECT_EQ(ExternalInterface::energyLogfileName, "energy.txt");
+    EXPECT_EQ(ChannelVisit::EnergyLogFileName(), "energy.txt");
     std::remove(path.c_str());
 }
 

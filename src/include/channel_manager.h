@@ -26,6 +26,9 @@ public:
     // A phy device name is used inside shell commands and 300-byte buffers:
     // only letters, digits, '-', '_' and '.', 1 to 221 characters.
     static bool IsValidPhyDevice(const std::string& phy_device);
+    // An interface name is used in shell command lines too: 1 to 15 letters,
+    // digits, '-', '_' and '.', not starting with '-'.
+    static bool IsValidInterfaceName(const std::string& name);
     static void SleepSwitchChannel();
     static void* ThreadWork(void* ptr);
     static void IncrementChannel();
@@ -39,6 +42,9 @@ public:
     static void ThreadLoopStep();
     // The "event: channel_util_info" text for a survey output read at now_sec.
     static std::string BuildChannelUtilEvent(const std::string& survey_text, long now_sec);
+
+    // The default runner: the command line through system or popen.
+    static int RunThroughShell(const std::string& command, std::string* output);
 
     // Seams: nullptr/empty restores the shell (system/popen) and usleep.
     static void SetShellRunner(ShellRunner runner);

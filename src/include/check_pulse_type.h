@@ -38,8 +38,8 @@ inline constexpr float HOP_SPREAD_MAX_SHARE = 0.5f;
 class CheckPulse {
 public:
     static void CountCentreBin(const RssiPulse& pulse,
-                               std::array<int, PULSE_PROFILE_BINS>& per_bin);
-    static bool IsSpreadOverView(const std::array<int, PULSE_PROFILE_BINS>& per_bin);
+                               std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
+    static bool IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
     // Largest count of a per-frequency histogram (0 when empty).
     static float GetSpreadMax(const std::map<float, int>& pulse_counts);
     // Share of the busiest frequency in a per-frequency histogram (0 when

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "event_sink.h"
 #include "fh_interferer_class.h"
 #include "fixedfreq_interferer_class.h"
 #include "pulse_class.h"
@@ -39,6 +40,11 @@ public:
     static void SendFhDeviceInfo();
     static void SendFfiDeviceInfo();
     static void SendCompletedDevicesFlag(PulseType classification, const timeval& start_time);
+
+    // The devices tracked now, hoppers first, each numbered from 1 within its
+    // kind (short-lived ones included).
+    static std::vector<DeviceEventRecord> ActiveDevices();
+    static std::size_t ActiveDeviceCount();
 
     // Forgets every tracked and completed device and the counters.
     static void ResetForTests();

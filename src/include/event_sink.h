@@ -55,4 +55,34 @@ public:
     virtual void OnLogLine(const std::string& line) = 0;
 };
 
+// The installed outputs. Each report reaches every installed sink in the
+// order they were installed; with none installed a report goes nowhere, so
+// the analysis runs the same with or without outputs.
+class EventSinks {
+public:
+    // Installing a sink twice has no effect; the caller keeps ownership and
+    // removes the sink before destroying it.
+    static void Install(EventSink* sink);
+    static void Remove(EventSink* sink);
+    static void RemoveAll();
+    static std::size_t Count();
+
+    static void ReportDevice(const DeviceEventRecord& device);
+    static void ReportChannelSpectrum(const ChannelSpectrumRecord& spectrum);
+    static void ReportChannelUtilisation(const ChannelUtilisationRecord& survey);
+    static void ReportLogLine(const std::string& line);
+};
+
+// Installs a sink for the lifetime of the object.
+class ScopedEventSink {
+public:
+    explicit ScopedEventSink(EventSink* sink) : sink_(sink) { EventSinks::Install(sink_); }
+    ~ScopedEventSink() { EventSinks::Remove(sink_); }
+    ScopedEventSink(const ScopedEventSink&) = delete;
+    ScopedEventSink& operator=(const ScopedEventSink&) = delete;
+
+private:
+    EventSink* sink_;
+};
+
 #endif

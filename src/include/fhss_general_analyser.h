@@ -55,6 +55,32 @@ int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
 // are (CheckPulse::IsSpreadOverView).
 bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
 
+// What one hopper pass found: the tagged pulse counts and powers of each
+// hopper kind, the window's span, and which kinds are present.
+struct HopperVerdict {
+    int fhss_pulses = 0;
+    int btsco_pulses = 0;
+    int btacl_pulses = 0;
+    PowerTuple fhss_power{0, 0, 0, 0};
+    PowerTuple btsco_power{0, 0, 0, 0};
+    PowerTuple btacl_power{0, 0, 0, 0};
+    unsigned long long start_time = 0;
+    unsigned long long end_time = 0;
+    bool spurious = false;  // too many pulses: broadband interference
+    bool fhss_present = false;
+    bool btsco_present = false;
+    bool btacl_present = false;
+};
+
+// A pass that runs on the hopper window after the hopper pass, when due(verdict).
+struct HopperFollowUp {
+    const char* name;
+    bool (*due)(const HopperVerdict& verdict);
+    void (*run)(std::list<SubBand>& history, std::list<SubBand>::iterator begin,
+                const HopperVerdict& verdict, int debug_id);
+};
+const std::vector<HopperFollowUp>& HopperFollowUps();
+
 class FreqHoppingsDeviceAnalyser {
 public:
     int debug_id;
@@ -84,11 +110,20 @@ public:
     void BuildFreqHoppingPulseInfo();
     void NormaliseCountsWithTime(RealIntMap& count_list);
     PowerTuple GetPulsePowerDistribution(PulseType pulse_type);
-    void addPowerTuple(int feature_count, std::string& feature_string, PowerTuple& tuple);
+    // The power of the pulses tagged `tag`; zero when the search had no candidates.
+    PowerTuple TaggedPower(int candidates, PulseType tag);
+    void addPowerTuple(int feature_count, std::string& feature_string, const PowerTuple& tuple);
 
     // Detection step: tags the collected copies, reports devices, prints the
     // feature and count lines.
+    // The whole pass: Decide, Report, the due follow-ups, PrintFeatures.
     void GetFeatures();
+    // Tags the pulses and decides which hopper kinds are present.
+    HopperVerdict Decide();
+    // Hands the present kinds to the tracker.
+    void Report(const HopperVerdict& verdict);
+    // The feature lines of the pass on stdout.
+    void PrintFeatures(const HopperVerdict& verdict);
     int FindAndTagFhssPulses(PowerTuple& ptuple, unsigned long long& device_start_time,
                              unsigned long long& device_end_time);
     int FindAndTagBluetoothSCOPulses(PowerTuple& ptuple);

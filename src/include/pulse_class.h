@@ -15,8 +15,6 @@
 
 class SubBand;
 
-inline constexpr int PULSE_PROFILE_BINS = 56;  // bins of a 20 MHz subband sample
-
 enum PulseType : int32_t {
     PULSE_ANALOGPHONE = 1,
     PULSE_ZIGBEE = 2,
@@ -53,7 +51,7 @@ public:
     // Strongest value seen in every bin while the pulse grows. A fixed
     // array, so that making a pulse for every segment of every sample costs
     // no allocation.
-    std::array<float, PULSE_PROFILE_BINS> rssi_list;
+    std::array<float, CONST_SUBBAND_NUM_BINS> rssi_list;
 
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
@@ -118,7 +116,7 @@ void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index,
                         float floor_dbm = CONST_NOISE_FLOOR_RSSI);
-void GetInterestingBand(const std::array<float, PULSE_PROFILE_BINS>& rssi_list, float peak_rssi,
+void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index,
                         float floor_dbm = CONST_NOISE_FLOOR_RSSI);
 

@@ -25,14 +25,16 @@ struct RuleSet {
     // a lone bin exceeds mean + 8 dB with probability exp(-6.3) = 1.8e-3, so
     // edges are found but nothing starts from this level alone.
     float join_margin_db;
-    // A pulse needs one bin this far above the mean noise:
-    // P = exp(-10^(13/10)) = exp(-20) = 2e-9 per bin and sample, about one
-    // lone false bin per 10 minutes over 56 bins at 17,500 samples/s, and
-    // a pulse with any duration needs two samples in a row (~4e-18).
+    // A pulse needs one bin this far above the mean noise. Stored powers
+    // are truncated to whole dB, so a noise bin reads mean + 13 dB once its
+    // power passes mean + 12 dB: P = exp(-10^1.2) = 1.3e-7 per bin and
+    // sample, 0.13 lone one-sample blips a second over 56 bins at 17,500
+    // samples/s, and a pulse lasting two samples (~1e-13 per bin pair) never.
     float peak_margin_db;
-    // The pulse floor never rises above the fixed standard floor, so a
-    // wide emitter that lifts the floor estimate cannot blind the detector.
-    float max_pulse_floor_dbm;
+    // Highest noise estimate believed (dBm per bin): a card's receiver
+    // floor lies near -95 dBm; an estimate above -90 dBm is an emitter
+    // covering the whole view, which must not blind the detector.
+    float max_noise_dbm;
     // Hopper tests keep pulses whose peak stands this far above the noise
     // (standard: fixed -75 dBm). A headset at -75..-80 dBm spread over 3
     // bins peaks near -80 dBm, 15 dB above the floor. 2 dB above the

@@ -13,13 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "band_geometry.h"
+
 typedef uint64_t u64;
 typedef uint32_t u32;
 typedef uint16_t u16;
-
-// Centre frequencies (MHz) of Wi-Fi channels 1, 3, 6, 7, 9 and 11; the
-// position in the array is the subband index.
-inline constexpr float CONST_CENTER_FREQUENCIES[6] = {2412, 2422, 2437, 2442, 2452, 2462};
 
 inline constexpr u64 CONST_INVALID_TIME = 0;
 inline constexpr u64 MAX_MAC_TIMESTAMP_VAL = 0xFFFFFFFFULL;  // the card's 32-bit clock

@@ -71,8 +71,7 @@ public:
     static std::pair<float, float> GetDutyInformation(const std::vector<float>& avg_duty_list,
                                                       int peak_index);
 
-    // Members rather than free functions: the subband unit has a free
-    // IsNewPeak of its own with the same meaning but a different signature.
+    // Whether index lies outside every [start, end] band found so far.
     static bool IsNewPeak(std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index);
     // Strongest first (dBm: larger is stronger).
     static bool MyCompFunc(std::pair<int, float> p1, std::pair<int, float> p2);

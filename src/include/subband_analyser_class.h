@@ -1,4 +1,4 @@
-// The orchestrator of the analysis: receives spectrum datagrams, converts each
+// The orchestrator of the analysis: takes spectrum datagrams, converts each
 // sample's raw FFT magnitudes to per-bin power, cuts the stream into subbands
 // (a new channel, or a time slice of 110 ms in single-channel mode), closes
 // subbands and schedules the classifiers over the subband history.
@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "access_point.h"
+#include "classifier_table.h"
 #include "fft_data.h"
 #include "fhss_general_analyser.h"
+#include "receive_loop.h"
 #include "script_utils_module.h"
 
 class HighDutyAnalyzer;
@@ -27,19 +29,11 @@ class MicrowaveAnalyser;
 // MAC address of the one sensing radio; any fixed address serves, the
 // mapping file may give it a name.
 inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
-inline constexpr size_t CONST_RECEIVE_BUFFER_SIZE = 1400;
-inline constexpr uint16_t CONST_SPECTRUM_PORT = 10000;
-inline constexpr int CONST_RECEIVE_SOCKET_BUFFER = 8 << 20;  // bytes asked of the kernel
-
 // Converts one report's raw FFT magnitudes in place into per-bin power in
 // whole dB below 1 mW (samples[2..57]; the DC spur replaced by its
 // neighbours' mean). True when a bin's power fell outside 0 to -255 dBm and
 // was saturated.
 bool ConvertSpectrumToDb(spectrum_fft* spec_data);
-
-// Asks for a receive buffer of CONST_RECEIVE_SOCKET_BUFFER bytes (forcing it
-// past the system limit when privileged); warns when less is granted.
-void SizeReceiveBuffer(int sock);
 
 // What the receive path has seen, for the end-of-run summary.
 struct DatagramCounters {
@@ -75,8 +69,9 @@ public:
     void GetApInformation();
     void GetApInformation(const std::string& mapping_file);
 
-    // Binds the spectrum socket and feeds every datagram to ProcessDatagram
-    // until RequestStop() is called (from a signal handler, for instance).
+    // The receive loop (receive_loop.cpp): binds the spectrum socket and
+    // feeds every datagram to ProcessDatagram until RequestStop() is called
+    // (from a signal handler, for instance).
     void ReadDataFromNetwork();
     void SetListenAddress(const sockaddr_in& addr) { listen_addr = addr; }
     const sockaddr_in& GetListenAddress() const { return listen_addr; }
@@ -103,9 +98,6 @@ public:
 
     void ProcessBandChangeEvent(SubBand& current_subband, AccessPoint* current_ap);
     void CheckForDevices(AccessPoint* current_ap);
-    bool canCheckMicrowave(const AccessPoint* ap) const;
-    bool canCheckHighDuty(const AccessPoint* ap) const;
-    bool canCheckFhDevices(const AccessPoint* ap) const;
     void ApplyFilterList(std::list<SubBand>& subband_listIn, std::list<SubBand>::iterator begIt,
                          const std::vector<std::pair<int, int>>& filter_list);
     // Frees the pulse lists of closed subbands that no later pass can read.
@@ -122,9 +114,5 @@ private:
     DatagramCounters counters;
     DatagramTap datagram_tap;
 };
-
-// Whether a classifier with period K (in cycles) is due, P subbands making a
-// cycle: (cycle_count * P + subband_count) mod (P * K) == 0.
-bool IsClassifierDue(u64 cycle_count, u64 subband_count, u64 subbands_per_cycle, u64 period_cycles);
 
 #endif

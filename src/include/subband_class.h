@@ -16,8 +16,6 @@
 
 class AccessPoint;
 
-inline constexpr int CONST_SUBBAND_NUM_BINS = 56;  // FFT bins of one 20 MHz sample
-
 class SubBand {
 public:
     u64 start_time;
@@ -77,7 +75,6 @@ private:
     std::vector<RssiPulse> new_pulses_scratch;
 };
 
-bool IsNewPeak(const std::vector<std::vector<int>>& pulse_start_end_tuple_list, int index);
 bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b);
 
 #endif

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "daemon_process.h"
-#include "pcap_test_support.h"
+#include "pcap_builder.h"
 #include "stream_builder.h"
 
 namespace {
@@ -37,7 +37,7 @@ uint64_t LastSampleTime(const std::vector<uint8_t>& wire) {
 }
 
 void WriteCapture(const std::string& path, const std::vector<std::vector<uint8_t>>& datagrams) {
-    PcapFileWriter w(path, DLT_EN10MB);
+    PcapFileWriter w(path, PCAP_LINKTYPE_ETHERNET);
     for (const auto& d : datagrams) {
         const uint64_t ts = LastSampleTime(d);
         w.Add(Ethernet(Ipv4(Udp(10000, d))), kEpoch + static_cast<long>(ts / 1000000),
@@ -81,9 +81,8 @@ bool AnyContains(const std::vector<std::string>& events, const std::string& text
 }  // namespace
 
 TEST(Replay, SameCaptureGivesIdenticalOutputAndDevicesFollowCaptureTime) {
-    char pattern[] = "/tmp/tessaron-capture-XXXXXX";
-    const std::string dir = mkdtemp(pattern);
-    const std::string capture = dir + "/phone.pcap";
+    const TempDir dir("tessaron-capture");
+    const std::string capture = dir.Path() + "/phone.pcap";
     WriteCapture(capture, PhoneThenSilence(12, 30));
 
     const ReplayRun first = Replay(capture);
@@ -105,8 +104,6 @@ TEST(Replay, SameCaptureGivesIdenticalOutputAndDevicesFollowCaptureTime) {
               std::string::npos)
         << first.stderr_text;
     EXPECT_NE(first.stderr_text.find("Active devices: 0\n"), std::string::npos);
-    std::remove(capture.c_str());
-    rmdir(dir.c_str());
 }
 
 TEST(Replay, LiveRecordingReplaysToTheSameAnalysis) {

@@ -64,6 +64,28 @@ TEST(Startup, BannerThenWarningsForWrongSizedDatagrams) {
     EXPECT_EQ(ExitCode(daemon.Stop(SIGTERM)), 0);
 }
 
+TEST(Startup, CardControlActsOnTheNamedInterface) {
+    DaemonProcess daemon;
+    const std::string shell = daemon.WriteRecordingShell();
+    daemon.Start({"--listen", daemon.ListenOption(), "--ui",
+                  "127.0.0.1:" + std::to_string(FreeUdpPort()), "--card-shell", shell, kSignatures,
+                  "out.log", "energy.log", "phy0", "wlan0"});
+    ASSERT_TRUE(daemon.WaitFor(false, "Resetting done....\n")) << daemon.Stdout();
+    for (int waited = 0; waited < 5000; waited += 20) {
+        if (ReadFile(daemon.Dir() + "/commands.log").find("channel 3") != std::string::npos) {
+            break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    const std::string commands = ReadFile(daemon.Dir() + "/commands.log");
+    EXPECT_TRUE(InOrder(commands, {"ifconfig wlan0 down; ifconfig wlan0 up\n",
+                                   "/phy0/ath9k_htc/stop_spectral_scan > /dev/null\n",
+                                   "iwconfig wlan0 channel 1\n", "iwconfig wlan0 channel 3\n"}))
+        << commands;
+    EXPECT_EQ(commands.find("wlan1"), std::string::npos) << commands;
+    EXPECT_EQ(ExitCode(daemon.Stop(SIGTERM)), 0);
+}
+
 TEST(Startup, UsageErrorsExitWithStatusTwo) {
     const std::vector<std::vector<std::string>> bad = {
         {},
@@ -71,6 +93,7 @@ TEST(Startup, UsageErrorsExitWithStatusTwo) {
         {"--bogus", kSignatures},
         {kSignatures, "out.log", "energy.log", "phy0;reboot", "wlan0"},
         {kSignatures, "out.log", "energy.log", std::string(230, 'p'), "wlan0"},
+        {kSignatures, "out.log", "energy.log", "phy0", "wlan0;reboot"},
     };
     for (const auto& args : bad) {
         DaemonProcess daemon;

@@ -21,11 +21,6 @@ SubBandAnalyser& Analyser() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SubBandAnalyser& analyser = Analyser();
     analyser.access_point_map.clear();

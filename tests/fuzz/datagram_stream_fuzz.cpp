@@ -74,7 +74,7 @@ public:
                     Burst(in);
                     break;
                 case 4:
-                    fuzz::AdvanceClock(static_cast<uint64_t>(in.U16()) * 1000);
+                    FakeHostClock::AdvanceUs(static_cast<uint64_t>(in.U16()) * 1000);
                     break;
                 case 5:
                     CardClock(in);
@@ -163,7 +163,7 @@ private:
                     in.Take(s.samples, sizeof(s.samples));
                     break;
             }
-            fuzz::AdvanceClock(step * 37);
+            FakeHostClock::AdvanceUs(step * 37);
         }
         Send(d);
     }
@@ -206,7 +206,7 @@ private:
                     }
                 }
             }
-            fuzz::AdvanceClock(step * CONST_FFT_SAMPLES_PER_DATAGRAM);
+            FakeHostClock::AdvanceUs(step * CONST_FFT_SAMPLES_PER_DATAGRAM);
             Send(d);
         }
     }
@@ -217,11 +217,6 @@ private:
 };
 
 }  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ResetProcessState();

@@ -94,3 +94,32 @@ out("pcap_reader_fuzz", "ipv6_sll", pcap(113, [b"\0\0\0\1\0\6" + b"\0" * 8 + b"\
                                                for g in grams[:2]]))
 truncated = pcap(228, [ipv4_udp(g) for g in grams[:2]])
 out("pcap_reader_fuzz", "cut_short", truncated[:-500])
+
+# --- relay_decoder_fuzz: control byte, then a relay stream -----------------
+
+
+def ht20(freq, tsf, rssi=20, noise=-95, length=73, bins=None):
+    if bins is None:
+        bins = bytes((10 + i) % 256 for i in range(56))
+    payload = struct.pack(">BHbbHBBQ", 1, freq, rssi, noise, 300, 31, 4, tsf) + bins
+    payload = (payload + b"\xee" * 3)[:length]
+    return struct.pack(">BH", 1, length) + payload
+
+
+def record(rtype, length, fill=0x55):
+    return struct.pack(">BH", rtype, length) + bytes([fill]) * length
+
+
+for name in ("card-a-chanscan.dump", "card-b-chanscan.dump"):
+    with open(os.path.join(ROOT, "tests", "data", "realdata", name), "rb") as f:
+        out("relay_decoder_fuzz", name.split("-chanscan")[0], b"\x00" + f.read()[:76 * 40])
+good = b"".join(ht20(CENTRES[i % 6], 1000 + 37 * i) for i in range(30))
+out("relay_decoder_fuzz", "in_pieces", b"\x05" + good)
+out("relay_decoder_fuzz", "quirks", b"\x40" + ht20(2412, 1, length=72) + ht20(2437, 2, length=74)
+    + ht20(2442, 3, length=75) + ht20(2442, 4, noise=0) + ht20(5180, 5) + ht20(2462, 6, length=71)
+    + ht20(2462, 7, rssi=127, noise=-50))
+out("relay_decoder_fuzz", "other_types", b"\x00" + record(2, 152) + record(3, 300) + ht20(2412, 9)
+    + record(4, 40) + record(9, 20) + ht20(2422, 10))
+out("relay_decoder_fuzz", "garbage_between", b"\x11" + ht20(2412, 1)[30:] + ht20(2412, 2)
+    + b"\xff\x00\x13\x01\x00\x49\x37\x00" + ht20(2417, 3) + b"\x02\xff\xff\xde\xad"
+    + ht20(2422, 4) + ht20(2427, 5)[:40])

@@ -44,11 +44,6 @@ void ExtractFromEveryLinkType(const uint8_t* data, size_t size) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExtractFromEveryLinkType(data, size);
 

@@ -25,11 +25,6 @@ std::vector<float> SpectrumWithPeak(int peak, uint8_t tilt) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ShapeMetrics::ResetForTests();
     const std::string path = fuzz::WriteTempFile("signatures", data, size);

@@ -13,14 +13,7 @@
 //   tessaron-loss DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]
 //
 // Prints "key value" lines.
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -28,43 +21,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "bench_stream.h"
+#include "daemon_process.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int BoundUdpSocket(uint16_t* port) {
-    const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof(addr));
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr));
-    socklen_t len = sizeof(addr);
-    getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    *port = ntohs(addr.sin_port);
-    return fd;
-}
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 // The /proc/net/udp line of the socket bound to 127.0.0.1:port, if any.
 std::string ProcNetUdpLine(uint16_t port) {
     char local[32];
     snprintf(local, sizeof(local), "0100007F:%04X", port);
-    std::istringstream lines(ReadText("/proc/net/udp"));
+    std::istringstream lines(ReadFile("/proc/net/udp"));
     std::string line;
     while (std::getline(lines, line)) {
         if (line.find(local) != std::string::npos) {
@@ -104,7 +77,7 @@ long GrantedReceiveBuffer(uint16_t port) {
 }
 
 long StatusKb(pid_t pid, const char* key) {
-    std::istringstream lines(ReadText("/proc/" + std::to_string(pid) + "/status"));
+    std::istringstream lines(ReadFile("/proc/" + std::to_string(pid) + "/status"));
     std::string line;
     while (std::getline(lines, line)) {
         if (line.rfind(key, 0) == 0) {
@@ -116,7 +89,7 @@ long StatusKb(pid_t pid, const char* key) {
 
 // User plus system CPU time of the process, in clock ticks.
 long CpuTicks(pid_t pid) {
-    const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
     const size_t close_paren = stat.rfind(')');
     if (close_paren == std::string::npos) {
         return -1;
@@ -201,16 +174,13 @@ void SetSeq(WireDatagram& wire, uint64_t seq) {
     }
 }
 
-int Usage(const char* program) {
-    fprintf(stderr, "usage: %s DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]\n", program);
-    return 2;
-}
+const char kArguments[] = "DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        return Usage(argv[0]);
+        return BenchUsage(argv[0], kArguments);
     }
     // The daemon runs in a working directory of its own.
     char* daemon_path = realpath(argv[1], nullptr);
@@ -218,7 +188,7 @@ int main(int argc, char** argv) {
         perror(argv[1]);
         return 1;
     }
-    const std::string daemon = daemon_path;
+    const std::string daemon_binary = daemon_path;
     free(daemon_path);
     const std::string capture = argv[2];
     double seconds = 60.0;
@@ -229,7 +199,7 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
             rate = atof(argv[++i]);
         } else {
-            return Usage(argv[0]);
+            return BenchUsage(argv[0], kArguments);
         }
     }
     BenchStream stream;
@@ -238,68 +208,35 @@ int main(int argc, char** argv) {
     }
     signal(SIGPIPE, SIG_IGN);
 
-    char dir_pattern[] = "/tmp/tessaron-loss-XXXXXX";
-    const std::string dir = mkdtemp(dir_pattern);
-    const std::string fifo = dir + "/recording.pcap";
+    DaemonProcess daemon(daemon_binary);
+    const std::string fifo = daemon.Dir() + "/recording.pcap";
     if (mkfifo(fifo.c_str(), 0600) != 0) {
         perror("mkfifo");
         return 1;
     }
-    uint16_t listen_port = 0;
-    close(BoundUdpSocket(&listen_port));
-    uint16_t ui_port = 0;
-    const int ui_fd = BoundUdpSocket(&ui_port);
-    std::atomic<bool> stop_ui{false};
-    std::thread ui_drain([&] {
-        pollfd p{ui_fd, POLLIN, 0};
-        char buf[65536];
-        while (!stop_ui) {
-            if (poll(&p, 1, 50) > 0 && recv(ui_fd, buf, sizeof(buf), 0) < 0) {
-                break;
-            }
-        }
-    });
+    const uint16_t listen_port = static_cast<uint16_t>(daemon.ListenPort());
+    EventCollector ui;
 
     RecordingReader recording;
     std::thread reader([&] { recording.Run(fifo, listen_port); });
 
     const std::string signatures = BenchCapturePath(
         "TESSARON_SIGNATURES", std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt");
-    const std::string listen = "127.0.0.1:" + std::to_string(listen_port);
-    const std::string ui = "127.0.0.1:" + std::to_string(ui_port);
-    const pid_t pid = fork();
-    if (pid == 0) {
-        if (chdir(dir.c_str()) != 0) {
-            _exit(127);
-        }
-        const int out = open("stdout.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = open("stderr.txt", O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        dup2(out, 1);
-        dup2(err, 2);
-        execl(daemon.c_str(), daemon.c_str(), "--no-card-control", "--listen", listen.c_str(),
-              "--ui", ui.c_str(), "--record", fifo.c_str(), signatures.c_str(), "out.log",
-              "energy.log", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    daemon.Start({"--no-card-control", "--listen", daemon.ListenOption(), "--ui", ui.Address(),
+                  "--record", fifo, signatures, "out.log", "energy.log"});
+    const pid_t pid = daemon.Pid();
 
     // The receive socket exists once it shows in /proc/net/udp.
     for (int waited = 0; ProcNetUdpLine(listen_port).empty(); waited += 10) {
         if (waited > 10000) {
-            fprintf(stderr, "the daemon did not open its port; see %s\n", dir.c_str());
-            kill(pid, SIGKILL);
-            _exit(1);  // the FIFO reader may never see a writer
+            fprintf(stderr, "the daemon did not open its port; see %s\n", daemon.Dir().c_str());
+            daemon.Stop(SIGKILL);
+            _exit(1);  // the FIFO reader may never see a writer; keeps the directory
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     const long granted = GrantedReceiveBuffer(listen_port);
     const long drops_before = KernelDrops(listen_port);
-
-    const int send_fd = socket(AF_INET, SOCK_DGRAM, 0);
-    sockaddr_in to;
-    memset(&to, 0, sizeof(to));
-    to.sin_family = AF_INET;
-    to.sin_port = htons(listen_port);
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
 
     const uint64_t total = static_cast<uint64_t>(seconds * rate);
     const double ns_per_datagram = 1e9 / rate;
@@ -320,8 +257,7 @@ int main(int argc, char** argv) {
             }
             WireDatagram& wire = stream.datagrams[next];
             SetSeq(wire, sent);
-            if (sendto(send_fd, wire.data(), wire.size(), 0, reinterpret_cast<sockaddr*>(&to),
-                       sizeof(to)) != static_cast<ssize_t>(wire.size())) {
+            if (!daemon.Send(wire.data(), wire.size())) {
                 send_errors++;
                 continue;  // the producer tries the same datagram again
             }
@@ -337,14 +273,8 @@ int main(int argc, char** argv) {
     const long drops_after = KernelDrops(listen_port);
     const long hwm_kb = StatusKb(pid, "VmHWM:");
     const long rss_kb = StatusKb(pid, "VmRSS:");
-    kill(pid, SIGTERM);
-    int status = 0;
-    waitpid(pid, &status, 0);
+    const int status = daemon.Stop(SIGTERM);
     reader.join();
-    stop_ui = true;
-    ui_drain.join();
-    close(ui_fd);
-    close(send_fd);
 
     const uint64_t received = recording.received;
     const uint64_t tail_lost = recording.any && recording.last_seq + 1 < sent
@@ -369,11 +299,7 @@ int main(int argc, char** argv) {
                : -1.0);
     printf("daemon_exit %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        fprintf(stderr, "daemon stderr:\n%s", ReadText(dir + "/stderr.txt").c_str());
-    }
-    const std::string cleanup = "rm -rf '" + dir + "'";
-    if (system(cleanup.c_str()) != 0) {
-        // A leftover temporary directory is harmless.
+        fprintf(stderr, "daemon stderr:\n%s", daemon.Stderr().c_str());
     }
     return 0;
 }

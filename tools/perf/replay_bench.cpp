@@ -31,6 +31,7 @@
 #include "pipeline_class_module.h"
 #include "spectrum_data.h"
 #include "subband_analyser_class.h"
+#include "temp_dir.h"
 #include "tessaron_main.h"
 
 namespace {
@@ -80,16 +81,13 @@ bool ClosesSubband(const WireDatagram& wire, const AccessPoint& ap) {
     return false;
 }
 
-int Usage(const char* program) {
-    fprintf(stderr, "usage: %s CAPTURE [--seconds S] [--no-latency]\n", program);
-    return 2;
-}
+const char kArguments[] = "CAPTURE [--seconds S] [--no-latency]";
 
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc < 2) {
-        return Usage(argv[0]);
+        return BenchUsage(argv[0], kArguments);
     }
     const std::string capture = argv[1];
     double seconds = 30.0;
@@ -100,7 +98,7 @@ int main(int argc, char** argv) {
         } else if (strcmp(argv[i], "--no-latency") == 0) {
             latency = false;
         } else {
-            return Usage(argv[0]);
+            return BenchUsage(argv[0], kArguments);
         }
     }
 
@@ -130,27 +128,25 @@ int main(int argc, char** argv) {
         return 1;
     }
     setvbuf(stdout, nullptr, _IOLBF, 0);
-    char dir_pattern[] = "/tmp/tessaron-replay-bench-XXXXXX";
-    const std::string dir = mkdtemp(dir_pattern);
+    const TempDir dir("tessaron-replay-bench");
 
+    const uint64_t first_ts = stream.first_ts;
     SetHostClock(CardTimeClock);
-    host_card_time = stream.first_ts;
+    host_card_time = first_ts;
     SpectrumMeasurement::ResetSpectrumMeasurements();
     ExternalInterface::InitUIAverage();
-    ExternalInterface::UpdateLogFileName(dir + "/out.log");
-    ExternalInterface::UpdateEnergyLogFileName(dir + "/energy.log");
+    ExternalInterface::UpdateLogFileName(dir.Path() + "/out.log");
+    ExternalInterface::UpdateEnergyLogFileName(dir.Path() + "/energy.log");
     const std::string signatures = BenchCapturePath(
         "TESSARON_SIGNATURES", std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt");
     SubBandAnalyser analyser("output.txt", 100000000ULL, signatures, 65535);
 
-    const uint64_t first_ts = stream.first_ts;
-    uint64_t samples = 0;
-    uint64_t datagrams = 0;
+    uint64_t passes = 0;
     uint64_t card_us = 0;
     double busy_ns = 0;
     double wall_ns = 0;
     double longest_ns = 0;
-    while (static_cast<double>(card_us) / 1e6 < seconds || samples == 0) {
+    while (static_cast<double>(card_us) / 1e6 < seconds || passes == 0) {
         const double cpu_start = ThreadCpuNs();
         const auto wall_start = std::chrono::steady_clock::now();
         for (const WireDatagram& wire : stream.datagrams) {
@@ -169,12 +165,14 @@ int main(int argc, char** argv) {
         wall_ns +=
             std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - wall_start)
                 .count();
-        samples += stream.samples;
-        datagrams += stream.datagrams.size();
+        passes++;
         card_us = stream.last_ts - first_ts;
         AdvanceStream(&stream);
     }
     fflush(stdout);
+    // Moving the stream on in time keeps its datagrams and samples.
+    const uint64_t samples = passes * stream.samples;
+    const uint64_t datagrams = passes * stream.datagrams.size();
 
     rusage usage;
     getrusage(RUSAGE_SELF, &usage);
@@ -196,9 +194,5 @@ int main(int argc, char** argv) {
             DeviceAnalyzer::active_fh_devices.size() + DeviceAnalyzer::active_ffi_devices.size());
     fprintf(report, "peak_rss_kb %ld\n", usage.ru_maxrss);
     fclose(report);
-    const std::string cleanup = "rm -rf '" + dir + "'";
-    if (system(cleanup.c_str()) != 0) {
-        // A leftover temporary directory is harmless.
-    }
     return 0;
 }

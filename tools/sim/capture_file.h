@@ -5,31 +5,26 @@
 #define TESSARON_SIM_CAPTURE_FILE_H
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
 
+#include "pcap_builder.h"
+
 namespace sim {
 
-inline constexpr uint32_t PCAP_LINKTYPE_RAW_IP = 101;
+using ::PCAP_LINKTYPE_RAW_IP;
 
 class PcapFile {
 public:
-    PcapFile() = default;
-    ~PcapFile();
-    PcapFile(const PcapFile&) = delete;
-    PcapFile& operator=(const PcapFile&) = delete;
-
-    bool Open(const std::string& path);
+    bool Open(const std::string& path) { return writer_.Open(path, PCAP_LINKTYPE_RAW_IP); }
     // One UDP datagram 127.0.0.1:src_port -> 127.0.0.1:dst_port.
     bool WriteUdp(const uint8_t* payload, size_t len, int64_t sec, int64_t usec,
                   uint16_t dst_port = 10000, uint16_t src_port = 40000);
-    bool Close();
+    bool Close() { return writer_.Close(); }
 
 private:
-    FILE* file_ = nullptr;
-    std::vector<uint8_t> packet_;
-    bool ok_ = true;
+    PcapFileWriter writer_;
+    std::vector<uint8_t> packet_;  // reused: one IPv4/UDP packet
 };
 
 // Event datagrams recorded one per line, with \\, \r and \n escaped, and

@@ -8,16 +8,12 @@
 //
 // M minutes of capture time (default 10). Prints the memory curve and
 // exits 1 when a check fails.
-#include <arpa/inet.h>
-#include <fcntl.h>
 #include <malloc.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
+#include <cinttypes>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -30,7 +26,9 @@
 #include "soak_stream.h"
 #include "spectrum_data.h"
 #include "subband_analyser_class.h"
+#include "temp_dir.h"
 #include "tessaron_main.h"
+#include "ui_event_listener.h"
 
 namespace {
 
@@ -42,10 +40,6 @@ struct Options {
 
 // Host time follows capture time, with the steps a real clock takes: back
 // 30 s (a correction) at 40 % of the run and forward an hour at 70 %.
-timeval host_now = {1700000000, 0};
-void SoakClock(timeval* out) {
-    *out = host_now;
-}
 void SetHostFromCapture(uint64_t elapsed_us, uint64_t total_us) {
     int64_t offset_s = 0;
     if (elapsed_us >= total_us * 4 / 10) {
@@ -54,8 +48,8 @@ void SetHostFromCapture(uint64_t elapsed_us, uint64_t total_us) {
     if (elapsed_us >= total_us * 7 / 10) {
         offset_s += 3600;
     }
-    host_now.tv_sec = static_cast<time_t>(1700000000 + offset_s + elapsed_us / 1000000);
-    host_now.tv_usec = static_cast<suseconds_t>(elapsed_us % 1000000);
+    FakeHostClock::Set(static_cast<long>(1700000000 + offset_s + elapsed_us / 1000000),
+                       static_cast<long>(elapsed_us % 1000000));
 }
 
 long ResidentKib() {
@@ -71,76 +65,56 @@ long HeapInUseKib() {
     return static_cast<long>(info.uordblks / 1024);
 }
 
-long CountLines(const std::string& path) {
-    std::ifstream in(path);
-    long lines = 0;
-    std::string line;
-    while (std::getline(in, line)) {
-        lines++;
-    }
-    return lines;
-}
+struct EventCounts {
+    long channel = 0;
+    long devices = 0;
+};
 
-// Receives the UI events the analysis sends, counting them by kind.
-class UiSink {
+// Counts the UI events the analysis sends, by kind.
+class UiCounts {
 public:
-    UiSink() {
-        fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-        const int size = 8 << 20;
-        setsockopt(fd_, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
-        memset(&addr_, 0, sizeof(addr_));
-        addr_.sin_family = AF_INET;
-        addr_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&addr_), sizeof(addr_));
-        socklen_t len = sizeof(addr_);
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&addr_), &len);
-    }
-    ~UiSink() { close(fd_); }
-    const sockaddr_in& Address() const { return addr_; }
+    const sockaddr_in& Address() const { return listener_.address(); }
     void Drain() {
-        char buf[65536];
-        for (;;) {
-            const ssize_t n = recv(fd_, buf, sizeof(buf), MSG_DONTWAIT);
-            if (n < 0) {
-                return;
-            }
-            const std::string text(buf, static_cast<size_t>(n));
+        for (const std::string& text : listener_.Drain(0)) {
             if (text.rfind("event: channel\r\n", 0) == 0) {
-                channel_events++;
+                events.channel++;
             } else if (text.rfind("event: devices\r\n", 0) == 0) {
-                device_events++;
+                events.devices++;
             }
         }
     }
-    long channel_events = 0;
-    long device_events = 0;
+    EventCounts events;
 
 private:
-    int fd_;
-    sockaddr_in addr_;
+    UiEventListener listener_{8 << 20};
 };
 
-// One reporting interval of the memory curve: the extremes of the samples
-// taken every second of capture time within it, and the output so far.
-struct Row {
-    double minute = 0;
-    uint64_t datagrams = 0;
+// Extremes of memory use and of the subband history over some samples.
+struct MemoryPeaks {
     long rss_max_kib = 0;
     long heap_min_kib = -1;
     long heap_max_kib = 0;
     size_t history_max = 0;
+};
+
+// One reporting interval of the memory curve: the peaks of the samples
+// taken every second of capture time within it, and the output so far.
+struct Row {
+    double minute = 0;
+    uint64_t datagrams = 0;
+    MemoryPeaks memory;
+    EventCounts events;
     size_t active_devices = 0;
-    long channel_events = 0;
-    long device_events = 0;
     long energy_lines = 0;
 };
 
 void Sample(Row& row, size_t history) {
     const long heap = HeapInUseKib();
-    row.rss_max_kib = std::max(row.rss_max_kib, ResidentKib());
-    row.heap_max_kib = std::max(row.heap_max_kib, heap);
-    row.heap_min_kib = row.heap_min_kib < 0 ? heap : std::min(row.heap_min_kib, heap);
-    row.history_max = std::max(row.history_max, history);
+    MemoryPeaks& m = row.memory;
+    m.rss_max_kib = std::max(m.rss_max_kib, ResidentKib());
+    m.heap_max_kib = std::max(m.heap_max_kib, heap);
+    m.heap_min_kib = m.heap_min_kib < 0 ? heap : std::min(m.heap_min_kib, heap);
+    m.history_max = std::max(m.history_max, history);
 }
 
 // Largest value of a field over rows [from, to).
@@ -182,13 +156,11 @@ int main(int argc, char** argv) {
     }
     // The analysis talks a lot on stdout and warns on stderr; keep both in
     // files and write the report to the terminal.
-    char dir_template[] = "/tmp/tessaron-soak-XXXXXX";
-    const char* dir_name = mkdtemp(dir_template);
-    if (dir_name == nullptr) {
+    const std::string dir = MakeTempDir("tessaron-soak");
+    if (dir.empty()) {
         perror("mkdtemp");
         return 2;
     }
-    const std::string dir = dir_name;
     FILE* report = fdopen(dup(STDOUT_FILENO), "w");
     if (freopen("/dev/null", "w", stdout) == nullptr ||
         freopen((dir + "/stderr.txt").c_str(), "w", stderr) == nullptr) {
@@ -197,9 +169,9 @@ int main(int argc, char** argv) {
     }
 
     const uint64_t total_us = static_cast<uint64_t>(opt.minutes * 60e6);
-    SetHostClock(SoakClock);
+    SetHostClock(FakeHostClock::Read);
     SetHostFromCapture(0, total_us);
-    UiSink ui;
+    UiCounts ui;
     ExternalInterface::InitSocket(ui.Address());
     ExternalInterface::InitUIAverage();
     ExternalInterface::UpdateLogFileName(dir + "/output.log");
@@ -210,7 +182,7 @@ int main(int argc, char** argv) {
                              std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt", 65535);
     SoakStreamConfig config;
     config.sample_step_us = opt.step_us;
-    SoakStream stream(config);
+    SoakStream stream(config, total_us);
 
     const auto wall_start = std::chrono::steady_clock::now();
     std::vector<Row> rows;
@@ -219,32 +191,29 @@ int main(int argc, char** argv) {
     uint64_t next_row_us = row_every_us;
     uint64_t next_sample_us = sample_every_us;
     Row row;
-    uint8_t wire[CONST_RECEIVE_BUFFER_SIZE];
-    while (stream.ElapsedUs() < total_us) {
-        const size_t len = stream.Next(wire);
-        SetHostFromCapture(stream.ElapsedUs(), total_us);
+    stream.Run([&](const uint8_t* wire, size_t len, uint64_t elapsed_us) {
+        SetHostFromCapture(elapsed_us, total_us);
         analyser.ProcessDatagram(wire, static_cast<ssize_t>(len));
         if ((stream.Counts().datagrams & 63) == 0) {
             ui.Drain();
         }
-        if (stream.ElapsedUs() >= next_sample_us) {
+        if (elapsed_us >= next_sample_us) {
             next_sample_us += sample_every_us;
             Sample(row, analyser.current_ap->completed_sub_bands_list.size());
         }
-        if (stream.ElapsedUs() >= next_row_us) {
+        if (elapsed_us >= next_row_us) {
             next_row_us += row_every_us;
             ui.Drain();
-            row.minute = static_cast<double>(stream.ElapsedUs()) / 60e6;
+            row.minute = static_cast<double>(elapsed_us) / 60e6;
             row.datagrams = stream.Counts().datagrams;
             row.active_devices = DeviceAnalyzer::active_fh_devices.size() +
                                  DeviceAnalyzer::active_ffi_devices.size();
-            row.channel_events = ui.channel_events;
-            row.device_events = ui.device_events;
+            row.events = ui.events;
             row.energy_lines = CountLines(dir + "/energy.log");
             rows.push_back(row);
             row = Row();
         }
-    }
+    });
     ui.Drain();
     fflush(stderr);
     const double wall_s =
@@ -256,9 +225,9 @@ int main(int argc, char** argv) {
             "heap_min", "heap_max", "history", "devices", "ch_evts", "dev_evts", "energy");
     for (const Row& r : rows) {
         fprintf(report, "%7.2f %9llu %9ld %9ld %9ld %7zu %7zu %8ld %8ld %8ld\n", r.minute,
-                static_cast<unsigned long long>(r.datagrams), r.rss_max_kib, r.heap_min_kib,
-                r.heap_max_kib, r.history_max, r.active_devices, r.channel_events, r.device_events,
-                r.energy_lines);
+                static_cast<unsigned long long>(r.datagrams), r.memory.rss_max_kib,
+                r.memory.heap_min_kib, r.memory.heap_max_kib, r.memory.history_max,
+                r.active_devices, r.events.channel, r.events.devices, r.energy_lines);
     }
 
     bool ok = true;
@@ -274,8 +243,8 @@ int main(int argc, char** argv) {
         // peaks of the last third of the run must not rise above those of
         // the middle third.
         const size_t third = rows.size() / 3;
-        const auto heap = [](const Row& r) { return r.heap_max_kib; };
-        const auto rss = [](const Row& r) { return r.rss_max_kib; };
+        const auto heap = [](const Row& r) { return r.memory.heap_max_kib; };
+        const auto rss = [](const Row& r) { return r.memory.rss_max_kib; };
         const long heap_growth =
             MaxOver(rows, 2 * third, rows.size(), heap) - MaxOver(rows, third, 2 * third, heap);
         const long rss_growth =
@@ -290,7 +259,7 @@ int main(int argc, char** argv) {
         // Output keeps coming: every reporting interval after the first
         // brings channel events and energy-log lines.
         for (size_t i = 1; i < rows.size(); i++) {
-            if (rows[i].channel_events <= rows[i - 1].channel_events ||
+            if (rows[i].events.channel <= rows[i - 1].events.channel ||
                 rows[i].energy_lines <= rows[i - 1].energy_lines) {
                 fail("no channel events or energy lines before minute " +
                      std::to_string(rows[i].minute));
@@ -298,40 +267,33 @@ int main(int argc, char** argv) {
             }
         }
     }
-    if (ui.device_events == 0) {
+    if (ui.events.devices == 0) {
         fail("no device was ever announced");
     }
     const SoakStreamCounts& sent = stream.Counts();
     const DatagramCounters& seen = analyser.GetDatagramCounters();
     fprintf(report,
-            "datagrams: %llu sent, %llu used, %llu wrong-sized, %llu bad count; "
-            "card clock wraps %llu, resets %llu; channel changes %llu\n",
-            static_cast<unsigned long long>(sent.datagrams),
-            static_cast<unsigned long long>(seen.used),
-            static_cast<unsigned long long>(seen.wrong_size),
-            static_cast<unsigned long long>(seen.bad_count),
-            static_cast<unsigned long long>(sent.card_wraps),
-            static_cast<unsigned long long>(sent.card_resets),
-            static_cast<unsigned long long>(sent.channel_changes));
+            "datagrams: %" PRIu64 " sent, %" PRIu64 " used, %" PRIu64 " wrong-sized, %" PRIu64
+            " bad count; card clock wraps %" PRIu64 ", resets %" PRIu64 "; channel changes %" PRIu64
+            "\n",
+            sent.datagrams, seen.used, seen.wrong_size, seen.bad_count, sent.card_wraps,
+            sent.card_resets, sent.channel_changes);
     fprintf(report,
-            "off-centre samples %llu; time repeats %llu, backwards %llu, clock wraps %llu; "
-            "clamped %llu\n",
-            static_cast<unsigned long long>(seen.off_centre),
-            static_cast<unsigned long long>(seen.time_repeats),
-            static_cast<unsigned long long>(seen.time_backwards),
-            static_cast<unsigned long long>(seen.clock_wraps),
-            static_cast<unsigned long long>(seen.clamped));
-    if (seen.received != sent.datagrams || seen.used != sent.good_datagrams ||
-        seen.wrong_size != sent.wrong_size || seen.bad_count != sent.bad_count ||
-        seen.off_centre != sent.off_centre || seen.clock_wraps < sent.card_wraps) {
+            "off-centre samples %" PRIu64 "; time repeats %" PRIu64 ", backwards %" PRIu64
+            ", clock wraps %" PRIu64 "; clamped %" PRIu64 "\n",
+            seen.off_centre, seen.time_repeats, seen.time_backwards, seen.clock_wraps,
+            seen.clamped);
+    if (seen.received != sent.datagrams || seen.used != sent.Good() ||
+        seen.wrong_size != sent.faults[kWrongSize] || seen.bad_count != sent.BadCount() ||
+        seen.off_centre != sent.faults[kOffCentre] || seen.clock_wraps < sent.card_wraps) {
         fail("datagram counts do not add up");
     }
     const long warnings = CountLines(dir + "/stderr.txt");
     fprintf(
         report,
         "stderr warnings: %ld; ended devices logged: %ld; UI events: %ld channel, %ld devices\n",
-        warnings, CountLines(dir + "/output.log"), ui.channel_events, ui.device_events);
-    if (warnings < static_cast<long>(sent.wrong_size + sent.bad_count)) {
+        warnings, CountLines(dir + "/output.log"), ui.events.channel, ui.events.devices);
+    if (warnings < static_cast<long>(sent.faults[kWrongSize] + sent.BadCount())) {
         fail("a malformed datagram went by without a warning");
     }
     fprintf(report, "%s (logs in %s)\n", ok ? "soak: PASS" : "soak: FAIL", dir.c_str());

@@ -1,36 +1,35 @@
 #include "soak_stream.h"
 
-#include <algorithm>
 #include <cstring>
 
+#include "card_model.h"
+#include "emitters.h"
 #include "script_utils_module.h"
 
 namespace {
 
-constexpr uint16_t kCentres[6] = {2412, 2422, 2437, 2442, 2452, 2462};
-constexpr uint64_t kHopPeriodUs = 3750;  // six Bluetooth slots
-constexpr uint64_t kSlotUs = 625;
-constexpr uint64_t kPulseUs = 400;
-constexpr uint64_t kMainsCycleUs = 16667;
-constexpr float kBinsPerMhz = 3.2f;
-constexpr int kFirstBin = 2;
-constexpr int kBins = 56;
-
-// Raw magnitude of a bin relative to the noise bins (1..3): 20 log10 of the
-// ratio is how far above the floor the bin shows.
-constexpr uint8_t kStrong = 180;
-constexpr uint8_t kMedium = 60;
-
-// Card bin (2..57) of an absolute frequency on the current channel, or -1.
-int BinOf(float mhz, uint16_t centre) {
-    const int bin = kFirstBin + kBins / 2 + static_cast<int>((mhz - centre) * kBinsPerMhz);
-    return bin >= kFirstBin && bin < kFirstBin + kBins ? bin : -1;
-}
+constexpr uint64_t kHopperCycleUs = 120000000;
+constexpr uint64_t kHopperOnUs = 90000000;
+constexpr uint64_t kCardClockSpan = MAX_MAC_TIMESTAMP_VAL + 1ULL;
 
 }  // namespace
 
-SoakStream::SoakStream(const SoakStreamConfig& config)
-    : config_(config), rng_(config.seed | 1u), card_ts_(MAX_MAC_TIMESTAMP_VAL - 120000000ULL) {}
+SoakStream::SoakStream(const SoakStreamConfig& config, uint64_t total_us)
+    : config_(config),
+      scenario_(std::make_unique<sim::Scenario>()),
+      rng_(config.seed | 1u),
+      card_base_(kCardClockSpan - config.card_wraps_after_us) {
+    scenario_->name = "soak";
+    scenario_->duration_s = static_cast<double>(total_us) / 1e6;
+    // A fresh link every two minutes: each emitter has one on-interval.
+    for (uint64_t on = 0; on < total_us; on += kHopperCycleUs) {
+        scenario_->emitters.push_back(std::make_unique<sim::BtVoiceLink>(
+            on, on + kHopperOnUs, -50.0, config.seed + static_cast<uint32_t>(on / kHopperCycleUs)));
+    }
+    scenario_->emitters.push_back(sim::MakeAnalogPhone(2430.0, 0, total_us, -55.0, config.seed));
+    scenario_->emitters.push_back(
+        std::make_unique<sim::MicrowaveOven>(2455.0, 0, total_us, -45.0, config.seed));
+}
 
 uint32_t SoakStream::Rand() {
     rng_ ^= rng_ << 13;
@@ -39,145 +38,96 @@ uint32_t SoakStream::Rand() {
     return rng_;
 }
 
-void SoakStream::FillSample(spectrum_fft& s) {
-    elapsed_us_ += config_.sample_step_us;
-    card_ts_ += config_.sample_step_us;
-    if (card_ts_ > MAX_MAC_TIMESTAMP_VAL) {
-        card_ts_ -= MAX_MAC_TIMESTAMP_VAL + 1;  // the card's 32-bit clock wraps
-        counts_.card_wraps++;
-    }
-    if (elapsed_us_ - last_reset_us_ >= config_.card_reset_every_us) {
-        card_ts_ = 5000 + Rand() % 100000;  // driver reloaded: clock restarts
-        last_reset_us_ = elapsed_us_;
+// The simulated card's time counts capture time from a fixed start; the
+// soak's card starts near the top of its 32-bit clock and is reloaded now
+// and then, as a driver restart does.
+uint64_t SoakStream::CardTime(uint64_t sim_ts) {
+    const uint64_t start = sim::CardStartTsf(false);
+    const uint64_t elapsed = sim_ts > start ? sim_ts - start : 0;
+    if (elapsed >= last_reset_us_ + config_.card_reset_every_us) {
+        card_base_ = 5000 + Rand() % 100000;
+        last_reset_us_ = elapsed;
+        wraps_since_reset_ = 0;
         counts_.card_resets++;
     }
-    if (elapsed_us_ - channel_start_us_ >= config_.channel_dwell_us) {
-        channel_ = (channel_ + 1) % 6;
-        channel_start_us_ = elapsed_us_;
-        counts_.channel_changes++;
+    // The simulated card jitters its samples by a microsecond: at the
+    // shortest steps one may land just before the reset.
+    const uint64_t ts = card_base_ + (elapsed > last_reset_us_ ? elapsed - last_reset_us_ : 0);
+    if (ts / kCardClockSpan > wraps_since_reset_) {
+        wraps_since_reset_ = ts / kCardClockSpan;
+        counts_.card_wraps++;
     }
-    const uint16_t centre = kCentres[channel_];
+    return ts % kCardClockSpan;
+}
 
-    memset(&s, 0, sizeof(s));
-    s.freq = centre;
-    s.ts = card_ts_;
-    s.width = 20;
-    s.rssi = 3;  // noise only: about -92 dBm for the whole report
-    s.sample_bin_cnt = kBins;
-    s.datalen = 100;
-    for (int b = 0; b < CONST_FFT_RAW_BINS; b++) {
-        s.samples[b] = static_cast<uint8_t>(1 + Rand() % 3);
-    }
-
-    // Hopper: a pulse in the first and in the second slot of each period.
-    if (elapsed_us_ - hop_start_us_ >= kHopPeriodUs) {
-        hop_start_us_ = elapsed_us_;
-        hop_bin_ = static_cast<int>(Rand() % 79);  // 1 MHz channels from 2402 MHz
-    }
-    const uint64_t in_period = elapsed_us_ - hop_start_us_;
-    // The hopper leaves for the last 30 s of every 2 minutes, so that the
-    // tracker ends it, logs it and finds it again.
-    const bool hopper_present = (elapsed_us_ % 120000000) < 90000000;
-    const bool hop_on =
-        hopper_present &&
-        (in_period < kPulseUs || (in_period >= kSlotUs && in_period < kSlotUs + kPulseUs));
-    if (hop_on) {
-        const int bin = BinOf(2402.0f + static_cast<float>(hop_bin_), centre);
-        if (bin >= 0) {
-            s.rssi = 35;
+void SoakStream::Restamp(fft_data& d) {
+    for (int i = 0; i < d.count; i++) {
+        spectrum_fft& s = d.samples[i];
+        if (last_freq_ != 0 && s.freq != last_freq_) {
+            counts_.channel_changes++;
         }
-        for (int b = bin - 1; bin >= 0 && b <= bin + 1; b++) {
-            if (b >= kFirstBin && b < kFirstBin + kBins) {
-                s.samples[b] = kStrong;
-            }
-        }
-    }
-    // Narrow carrier at 2430 MHz, always on.
-    const int carrier = BinOf(2430.0f, centre);
-    if (carrier >= 0) {
-        s.rssi = std::max<int8_t>(s.rssi, 20);
-        s.samples[carrier] = kMedium;
-        if (carrier + 1 < kFirstBin + kBins) {
-            s.samples[carrier + 1] = kMedium / 2;
-        }
-    }
-    // Microwave oven around 2455..2465 MHz, on for half of each mains cycle.
-    if ((elapsed_us_ % kMainsCycleUs) < kMainsCycleUs / 2) {
-        for (float mhz = 2455.0f; mhz <= 2465.0f; mhz += 0.3125f) {
-            const int b = BinOf(mhz, centre);
-            if (b >= 0) {
-                s.rssi = 40;
-                s.samples[b] = static_cast<uint8_t>(kMedium + Rand() % 40);
-            }
-        }
+        last_freq_ = s.freq;
+        s.ts = CardTime(s.ts);
     }
 }
 
-size_t SoakStream::Fault(uint8_t* wire) {
-    fft_data d;
-    memset(&d, 0, sizeof(d));
-    d.count = CONST_FFT_SAMPLES_PER_DATAGRAM;
-    for (int i = 0; i < d.count; i++) {
-        FillSample(d.samples[i]);
-    }
-    counts_.samples += CONST_FFT_SAMPLES_PER_DATAGRAM;
-    size_t len = FFT_DATA_WIRE_SIZE;
-    switch (fault_kind_++ % 8) {
-        case 0:  // wrong size: anything from empty to the whole receive buffer
-            len = Rand() % 1401;
-            if (len == FFT_DATA_WIRE_SIZE) {
-                len--;
-            }
-            break;
-        case 1:
+size_t SoakStream::Fault(fft_data& d) {
+    // Faults that name a sample aim inside the datagram: the last one of a
+    // dwell may hold only a few.
+    const auto sample = [&d](int i) -> spectrum_fft& { return d.samples[i % d.count]; };
+    const auto kind = static_cast<SoakFault>(fault_kind_++ % kSoakFaultKinds);
+    counts_.faults[kind]++;
+    switch (kind) {
+        case kWrongSize: {
+            const size_t len = Rand() % (sizeof(wire_) + 1);
+            return len == FFT_DATA_WIRE_SIZE ? len - 1 : len;
+        }
+        case kNegativeCount:
             d.count = -1;
             break;
-        case 2:
+        case kCountOverOne:
             d.count = 15;
             break;
-        case 3:
+        case kHugeCount:
             d.count = 2000000;
             break;
-        case 4:  // a sample between two channel centres
-            d.samples[5].freq = static_cast<uint16_t>(d.samples[5].freq + 3);
-            counts_.off_centre++;
+        case kOffCentre:
+            sample(5).freq = static_cast<uint16_t>(sample(5).freq + 3);
             break;
-        case 5:
-            memset(d.samples[3].samples, 0, sizeof(d.samples[3].samples));
-            memset(d.samples[9].samples, 255, sizeof(d.samples[9].samples));
+        case kFlatBins:
+            memset(sample(3).samples, 0, sizeof(d.samples[0].samples));
+            memset(sample(9).samples, 255, sizeof(d.samples[0].samples));
             break;
-        case 6:  // the same time twice
-            d.samples[7].ts = d.samples[6].ts;
+        case kRepeatedTime:
+            sample(7).ts = sample(6).ts;
             break;
-        default:  // a time from the past
-            d.samples[10].ts = d.samples[10].ts > 50000 ? d.samples[10].ts - 50000 : 0;
+        default:
+            sample(10).ts = sample(10).ts > 50000 ? sample(10).ts - 50000 : 0;
             break;
     }
-    EncodeFftData(d, wire);
-    if (len != FFT_DATA_WIRE_SIZE) {
-        counts_.wrong_size++;
-    } else if (d.count < 0 || d.count > CONST_FFT_SAMPLES_PER_DATAGRAM) {
-        counts_.bad_count++;
-    } else {
-        counts_.good_datagrams++;
-    }
-    return len;
+    return FFT_DATA_WIRE_SIZE;
 }
 
-size_t SoakStream::Next(uint8_t* wire) {
+void SoakStream::Consume(const uint8_t* sim_wire, uint64_t elapsed_us, const Consumer& consume) {
+    DecodeFftData(sim_wire, record_);
+    Restamp(record_);
     counts_.datagrams++;
-    if (config_.fault_every > 0 && ++datagram_index_ % config_.fault_every == 0) {
-        return Fault(wire);
+    size_t len = FFT_DATA_WIRE_SIZE;
+    if (config_.fault_every > 0 &&
+        counts_.datagrams % static_cast<uint64_t>(config_.fault_every) == 0) {
+        len = Fault(record_);
     }
-    fft_data d;
-    memset(&d, 0, sizeof(d));
-    d.count = CONST_FFT_SAMPLES_PER_DATAGRAM;
-    d.seq_num = counts_.datagrams;
-    for (int i = 0; i < d.count; i++) {
-        FillSample(d.samples[i]);
-    }
-    counts_.samples += CONST_FFT_SAMPLES_PER_DATAGRAM;
-    counts_.good_datagrams++;
-    EncodeFftData(d, wire);
-    return FFT_DATA_WIRE_SIZE;
+    EncodeFftData(record_, wire_);
+    consume(wire_, len, elapsed_us);
+}
+
+void SoakStream::Run(const Consumer& consume) {
+    sim::CardConfig card;
+    card.interval_us = static_cast<double>(config_.sample_step_us);
+    sim::RunScenario(*scenario_, card, config_.seed,
+                     [&](const uint8_t* sim_wire, size_t, int64_t sec, int64_t usec) {
+                         const int64_t host_us = (sec - sim::SIM_EPOCH_S) * 1000000 + usec;
+                         Consume(sim_wire, static_cast<uint64_t>(host_us), consume);
+                         return true;
+                     });
 }

@@ -1,7 +1,7 @@
 // A temporary file name of the running test's own: ctest runs the tests of one
 // binary in parallel processes, so fixed names would collide.
-#ifndef TESSARON_TESTS_TEMP_PATH_H
-#define TESSARON_TESTS_TEMP_PATH_H
+#ifndef TESSARON_TESTS_KIT_TEMP_PATH_H
+#define TESSARON_TESTS_KIT_TEMP_PATH_H
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,9 +1,11 @@
-// Per-visit spectrum occupancy: for every bin, how often it rose above the
+// The channel visit's average and, beside it, the per-visit spectrum
+// occupancy: for every bin, how often it rose above the
 // noise floor (-85 dBm) and above the peak threshold (-75 dBm) and its summed
 // power, once over all spectra and once leaving out high-energy spectra (more
 // than half the bins above the floor, as under a wideband transmission).
-#include "spectrum_data.h"
+#include "channel_visit.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -17,7 +19,7 @@
 
 namespace {
 
-constexpr size_t NUM_BINS = 56;
+constexpr size_t NUM_BINS = CONST_SUBBAND_NUM_BINS;
 constexpr float HIGH_ENERGY_FRACTION = 0.5f;
 
 timeval currentUnixTime{0, 0};
@@ -171,4 +173,107 @@ int TruncToIntClamped(float value) {
         return -INT_MAX;
     }
     return static_cast<int>(value);
+}
+
+namespace {
+
+constexpr long MIN_REPORTED_VISIT_SAMPLES = 100;  // shorter visits cut by a change are dropped
+
+std::vector<float> visit_sum_mw(NUM_BINS, 0.0f);  // the average once the visit ends
+float visit_freq = 0;
+long visit_samples = 0;
+std::string energy_log_file;
+
+// Power in mW of a bin at v dB below 1 mW, for every whole v a sample byte
+// can carry; the same single-precision expression the average would
+// otherwise evaluate for every bin of every spectrum.
+struct BinPowerTable {
+    float mw[256];
+    BinPowerTable() {
+        for (int v = 0; v < 256; v++) {
+            mw[v] = powf(10.0f, -static_cast<float>(v) / 10.0f);
+        }
+    }
+};
+
+const BinPowerTable kBinPower;
+
+float BinPowerMw(float db_below_mw) {
+    if (db_below_mw >= 0.0f && db_below_mw < 256.0f) {
+        const int whole = static_cast<int>(db_below_mw);
+        if (static_cast<float>(whole) == db_below_mw) {
+            return kBinPower.mw[whole];
+        }
+    }
+    return powf(10.0f, -db_below_mw / 10.0f);
+}
+
+void StartVisit(float freq) {
+    SpectrumMeasurement::ResetSpectrumMeasurements();
+    visit_freq = freq;
+    visit_samples = 0;
+    std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
+}
+
+}  // namespace
+
+void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
+                               const AccessPoint* ap) {
+    if (ap == nullptr || sub_band_rssi_list.size() < NUM_BINS) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
+                  << sub_band_rssi_list.size() << " bins dropped\n";
+        return;
+    }
+    const float freq = ap->curr_freq;
+    if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
+        const float* in = sub_band_rssi_list.data();
+        float* sum = visit_sum_mw.data();
+        for (size_t i = 0; i < NUM_BINS; ++i) {
+            sum[i] += BinPowerMw(in[i]);
+        }
+        ++visit_samples;
+        SpectrumMeasurement::UpdateSpectrumData(sub_band_rssi_list);
+        return;
+    }
+    const bool reported = freq == visit_freq || visit_samples > MIN_REPORTED_VISIT_SAMPLES;
+    if (reported) {
+        const float count = static_cast<float>(visit_samples);
+        for (size_t i = 0; i < NUM_BINS; ++i) {
+            visit_sum_mw[i] = -10.0f * log10f(visit_sum_mw[i] / count);
+        }
+        EventSinks::ReportChannelSpectrum(Spectrum(ap->GetCurrTime(), visit_freq));
+        SpectrumMeasurement::WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
+    }
+    // The spectrum that ends a visit only restarts the average.
+    StartVisit(freq);
+}
+
+void ChannelVisit::Reset() {
+    StartVisit(0);
+}
+
+void ChannelVisit::SetEnergyLogFileName(const std::string& log_file_name) {
+    energy_log_file = log_file_name;
+}
+const std::string& ChannelVisit::EnergyLogFileName() {
+    return energy_log_file;
+}
+long ChannelVisit::SampleCount() {
+    return visit_samples;
+}
+float ChannelVisit::Freq() {
+    return visit_freq;
+}
+const std::vector<float>& ChannelVisit::Average() {
+    return visit_sum_mw;
+}
+
+ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
+    ChannelSpectrumRecord record;
+    record.card_time_us = card_time_us;
+    record.freq_mhz = freq;
+    record.spectra = visit_samples;
+    record.db_below_mw = visit_sum_mw.data();
+    record.bins = NUM_BINS;
+    return record;
 }
