@@ -19,9 +19,10 @@ namespace {
 constexpr int kFirstRawBin = 2;      // samples[2] holds bin 0 after conversion
 constexpr int kEnergyMeanGroup = 9;  // field of the visit's mean power per bin
 constexpr double kFloorMarginDb = 3.0;
-// A shape is only worth storing when the device stands this far out of the
-// channel's median bin.
-constexpr double kMinPeakAboveMedianDb = 6.0;
+// A shape is only worth storing when the device stands this far above the
+// channel's weakest bin (the mean of noise alone varies by a few dB across
+// the bins of a short recording).
+constexpr double kMinPeakAboveFloorDb = 8.0;
 
 bool IsMonitoredChannel(uint16_t freq) {
     return std::any_of(std::begin(CONST_CENTER_FREQUENCIES), std::end(CONST_CENTER_FREQUENCIES),
@@ -251,15 +252,13 @@ bool MakeShape(const std::vector<double>& mean_dbm, std::pair<int, int> window, 
                  "nearer the middle, or narrow the window";
         return false;
     }
-    std::vector<double> sorted = mean_dbm;
-    std::nth_element(sorted.begin(), sorted.begin() + BINS / 2, sorted.end());
-    const double median = sorted[BINS / 2];
-    if (mean_dbm[static_cast<size_t>(peak)] - median < kMinPeakAboveMedianDb) {
+    const double floor = *std::min_element(mean_dbm.begin(), mean_dbm.end());
+    if (mean_dbm[static_cast<size_t>(peak)] - floor < kMinPeakAboveFloorDb) {
         char buf[160];
         snprintf(buf, sizeof(buf),
-                 "no device stands out of the noise on this channel (peak %.1f dBm, median bin "
+                 "no device stands out of the noise on this channel (peak %.1f dBm, weakest bin "
                  "%.1f dBm)",
-                 mean_dbm[static_cast<size_t>(peak)], median);
+                 mean_dbm[static_cast<size_t>(peak)], floor);
         *error = buf;
         return false;
     }

@@ -37,33 +37,11 @@ uint64_t OffUs(double off) {
     return off < 0 ? kForever : Us(off);
 }
 
-Adder BtVoice(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
+// Adds a Bluetooth link, FHSS phone or game controller.
+template <typename Link>
+Adder Hopper(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
     return Bursts(
-        [=](uint32_t seed) {
-            return std::make_unique<BtVoiceLink>(Us(on), OffUs(off), power, seed);
-        },
-        jitter);
-}
-
-Adder BtData(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
-    return Bursts(
-        [=](uint32_t seed) {
-            return std::make_unique<BtDataLink>(Us(on), OffUs(off), power, seed);
-        },
-        jitter);
-}
-
-Adder Fhss(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
-    return Bursts(
-        [=](uint32_t seed) { return std::make_unique<FhssPhone>(Us(on), OffUs(off), power, seed); },
-        jitter);
-}
-
-Adder Xbox(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
-    return Bursts(
-        [=](uint32_t seed) {
-            return std::make_unique<XboxController>(Us(on), OffUs(off), power, seed);
-        },
+        [=](uint32_t seed) { return std::make_unique<Link>(Us(on), OffUs(off), power, seed); },
         jitter);
 }
 
@@ -126,10 +104,10 @@ const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
           30,
           false,
           {Wifi(6, 0.60), Wifi(1, 0.20, -68)}}},
-        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {BtVoice()}}},
-        {"bt-data", {"Bluetooth ACL data link", 30, false, {BtData()}}},
-        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Fhss()}}},
-        {"xbox", {"game-console controller link", 30, false, {Xbox()}}},
+        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {Hopper<BtVoiceLink>()}}},
+        {"bt-data", {"Bluetooth ACL data link", 30, false, {Hopper<BtDataLink>()}}},
+        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Hopper<FhssPhone>()}}},
+        {"xbox", {"game-console controller link", 30, false, {Hopper<XboxController>()}}},
         {"zigbee",
          {"busy Zigbee network on channel 18 (2440 MHz), 5% airtime", 30, false, {Zigbee()}}},
         {"zigbee-quiet",
@@ -147,63 +125,83 @@ const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
          {"Bluetooth voice link next to a running microwave oven",
           30,
           false,
-          {BtVoice(), Microwave()}}},
+          {Hopper<BtVoiceLink>(), Microwave()}}},
         {"bt-data-zigbee",
-         {"Bluetooth data link and a busy Zigbee network", 30, false, {BtData(), Zigbee()}}},
-        {"fhss-phone-analog-phone", {"FHSS phone and analog phone", 30, false, {Fhss(), Analog()}}},
-        {"xbox-wifi", {"game controller beside light Wi-Fi", 30, false, {Xbox(), Wifi(6, 0.03)}}},
+         {"Bluetooth data link and a busy Zigbee network",
+          30,
+          false,
+          {Hopper<BtDataLink>(), Zigbee()}}},
+        {"fhss-phone-analog-phone",
+         {"FHSS phone and analog phone", 30, false, {Hopper<FhssPhone>(), Analog()}}},
+        {"xbox-wifi",
+         {"game controller beside light Wi-Fi",
+          30,
+          false,
+          {Hopper<XboxController>(), Wifi(6, 0.03)}}},
         {"video-sender-bt-voice",
-         {"video sender and a Bluetooth voice link", 30, false, {Video(), BtVoice()}}},
+         {"video sender and a Bluetooth voice link", 30, false, {Video(), Hopper<BtVoiceLink>()}}},
         {"bt-data-wifi-heavy",
-         {"Bluetooth data link under heavy Wi-Fi", 30, false, {BtData(), Wifi(6, 0.60)}}},
-        {"switch-off", {"Bluetooth data link switched off after 15 s", 45, false, {BtData(0, 15)}}},
+         {"Bluetooth data link under heavy Wi-Fi",
+          30,
+          false,
+          {Hopper<BtDataLink>(), Wifi(6, 0.60)}}},
+        {"switch-off",
+         {"Bluetooth data link switched off after 15 s", 45, false, {Hopper<BtDataLink>(0, 15)}}},
         {"analog-phone-switch-off",
          {"analog phone hung up after 15 s", 45, false, {Analog(2447.0, 0, 15)}}},
         {"clock-wrap",
          {"Bluetooth data link and analog phone; the card's 32-bit clock wraps after 5 s",
           30,
           true,
-          {BtData(), Analog()}}},
+          {Hopper<BtDataLink>(), Analog()}}},
         {"everything",
          {"every class at once with light Wi-Fi",
           30,
           false,
-          {BtVoice(), BtData(0, -1, -55), Fhss(), Xbox(), Zigbee(12), Microwave(), Analog(2447.0),
-           Video(2432.0), Unknown(2466.0), Wifi(6, 0.03)}}},
+          {Hopper<BtVoiceLink>(), Hopper<BtDataLink>(0, -1, -55), Hopper<FhssPhone>(),
+           Hopper<XboxController>(), Zigbee(12), Microwave(), Analog(2447.0), Video(2432.0),
+           Unknown(2466.0), Wifi(6, 0.03)}}},
         {"demo",
          {"mixed: Bluetooth voice link, microwave oven, analog phone and light Wi-Fi",
           25,
           false,
-          {BtVoice(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
+          {Hopper<BtVoiceLink>(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
         // Variations: the same device models further away, on other
         // channels, with other mains, duty or sloppier timing.
         {"bt-voice-weak",
-         {"Bluetooth SCO voice link at -75 dBm", 30, false, {BtVoice(0, -1, -75)}}},
+         {"Bluetooth SCO voice link at -75 dBm", 30, false, {Hopper<BtVoiceLink>(0, -1, -75)}}},
         {"bt-voice-far-jitter",
          {"Bluetooth SCO voice link at -82 dBm, packets +-10 us off their slots",
           30,
           false,
-          {BtVoice(0, -1, -82, 10)}}},
-        {"bt-data-weak", {"Bluetooth ACL data link at -75 dBm", 30, false, {BtData(0, -1, -75)}}},
+          {Hopper<BtVoiceLink>(0, -1, -82, 10)}}},
+        {"bt-data-weak",
+         {"Bluetooth ACL data link at -75 dBm", 30, false, {Hopper<BtDataLink>(0, -1, -75)}}},
         {"bt-data-jitter",
          {"Bluetooth ACL data link at -62 dBm, packets +-10 us off their slots",
           30,
           false,
-          {BtData(0, -1, -62, 10)}}},
-        {"fhss-phone-weak", {"FHSS cordless phone at -75 dBm", 30, false, {Fhss(0, -1, -75)}}},
+          {Hopper<BtDataLink>(0, -1, -62, 10)}}},
+        {"fhss-phone-weak",
+         {"FHSS cordless phone at -75 dBm", 30, false, {Hopper<FhssPhone>(0, -1, -75)}}},
         {"fhss-phone-jitter",
-         {"FHSS cordless phone at -62 dBm, frames +-15 us off", 30, false, {Fhss(0, -1, -62, 15)}}},
-        {"xbox-weak", {"game-console controller at -72 dBm", 30, false, {Xbox(0, -1, -72)}}},
+         {"FHSS cordless phone at -62 dBm, frames +-15 us off",
+          30,
+          false,
+          {Hopper<FhssPhone>(0, -1, -62, 15)}}},
+        {"xbox-weak",
+         {"game-console controller at -72 dBm", 30, false, {Hopper<XboxController>(0, -1, -72)}}},
         {"xbox-jitter",
          {"game-console controller at -58 dBm, packets +-10 us off",
           30,
           false,
-          {Xbox(0, -1, -58, 10)}}},
-        {"zigbee-ch26",
-         {"Zigbee on channel 26 (2480 MHz) at -60 dBm, 5% airtime",
+          {Hopper<XboxController>(0, -1, -58, 10)}}},
+        {"zigbee-ch23",
+         {"Zigbee on channel 23 (2465 MHz, near the top of the card's views) at -60 dBm, 5% "
+          "airtime",
           30,
           false,
-          {Zigbee(26, 0.05, 0, -1, -60)}}},
+          {Zigbee(23, 0.05, 0, -1, -60)}}},
         {"zigbee-ch11-weak",
          {"Zigbee on channel 11 (2405 MHz) at -78 dBm, 5% airtime",
           30,

@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "pulse_class.h"
+#include "script_utils_module.h"
 
 namespace sim {
 
@@ -23,42 +24,27 @@ constexpr double kBinMhz = 0.3125;
 constexpr int64_t kHopperBackdateS = 6;
 
 // Field readers that reject a value of the wrong type instead of guessing.
-bool Read(const Json& obj, const char* key, double* out, std::string* error) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) {
-        return true;
-    }
-    if (!it->is_number()) {
-        *error = std::string("\"") + key + "\" is not a number";
-        return false;
-    }
-    *out = it->get<double>();
-    return true;
+bool HasType(const Json& v, double*) {
+    return v.is_number();
+}
+bool HasType(const Json& v, bool*) {
+    return v.is_boolean();
+}
+bool HasType(const Json& v, std::string*) {
+    return v.is_string();
 }
 
-bool Read(const Json& obj, const char* key, bool* out, std::string* error) {
+template <typename T>
+bool Read(const Json& obj, const char* key, T* out, std::string* error) {
     const auto it = obj.find(key);
     if (it == obj.end()) {
         return true;
     }
-    if (!it->is_boolean()) {
-        *error = std::string("\"") + key + "\" is not true or false";
+    if (!HasType(*it, out)) {
+        *error = std::string("\"") + key + "\" has the wrong type";
         return false;
     }
-    *out = it->get<bool>();
-    return true;
-}
-
-bool Read(const Json& obj, const char* key, std::string* out, std::string* error) {
-    const auto it = obj.find(key);
-    if (it == obj.end()) {
-        return true;
-    }
-    if (!it->is_string()) {
-        *error = std::string("\"") + key + "\" is not a string";
-        return false;
-    }
-    *out = it->get<std::string>();
+    *out = it->get<T>();
     return true;
 }
 
@@ -229,6 +215,16 @@ ScoreRow DeviceRow(const TruthDevice& d, const std::vector<const Record*>& mine,
 std::pair<double, double> AnnouncedBandMhz(double cfreq_mhz, int first_bin, int last_bin) {
     return {cfreq_mhz + (first_bin - kCentreBin - 0.5) * kBinMhz,
             cfreq_mhz + (last_bin - kCentreBin + 0.5) * kBinMhz};
+}
+
+bool InView(double lo_mhz, double hi_mhz) {
+    for (const float centre : CONST_CENTER_FREQUENCIES) {
+        const auto view = AnnouncedBandMhz(centre, 0, 55);
+        if (view.first <= hi_mhz && lo_mhz <= view.second) {
+            return true;
+        }
+    }
+    return false;
 }
 
 bool ParseTruth(const std::string& json, Truth* truth, std::string* error) {
@@ -423,8 +419,12 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
         if (!d.announce) {
             continue;
         }
-        const ScoreRow row = DeviceRow(d, mine[i], obs.from_log, truth.duration_s);
-        report.missed += !row.detected && !row.not_judged;
+        ScoreRow row = DeviceRow(d, mine[i], obs.from_log, truth.duration_s);
+        // The card cannot see it: reported, not held against the daemon.
+        row.out_of_view = !row.detected && !InView(d.freq_lo_mhz, d.freq_hi_mhz);
+        row.not_judged = row.not_judged && !row.out_of_view;
+        report.out_of_view += row.out_of_view;
+        report.missed += !row.detected && !row.not_judged && !row.out_of_view;
         report.not_judged += row.not_judged;
         report.early_ends += row.early_ends;
         report.missed_ends += row.needs_end && row.detected && !row.end_detected;
@@ -486,7 +486,7 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         out << "  result: NO DATA\n";
         return out.str();
     }
-    snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-10s %-4s %-6s %-6s %s\n", "class", "model",
+    snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-11s %-4s %-6s %-6s %s\n", "class", "model",
              "band_mhz", "detected", "recs", "seen_s", "ann_s", "end");
     out << line;
     for (const ScoreRow& r : report.rows) {
@@ -499,11 +499,12 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         if (r.early_ends > 0) {
             end += " (" + std::to_string(r.early_ends) + " early)";
         }
-        const char* detected = !r.present     ? "FALSE"
-                               : r.detected   ? "yes"
-                               : r.not_judged ? "NOT LOGGED"
-                                              : "MISSED";
-        snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-10s %-4d %-6s %-6s %s\n",
+        const char* detected = !r.present      ? "FALSE"
+                               : r.detected    ? "yes"
+                               : r.out_of_view ? "OUT OF VIEW"
+                               : r.not_judged  ? "NOT LOGGED"
+                                               : "MISSED";
+        snprintf(line, sizeof(line), "  %-26s %-20s %-15s %-11s %-4d %-6s %-6s %s\n",
                  r.name.c_str(), r.model.empty() ? "(not present)" : r.model.c_str(),
                  r.band.c_str(), detected, r.records, Seconds(r.seen_s).c_str(),
                  Seconds(r.announced_s).c_str(), end.c_str());
@@ -517,6 +518,9 @@ std::string FormatReport(const Truth& truth, const ScoreReport& report) {
         << report.missed_ends << " ends missed";
     if (report.not_judged > 0) {
         out << ", " << report.not_judged << " not judged";
+    }
+    if (report.out_of_view > 0) {
+        out << ", " << report.out_of_view << " out of view";
     }
     out << ")\n";
     return out.str();
@@ -533,7 +537,7 @@ std::string BriefReport(const ScoreReport& report) {
     for (const ScoreRow& r : report.rows) {
         if (!r.present) {
             add(false_names, r.name);
-        } else if (!r.detected && !r.not_judged) {
+        } else if (!r.detected && !r.not_judged && !r.out_of_view) {
             add(missed, r.name);
         } else if (r.detected) {
             add(first, r.name + ":" + Seconds(r.announced_s >= 0 ? r.announced_s : r.seen_s));

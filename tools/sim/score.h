@@ -46,6 +46,10 @@ bool ParseTruth(const std::string& json, Truth* truth, std::string* error);
 // last.
 std::pair<double, double> AnnouncedBandMhz(double cfreq_mhz, int first_bin, int last_bin);
 
+// Whether any of the card's channel views (56 bins around each monitored
+// centre frequency) overlaps lo..hi MHz.
+bool InView(double lo_mhz, double hi_mhz);
+
 // One device record of the daemon's tracker as its output shows it. A
 // record is known by its class and its host start second, which every
 // announcement and its end repeat.
@@ -82,10 +86,11 @@ struct ScoreRow {
     std::string band;   // truth band, or the falsely announced one; "hops" for hoppers
     bool present = false;
     bool detected = false;
-    bool not_judged = false;  // on the air at the end and absent from a log
-    int records = 0;          // tracker records that make up this row
-    double seen_s = -1;       // first detection after switch-on
-    double announced_s = -1;  // first announcement after switch-on
+    bool not_judged = false;   // on the air at the end and absent from a log
+    bool out_of_view = false;  // wholly outside every channel the card scans
+    int records = 0;           // tracker records that make up this row
+    double seen_s = -1;        // first detection after switch-on
+    double announced_s = -1;   // first announcement after switch-on
     bool needs_end = false;
     bool end_detected = false;
     double end_delay_s = -1;  // from switch-off to the ended-device event
@@ -99,6 +104,7 @@ struct ScoreReport {
     int early_ends = 0;
     int missed_ends = 0;
     int not_judged = 0;
+    int out_of_view = 0;
     bool no_data = false;  // the input held nothing to score
     std::vector<std::string> notes;
     bool Passed() const {

@@ -156,7 +156,8 @@ TEST(Score, FixedDevicesMustBeAnnouncedWhereTheyAre) {
     EXPECT_EQ(wrong.false_devices, 1);
     const std::string text = sim::FormatReport(t, wrong);
     EXPECT_NE(text.find("FALSE"), std::string::npos) << text;
-    EXPECT_NE(text.find("2416.5-2417.5"), std::string::npos) << "the announced band is shown\n" << text;
+    EXPECT_NE(text.find("2416.5-2417.5"), std::string::npos) << "the announced band is shown\n"
+                                                             << text;
     // One bin off the edge still misses a carrier narrower than a bin.
     EXPECT_FALSE(score("2442.00", "46,47,48").Passed());
     // Malformed bins are not read as a band anywhere.
@@ -249,6 +250,22 @@ TEST(Score, EventsAndLogOfOneRunAgree) {
         t);
     EXPECT_EQ(junk.unreadable, 2);
     EXPECT_TRUE(junk.records.empty());
+}
+
+TEST(Score, DevicesTheCardCannotSeeAreReportedNotFailed) {
+    EXPECT_TRUE(sim::InView(2404.0, 2406.0));
+    EXPECT_TRUE(sim::InView(2469.0, 2471.0));
+    EXPECT_FALSE(sim::InView(2479.0, 2481.0));  // Zigbee channel 26
+    EXPECT_FALSE(sim::InView(2390.0, 2402.0));
+    sim::Truth t = TruthOf("zigbee-ch23");
+    ASSERT_EQ(t.devices.size(), 1u);
+    t.devices[0].freq_lo_mhz = 2479.0;
+    t.devices[0].freq_hi_mhz = 2481.0;
+    const sim::ScoreReport r =
+        sim::Score(t, sim::ObservationsFromEvents({ChannelEvent(At(t, 1))}, t));
+    EXPECT_TRUE(r.Passed());
+    EXPECT_EQ(r.out_of_view, 1);
+    EXPECT_NE(sim::FormatReport(t, r).find("OUT OF VIEW"), std::string::npos);
 }
 
 TEST(Score, NoEventsAtAllIsNotAScore) {
