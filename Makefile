@@ -69,7 +69,7 @@ soak: bootstrap $(BUILD_DIR)/CMakeCache.txt
 ARM_UNIT_TESTS = $(filter-out pcap_%,$(basename $(notdir $(wildcard tests/*_test.cpp))))
 test-arm: bootstrap-ci
 	cmake -S . -B $(ARM_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
-		-DTESSARON_WITH_PCAP=OFF -DTESSARON_WERROR=ON
+		-DTESSARON_WITH_PCAP=OFF -DTESSARON_WITH_OUTPUTS=OFF -DTESSARON_WERROR=ON
 	cmake --build $(ARM_BUILD_DIR) -j $(JOBS) --target tessaron $(ARM_UNIT_TESTS)
 	cd $(ARM_BUILD_DIR) && ctest --output-on-failure -j $(JOBS) -E '_NOT_BUILT$$'
 
@@ -78,3 +78,39 @@ test-arm: bootstrap-ci
 .PHONY: bench
 bench: bootstrap
 	@scripts/bench
+
+# --- Installation, the Debian package and the phone build -------------------
+DEB_BUILD_DIR ?= build-deb
+ANDROID_BUILD_DIR ?= build-android
+# make install [PREFIX=/usr] [DESTDIR=/tmp/stage]
+PREFIX ?=
+DESTDIR ?=
+
+.PHONY: install deb test-deb android test-android
+
+install: build
+	$(if $(PREFIX),cmake -DCMAKE_INSTALL_PREFIX=$(PREFIX) $(BUILD_DIR) > /dev/null &&) \
+		cmake --build $(BUILD_DIR) -j $(JOBS) && DESTDIR="$(DESTDIR)" cmake --install $(BUILD_DIR)
+
+# $(DEB_BUILD_DIR)/tessaron_*.deb with Debian's hardening flags; lintian
+# errors fail it.
+deb: bootstrap-ci
+	scripts/make-deb $(DEB_BUILD_DIR) $(JOBS)
+
+# Installs the package with dpkg -i, checks it and removes it (needs root).
+test-deb: deb
+	scripts/test-deb $(DEB_BUILD_DIR)
+
+# Static 32-bit ARM daemon (and producer) for a phone, without the optional
+# libraries.
+android: bootstrap-ci
+	cmake -S . -B $(ANDROID_BUILD_DIR) -DCMAKE_TOOLCHAIN_FILE=$(CURDIR)/cmake/arm-linux-gnueabihf.cmake \
+		-DCMAKE_EXE_LINKER_FLAGS=-static -DTESSARON_WITH_PCAP=OFF -DTESSARON_WITH_OUTPUTS=OFF \
+		-DTESSARON_BUILD_TESTS=OFF \
+		-DTESSARON_MAN=OFF -DTESSARON_WERROR=ON
+	cmake --build $(ANDROID_BUILD_DIR) -j $(JOBS) --target phone
+
+# The phone build under qemu-arm and the x86 build on the same live stream:
+# outputs compared byte for byte.
+test-android: android build
+	scripts/test-android $(ANDROID_BUILD_DIR) $(BUILD_DIR)

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "bench_stream.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "fhss_general_analyser.h"
 #include "highduty_general_analyzer.h"
@@ -42,7 +43,7 @@ const BenchStream* Stream() {
 std::unique_ptr<SubBandAnalyser> NewAnalyser() {
     SilentStdout quiet;
     ExternalInterface::ResetForTests();
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     DeviceAnalyzer::ResetForTests();
     return std::make_unique<SubBandAnalyser>("output.txt", 100000000ULL, kSignatures, 65535);
 }

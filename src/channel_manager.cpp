@@ -21,7 +21,6 @@
 
 #include "event_sink.h"
 #include "host_clock.h"
-#include "ui_event_text.h"
 
 namespace {
 
@@ -234,10 +233,6 @@ void ChannelManager::SendChannelUtilizationInfo() {
     timeval now;
     GetHostTime(&now);
     EventSinks::ReportChannelUtilisation({survey_text, static_cast<long>(now.tv_sec)});
-}
-
-std::string ChannelManager::BuildChannelUtilEvent(const std::string& survey_text, long now_sec) {
-    return ChannelUtilEventText({survey_text, now_sec});
 }
 
 int ChannelManager::RunThroughShell(const std::string& command, std::string* output) {

@@ -11,6 +11,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <iomanip>
 #include <iostream>
 #include <set>
 #include <sstream>
@@ -109,8 +110,11 @@ void SpectrumMeasurement::UpdateSpectrumData(const std::vector<float>& sub_band_
 std::string SpectrumMeasurement::BuildSpectrumLine(const timeval& now, u64 current_time,
                                                    float curr_freq) {
     std::ostringstream line;
-    line << "SPECTRUM " << now.tv_sec << "." << now.tv_usec << " " << current_time << " "
-         << curr_freq << " " << num_samples << " " << num_high_energy_ffts << " ";
+    // Six-digit microseconds: 12 us past the second is ".000012", so the times
+    // sort and never appear to run backwards.
+    line << "SPECTRUM " << now.tv_sec << "." << std::setw(6) << std::setfill('0') << now.tv_usec
+         << std::setfill(' ') << " " << current_time << " " << curr_freq << " " << num_samples
+         << " " << num_high_energy_ffts << " ";
     AppendGroup(line, ui_highduty_sum);
     line << " ";
     AppendGroup(line, ui_duty_sum);
@@ -264,9 +268,6 @@ long ChannelVisit::SampleCount() {
 float ChannelVisit::Freq() {
     return visit_freq;
 }
-const std::vector<float>& ChannelVisit::Average() {
-    return visit_sum_mw;
-}
 
 ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     ChannelSpectrumRecord record;
@@ -275,5 +276,9 @@ ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     record.spectra = visit_samples;
     record.db_below_mw = visit_sum_mw.data();
     record.bins = NUM_BINS;
+    // The visit's statistics cover the same spectra as its average.
+    if (SpectrumMeasurement::ui_duty_sum.size() == NUM_BINS) {
+        record.above_noise = SpectrumMeasurement::ui_duty_sum.data();
+    }
     return record;
 }

@@ -90,6 +90,10 @@ bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* option
             i++;
             break;
         }
+        if (arg == "-h") {
+            options->show_help = true;
+            continue;
+        }
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             break;
         }
@@ -126,6 +130,8 @@ bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* option
             options->realtime = true;
         } else if (arg == "--no-card-control") {
             options->card_control = false;
+        } else if (arg == "--card-clock") {
+            options->card_clock = true;
         } else {
             *error = "unknown option " + arg;
             return false;
@@ -144,6 +150,10 @@ bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* option
     }
     if (count == 4) {
         *error = "<phy-device> needs <wlan-interface> too";
+        return false;
+    }
+    if (count > 5) {
+        *error = "unexpected argument '" + options->positional[6] + "'";
         return false;
     }
     if (options->realtime && options->replay_file.empty()) {
@@ -172,10 +182,14 @@ std::string UsageText(const std::string& program) {
            "  --realtime          with --replay, pace packets by their capture times\n"
            "  --record FILE       also write every received datagram to a pcap file\n"
            "  --no-card-control   do not step the card through channels\n"
-           "  --card-shell PROG   run each card-control command as PROG '<command>'\n"
+           "  --card-clock        take host times from the samples' card clock, so that a\n"
+           "                      live run repeats exactly (comparing builds)\n"
+           "  --card-shell PROG   run card-control commands through PROG: a shell (a name\n"
+           "                      ending in sh) as PROG -c '<command>', any other program\n"
+           "                      as PROG '<command>' (default /bin/sh, else /system/bin/sh)\n"
            "  --rules SET         classification rules: 'standard' (default) or 'refined'\n"
            "                      (noise-following pulse floor, sample-interval timing,\n"
            "                      oven on-phases, carrier-width rules)\n"
-           "  --help              print this text and exit\n"
+           "  -h, --help          print this text and exit\n"
            "  --version           print the version and exit\n";
 }

@@ -15,14 +15,13 @@
 #include "rule_set.h"
 #include "ui_event_text.h"
 
-std::vector<FhInterferer> DeviceAnalyzer::completed_fh_devices;
-std::vector<FhInterferer> DeviceAnalyzer::active_fh_devices;
-std::vector<FixedFreqInterferer> DeviceAnalyzer::completed_ffi_devices;
-std::vector<FixedFreqInterferer> DeviceAnalyzer::active_ffi_devices;
-long DeviceAnalyzer::completed_ffi_devices_count = 0;
-long DeviceAnalyzer::completed_fh_devices_count = 0;
-
 namespace {
+
+// The tracked devices of each kind, and how many of each have ended.
+std::vector<FhInterferer> active_fh_devices;
+std::vector<FixedFreqInterferer> active_ffi_devices;
+long completed_ffi_devices_count = 0;
+long completed_fh_devices_count = 0;
 
 constexpr long HOPPER_INITIAL_SPAN_SECONDS = 6;
 
@@ -120,10 +119,11 @@ void MergeBatch(std::vector<Device>& active, std::vector<Device>& detections,
 
 // Ends the records unconfirmed for INACTIVITY_TIME seconds: long-lived ones
 // are logged and announced as ended, short-lived ones only reported.
+// Returns how many ended.
 template <typename Device>
-void EndInactive(std::vector<Device>& active, std::vector<Device>& completed, const timeval& now,
-                 const std::string& label) {
+long EndInactive(std::vector<Device>& active, const timeval& now, const std::string& label) {
     std::vector<Device> still_active;
+    long ended = 0;
     for (Device& record : active) {
         if (now.tv_sec - record.host_end_time.tv_sec < INACTIVITY_TIME) {
             still_active.push_back(record);
@@ -139,13 +139,13 @@ void EndInactive(std::vector<Device>& active, std::vector<Device>& completed, co
             std::cout << text << "\n";
             EventSinks::ReportLogLine(text);
         }
-        record.set_host_end_time(now);
-        completed.push_back(record);
+        ++ended;
         if (long_lived) {
             DeviceAnalyzer::SendCompletedDevicesFlag(record.classification, record.host_start_time);
         }
     }
     active.swap(still_active);
+    return ended;
 }
 
 }  // namespace
@@ -188,12 +188,8 @@ void DeviceAnalyzer::AddNewDevices(std::vector<FixedFreqInterferer>& devices) {
 void DeviceAnalyzer::EndInactiveDevices() {
     const timeval now = Now();
     std::cout << "DeviceAnalyzer::EndInactiveDevices: " << FormatLocalTime(now) << "\n";
-    EndInactive(active_ffi_devices, completed_ffi_devices, now, "fixed");
-    EndInactive(active_fh_devices, completed_fh_devices, now, "fhss");
-    completed_ffi_devices_count += static_cast<long>(completed_ffi_devices.size());
-    completed_fh_devices_count += static_cast<long>(completed_fh_devices.size());
-    completed_ffi_devices.clear();
-    completed_fh_devices.clear();
+    completed_ffi_devices_count += EndInactive(active_ffi_devices, now, "fixed");
+    completed_fh_devices_count += EndInactive(active_fh_devices, now, "fhss");
 }
 
 void DeviceAnalyzer::PrintDeviceStatus() {
@@ -273,10 +269,20 @@ std::size_t DeviceAnalyzer::ActiveDeviceCount() {
     return active_fh_devices.size() + active_ffi_devices.size();
 }
 
+const std::vector<FhInterferer>& DeviceAnalyzer::ActiveHoppers() {
+    return active_fh_devices;
+}
+
+const std::vector<FixedFreqInterferer>& DeviceAnalyzer::ActiveFixedDevices() {
+    return active_ffi_devices;
+}
+
+long DeviceAnalyzer::CompletedDeviceCount() {
+    return completed_fh_devices_count + completed_ffi_devices_count;
+}
+
 void DeviceAnalyzer::ResetForTests() {
-    completed_fh_devices.clear();
     active_fh_devices.clear();
-    completed_ffi_devices.clear();
     active_ffi_devices.clear();
     completed_ffi_devices_count = 0;
     completed_fh_devices_count = 0;

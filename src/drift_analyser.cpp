@@ -58,8 +58,7 @@ DriftAnalyser::DriftAnalyser(u64 start_time_in, float subband_center_freq_in, Su
       peak_rssi(0.0f),
       peak_index(0) {}
 
-void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list,
-                                        float /*adaptive_nf*/) {
+void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list) {
     // Strongest (smallest) value of the row; the lowest bin wins a tie.
     const size_t bins = std::min(rssi_list.size(), kRowBins);
     int min_index = -1;

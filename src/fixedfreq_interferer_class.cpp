@@ -124,7 +124,6 @@ void FixedFreqInterferer::UpdateDeviceInfo(const FixedFreqInterferer& new_interf
         center_bin_number = new_interferer.center_bin_number;
         end_bin_number = new_interferer.end_bin_number;
         peak_rssi = new_interferer.peak_rssi;
-        peak_rssi_ap = new_interferer.peak_rssi_ap;
         band_cfreq = new_interferer.band_cfreq;
     }
 }

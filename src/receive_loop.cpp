@@ -59,25 +59,34 @@ void SizeReceiveBuffer(int sock) {
     }
 }
 
-void SubBandAnalyser::ReadDataFromNetwork() {
+bool SubBandAnalyser::ReadDataFromNetwork() {
     PrintRecordSize();
+    char address[INET_ADDRSTRLEN] = "?";
+    inet_ntop(AF_INET, &listen_addr.sin_addr, address, sizeof(address));
+    const std::string listen_text =
+        std::string(address) + ":" + std::to_string(ntohs(listen_addr.sin_port));
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock >= 0) {
         SizeReceiveBuffer(sock);
     }
     if (sock < 0 ||
         bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
-        std::cerr << "Warning!! Cannot listen on UDP port " << ntohs(listen_addr.sin_port) << ": "
+        // Without its socket the daemon would idle for ever, hearing nothing.
+        std::cerr << "Cannot listen for spectrum datagrams on UDP " << listen_text << ": "
                   << strerror(errno) << "\n";
+        if (sock >= 0) {
+            close(sock);
+        }
+        return false;
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
     timeval now;
     GetHostTime(&now);
-    char address[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &listen_addr.sin_addr, address, sizeof(address));
-    SilenceMonitor silence(std::string(address) + ":" + std::to_string(ntohs(listen_addr.sin_port)),
-                           now);
+    SilenceMonitor silence(listen_text, now);
     while (!StopRequested()) {
+        if (between_datagrams) {
+            between_datagrams();
+        }
         // Wake up now and then to notice a silent producer (and a stop).
         pollfd ready = {sock, POLLIN, 0};
         if (sock >= 0 && poll(&ready, 1, CONST_SILENCE_POLL_MS) <= 0) {
@@ -105,7 +114,6 @@ void SubBandAnalyser::ReadDataFromNetwork() {
             usleep(100000);
         }
     }
-    if (sock >= 0) {
-        close(sock);
-    }
+    close(sock);
+    return true;
 }

@@ -7,8 +7,10 @@
 #include "shapematch_module.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 
@@ -180,9 +182,28 @@ void ShapeMetrics::InitShapeMetrics(std::string input_file) {
 void ShapeMetrics::ParseSpecShape(std::string spec_file) {
     std::ifstream in(spec_file);
     if (!in.is_open()) {
+        const int reason = errno;
         std::cout << "Could not open file... Exiting...\n" << std::endl;
+        std::cerr << "Cannot open signature file " << spec_file << ": " << strerror(reason) << "\n";
         exit(1);
     }
+    ParseSignatureLines(in, spec_file);
+}
+
+bool ShapeMetrics::ReloadShapeMetrics(const std::string& spec_file, std::string* error) {
+    std::ifstream in(spec_file);
+    if (!in.is_open()) {
+        *error = strerror(errno);
+        return false;
+    }
+    // Only the signatures change: tracked devices and the subband history
+    // stay as they are, and the next high-duty pass uses the new shapes.
+    shape_map.clear();
+    ParseSignatureLines(in, spec_file);
+    return true;
+}
+
+void ShapeMetrics::ParseSignatureLines(std::istream& in, const std::string& spec_file) {
     std::string line;
     int line_number = 0;
     while (in.good()) {
@@ -302,9 +323,11 @@ int ShapeMetrics::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, i
     if (start > end) {
         return std::max(std::min(start, last_bin), 0);
     }
-    std::vector<int> tied;
+    // The first bin seeds the ties, so a range that opens on an unreadable
+    // (NaN) power still names a bin of the range.
+    std::vector<int> tied{start};
     float best = rssi_list[start];
-    for (int b = start; b <= end; ++b) {
+    for (int b = start + 1; b <= end; ++b) {
         if (rssi_list[b] > best) {
             best = rssi_list[b];
             tied.clear();

@@ -150,6 +150,7 @@ void SubBandAnalyser::ProcessDatagram(const uint8_t* data, ssize_t len) {
         return;
     }
     counters.used++;
+    counters.samples += static_cast<u64>(count);
     for (int i = 0; i < count; i++) {
         spectrum_fft& sample = datagram.samples[i];
         // A sample off the six monitored channels still ends the open

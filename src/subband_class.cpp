@@ -91,17 +91,15 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
                      adaptive_nf);
 
-    drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list, adaptive_nf);
+    drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list);
 
     new_pulses_scratch.clear();
-    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, adaptive_nf,
-                           new_pulses_scratch);
+    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, new_pulses_scratch);
     UpdateActivePulses(new_pulses_scratch, current_time);
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const std::vector<float>& sub_band_rssi_list,
-                                     float /*adaptive_nf*/,
                                      std::vector<RssiPulse>& new_pulses_list) {
     end_time = current_time;
     if (!IsFullSample(sub_band_rssi_list)) {

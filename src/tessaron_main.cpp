@@ -15,10 +15,12 @@
 #include <cstring>
 #include <iostream>
 
+#include "card_shell.h"
 #include "channel_manager.h"
 #include "channel_visit.h"
 #include "daemon_options.h"
 #include "host_clock.h"
+#include "service_signals.h"
 #include "subband_analyser_class.h"
 #include "ui_event_text.h"
 #ifdef TESSARON_HAVE_PCAP
@@ -64,10 +66,6 @@ void ExternalInterface::SendData(const std::string& data) {
            reinterpret_cast<const sockaddr*>(&udp_servaddr), sizeof(sockaddr_in));
 }
 
-std::string ExternalInterface::BuildChannelEvent(u64 mac_time, float freq) {
-    return ChannelEventText(ChannelVisit::Spectrum(mac_time, freq));
-}
-
 void ExternalInterface::WriteToLogfile(const std::string& log_string) {
     std::cout << "file_name: " << outputLogFile << "\n";
     AppendToLogFile(outputLogFile, log_string);
@@ -76,11 +74,6 @@ void ExternalInterface::WriteToLogfile(const std::string& log_string) {
 void ExternalInterface::UpdateLogFileName(const std::string& log_file_name) {
     std::cout << "Updating output log file name to: " << log_file_name << "\n";
     outputLogFile = log_file_name;
-}
-
-void ExternalInterface::UpdateEnergyLogFileName(const std::string& log_file_name) {
-    std::cout << "Updating energy log file name to: " << log_file_name << "\n";
-    ChannelVisit::SetEnergyLogFileName(log_file_name);
 }
 
 void ExternalInterface::InitSocket(const sockaddr_in& dest) {
@@ -99,10 +92,6 @@ sockaddr_in ExternalInterface::DefaultUIDestination() {
     dest.sin_port = htons(UI_EVENT_PORT);
     dest.sin_addr.s_addr = htonl(INADDR_ANY);
     return dest;
-}
-
-void ExternalInterface::InitUIAverage() {
-    ChannelVisit::Reset();
 }
 
 void ExternalInterface::ResetForTests() {
@@ -133,19 +122,6 @@ void InstallTerminationHandlers() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
-}
-
-// Runs every card-control command as `program '<command>'`, for a dry run
-// that logs the commands or a wrapper that gains the needed privileges.
-ChannelManager::ShellRunner WrappedShell(const std::string& program) {
-    return [program](const std::string& command, std::string* output) -> int {
-        std::string quoted = "'";
-        for (const char c : command) {
-            quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
-        }
-        quoted += "'";
-        return ChannelManager::RunThroughShell("'" + program + "' " + quoted, output);
-    };
 }
 
 #ifdef TESSARON_HAVE_PCAP
@@ -179,11 +155,11 @@ int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
                 recorder.Write(data, len, from, to, now);
             });
     }
-    analyser.ReadDataFromNetwork();
+    const bool listened = analyser.ReadDataFromNetwork();
     recorder.Close();
     std::cout.flush();
     fflush(stdout);
-    return 0;
+    return listened ? 0 : 1;
 }
 #else
 int RunReplay(const DaemonOptions&, SubBandAnalyser&) {
@@ -196,12 +172,23 @@ int RunLive(const DaemonOptions& options, SubBandAnalyser& analyser) {
         std::cerr << "This build has no capture support (configured without libpcap)\n";
         return 2;
     }
-    analyser.ReadDataFromNetwork();
+    const bool listened = analyser.ReadDataFromNetwork();
     std::cout.flush();
     fflush(stdout);
-    return 0;
+    return listened ? 0 : 1;
 }
 #endif
+
+// Host time read from the card clock of the latest sample (microseconds from
+// the card's start), so that device lifetimes and log times depend only on
+// the stream received.
+const SubBandAnalyser* card_clock_source = nullptr;
+
+void CardClock(timeval* now) {
+    const u64 t = card_clock_source->current_ap->GetCurrTime();
+    now->tv_sec = static_cast<time_t>(t / 1000000);
+    now->tv_usec = static_cast<suseconds_t>(t % 1000000);
+}
 
 int UsageError(const std::string& program, const std::string& reason) {
     std::cerr << program << ": " << reason << "\n" << UsageText(program);
@@ -259,14 +246,15 @@ int TessaronMain(int argc, char** argv) {
     }
     std::cout << "Sending events to UI is enabled...\n";
     SpectrumMeasurement::ResetSpectrumMeasurements();
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     ExternalInterface::InitSocket(options.ui_addr);
 
     if (positional_argc >= 3) {
         ExternalInterface::UpdateLogFileName(args[2]);
     }
     if (positional_argc >= 4) {
-        ExternalInterface::UpdateEnergyLogFileName(args[3]);
+        std::cout << "Updating energy log file name to: " << args[3] << "\n";
+        ChannelVisit::SetEnergyLogFileName(args[3]);
     }
     if (positional_argc >= 6) {
         std::cout << "Updating interface information...\n";
@@ -274,14 +262,23 @@ int TessaronMain(int argc, char** argv) {
     } else {
         ChannelManager::InitializeDefaultInterface();
     }
-    if (!options.card_shell.empty()) {
-        ChannelManager::SetShellRunner(WrappedShell(options.card_shell));
+    const CardShell shell = ChooseCardShell(options.card_shell, IsExecutable);
+    if (shell.program != CONST_POSIX_SHELL) {
+        ChannelManager::SetShellRunner(ExecShellRunner(shell));
     }
     InstallTerminationHandlers();
     if (!options.replay_file.empty()) {
         return RunReplay(options, analyser);
     }
+    InstallServiceSignals(analyser, spec_file);
+    if (options.card_clock) {
+        card_clock_source = &analyser;
+        SetHostClock(CardClock);
+    }
     if (options.card_control) {
+        if (shell.program != CONST_POSIX_SHELL) {
+            std::cout << "Card commands run through " << shell.program << "\n";
+        }
         std::cout << "Using SleepSwitchChannel...\n";
         ChannelManager::SleepSwitchChannel();
     }

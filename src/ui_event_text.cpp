@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "spectrum_data.h"
+#include "channel_visit.h"
 
 namespace {
 

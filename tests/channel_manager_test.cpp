@@ -27,7 +27,6 @@ const char kReset[] = "ifconfig wlan1 down; ifconfig wlan1 up";
 class ChannelManagerTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ChannelManager::ResetForTests();
         ChannelManager::InitializeDefaultInterface();
         ChannelManager::SetShellRunner([this](const std::string& cmd, std::string* output) {
             commands.push_back(cmd);
@@ -38,14 +37,8 @@ protected:
             return 0;
         });
         ChannelManager::SetSleeper([this](unsigned usec) { sleeps.push_back(usec); });
-        FakeHostClock::Set(1000);
-        SetHostClock(FakeHostClock::Read);
+        FakeHostClock::Install(1000);
         ExternalInterface::InitSocket(listener.address());
-    }
-    void TearDown() override {
-        ChannelManager::ResetForTests();
-        ExternalInterface::ResetForTests();
-        ResetHostClock();
     }
 
     // The channels set, in order, with -1 marking an interface reset.

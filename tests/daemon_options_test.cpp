@@ -61,6 +61,18 @@ TEST(DaemonOptions, UsageErrors) {
     EXPECT_TRUE(o.show_help);
 }
 
+TEST(DaemonOptions, ShortHelpAndExtraArguments) {
+    // -h is the usage text, not a signature file named "-h".
+    DaemonOptions help;
+    std::string error;
+    ASSERT_TRUE(Parse({"-h"}, &help, &error));
+    EXPECT_TRUE(help.show_help);
+    // Six positionals: the sixth is not silently dropped.
+    DaemonOptions o;
+    EXPECT_FALSE(Parse({"sig", "log", "energy", "phy0", "wlan0", "extra"}, &o, &error));
+    EXPECT_NE(error.find("'extra'"), std::string::npos) << error;
+}
+
 TEST(SocketAddress, ParsesDottedAddressAndPort) {
     sockaddr_in a;
     EXPECT_TRUE(ParseSocketAddress("0.0.0.0:10000", &a));

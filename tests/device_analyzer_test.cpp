@@ -5,10 +5,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "host_clock.h"
+#include "temp_dir.h"
 #include "temp_path.h"
 #include "tessaron_main.h"
 #include "ui_event_listener.h"
@@ -30,33 +29,18 @@ FixedFreqInterferer Fixed(PulseType type, float cfreq, int start, int end, float
     return d;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 class DeviceAnalyzerTest : public ::testing::Test {
 protected:
     void SetUp() override {
         setenv("TZ", "UTC", 1);
         tzset();
-        FakeHostClock::Set(T0);
-        SetHostClock(FakeHostClock::Read);
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
+        FakeHostClock::Install(T0);
         ExternalInterface::InitSocket(listener.address());
         log_path = TestTempPath("trk_device_log.txt");
         std::remove(log_path.c_str());
         ExternalInterface::outputLogFile = log_path;
     }
-    void TearDown() override {
-        ExternalInterface::ResetForTests();
-        DeviceAnalyzer::ResetForTests();
-        ResetHostClock();
-        std::remove(log_path.c_str());
-    }
+    void TearDown() override { std::remove(log_path.c_str()); }
 
     void AddFixed(std::vector<FixedFreqInterferer> batch) {
         testing::internal::CaptureStdout();
@@ -92,7 +76,7 @@ TEST_F(DeviceAnalyzerTest, EmptyBatchIsIgnored) {
 
 TEST_F(DeviceAnalyzerTest, DetectionsOfOneBatchAreMatchedOnlyAgainstEarlierRecords) {
     AddFixed({Fixed(PULSE_ANALOGPHONE, 2437, 10, 20), Fixed(PULSE_ANALOGPHONE, 2437, 10, 20)});
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 2u);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 2u);
     EXPECT_NE(last_stdout.find("DeviceAnalyzer: Pushing new fixed device...\n"
                                "DeviceAnalyzer: Pushing new fixed device...\n"
                                "Status: Number of active fixed devices: 2\n"
@@ -105,19 +89,19 @@ TEST_F(DeviceAnalyzerTest, DetectionsOfOneBatchAreMatchedOnlyAgainstEarlierRecor
     // rest start records of their own.
     AddFixed({Fixed(PULSE_ANALOGPHONE, 2437, 12, 18), Fixed(PULSE_ANALOGPHONE, 2437, 15, 25),
               Fixed(PULSE_VIDEOCAM, 2452, 0, 5)});
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 3u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].count_instances, 2);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[1].start_bin_number, 15);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[2].classification, PULSE_VIDEOCAM);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 3u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].count_instances, 2);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[1].start_bin_number, 15);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[2].classification, PULSE_VIDEOCAM);
 }
 
 TEST_F(DeviceAnalyzerTest, EachRecordTakesItsFirstUntakenMatch) {
     AddFixed({Fixed(PULSE_ZIGBEE, 2437, 10, 20), Fixed(PULSE_ZIGBEE, 2437, 10, 20)});
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 2u);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 2u);
     AddFixed({Fixed(PULSE_ZIGBEE, 2437, 11, 12), Fixed(PULSE_ZIGBEE, 2437, 13, 14)});
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 2u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].count_instances, 2);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[1].count_instances, 2);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 2u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].count_instances, 2);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[1].count_instances, 2);
 }
 
 TEST_F(DeviceAnalyzerTest, HopperIsAnnouncedAtOnceAndEndedAfterFiveQuietSeconds) {
@@ -134,14 +118,13 @@ TEST_F(DeviceAnalyzerTest, HopperIsAnnouncedAtOnceAndEndedAfterFiveQuietSeconds)
 
     FakeHostClock::Advance(4);
     EndInactive();
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices.size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers().size(), 1u);
     EXPECT_TRUE(listener.Drain(0).empty());
 
     FakeHostClock::Advance(1);
     EndInactive();
-    EXPECT_TRUE(DeviceAnalyzer::active_fh_devices.empty());
-    EXPECT_EQ(DeviceAnalyzer::completed_fh_devices_count, 1);
-    EXPECT_TRUE(DeviceAnalyzer::completed_fh_devices.empty());
+    EXPECT_TRUE(DeviceAnalyzer::ActiveHoppers().empty());
+    EXPECT_EQ(DeviceAnalyzer::CompletedDeviceCount(), 1);
     const std::string log_line =
         "fhss inactive gt: FreqHop: 1700000005 2023-11-14 22:13:25 108 2400 40 28 55 1699999994 "
         "1700000000 6 -61.254\n";
@@ -160,8 +143,8 @@ TEST_F(DeviceAnalyzerTest, RepeatedHopperReportsMergeIntoOneRecord) {
     AddHopper(PULSE_FH_DEVICE, -70.0f, 10);
     FakeHostClock::Advance(3);
     AddHopper(PULSE_FHSSPHONE_HIGH, -65.0f, 20);
-    ASSERT_EQ(DeviceAnalyzer::active_fh_devices.size(), 1u);
-    const FhInterferer& phone = DeviceAnalyzer::active_fh_devices[0];
+    ASSERT_EQ(DeviceAnalyzer::ActiveHoppers().size(), 1u);
+    const FhInterferer& phone = DeviceAnalyzer::ActiveHoppers()[0];
     EXPECT_EQ(phone.classification, PULSE_FHSSPHONE_HIGH);
     EXPECT_EQ(phone.count_pulses, 30);
     EXPECT_EQ(phone.host_start_time.tv_sec, T0 - 6);
@@ -182,8 +165,8 @@ TEST_F(DeviceAnalyzerTest, FixedDeviceIsAnnouncedOnceItsSpanReachesTwoSeconds) {
     EXPECT_TRUE(listener.Drain(0).empty());
     FakeHostClock::Advance(1);
     AddFixed({Fixed(PULSE_MWO, 2462, 0, 55)});
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].count_instances, 3);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].count_instances, 3);
     EXPECT_EQ(listener.Drain(),
               std::vector<std::string>{
                   "event: devices\r\ndata: { \"dev\": [\"1\",\"Microwave_Oven\",\"1700000000\","
@@ -216,8 +199,8 @@ TEST_F(DeviceAnalyzerTest, ShortLivedFixedDeviceEndsQuietly) {
               "1700000000 1700000000 0 -77\n\n");
     EXPECT_TRUE(listener.Drain(0).empty());
     EXPECT_EQ(ReadFile(log_path), "");
-    EXPECT_EQ(DeviceAnalyzer::completed_ffi_devices_count, 1);
-    EXPECT_TRUE(DeviceAnalyzer::active_ffi_devices.empty());
+    EXPECT_EQ(DeviceAnalyzer::CompletedDeviceCount(), 1);
+    EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
 }
 
 TEST_F(DeviceAnalyzerTest, LongLivedFixedDeviceIsLoggedAndAnnouncedAsEnded) {

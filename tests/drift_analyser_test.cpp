@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -31,11 +32,19 @@ std::vector<PeakRssiHistoryStruct> Readings(const std::vector<int>& bins) {
     return readings;
 }
 
+// The longest sweep: its length in readings and its excursion in bins.
+std::pair<int, int> Sweep(DriftAnalyser& drift, const std::vector<PeakRssiHistoryStruct>& rows) {
+    int length = -1;
+    int freq = -1;
+    drift.MaxSweepLength(rows, length, freq);
+    return {length, freq};
+}
+
 // Feeds one episode of peak rows 100 us apart starting at `t`; returns the
 // time of its last row.
 u64 FeedEpisode(DriftAnalyser& drift, u64 t, const std::vector<int>& bins) {
     for (const int bin : bins) {
-        drift.UpdateDriftAnalyser(t, Row(bin, 60.0f), 95.0f);
+        drift.UpdateDriftAnalyser(t, Row(bin, 60.0f));
         t += 100;
     }
     return t - 100;
@@ -56,12 +65,12 @@ std::string Evaluate(DriftAnalyser& drift) {
 TEST(DriftRecording, PeakNeedsStrongerThanMinus75AndLowestBinWinsTies) {
     DriftAnalyser drift(kStart, 2437.0f, nullptr);
 
-    drift.UpdateDriftAnalyser(kStart + 100, Row(20, 75.0f), 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 100, Row(20, 75.0f));
     EXPECT_TRUE(drift.peak_rssi_history.empty()) << "exactly -75 dBm is no peak";
 
     std::vector<float> tie = Row(30, 70.0f);
     tie[40] = 70.0f;
-    drift.UpdateDriftAnalyser(kStart + 200, tie, 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 200, tie);
     ASSERT_EQ(drift.peak_rssi_history.size(), 1u);
     EXPECT_EQ(drift.peak_rssi_history.back().index, 30);
     EXPECT_FLOAT_EQ(drift.peak_rssi_history.back().rssi, 70.0f);
@@ -72,15 +81,15 @@ TEST(DriftRecording, PeakNeedsStrongerThanMinus75AndLowestBinWinsTies) {
 TEST(DriftRecording, PeaklessRowsCountFromLastPeakRow) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
     // Within the first 800 us of the subband nothing is recorded.
-    drift.UpdateDriftAnalyser(kStart + 800, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 800, QuietRow());
     EXPECT_TRUE(drift.peak_rssi_history.empty());
 
-    drift.UpdateDriftAnalyser(kStart + 1000, Row(5, 50.0f), 95.0f);
-    drift.UpdateDriftAnalyser(kStart + 1800, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 1000, Row(5, 50.0f));
+    drift.UpdateDriftAnalyser(kStart + 1800, QuietRow());
     EXPECT_EQ(drift.peak_rssi_history.size(), 1u) << "800 us after the peak is still a gap";
 
-    drift.UpdateDriftAnalyser(kStart + 1801, QuietRow(), 95.0f);
-    drift.UpdateDriftAnalyser(kStart + 1900, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 1801, QuietRow());
+    drift.UpdateDriftAnalyser(kStart + 1900, QuietRow());
     ASSERT_EQ(drift.peak_rssi_history.size(), 3u);
     EXPECT_EQ(drift.peak_rssi_history.back().index, -1);
     EXPECT_FLOAT_EQ(drift.peak_rssi_history.back().rssi, -1.0f);
@@ -90,11 +99,11 @@ TEST(DriftRecording, PeaklessRowsCountFromLastPeakRow) {
 
 TEST(DriftRecording, ShortOrEmptyRowIsReadWithinItsBounds) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
-    drift.UpdateDriftAnalyser(kStart + 100, std::vector<float>{80.0f, 60.0f}, 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 100, std::vector<float>{80.0f, 60.0f});
     ASSERT_EQ(drift.peak_rssi_history.size(), 1u);
     EXPECT_EQ(drift.peak_rssi_history.back().index, 1);
 
-    drift.UpdateDriftAnalyser(kStart + 5000, std::vector<float>{}, 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 5000, std::vector<float>{});
     ASSERT_EQ(drift.peak_rssi_history.size(), 2u);
     EXPECT_EQ(drift.peak_rssi_history.back().index, -1);
 }
@@ -116,9 +125,7 @@ TEST(DriftTest, ZigzagConstantAndShortEpisodesDoNotDrift) {
 
 TEST(SweepLength, MeasuresTheTwoRunsMeetingAtTheLongestTurn) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
-    int length = -1;
-    int freq = -1;
-    drift.MaxSweepLength(Readings(kSweep), length, freq);
+    const auto [length, freq] = Sweep(drift, Readings(kSweep));
     // Second turn at reading 10: runs 0..4 up and 5..9 down; 9 - 0 readings,
     // excursions (|9 - 14| + |14 - 10|) / 2 bins.
     EXPECT_EQ(length, 9);
@@ -127,13 +134,8 @@ TEST(SweepLength, MeasuresTheTwoRunsMeetingAtTheLongestTurn) {
 
 TEST(SweepLength, NoTurnOrTooFewReadingsGivesNoSweep) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
-    int length = -1;
-    int freq = -1;
-    drift.MaxSweepLength(Readings(kRising), length, freq);
-    EXPECT_EQ(length, 0);
-    EXPECT_EQ(freq, 0);
-    drift.MaxSweepLength(Readings({10, 11, 12, 13, 14, 13, 12, 11, 10}), length, freq);
-    EXPECT_EQ(length, 0);
+    EXPECT_EQ(Sweep(drift, Readings(kRising)), std::make_pair(0, 0));
+    EXPECT_EQ(Sweep(drift, Readings({10, 11, 12, 13, 14, 13, 12, 11, 10})).first, 0);
 }
 
 TEST(DriftEvaluation, EmptyHistoryKeepsInitialResultsAndPrintsNothing) {
@@ -157,7 +159,7 @@ TEST(DriftEvaluation, EpisodesSplitOnInvalidReadingsAndLastOneCounts) {
         const u64 last = FeedEpisode(drift, burst_start, kRising);
         if (burst < 2) {
             t = last + 900;
-            drift.UpdateDriftAnalyser(t, QuietRow(), 95.0f);
+            drift.UpdateDriftAnalyser(t, QuietRow());
         }
     }
     EXPECT_EQ(Evaluate(drift), "");
@@ -175,7 +177,7 @@ TEST(DriftEvaluation, EpisodesSplitOnInvalidReadingsAndLastOneCounts) {
 TEST(DriftEvaluation, TwoDriftsLeaveTheSpreadUnset) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
     const u64 last = FeedEpisode(drift, kStart, kRising);
-    drift.UpdateDriftAnalyser(last + 900, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(last + 900, QuietRow());
     FeedEpisode(drift, last + 1000, kRising);
     Evaluate(drift);
     EXPECT_EQ(drift.num_drift_instances, 2u);
@@ -187,7 +189,7 @@ TEST(DriftEvaluation, SweepsAreAveragedOverEveryEpisodeAndPrinted) {
     DriftAnalyser drift(kStart, 2437.0f, nullptr);
     // An inverted V drifts and sweeps 4 readings over 2 bins.
     u64 last = FeedEpisode(drift, kStart, {10, 11, 12, 13, 14, 13, 12, 11, 10, 9});
-    drift.UpdateDriftAnalyser(last + 900, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(last + 900, QuietRow());
     // A zigzag does not drift but still sweeps: 2 readings over 2 bins.
     FeedEpisode(drift, last + 1000, {10, 12, 10, 12, 10, 12, 10, 12, 10, 12});
     EXPECT_EQ(Evaluate(drift), "Sweep: 2.437 2 3 4 2\n");
@@ -200,10 +202,10 @@ TEST(DriftEvaluation, SweepsAreAveragedOverEveryEpisodeAndPrinted) {
 
 TEST(DriftEvaluation, PeakRssiIsTheWeakestRowPeakEarliestFirst) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
-    drift.UpdateDriftAnalyser(kStart + 100, Row(3, 50.0f), 95.0f);
-    drift.UpdateDriftAnalyser(kStart + 200, Row(7, 70.0f), 95.0f);
-    drift.UpdateDriftAnalyser(kStart + 300, Row(9, 70.0f), 95.0f);
-    drift.UpdateDriftAnalyser(kStart + 5000, QuietRow(), 95.0f);
+    drift.UpdateDriftAnalyser(kStart + 100, Row(3, 50.0f));
+    drift.UpdateDriftAnalyser(kStart + 200, Row(7, 70.0f));
+    drift.UpdateDriftAnalyser(kStart + 300, Row(9, 70.0f));
+    drift.UpdateDriftAnalyser(kStart + 5000, QuietRow());
     Evaluate(drift);
     EXPECT_FLOAT_EQ(drift.peak_rssi, 70.0f);
     EXPECT_EQ(drift.peak_index, 7);

@@ -66,15 +66,7 @@ TEST(EventSinksTest, ChannelTextTruncatesEachBin) {
 
 class TrackerReportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        FakeHostClock::Set(1700000000);
-        SetHostClock(FakeHostClock::Read);
-        DeviceAnalyzer::ResetForTests();
-    }
-    void TearDown() override {
-        DeviceAnalyzer::ResetForTests();
-        ResetHostClock();
-    }
+    void SetUp() override { FakeHostClock::Install(1700000000); }
     RecordingSink sink;
     ScopedEventSink installed{&sink};
 };

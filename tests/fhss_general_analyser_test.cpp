@@ -26,6 +26,19 @@ protected:
     }
     void RunPass(int debug_id = 0) { Collect(debug_id)->GetFeatures(); }
 
+    // One pass over a visit to freq filled by add(n - 1) reports nothing; a
+    // fresh pass over add(n) does. Returns the second pass's stdout.
+    template <typename Add>
+    std::string ReportedFrom(float freq, int n, Add add) {
+        add(hoppertest::AddSubband(history, freq, 0, 0), n - 1);
+        RunPass();
+        EXPECT_TRUE(TrackedTypes().empty());
+        history.clear();
+        add(hoppertest::AddSubband(history, freq, 0, 0), n);
+        RunPass();
+        return TakeStdout();
+    }
+
     // FHSS handset frames: groups of 2 or 3 pulses 2500 us apart.
     static void AddFhssGroups(SubBand& subband, int pairs, int triples) {
         u64 t = subband.start_time + 1000;
@@ -61,7 +74,7 @@ protected:
 
     std::vector<PulseType> TrackedTypes() const {
         std::vector<PulseType> types;
-        for (const FhInterferer& device : DeviceAnalyzer::active_fh_devices) {
+        for (const FhInterferer& device : DeviceAnalyzer::ActiveHoppers()) {
             types.push_back(device.classification);
         }
         return types;
@@ -300,51 +313,39 @@ TEST_F(HopperTest, HandsetGridCombinationsAreIgnored) {
 }
 
 TEST_F(HopperTest, FhssHandsetReportedFromNinetyFiveTaggedPulses) {
-    AddFhssGroups(hoppertest::AddSubband(history, 2412.0f, 0, 0), 47, 0);  // 94 pulses
-    RunPass();
-    EXPECT_TRUE(TrackedTypes().empty());
-    history.clear();
-    DeviceAnalyzer::ResetForTests();
-    AddFhssGroups(hoppertest::AddSubband(history, 2412.0f, 0, 0), 46, 1);  // 95 pulses
-    RunPass();
-    const std::string out = TakeStdout();
+    // 94 pulses in 47 pairs, then 95 in 46 pairs and a triple.
+    const std::string out = ReportedFrom(2412.0f, 95, [](SubBand& subband, int pulses) {
+        AddFhssGroups(subband, pulses % 2 == 0 ? pulses / 2 : pulses / 2 - 1, pulses % 2);
+    });
     EXPECT_EQ(CountOf(out, "Adding a FHSS_Handset device...\n"), 1);
     EXPECT_NE(out.find("FHSSHIGH 0 2:0.00 4:95 "), std::string::npos);
     ASSERT_EQ(TrackedTypes(), std::vector<PulseType>{PULSE_FHSSPHONE_HIGH});
-    const FhInterferer& device = DeviceAnalyzer::active_fh_devices[0];
+    const FhInterferer& device = DeviceAnalyzer::ActiveHoppers()[0];
     EXPECT_EQ(device.start_time, 1000u);
     EXPECT_EQ(device.end_time, 1000u + 46 * GROUP_SPACING + 2500 + 300);
     EXPECT_EQ(device.count_pulses, 95);
 }
 
 TEST_F(HopperTest, BluetoothVoiceReportedFromTwentySevenPairs) {
-    AddScoPairs(hoppertest::AddSubband(history, 2437.0f, 0, 0), 26);
-    RunPass();
-    EXPECT_TRUE(TrackedTypes().empty());
-    history.clear();
-    AddScoPairs(hoppertest::AddSubband(history, 2437.0f, 0, 0), 27);
-    RunPass();
-    const std::string out = TakeStdout();
+    const std::string out = ReportedFrom(2437.0f, 27, AddScoPairs);
     EXPECT_EQ(CountOf(out, "Adding a BTSCO device...\n"), 1);
     // The first pass ran the Xbox check, the voice-link pass did not.
     EXPECT_EQ(CountOf(out, "XBOX 0"), 1);
     ASSERT_EQ(TrackedTypes(), std::vector<PulseType>{PULSE_BLUETOOTH_SCO});
     // No handset frame tagged: the reported span is empty.
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].start_time, 0u);
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].end_time, 0u);
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].count_pulses, 27);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].start_time, 0u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].end_time, 0u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].count_pulses, 27);
 }
 
 TEST_F(HopperTest, BluetoothDataReportedFromElevenTaggedPulses) {
-    AddAclGroups(hoppertest::AddSubband(history, 2462.0f, 0, 0), 5, 0);  // 10 pulses
-    RunPass();
-    EXPECT_TRUE(TrackedTypes().empty());
-    history.clear();
-    AddAclGroups(hoppertest::AddSubband(history, 2462.0f, 0, 0), 4, 1);  // 11 pulses
-    RunPass();
-    EXPECT_EQ(CountOf(TakeStdout(), "Adding a BTACL device...\n"), 1);
+    // 10 pulses in 5 pairs, then 11 in 4 pairs and a triple.
+    const std::string out = ReportedFrom(2462.0f, 11, [](SubBand& subband, int pulses) {
+        AddAclGroups(subband, pulses % 2 == 0 ? pulses / 2 : pulses / 2 - 1, pulses % 2);
+    });
+    EXPECT_EQ(CountOf(out, "Adding a BTACL device...\n"), 1);
     ASSERT_EQ(TrackedTypes(), std::vector<PulseType>{PULSE_BLUETOOTH});
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].count_pulses, 11);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].count_pulses, 11);
 }
 
 TEST_F(HopperTest, VoiceLinkHidesDataLink) {
@@ -375,7 +376,7 @@ TEST_F(HopperTest, AllThreeHoppersReportOneUnknownHopper) {
     EXPECT_EQ(CountOf(out, "Adding a"), 1);
     EXPECT_EQ(CountOf(out, "Adding a Unknown FH device...\n"), 1);
     ASSERT_EQ(TrackedTypes(), std::vector<PulseType>{PULSE_UNK_FH});
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].count_pulses, 95);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].count_pulses, 95);
     EXPECT_NE(out.find("Btsco pulse_counts 2412 0 2422 0 2437 54 2442 0 2452 0 2462 0 \n"),
               std::string::npos);
     EXPECT_NE(out.find("Btacl pulse_counts 2412 0 2422 0 2437 0 2442 0 2452 0 2462 11 \n"),
@@ -396,21 +397,9 @@ TEST_F(HopperTest, DebugBitsSelectPositiveLabels) {
 TEST_F(HopperTest, FullPassPrintsExactFeatureAndCountLines) {
     // A handset frame pair (averages 62 and 72 dB below 1 mW) and one data
     // packet that pairs with nothing, stored out of time order.
-    PulseSpec lone;
-    lone.start = 15000;
-    lone.duration = 1000;
-    lone.start_bin = 38;
-    lone.end_bin = 42;
-    lone.centre = 40;
-    lone.peak = 50.0f;
-    lone.average = 55.0f;
-    PulseSpec second;
-    second.start = 3500;
-    second.start_bin = 19;
-    second.end_bin = 23;
-    second.centre = 21;
-    second.peak = 70.0f;
-    second.average = 72.0f;
+    // start, duration (us), start, end and centre bin, peak and average.
+    const PulseSpec lone{15000, 1000, 38, 42, 40, 50.0f, 55.0f};
+    const PulseSpec second{3500, 300, 19, 23, 21, 70.0f, 72.0f};
     VisitWith(history, {MakePulse(lone), MakePulse(second), HopPulse(1000, 300, 20, 60.0f)});
     RunPass();
     const std::string expected =

@@ -35,8 +35,6 @@ TEST(FixedFreqInterfererTest, ConstructorTruncatesBinsAndStartsOneInstance) {
     EXPECT_FLOAT_EQ(d.peak_rssi, 71.25f);
     EXPECT_EQ(d.count_instances, 1);
     EXPECT_FLOAT_EQ(d.band_cfreq, 2442.0f);
-    EXPECT_TRUE(d.peak_rssi_ap.empty());
-    EXPECT_TRUE(d.active_subband_intervals.empty());
 }
 
 TEST(FixedFreqInterfererTest, ShortInformationListIsNotReadPastItsEnd) {
@@ -57,30 +55,29 @@ TEST(FixedFreqInterfererTest, MicrowaveMatchesAnyOvenOrUnnamedHighDutyOnTheBand)
 }
 
 TEST(FixedFreqInterfererTest, BinsAreComparedInTheRecordsFrame) {
+    struct Case {
+        FixedFreqInterferer record, detection;
+        bool match;
+        const char* why;
+    };
     const FixedFreqInterferer cam = Fixed(PULSE_VIDEOCAM, 2437.0f, 20, 30);
-    // 5 MHz up is 16 bins: 5..12 becomes 21..28.
-    EXPECT_TRUE(Matches(cam, Fixed(PULSE_UNK_HIGHDUTY, 2442.0f, 5, 12)));
-    // 25 MHz apart is never the same band.
-    EXPECT_FALSE(Matches(cam, Fixed(PULSE_UNK_HIGHDUTY, 2462.0f, 0, 55)));
-    // 5..15 becomes 21..31: the start end falls inside.
-    EXPECT_TRUE(Matches(cam, Fixed(PULSE_VIDEOCAM, 2442.0f, 5, 15)));
-    // 0..2 becomes 16..18: wholly below.
-    EXPECT_FALSE(Matches(cam, Fixed(PULSE_VIDEOCAM, 2442.0f, 0, 2)));
-    // A shifted band that encloses the record without an end inside it.
-    const FixedFreqInterferer narrow = Fixed(PULSE_VIDEOCAM, 2437.0f, 20, 22);
-    EXPECT_FALSE(Matches(narrow, Fixed(PULSE_VIDEOCAM, 2442.0f, 0, 10)));
-    // Moving down: 2437 bins 20..25 seen from 2442 are 4..9.
-    const FixedFreqInterferer high = Fixed(PULSE_ANALOGPHONE, 2442.0f, 5, 12);
-    EXPECT_TRUE(Matches(high, Fixed(PULSE_ANALOGPHONE, 2437.0f, 20, 25)));
-    // Another class never matches a camera.
-    EXPECT_FALSE(Matches(cam, Fixed(PULSE_ANALOGPHONE, 2437.0f, 20, 30)));
-}
-
-TEST(FixedFreqInterfererTest, FifteenMegahertzApartIsStillComparedByBins) {
     const FixedFreqInterferer phone = Fixed(PULSE_ANALOGPHONE, 2422.0f, 50, 55);
-    // 15 MHz is 48 bins: 0..5 on 2437 is 48..53 on 2422.
-    EXPECT_TRUE(Matches(phone, Fixed(PULSE_ANALOGPHONE, 2437.0f, 0, 5)));
-    EXPECT_FALSE(Matches(phone, Fixed(PULSE_ANALOGPHONE, 2437.0f, 10, 20)));
+    const Case cases[] = {
+        {cam, Fixed(PULSE_UNK_HIGHDUTY, 2442.0f, 5, 12), true, "5 MHz up: 5..12 is 21..28"},
+        {cam, Fixed(PULSE_UNK_HIGHDUTY, 2462.0f, 0, 55), false, "25 MHz apart"},
+        {cam, Fixed(PULSE_VIDEOCAM, 2442.0f, 5, 15), true, "21..31: the start end inside"},
+        {cam, Fixed(PULSE_VIDEOCAM, 2442.0f, 0, 2), false, "16..18: wholly below"},
+        {Fixed(PULSE_VIDEOCAM, 2437.0f, 20, 22), Fixed(PULSE_VIDEOCAM, 2442.0f, 0, 10), false,
+         "encloses the record without an end inside it"},
+        {Fixed(PULSE_ANALOGPHONE, 2442.0f, 5, 12), Fixed(PULSE_ANALOGPHONE, 2437.0f, 20, 25), true,
+         "moving down: 20..25 is 4..9"},
+        {cam, Fixed(PULSE_ANALOGPHONE, 2437.0f, 20, 30), false, "another class than a camera"},
+        {phone, Fixed(PULSE_ANALOGPHONE, 2437.0f, 0, 5), true, "15 MHz is 48 bins: 48..53"},
+        {phone, Fixed(PULSE_ANALOGPHONE, 2437.0f, 10, 20), false, "15 MHz: 58..68"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(Matches(c.record, c.detection), c.match) << c.why;
+    }
 }
 
 TEST(FixedFreqInterfererTest, SameSubbandNeedsOverlappingRanges) {

@@ -60,17 +60,7 @@ SubBand ClosedSubband(float freq, u64 start, int first, int last, float band_db,
 
 class HighDutyTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        ShapeMetrics::ResetForTests();
-        DeviceAnalyzer::ResetForTests();
-        FakeHostClock::Set(1000);
-        SetHostClock(FakeHostClock::Read);
-    }
-    void TearDown() override {
-        ShapeMetrics::ResetForTests();
-        DeviceAnalyzer::ResetForTests();
-        ResetHostClock();
-    }
+    void SetUp() override { FakeHostClock::Install(1000); }
 
     std::string Run(std::list<SubBand>& history) {
         testing::internal::CaptureStdout();
@@ -146,8 +136,8 @@ TEST_F(HighDutyTest, EqualThetasMakeAVideoCamera) {
     EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: videocam detected...\n"));
     EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer::AddDetectedDevice: -50\n"));
     EXPECT_THAT(out, HasSubstr("Final Device: 3\n"));
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    const FixedFreqInterferer& cam = DeviceAnalyzer::active_ffi_devices[0];
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    const FixedFreqInterferer& cam = DeviceAnalyzer::ActiveFixedDevices()[0];
     EXPECT_EQ(cam.classification, PULSE_VIDEOCAM);
     EXPECT_EQ(cam.start_bin_number, 5);
     EXPECT_EQ(cam.end_bin_number, 50);
@@ -167,8 +157,8 @@ TEST_F(HighDutyTest, AStrictlyBetterAnalogFitWinsOverAFiringVideoRule) {
     const std::string out = Run(history);
     EXPECT_THAT(out, HasSubstr("analog: 1 videocam: 0"));
     EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: analogphone1 detected...\n"));
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].classification, PULSE_ANALOGPHONE);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].classification, PULSE_ANALOGPHONE);
 }
 
 TEST_F(HighDutyTest, UnknownHighDutyBandMergesIntoAnOverlappingPhone) {
@@ -181,8 +171,8 @@ TEST_F(HighDutyTest, UnknownHighDutyBandMergesIntoAnOverlappingPhone) {
     EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: unknown_high_duty_dev detected...\n"));
     EXPECT_THAT(out, HasSubstr("Final Device: 1\n"));
     EXPECT_THAT(out, Not(HasSubstr("Final Device: 4")));
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    const FixedFreqInterferer& phone = DeviceAnalyzer::active_ffi_devices[0];
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    const FixedFreqInterferer& phone = DeviceAnalyzer::ActiveFixedDevices()[0];
     EXPECT_EQ(phone.classification, PULSE_ANALOGPHONE);
     EXPECT_EQ(phone.count_instances, 2);
     EXPECT_EQ(phone.end_time, 310000u);

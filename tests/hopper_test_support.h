@@ -65,14 +65,12 @@ inline SubBand& AddSubband(std::list<SubBand>& history, float freq, u64 start, u
 class ClassifierTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
         ::testing::internal::CaptureStdout();
         capturing_ = true;
     }
     void TearDown() override {
         if (capturing_)
             ::testing::internal::GetCapturedStdout();
-        DeviceAnalyzer::ResetForTests();
     }
     std::string TakeStdout() {
         capturing_ = false;

@@ -39,15 +39,7 @@ SubBand Closed(float freq, u64 start, u32 drift_instances = 0, int max_sweep = 0
 
 class MicrowaveTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
-        FakeHostClock::Set(5000);
-        SetHostClock(FakeHostClock::Read);
-    }
-    void TearDown() override {
-        DeviceAnalyzer::ResetForTests();
-        ResetHostClock();
-    }
+    void SetUp() override { FakeHostClock::Install(5000); }
 
     std::string Run(std::list<SubBand>& history, std::list<SubBand>::iterator begin) {
         testing::internal::CaptureStdout();
@@ -86,7 +78,7 @@ TEST_F(MicrowaveTest, AChannelSeenOnceIsNeverChosen) {
     history.push_back(Closed(2412, 200000, 9, 40));
     const std::string out = Run(history);
     EXPECT_THAT(out, Not(HasSubstr("Microwave ++++")));
-    EXPECT_TRUE(DeviceAnalyzer::active_ffi_devices.empty());
+    EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
 }
 
 TEST_F(MicrowaveTest, TwoDriftingSubbandsOfThreeChooseTheChannel) {
@@ -99,8 +91,8 @@ TEST_F(MicrowaveTest, TwoDriftingSubbandsOfThreeChooseTheChannel) {
     EXPECT_THAT(out, HasSubstr("MicrowaveAnalyser:: drift info 2437 20 70adding 00:11:22:33:44:55 "
                                "0 MWO pulses\n"));
     EXPECT_THAT(out, HasSubstr("Adding Microwave at: 2437\n"));
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    const FixedFreqInterferer& oven = DeviceAnalyzer::active_ffi_devices[0];
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    const FixedFreqInterferer& oven = DeviceAnalyzer::ActiveFixedDevices()[0];
     EXPECT_EQ(oven.classification, PULSE_MWO);
     EXPECT_EQ(oven.center_bin_number, 24);  // (20 + 25 + 27) / 3 truncated
     EXPECT_FLOAT_EQ(oven.peak_rssi, 71.5f);
@@ -120,7 +112,7 @@ TEST_F(MicrowaveTest, TwoDriftingSubbandsOfThreeChooseTheChannel) {
     history.back().drift_analyser.num_drift_instances = 1;
     history.back().drift_analyser.num_on_pulses = 1;
     EXPECT_THAT(Run(history), Not(HasSubstr("Microwave ++++")));
-    EXPECT_TRUE(DeviceAnalyzer::active_ffi_devices.empty());
+    EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
 }
 
 TEST_F(MicrowaveTest, SweepWindowIsAbove26UpTo61) {
@@ -136,7 +128,8 @@ TEST_F(MicrowaveTest, SweepWindowIsAbove26UpTo61) {
 
 TEST_F(MicrowaveTest, AnActiveHighDutyDeviceExcusesTheSubband) {
     FixedFreqInterferer cam({30, 15, 35, 21, 50}, 0, 1, 2437, PULSE_VIDEOCAM, "local");
-    DeviceAnalyzer::active_ffi_devices.push_back(cam);
+    std::vector<FixedFreqInterferer> batch{cam};
+    DeviceAnalyzer::AddNewDevices(batch);
     std::list<SubBand> history;
     history.push_back(Closed(2437, 1000, 3, 0, 20));
     history.push_back(Closed(2437, 200000, 3, 0, 20));
@@ -144,7 +137,7 @@ TEST_F(MicrowaveTest, AnActiveHighDutyDeviceExcusesTheSubband) {
     EXPECT_THAT(out, HasSubstr(" Microwave ++++: 2437 2 2 0\n"));
     EXPECT_THAT(out, HasSubstr("MicrowaveAnalyser:: HighDuty device already present...\n"));
     EXPECT_THAT(out, Not(HasSubstr("Adding Microwave")));
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
     EXPECT_EQ(history.front().completed_pulses_list[0].classification, PULSE_NONE);
 }
 
@@ -174,11 +167,11 @@ TEST_F(MicrowaveTest, TwoOvensReportLowerFrequencyFirstOverTheWholeHistory) {
     EXPECT_LT(low, high);
     // The tracker folds every oven report into the oven it already tracks,
     // so the first report names the record.
-    ASSERT_EQ(DeviceAnalyzer::active_ffi_devices.size(), 1u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].count_instances, 2);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].band_cfreq, 2412.0f);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].start_time, 100u);
-    EXPECT_EQ(DeviceAnalyzer::active_ffi_devices[0].end_time, 710000u);
+    ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].count_instances, 2);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].band_cfreq, 2412.0f);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].start_time, 100u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveFixedDevices()[0].end_time, 710000u);
     EXPECT_EQ(history.front().completed_pulses_list[0].classification, PULSE_NONE);
 }
 
@@ -188,7 +181,7 @@ TEST_F(MicrowaveTest, EmptyRangeWritesAndReportsNothing) {
     EXPECT_EQ(Run(history, history.end()), "");
     std::list<SubBand> none;
     EXPECT_EQ(Run(none), "");
-    EXPECT_TRUE(DeviceAnalyzer::active_ffi_devices.empty());
+    EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "fft_data.h"
 #include "host_clock.h"
@@ -85,9 +86,6 @@ namespace {
 class ReplayTest : public testing::Test {
 protected:
     void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-        ExternalInterface::InitUIAverage();
         SubBandAnalyser::ClearStop();
         path = TestTempPath("replay_test.pcap");
         testing::internal::CaptureStdout();
@@ -96,12 +94,7 @@ protected:
             65535);
         testing::internal::GetCapturedStdout();
     }
-    void TearDown() override {
-        ResetHostClock();
-        std::remove(path.c_str());
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-    }
+    void TearDown() override { std::remove(path.c_str()); }
 
     static std::vector<uint8_t> Datagram(u64 ts, int count = 1) {
         fft_data d;
@@ -116,8 +109,16 @@ protected:
         return wire;
     }
 
+    // Replays the capture at path on port 10000; returns what went to stderr.
+    std::string Replay() {
+        testing::internal::CaptureStderr();
+        EXPECT_TRUE(ReplayCapture(path, 10000, false, *analyser, &summary));
+        return testing::internal::GetCapturedStderr();
+    }
+
     std::string path;
     std::unique_ptr<SubBandAnalyser> analyser;
+    ReplaySummary summary;
 };
 
 }  // namespace
@@ -132,11 +133,7 @@ TEST_F(ReplayTest, CountsWarnsAndFollowsPacketTime) {
         w.Add(Ethernet(Ipv4(Udp(5000, kPayload))), 1700000000, 9);              // UI traffic
         w.Add(Ethernet(Ipv6(Udp(10000, Datagram(3000, 2)))), 1700000042, 10);
     }
-    ReplaySummary summary;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(ReplayCapture(path, 10000, false, *analyser, &summary));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Warning!! Received packet not of the right size: 1359\n");
+    EXPECT_EQ(Replay(), "Warning!! Received packet not of the right size: 1359\n");
     EXPECT_EQ(summary.packets, 6u);
     EXPECT_EQ(summary.datagrams, 3u);
     EXPECT_EQ(summary.truncated, 1u);
@@ -156,7 +153,6 @@ TEST_F(ReplayTest, CountsWarnsAndFollowsPacketTime) {
 }
 
 TEST_F(ReplayTest, UnreadableCaptureIsAnError) {
-    ReplaySummary summary;
     testing::internal::CaptureStderr();
     EXPECT_FALSE(ReplayCapture(path + ".missing", 10000, false, *analyser, &summary));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Cannot read capture"),
@@ -173,9 +169,7 @@ TEST_F(ReplayTest, UnreadableCaptureIsAnError) {
     const long size = ftell(f);
     fclose(f);
     ASSERT_EQ(truncate(path.c_str(), size - 500), 0);
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(ReplayCapture(path, 10000, false, *analyser, &summary));
-    EXPECT_NE(testing::internal::GetCapturedStderr().find("ends early"), std::string::npos);
+    EXPECT_NE(Replay().find("ends early"), std::string::npos);
     EXPECT_EQ(summary.datagrams, 1u);
     EXPECT_EQ(summary.truncated, 1u);
 }
@@ -195,11 +189,7 @@ TEST_F(ReplayTest, RecordedDatagramsReplayUnchanged) {
         writer.Write(d.data(), d.size(), from, to, timeval{100, 1});
         writer.Write(d.data(), 17, from, to, timeval{101, 2});
     }
-    ReplaySummary summary;
-    testing::internal::CaptureStderr();
-    ASSERT_TRUE(ReplayCapture(path, 10000, false, *analyser, &summary));
-    EXPECT_EQ(testing::internal::GetCapturedStderr(),
-              "Warning!! Received packet not of the right size: 17\n");
+    EXPECT_EQ(Replay(), "Warning!! Received packet not of the right size: 17\n");
     EXPECT_EQ(summary.datagrams, 2u);
     EXPECT_EQ(analyser->GetDatagramCounters().used, 1u);
 }

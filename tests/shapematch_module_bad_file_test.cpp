@@ -18,11 +18,7 @@ namespace {
 
 class BadSignatureFileTest : public testing::Test {
 protected:
-    void SetUp() override { ShapeMetrics::ResetForTests(); }
-    void TearDown() override {
-        ShapeMetrics::ResetForTests();
-        std::remove(path_.c_str());
-    }
+    void TearDown() override { std::remove(path_.c_str()); }
     // Parses `contents` from a file; returns what went to stderr.
     std::string Parse(const std::string& contents) {
         FILE* f = std::fopen(path_.c_str(), "w");

@@ -42,11 +42,7 @@ std::vector<float> Unit(std::vector<float> v) {
     return v;
 }
 
-class ShapeMetricsTest : public ::testing::Test {
-protected:
-    void SetUp() override { ShapeMetrics::ResetForTests(); }
-    void TearDown() override { ShapeMetrics::ResetForTests(); }
-};
+class ShapeMetricsTest : public ::testing::Test {};
 
 TEST_F(ShapeMetricsTest, ParsesRecordsCommentsAndKeepsFirstOfDuplicateIds) {
     const std::string file = WriteTempFile(
@@ -210,6 +206,11 @@ TEST(ShapeBandsTest, PeakTiesTakeTheUpperMiddleOccurrence) {
     EXPECT_EQ(ShapeMetrics::GetPeakRssiIndexInRange(spectrum, 10, 20), 12);
     spectrum[11] = -40;
     EXPECT_EQ(ShapeMetrics::GetPeakRssiIndexInRange(spectrum, 10, 20), 11);
+    // A range opening on NaN stays inside the range.
+    spectrum[10] = std::nanf("");
+    const int peak = ShapeMetrics::GetPeakRssiIndexInRange(spectrum, 10, 20);
+    EXPECT_GE(peak, 10);
+    EXPECT_LE(peak, 20);
 }
 
 TEST(ShapeBandsTest, BandGrowthStopsAtTheEdgesTheFloorAndStrongerBins) {
@@ -290,7 +291,6 @@ TEST(ShapeThetaTest, RecordParsingRejectsShortAndNegativeCounts) {
 }
 
 TEST(ShapeMetricsRecordTest, NarrowCarrierRecord) {
-    ShapeMetrics::ResetForTests();
     ShapeMetrics::ParseSpecShape(
         WriteTempFile("3 Cam 0\n1 Phone 1 -1 1 -0.6528,-0.4635,-0.5992\n"));
     std::vector<float> spectrum = Flat(-95);
@@ -321,7 +321,6 @@ TEST(ShapeMetricsRecordTest, NarrowCarrierRecord) {
     ASSERT_EQ(m.mintheta_map.size(), 2u);
     EXPECT_FLOAT_EQ(m.mintheta_map.at(PULSE_VIDEOCAM), 1000.0f);
     EXPECT_LT(m.mintheta_map.at(PULSE_ANALOGPHONE), 0.01f);
-    ShapeMetrics::ResetForTests();
 }
 
 }  // namespace

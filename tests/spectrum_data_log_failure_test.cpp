@@ -7,7 +7,7 @@
 #include <fstream>
 #include <string>
 
-#include "spectrum_data.h"
+#include "channel_visit.h"
 #include "temp_path.h"
 #include "tessaron_main.h"
 
@@ -15,14 +15,7 @@ using ::testing::HasSubstr;
 
 namespace {
 
-class LogFailureTest : public testing::Test {
-protected:
-    void SetUp() override { ResetLogWarningsForTests(); }
-    void TearDown() override {
-        ResetLogWarningsForTests();
-        ExternalInterface::ResetForTests();
-    }
-};
+class LogFailureTest : public testing::Test {};
 
 }  // namespace
 

@@ -1,23 +1,16 @@
-#include "spectrum_data.h"
+#include "channel_visit.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
 #include <sstream>
 
 #include "host_clock.h"
+#include "temp_dir.h"
 #include "temp_path.h"
 #include "ui_event_listener.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 std::vector<std::string> Fields(const std::string& line) {
     std::vector<std::string> out;
@@ -110,10 +103,17 @@ TEST_F(SpectrumMeasurementTest, LineLayout) {
     high[0] = 2;
     duty[0] = 3;
     mean[0] = 72;  // -72.33 dBm truncated
-    const std::string expected = "SPECTRUM 1700000000.12 4294967296 2437 3 0 " + Group(high) + " " +
-                                 Group(duty) + " " + Group(mean) + " " + Group(high) + " " +
+    const std::string expected = "SPECTRUM 1700000000.000012 4294967296 2437 3 0 " + Group(high) +
+                                 " " + Group(duty) + " " + Group(mean) + " " + Group(high) + " " +
                                  Group(duty) + " " + Group(mean) + "\n";
     EXPECT_EQ(line, expected);
+
+    // Host times in the log sort as numbers: 12 us past a second is earlier
+    // than 500000 us past it.
+    const std::string early = SpectrumMeasurement::BuildSpectrumLine({1700000000, 12}, 1, 2437.0f);
+    const std::string late =
+        SpectrumMeasurement::BuildSpectrumLine({1700000000, 500000}, 1, 2437.0f);
+    EXPECT_LT(std::stod(early.substr(9)), std::stod(late.substr(9)));
 }
 
 TEST_F(SpectrumMeasurementTest, VisitOfOnlyWidebandSpectraWritesZeroFilteredGroups) {
@@ -151,7 +151,7 @@ TEST_F(SpectrumMeasurementTest, WritesAppendToTheEnergyLog) {
     FakeHostClock::Set(1700000001, 500000);
     SpectrumMeasurement::WriteSpectrumDataToLog(path, 100, 2462.0f);
     const std::string log = ReadFile(path);
-    EXPECT_EQ(log.find("SPECTRUM 1700000000.12 99 2462 1 0 "), 0u);
+    EXPECT_EQ(log.find("SPECTRUM 1700000000.000012 99 2462 1 0 "), 0u);
     EXPECT_NE(log.find("\nSPECTRUM 1700000001.500000 100 2462 1 0 "), std::string::npos);
     std::remove(path.c_str());
 

@@ -11,6 +11,8 @@
 #include <memory>
 #include <string>
 
+#include "analyser_fixture.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "subband_analyser_class.h"
 #include "temp_path.h"
@@ -20,25 +22,11 @@ using ::testing::HasSubstr;
 
 namespace {
 
-const std::string kSignatureFile = std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
-
-class BadInputTest : public testing::Test {
+class BadInputTest : public AnalyserFixture {
 protected:
     void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-        ExternalInterface::InitUIAverage();
-        testing::internal::CaptureStdout();
-        analyser =
-            std::make_unique<SubBandAnalyser>("output.txt", 100000000, kSignatureFile, 65535);
-        testing::internal::GetCapturedStdout();
-        ap = analyser->current_ap;
+        AnalyserFixture::SetUp();
         memset(&d, 0, sizeof(d));
-    }
-    void TearDown() override {
-        analyser.reset();
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
     }
 
     // 14 samples on `freq`, `step` us apart from t0, with quiet bins.
@@ -61,8 +49,6 @@ protected:
     }
     u64 Rows() { return ap->GetCurrentSubband().num_rows; }
 
-    std::unique_ptr<SubBandAnalyser> analyser;
-    AccessPoint* ap = nullptr;
     fft_data d;
 };
 

@@ -6,13 +6,13 @@
 #include <cstring>
 #include <fstream>
 
+#include "analyser_fixture.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "temp_path.h"
 #include "tessaron_main.h"
 
 namespace {
-
-const std::string kSignatureFile = std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
 
 // A sample whose bins already hold power bytes (dB below 1 mW), as the
 // conversion leaves them.
@@ -28,33 +28,14 @@ spectrum_fft ConvertedSample(uint16_t freq, u64 ts, uint8_t level = 100) {
     return s;
 }
 
-class SubBandAnalyserTest : public testing::Test {
+class SubBandAnalyserTest : public AnalyserFixture {
 protected:
-    void SetUp() override {
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-        ExternalInterface::InitUIAverage();
-        testing::internal::CaptureStdout();
-        analyser =
-            std::make_unique<SubBandAnalyser>("output.txt", 100000000, kSignatureFile, 65535);
-        testing::internal::GetCapturedStdout();
-        ap = analyser->current_ap;
-    }
-    void TearDown() override {
-        analyser.reset();
-        DeviceAnalyzer::ResetForTests();
-        ExternalInterface::ResetForTests();
-    }
-
     // Feeds `rows` samples on one frequency, `step` us apart, starting at t0.
     void Feed(uint16_t freq, u64 t0, int rows, u64 step, uint8_t level = 100) {
         for (int i = 0; i < rows; i++) {
             analyser->ExtractPulsesFromFFT(ConvertedSample(freq, t0 + i * step, level));
         }
     }
-
-    std::unique_ptr<SubBandAnalyser> analyser;
-    AccessPoint* ap = nullptr;
 };
 
 }  // namespace

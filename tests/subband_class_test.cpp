@@ -4,6 +4,7 @@
 
 #include <climits>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "host_clock.h"
@@ -15,6 +16,15 @@ constexpr float kNoiseFloor = 95.0f;
 
 std::vector<float> QuietSample() {
     return std::vector<float>(56, kQuiet);
+}
+
+// A quiet sample with single active bins at the given powers.
+std::vector<float> Tones(const std::vector<std::pair<int, float>>& tones) {
+    std::vector<float> sample = QuietSample();
+    for (const auto& [bin, power] : tones) {
+        sample[bin] = power;
+    }
+    return sample;
 }
 
 // A sample with bins [first, last] at `value` and the rest quiet.
@@ -32,8 +42,22 @@ SubBand MakeSubBand(u64 start = 1000) {
 
 std::vector<RssiPulse> PulsesOf(SubBand& subband, const std::vector<float>& sample, u64 t = 2000) {
     std::vector<RssiPulse> pulses;
-    subband.ProcessSingleRssiBand2(t, subband.curr_freq, sample, kNoiseFloor, pulses);
+    subband.ProcessSingleRssiBand2(t, subband.curr_freq, sample, pulses);
     return pulses;
+}
+
+// A pulse's centre, first and last bin.
+void ExpectBins(const RssiPulse& pulse, int centre, int start, int end) {
+    EXPECT_EQ(pulse.center_bin_number, centre);
+    EXPECT_EQ(pulse.start_bin_number, start);
+    EXPECT_EQ(pulse.end_bin_number, end);
+}
+
+// A sample with two pulses: bins 5-6 and bin 30.
+std::vector<float> TwoPulses() {
+    std::vector<float> two = Burst(5, 6, 60.0f);
+    two[30] = 50.0f;
+    return two;
 }
 
 void FixedClock(timeval* now) {
@@ -87,9 +111,7 @@ TEST(Segmentation, ExactlyMinus85IsActiveAndWholeBandIsOnePulse) {
     sample[30] = 70.0f;
     std::vector<RssiPulse> pulses = PulsesOf(subband, sample);
     ASSERT_EQ(pulses.size(), 1u);
-    EXPECT_EQ(pulses[0].center_bin_number, 30);
-    EXPECT_EQ(pulses[0].start_bin_number, 0);
-    EXPECT_EQ(pulses[0].end_bin_number, 55);
+    ExpectBins(pulses[0], 30, 0, 55);
 }
 
 TEST(Segmentation, TwoSegmentsStrongerFirst) {
@@ -102,12 +124,8 @@ TEST(Segmentation, TwoSegmentsStrongerFirst) {
     sample[9] = 85.01f;  // just below the floor: quiet
     std::vector<RssiPulse> pulses = PulsesOf(subband, sample, 3000);
     ASSERT_EQ(pulses.size(), 2u);
-    EXPECT_EQ(pulses[0].center_bin_number, 41);
-    EXPECT_EQ(pulses[0].start_bin_number, 40);
-    EXPECT_EQ(pulses[0].end_bin_number, 42);
-    EXPECT_EQ(pulses[1].center_bin_number, 6);
-    EXPECT_EQ(pulses[1].start_bin_number, 5);
-    EXPECT_EQ(pulses[1].end_bin_number, 8);
+    ExpectBins(pulses[0], 41, 40, 42);
+    ExpectBins(pulses[1], 6, 5, 8);
     EXPECT_EQ(pulses[1].parent, &subband);
 }
 
@@ -115,9 +133,7 @@ TEST(Segmentation, RunOpenAtTheTopBinEndsThere) {
     SubBand subband = MakeSubBand();
     std::vector<RssiPulse> pulses = PulsesOf(subband, Burst(50, 55, 70.0f));
     ASSERT_EQ(pulses.size(), 1u);
-    EXPECT_EQ(pulses[0].center_bin_number, 53);
-    EXPECT_EQ(pulses[0].start_bin_number, 50);
-    EXPECT_EQ(pulses[0].end_bin_number, 55);
+    ExpectBins(pulses[0], 53, 50, 55);
 }
 
 TEST(PulseTracking, PulseGrowsWhileContinuedAndEndsOnFirstMiss) {
@@ -163,17 +179,13 @@ TEST(PulseTracking, ActivePulseTakesFirstMatchAndOthersStartAnew) {
 
 TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
     SubBand subband = MakeSubBand();
-    std::vector<float> three = Burst(5, 5, 60.0f);
-    three[25] = 50.0f;
-    three[45] = 40.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, three);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor,
+                           Tones({{5, 60.0f}, {25, 50.0f}, {45, 40.0f}}));
     ASSERT_EQ(subband.active_pulses_list.size(), 3u);
     EXPECT_EQ(subband.active_pulses_list[0].center_bin_number, 45);
 
-    std::vector<float> outer = Burst(5, 5, 60.0f);
-    outer[45] = 40.0f;
-    outer[50] = 45.0f;
-    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor, outer);
+    subband.ProcessSubBand(2100, 2437.0f, kNoiseFloor,
+                           Tones({{5, 60.0f}, {45, 40.0f}, {50, 45.0f}}));
     ASSERT_EQ(subband.completed_pulses_list.size(), 1u);
     EXPECT_EQ(subband.completed_pulses_list[0].center_bin_number, 25);
     ASSERT_EQ(subband.active_pulses_list.size(), 3u);
@@ -184,9 +196,7 @@ TEST(PulseTracking, EndedPulsesLeaveTheRestInOrder) {
 
 TEST(PulseTracking, BigGapEndsEveryActivePulse) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     EXPECT_TRUE(subband.active_pulses_list.empty());
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
@@ -224,9 +234,7 @@ TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {
 
 TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     testing::internal::CaptureStdout();
     subband.UpdateFilter(0, 55, PULSE_DISCARD);
@@ -241,10 +249,8 @@ TEST(SubBandFilter, WholeBandFilterTagsEveryPulse) {
 
 TEST(SubBandFilter, BandFilterLeavesOthersAndReportsBigOnes) {
     SubBand subband = MakeSubBand();
-    std::vector<float> two = Burst(5, 6, 60.0f);
-    two[30] = 50.0f;
-    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, two);
-    subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, two);
+    subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, TwoPulses());
+    subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
     const std::string big = subband.completed_pulses_list[1].toString();

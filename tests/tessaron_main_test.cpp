@@ -3,21 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 
 #include "channel_visit.h"
+#include "temp_dir.h"
 #include "temp_path.h"
 #include "ui_event_listener.h"
 
 namespace {
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) {
     return text.compare(0, prefix.size(), prefix) == 0;
@@ -43,18 +35,12 @@ std::vector<float> RampSpectrum() {
 class ExternalInterfaceTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ExternalInterface::ResetForTests();
-        SpectrumMeasurement::ResetSpectrumMeasurements();
         ExternalInterface::InitSocket(listener.address());
-        ExternalInterface::InitUIAverage();
         energy_path = TestTempPath("trk_energy_log.txt");
         std::remove(energy_path.c_str());
         ChannelVisit::SetEnergyLogFileName(energy_path);
     }
-    void TearDown() override {
-        ExternalInterface::ResetForTests();
-        std::remove(energy_path.c_str());
-    }
+    void TearDown() override { std::remove(energy_path.c_str()); }
 
     // Feeds count spectra received on freq, the card clock advancing 1000 us each.
     void Feed(float freq, int count, const std::vector<float>& spectrum) {
@@ -192,13 +178,12 @@ TEST_F(ExternalInterfaceTest, OutputLogAppendsAndEmptyNameStaysSilent) {
     std::remove(path.c_str());
     testing::internal::CaptureStdout();
     ExternalInterface::UpdateLogFileName(path);
-    ExternalInterface::UpdateEnergyLogFileName("energy.txt");
+    ChannelVisit::SetEnergyLogFileName("energy.txt");
     ExternalInterface::WriteToLogfile("one\n");
     ExternalInterface::WriteToLogfile("two\n");
-    EXPECT_EQ(testing::internal::GetCapturedStdout(),
-              "Updating output log file name to: " + path +
-                  "\nUpdating energy log file name to: energy.txt\nfile_name: " + path +
-                  "\nfile_name: " + path + "\n");
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Updating output log file name to: " + path +
+                                                          "\nfile_name: " + path +
+                                                          "\nfile_name: " + path + "\n");
     EXPECT_EQ(ReadFile(path), "one\ntwo\n");
     EXPECT_EQ(ChannelVisit::EnergyLogFileName(), "energy.txt");
     std::remove(path.c_str());

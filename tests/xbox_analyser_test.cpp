@@ -48,16 +48,16 @@ TEST_F(XboxTest, SeventyFiveSpreadPulsesReportAConsole) {
     AddVisits({{2412.0f, 25}, {2437.0f, 25}, {2462.0f, 25}});
     const std::string out = Run();
     EXPECT_TRUE(Reported(out));
-    ASSERT_EQ(DeviceAnalyzer::active_fh_devices.size(), 1u);
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].classification, PULSE_XBOX);
-    EXPECT_EQ(DeviceAnalyzer::active_fh_devices[0].count_pulses, 75);
-    EXPECT_FLOAT_EQ(DeviceAnalyzer::active_fh_devices[0].device_rssi, -65.0f);
+    ASSERT_EQ(DeviceAnalyzer::ActiveHoppers().size(), 1u);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].classification, PULSE_XBOX);
+    EXPECT_EQ(DeviceAnalyzer::ActiveHoppers()[0].count_pulses, 75);
+    EXPECT_FLOAT_EQ(DeviceAnalyzer::ActiveHoppers()[0].device_rssi, -65.0f);
 }
 
 TEST_F(XboxTest, SeventyFourPulsesReportNothing) {
     AddVisits({{2412.0f, 25}, {2437.0f, 25}, {2462.0f, 24}});
     EXPECT_FALSE(Reported(Run()));
-    EXPECT_TRUE(DeviceAnalyzer::active_fh_devices.empty());
+    EXPECT_TRUE(DeviceAnalyzer::ActiveHoppers().empty());
 }
 
 TEST_F(XboxTest, BusiestFrequencyMayHoldAtMostHalf) {

@@ -51,7 +51,7 @@ protected:
         return TakeStdout();
     }
     static const std::vector<FixedFreqInterferer>& Devices() {
-        return DeviceAnalyzer::active_ffi_devices;
+        return DeviceAnalyzer::ActiveFixedDevices();
     }
 };
 

@@ -31,17 +31,8 @@ public:
     AccessPoint(std::string mac_address, u64 subband_curr_time, std::string ap_name);
 
     u64 GetCurrTime() const { return curr_time; }
-    void SetCurrTime(u64 t) { curr_time = t; }
     float GetCurrFreq() const { return curr_freq; }
-    void SetCurrFreq(float f) { curr_freq = f; }
-    float GetCurrNf() const { return curr_nf; }
-    void SetCurrNf(float nf) { curr_nf = nf; }
-    u64 GetStartTime() const { return start_time; }
-    void SetStartTime(u64 t) { start_time = t; }
-    u64 GetPrevTime() const { return prev_time; }
-    void SetPrevTime(u64 t) { prev_time = t; }
     float GetPrevFreq() const { return prev_freq; }
-    void SetPrevFreq(float f) { prev_freq = f; }
     u64 GetLastSubbandChangeTime() const { return last_subband_change_time; }
     void SetLastSubbandChangeTime(u64 t) { last_subband_change_time = t; }
     u64 GetCycleCount() const { return cycle_count; }

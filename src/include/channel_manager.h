@@ -40,8 +40,6 @@ public:
     // the endless loop (next channel, scan, survey event).
     static void ThreadStartStep();
     static void ThreadLoopStep();
-    // The "event: channel_util_info" text for a survey output read at now_sec.
-    static std::string BuildChannelUtilEvent(const std::string& survey_text, long now_sec);
 
     // The default runner: the command line through system or popen.
     static int RunThroughShell(const std::string& command, std::string* output);

@@ -52,7 +52,6 @@ public:
 
     static long SampleCount();
     static float Freq();
-    static const std::vector<float>& Average();
     // The record of the visit's average as it stands, dated card_time_us.
     static ChannelSpectrumRecord Spectrum(u64 card_time_us, float freq);
 };

@@ -17,7 +17,8 @@ struct DaemonOptions {
     bool realtime = false;
     std::string record_file;
     bool card_control = true;
-    std::string card_shell;                  // runs card-control commands instead of /bin/sh
+    bool card_clock = false;  // host times from the samples' card clock
+    std::string card_shell;   // runs card-control commands instead of /bin/sh
     RuleSetId rules = RuleSetId::kStandard;  // --rules
     bool show_help = false;
     bool show_version = false;

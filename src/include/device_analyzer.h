@@ -20,13 +20,6 @@ inline constexpr int INACTIVITY_TIME = 5;          // s unconfirmed before ended
 
 class DeviceAnalyzer {
 public:
-    static std::vector<FhInterferer> completed_fh_devices;
-    static std::vector<FhInterferer> active_fh_devices;
-    static std::vector<FixedFreqInterferer> completed_ffi_devices;
-    static std::vector<FixedFreqInterferer> active_ffi_devices;
-    static long completed_ffi_devices_count;
-    static long completed_fh_devices_count;
-
     static void AddNewFhDevice(std::vector<RssiPulse>& rssi_pulses, PulseType pulse_type,
                                u64 mac_start_time, u64 mac_end_time, float device_rssi,
                                int count_pulses);
@@ -45,6 +38,11 @@ public:
     // kind (short-lived ones included).
     static std::vector<DeviceEventRecord> ActiveDevices();
     static std::size_t ActiveDeviceCount();
+    // The tracked records themselves, in merge order, and how many devices
+    // of either kind have ended since start-up.
+    static const std::vector<FhInterferer>& ActiveHoppers();
+    static const std::vector<FixedFreqInterferer>& ActiveFixedDevices();
+    static long CompletedDeviceCount();
 
     // Forgets every tracked and completed device and the counters.
     static void ResetForTests();

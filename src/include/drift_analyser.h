@@ -22,18 +22,6 @@ struct PeakRssiHistoryStruct {
     float rssi;
 };
 
-struct AvgHistoryStruct {
-    u64 curTime;
-    u64 diffTime;
-    float avg;
-};
-
-struct OnoffHistoryStruct {
-    u64 curTime;
-    u64 diffTime;
-    int state;
-};
-
 class DriftAnalyser {
 public:
     u64 start_time;
@@ -42,8 +30,6 @@ public:
     u64 band_start;
     SubBand* parent;
     float subband_center_freq;  // kHz
-    std::list<AvgHistoryStruct> dbavg_history;
-    std::list<OnoffHistoryStruct> onoff_history;
     std::list<RssiPulse> mwo_pulses;
     // Strongest bin of every row, until the closed subband is evaluated.
     std::vector<PeakRssiHistoryStruct> peak_rssi_history;
@@ -64,7 +50,7 @@ public:
 
     DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in);
 
-    void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list, float adaptive_nf);
+    void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list);
     void IsMicrowavePresent();
     // Weakest row peak (positive dB below 1 mW) the history records.
     float RowPeakLimit() const;

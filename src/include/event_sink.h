@@ -37,12 +37,16 @@ struct ChannelSpectrumRecord {
     long spectra = 0;                    // spectra averaged
     const float* db_below_mw = nullptr;  // 56 values, dB below 1 mW
     std::size_t bins = 0;
+    // Per bin, the spectra of the visit stronger than the noise floor
+    // (-85 dBm): with `spectra`, the bin's duty cycle. Null when not measured.
+    const int* above_noise = nullptr;
 };
 
 // The card's channel-survey text after a scan.
 struct ChannelUtilisationRecord {
     std::string survey_text;
     long host_s = 0;
+    float freq_mhz = 0.0f;  // channel surveyed; 0 when not known
 };
 
 class EventSink {

@@ -7,7 +7,6 @@
 
 #include <sys/time.h>
 
-#include <map>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,10 +18,6 @@ class FixedFreqInterferer {
 public:
     u64 start_time;
     u64 end_time;
-    std::string peak_rssi_ap;
-    std::map<std::string, float> ap_interferer_signal_strength_map;
-    std::map<std::string, u64> ap_latest_end_time_map;
-    std::vector<std::pair<u64, u64>> active_subband_intervals;
     int count_instances;
     float band_cfreq;  // MHz, the frame the bins are counted in
     int center_bin_number;

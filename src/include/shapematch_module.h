@@ -6,6 +6,7 @@
 #ifndef TESSARON_SHAPEMATCH_MODULE_H
 #define TESSARON_SHAPEMATCH_MODULE_H
 
+#include <istream>
 #include <map>
 #include <string>
 #include <utility>
@@ -58,6 +59,11 @@ public:
 
     static void InitShapeMetrics(std::string input_file);
     static void ParseSpecShape(std::string spec_file);
+    // Replaces the signatures with those of spec_file, read again (on SIGHUP).
+    // A file that cannot be opened leaves the loaded signatures in service
+    // and puts the reason in *error.
+    static bool ReloadShapeMetrics(const std::string& spec_file, std::string* error);
+    static void ParseSignatureLines(std::istream& in, const std::string& spec_file);
     static void ObtainShapeMetrics(const std::vector<float>& db_avg_list,
                                    const std::vector<float>& duty_avg_list, int adaptive_nf,
                                    std::vector<HighDutyMetrics>& highdutymetrics_list);

@@ -39,6 +39,7 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data);
 struct DatagramCounters {
     u64 received = 0;
     u64 used = 0;
+    u64 samples = 0;  // samples of the used datagrams
     u64 wrong_size = 0;
     u64 bad_count = 0;
     u64 off_centre = 0;      // samples dropped: not on a channel centre frequency
@@ -71,8 +72,12 @@ public:
 
     // The receive loop (receive_loop.cpp): binds the spectrum socket and
     // feeds every datagram to ProcessDatagram until RequestStop() is called
-    // (from a signal handler, for instance).
-    void ReadDataFromNetwork();
+    // (from a signal handler, for instance). False, after a message on
+    // stderr, when the socket cannot be bound.
+    bool ReadDataFromNetwork();
+    // Runs on the receive thread before each receive and after a signal
+    // interrupts one: the safe point for work a signal asked for.
+    void SetBetweenDatagrams(std::function<void()> hook) { between_datagrams = std::move(hook); }
     void SetListenAddress(const sockaddr_in& addr) { listen_addr = addr; }
     const sockaddr_in& GetListenAddress() const { return listen_addr; }
     // Sees every received datagram before it is analysed (for recording).
@@ -113,6 +118,7 @@ private:
     std::vector<float> float_sub_band_rssi_list;
     DatagramCounters counters;
     DatagramTap datagram_tap;
+    std::function<void()> between_datagrams;
 };
 
 #endif

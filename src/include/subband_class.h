@@ -47,7 +47,7 @@ public:
     void ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
                         const std::vector<float>& sub_band_rssi_list);
     void ProcessSingleRssiBand2(u64 current_time, float current_freq,
-                                const std::vector<float>& sub_band_rssi_list, float adaptive_nf,
+                                const std::vector<float>& sub_band_rssi_list,
                                 std::vector<RssiPulse>& new_pulses_list);
     // Continues, ends or starts active pulses; new_pulses_list is left empty.
     void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time);

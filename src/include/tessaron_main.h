@@ -34,16 +34,12 @@ public:
     static void SendData(const std::string& data);
     static void WriteToLogfile(const std::string& log_string);
     static void UpdateLogFileName(const std::string& log_file_name);
-    static void UpdateEnergyLogFileName(const std::string& log_file_name);
 
     // Start-up helpers: create the UDP sending socket, address it to dest and
-    // install the UI output; start the channel average from zeros.
+    // install the UI output.
     static void InitSocket(const sockaddr_in& dest);
     // 0.0.0.0 port 5000, the UI server on this machine.
     static sockaddr_in DefaultUIDestination();
-    static void InitUIAverage();
-    // The "event: channel" text for the current average.
-    static std::string BuildChannelEvent(u64 mac_time, float curr_freq);
     // Uninstalls the output, closes the socket and forgets the channel visit
     // and the log names.
     static void ResetForTests();

@@ -24,7 +24,6 @@ public:
         float avg_peak_rssi;
         float avg_bw;
         int pulse_count;
-        bool is_zigbee;
         std::vector<float> avg_rssi_list;
         float total_pulse_duration;
     };

@@ -68,12 +68,13 @@ export function stopChild(child, signal = 'SIGTERM') {
 
 // Starts tessaron-ui on a free UDP port and the given HTTP port (0: any) and
 // resolves with its ports once it has printed them.
-export function startUi(httpPort = 0) {
+export function startUi(httpPort = 0, extraArgs = []) {
   return new Promise((resolve, reject) => {
     const child = track(spawn(programs.ui, [
       '--udp', '127.0.0.1:0',
       '--http', `127.0.0.1:${httpPort}`,
       '--ui-dir', path.join(sourceDir, 'tools/ui'),
+      ...extraArgs,
     ], { stdio: ['ignore', 'pipe', 'pipe'] }));
     let out = '';
     let started = false;
@@ -121,9 +122,10 @@ function daemonFiles(workDir) {
 }
 
 // The daemon analyses the capture and sends its events to the UI's UDP port.
-export function replay(pcap, udpPort, workDir) {
+export function replay(pcap, udpPort, workDir, extraArgs = []) {
   const result = spawnSync(programs.daemon, [
-    '--replay', pcap, '--ui', `127.0.0.1:${udpPort}`, '--no-card-control', ...daemonFiles(workDir),
+    '--replay', pcap, '--ui', `127.0.0.1:${udpPort}`, '--no-card-control', ...extraArgs,
+    ...daemonFiles(workDir),
   ], { cwd: workDir, encoding: 'utf8', maxBuffer: 256 << 20, timeout: 120000 });
   const summary = (result.stderr || '').split('\n').filter((l) => /Replay:|Active devices|^  /.test(l));
   log('daemon replay exit ' + result.status + '\n  ' + summary.join('\n  '));
@@ -156,6 +158,12 @@ export function sendScenario(name, port, seconds) {
   return spawnSync(programs.sim, [
     'send', '--scenario', name, '--to', `127.0.0.1:${port}`, '--duration', String(seconds),
   ], { encoding: 'utf8', timeout: (seconds + 60) * 1000 }).status === 0;
+}
+
+// Fetches a path of tessaron-ui's HTTP server as text.
+export async function httpGet(port, urlPath) {
+  const res = await fetch(`http://127.0.0.1:${port}${urlPath}`);
+  return res.text();
 }
 
 export async function openBrowser(workDir) {
@@ -196,4 +204,40 @@ export function paintedPixels(page) {
     }
     return painted;
   });
+}
+
+// The tally of a browser test: each check logs "ok" or "FAIL" and counts.
+let passed = 0;
+let failed = 0;
+
+export function check(condition, what) {
+  if (condition) {
+    passed++;
+    log('ok   ' + what);
+  } else {
+    failed++;
+    log('FAIL ' + what);
+  }
+  return condition;
+}
+
+// Runs a browser test's main under a time guard, kills what it left
+// running, prints the tally and exits with its verdict.
+export function runBrowserTest(name, main, limitMs = 240000) {
+  const guard = setTimeout(() => {
+    log('FAIL the test took too long');
+    killChildren('SIGKILL');
+    process.exit(1);
+  }, limitMs);
+  main()
+    .catch((err) => {
+      failed++;
+      log('FAIL ' + (err && err.stack ? err.stack : err));
+    })
+    .finally(() => {
+      clearTimeout(guard);
+      killChildren();
+      console.log(`${name}: ${passed} passed, ${failed} failed`);
+      process.exit(failed === 0 && passed > 0 ? 0 : 1);
+    });
 }

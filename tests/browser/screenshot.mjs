@@ -23,7 +23,7 @@ async function main() {
     const pcap = generateScenario(scenario, workDir);
     if (!pcap) throw new Error('cannot generate ' + scenario);
     await browser.page.goto(`http://127.0.0.1:${ui.httpPort}/`);
-    await waitForText(browser.page, '#conn', 'live', 15000);
+    await waitForText(browser.page, '#conn', 'connected', 15000);
     replay(pcap, ui.udpPort, workDir);
     await waitForText(browser.page, '#devices td.cls', '_', 20000);
     await browser.page.waitForTimeout(2000);

@@ -3,8 +3,8 @@
 // recording shell.
 #include <gtest/gtest.h>
 
+#include "analog_phone_stream.h"
 #include "daemon_process.h"
-#include "stream_builder.h"
 
 namespace {
 
@@ -20,22 +20,7 @@ TEST(FixedFrequency, AnalogPhoneIsAnnouncedLive) {
                   kSignatures, "out.log", "energy.log"});
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
 
-    PowerRow carrier = FlatRow(-95.0f);
-    carrier[33] = -48.0f;
-    carrier[32] = -61.0f;
-    carrier[34] = -61.0f;
-    // Device lifetimes are host seconds: stream in real time, one sample
-    // per millisecond of card time, until the announcement or 8 s.
-    const auto start = std::chrono::steady_clock::now();
-    uint64_t t = 1000;
-    bool announced = false;
-    while (!announced && std::chrono::steady_clock::now() - start < std::chrono::seconds(8)) {
-        StreamBuilder stream;
-        t = stream.AddRun(2442, t, 70, 1000, carrier);  // 70 ms of card time
-        daemon.SendAll(stream.Take());
-        std::this_thread::sleep_until(start + std::chrono::microseconds(t));
-        announced = ui.WaitFor("\"Analog_Phone\"", 0);
-    }
+    const bool announced = StreamAnalogPhoneUntilAnnounced(daemon, ui);
     ASSERT_TRUE(announced) << daemon.Stdout();
     bool framed = false;
     for (const std::string& e : ui.Events()) {

@@ -220,7 +220,6 @@ private:
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fuzz::ResetProcessState();
-    ShapeMetrics::ResetForTests();
     {
         SubBandAnalyser analyser("output.txt", 100000000, fuzz::ShippedSignatures(), 65535);
         StreamDriver driver(analyser);

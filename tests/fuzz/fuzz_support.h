@@ -10,22 +10,23 @@
 #include <cstdint>
 #include <string>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "fake_host_clock.h"
 #include "host_clock.h"
 #include "shapematch_module.h"
-#include "spectrum_data.h"
 #include "temp_dir.h"
 #include "tessaron_main.h"
 
 namespace fuzz {
 
 // Everything the analysis keeps between datagrams outside the analyser
-// object: tracked devices, the UI average, spectrum statistics, log names.
+// object: tracked devices, the UI average, spectrum statistics, log names,
+// parsed signatures.
 inline void ResetProcessState() {
     DeviceAnalyzer::ResetForTests();
     ExternalInterface::ResetForTests();
-    ExternalInterface::InitUIAverage();
+    ShapeMetrics::ResetForTests();
     SpectrumMeasurement::ResetSpectrumMeasurements();
     FakeHostClock::Set(1700000000);
     SetHostClock(FakeHostClock::Read);

@@ -48,7 +48,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ExtractFromEveryLinkType(data, size);
 
     fuzz::ResetProcessState();
-    ShapeMetrics::ResetForTests();
     {
         SubBandAnalyser analyser("output.txt", 100000000, fuzz::ShippedSignatures(), 65535);
         const std::string path = fuzz::WriteTempFile("capture", data, size);

@@ -54,6 +54,13 @@ public:
     bool WaitFor(bool from_stderr, const std::string& text, int timeout_ms = 10000) const;
 
     bool IsRunning();
+    // Sends a signal without waiting for anything.
+    void Signal(int sig) const {
+        if (pid_ > 0) {
+            kill(pid_, sig);
+        }
+    }
+
     // Sends a signal and waits for the exit; returns the wait status.
     int Stop(int sig = SIGTERM);
     // Waits for the process to exit on its own; returns the wait status.

@@ -1,5 +1,5 @@
-// A host clock the test or tool sets; installed with
-// SetHostClock(FakeHostClock::Read) so that the analysis stamps events and
+// A host clock the test or tool sets; installed (Install, or
+// SetHostClock(FakeHostClock::Read)) so that the analysis stamps events and
 // times out devices on a time that does not depend on the machine.
 #ifndef TESSARON_TESTS_KIT_FAKE_HOST_CLOCK_H
 #define TESSARON_TESTS_KIT_FAKE_HOST_CLOCK_H
@@ -7,6 +7,8 @@
 #include <sys/time.h>
 
 #include <cstdint>
+
+#include "host_clock.h"
 
 struct FakeHostClock {
     static timeval& Now() {
@@ -17,6 +19,11 @@ struct FakeHostClock {
     static void Set(long sec, long usec = 0) {
         Now().tv_sec = sec;
         Now().tv_usec = usec;
+    }
+    // Sets the time and makes this clock the host clock.
+    static void Install(long sec) {
+        Set(sec);
+        SetHostClock(Read);
     }
     static void Advance(long sec) { Now().tv_sec += sec; }
     static void AdvanceUs(uint64_t us) {

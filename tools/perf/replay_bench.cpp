@@ -26,10 +26,10 @@
 #include <string>
 
 #include "bench_stream.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "host_clock.h"
 #include "pipeline_class_module.h"
-#include "spectrum_data.h"
 #include "subband_analyser_class.h"
 #include "temp_dir.h"
 #include "tessaron_main.h"
@@ -134,9 +134,9 @@ int main(int argc, char** argv) {
     SetHostClock(CardTimeClock);
     host_card_time = first_ts;
     SpectrumMeasurement::ResetSpectrumMeasurements();
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir.Path() + "/out.log");
-    ExternalInterface::UpdateEnergyLogFileName(dir.Path() + "/energy.log");
+    ChannelVisit::SetEnergyLogFileName(dir.Path() + "/energy.log");
     const std::string signatures = BenchCapturePath(
         "TESSARON_SIGNATURES", std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt");
     SubBandAnalyser analyser("output.txt", 100000000ULL, signatures, 65535);
@@ -190,8 +190,7 @@ int main(int argc, char** argv) {
     fprintf(report, "cycles %llu\n",
             static_cast<unsigned long long>(analyser.current_ap->GetCycleCount()));
     fprintf(report, "history %zu\n", analyser.current_ap->completed_sub_bands_list.size());
-    fprintf(report, "active_devices %zu\n",
-            DeviceAnalyzer::active_fh_devices.size() + DeviceAnalyzer::active_ffi_devices.size());
+    fprintf(report, "active_devices %zu\n", DeviceAnalyzer::ActiveDeviceCount());
     fprintf(report, "peak_rss_kb %ld\n", usage.ru_maxrss);
     fclose(report);
     return 0;

@@ -21,10 +21,10 @@
 #include <string>
 #include <vector>
 
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "host_clock.h"
 #include "soak_stream.h"
-#include "spectrum_data.h"
 #include "subband_analyser_class.h"
 #include "temp_dir.h"
 #include "tessaron_main.h"
@@ -173,9 +173,9 @@ int main(int argc, char** argv) {
     SetHostFromCapture(0, total_us);
     UiCounts ui;
     ExternalInterface::InitSocket(ui.Address());
-    ExternalInterface::InitUIAverage();
+    ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir + "/output.log");
-    ExternalInterface::UpdateEnergyLogFileName(dir + "/energy.log");
+    ChannelVisit::SetEnergyLogFileName(dir + "/energy.log");
     SpectrumMeasurement::ResetSpectrumMeasurements();
 
     SubBandAnalyser analyser("output.txt", 100000000,
@@ -206,8 +206,7 @@ int main(int argc, char** argv) {
             ui.Drain();
             row.minute = static_cast<double>(elapsed_us) / 60e6;
             row.datagrams = stream.Counts().datagrams;
-            row.active_devices = DeviceAnalyzer::active_fh_devices.size() +
-                                 DeviceAnalyzer::active_ffi_devices.size();
+            row.active_devices = DeviceAnalyzer::ActiveDeviceCount();
             row.events = ui.events;
             row.energy_lines = CountLines(dir + "/energy.log");
             rows.push_back(row);

@@ -10,9 +10,6 @@ namespace {
 
 const double kMonitoredCentres[] = {2412.0, 2422.0, 2437.0, 2442.0, 2452.0, 2462.0};
 
-// Longest class name accepted; the daemon's longest is 24 characters.
-constexpr size_t kMaxClassNameLength = 64;
-
 bool Fail(std::string* error, const std::string& why) {
     if (error != nullptr) {
         *error = why;
@@ -137,21 +134,8 @@ bool QuotedFields(const std::string& list, std::vector<std::string>* fields) {
     }
 }
 
-bool IsPrintableName(const std::string& name) {
-    if (name.empty() || name.size() > kMaxClassNameLength) {
-        return false;
-    }
-    for (const char c : name) {
-        const unsigned char u = static_cast<unsigned char>(c);
-        if (u < 0x20 || u > 0x7e || c == '\\') {
-            return false;
-        }
-    }
-    return true;
-}
-
 // Field 8 of a fixed device: "start,centre,end" in the subband's bins.
-bool ParseBinTriple(const std::string& text, DeviceReport* device) {
+bool ParseBinTriple(const std::string& text, DeviceEventRecord* device) {
     const size_t first = text.find(',');
     const size_t second = first == std::string::npos ? first : text.find(',', first + 1);
     if (second == std::string::npos || text.find(',', second + 1) != std::string::npos) {
@@ -160,18 +144,19 @@ bool ParseBinTriple(const std::string& text, DeviceReport* device) {
     long long start = 0;
     long long centre = 0;
     long long end = 0;
-    if (!ParseInt(text.substr(0, first), 0, 1000, &start) ||
-        !ParseInt(text.substr(first + 1, second - first - 1), 0, 1000, &centre) ||
-        !ParseInt(text.substr(second + 1), 0, 1000, &end)) {
+    const long long last_bin = static_cast<long long>(kChannelBins) - 1;
+    if (!ParseInt(text.substr(0, first), 0, last_bin, &start) ||
+        !ParseInt(text.substr(first + 1, second - first - 1), 0, last_bin, &centre) ||
+        !ParseInt(text.substr(second + 1), 0, last_bin, &end)) {
         return false;
     }
     device->start_bin = static_cast<int>(start);
-    device->centre_bin = static_cast<int>(centre);
+    device->center_bin = static_cast<int>(centre);
     device->end_bin = static_cast<int>(end);
     return true;
 }
 
-bool ParseDevices(const std::string& payload, DeviceReport* device, std::string* error) {
+bool ParseDevices(const std::string& payload, DeviceEventRecord* device, std::string* error) {
     const size_t key = payload.find("\"dev\"");
     const size_t open = key == std::string::npos ? key : payload.find('[', key);
     const size_t close = payload.rfind(']');
@@ -184,33 +169,44 @@ bool ParseDevices(const std::string& payload, DeviceReport* device, std::string*
     }
     long long index = 0;
     if (!ParseInt(f[0], 0, 1000000, &index)) {
-        return Fail(error, "bad device index \"" + f[0] + "\"");
+        return Fail(error, "bad device index \"" + f[0].substr(0, 40) + "\"");
     }
-    if (!IsPrintableName(f[1])) {
-        return Fail(error, "bad device class name");
+    if (!PulseTypeFromName(f[1], &device->classification)) {
+        return Fail(error, "unknown device class \"" + f[1].substr(0, 40) + "\"");
     }
     device->index = static_cast<int>(index);
-    device->class_name = f[1];
-    if (!ParseInt(f[2], 0, 1LL << 40, &device->first_seen)) {
-        return Fail(error, "bad first-seen time \"" + f[2] + "\"");
+    long long first = 0;
+    if (!ParseInt(f[2], 0, 1LL << 40, &first)) {
+        return Fail(error, "bad first-seen time \"" + f[2].substr(0, 40) + "\"");
     }
-    if (device->ended()) {
-        return true;  // the remaining fields of an ended device are all 0
+    device->first_seen_s = static_cast<long>(first);
+    if (index == 0) {
+        // The remaining fields of an ended device are all 0.
+        device->kind = DeviceEventRecord::Kind::Ended;
+        return true;
     }
-    if (!ParseInt(f[3], 0, 1LL << 40, &device->last_seen) ||
-        !ParseInt(f[4], -(1LL << 40), 1LL << 40, &device->duration)) {
+    long long last = 0;
+    long long duration = 0;
+    if (!ParseInt(f[3], 0, 1LL << 40, &last) ||
+        !ParseInt(f[4], -(1LL << 30), 1LL << 30, &duration)) {
         return Fail(error, "bad last-seen time or duration");
     }
-    if (!ParseFinite(f[5], -300.0, 300.0, &device->power_dbm)) {
-        return Fail(error, "bad device power \"" + f[5] + "\"");
+    device->last_seen_s = static_cast<long>(last);
+    device->duration_s = static_cast<int>(duration);
+    double power = 0.0;
+    double freq = 0.0;
+    if (!ParseFinite(f[5], -300.0, 300.0, &power)) {
+        return Fail(error, "bad device power \"" + f[5].substr(0, 40) + "\"");
     }
-    if (!ParseFinite(f[6], 0.0, 10000.0, &device->freq_mhz)) {
-        return Fail(error, "bad device frequency \"" + f[6] + "\"");
+    if (!ParseFinite(f[6], 0.0, 10000.0, &freq)) {
+        return Fail(error, "bad device frequency \"" + f[6].substr(0, 40) + "\"");
     }
+    device->power_dbm = static_cast<float>(power);
+    device->band_cfreq_mhz = static_cast<float>(freq);
     if (f[7] == "Freq Hopper") {
         device->hopper = true;
     } else if (!ParseBinTriple(f[7], device)) {
-        return Fail(error, "bad device bins \"" + f[7] + "\"");
+        return Fail(error, "bad device bins \"" + f[7].substr(0, 40) + "\"");
     }
     return true;
 }
@@ -239,7 +235,7 @@ bool NumberAfterKey(const std::string& payload, const std::string& key, size_t f
     return true;
 }
 
-bool ParseChannel(const std::string& payload, ChannelReport* channel, std::string* error) {
+bool ParseChannel(const std::string& payload, UiEvent* event, std::string* error) {
     const size_t key = payload.find("\"ch\"");
     const size_t open = key == std::string::npos ? key : payload.find('[', key);
     const size_t close = open == std::string::npos ? open : payload.find(']', open);
@@ -247,6 +243,7 @@ bool ParseChannel(const std::string& payload, ChannelReport* channel, std::strin
         return Fail(error, "channel text without a [...] bin list");
     }
     const std::string list = payload.substr(open + 1, close - open - 1);
+    std::vector<float>& bins = event->db_below_mw;
     size_t pos = 0;
     while (pos <= list.size()) {
         size_t comma = list.find(',', pos);
@@ -254,31 +251,38 @@ bool ParseChannel(const std::string& payload, ChannelReport* channel, std::strin
             comma = list.size();
         }
         long long value = 0;
-        if (channel->bins.size() >= kChannelBins ||
+        if (bins.size() >= kChannelBins ||
             !ParseInt(list.substr(pos, comma - pos), -200, 400, &value)) {
             return Fail(error, "channel text with a bad bin list");
         }
-        channel->bins.push_back(static_cast<int>(value));
+        bins.push_back(static_cast<float>(value));
         pos = comma + 1;
     }
-    if (channel->bins.size() != kChannelBins) {
-        return Fail(error, "channel text with " + std::to_string(channel->bins.size()) +
-                               " bins instead of 56");
+    if (bins.size() != kChannelBins) {
+        return Fail(error,
+                    "channel text with " + std::to_string(bins.size()) + " bins instead of 56");
     }
     std::string number;
     size_t after = 0;
+    std::uint64_t card_time = 0;
     if (!NumberAfterKey(payload, "timestamp", close, &number, &after) ||
-        !ParseUnsigned(number, &channel->mac_time)) {
+        !ParseUnsigned(number, &card_time)) {
         return Fail(error, "channel text without a timestamp");
     }
+    double freq = 0.0;
     if (!NumberAfterKey(payload, "freq", close, &number, &after) ||
-        !ParseFinite(number, 2300.0, 2600.0, &channel->freq_mhz)) {
+        !ParseFinite(number, 2300.0, 2600.0, &freq)) {
         return Fail(error, "channel text without a 2.4 GHz frequency");
     }
+    event->card_time_us = card_time;
+    event->freq_mhz = static_cast<float>(freq);
+    // The text does not say how many spectra were averaged; at least one was.
+    event->spectra = 1;
     return true;
 }
 
-bool ParseChannelUtil(const std::string& payload, ChannelUtilReport* util, std::string* error) {
+bool ParseChannelUtil(const std::string& payload, ChannelUtilisationRecord* util,
+                      std::string* error) {
     static const std::string kKey = "\"channel_util_str\"";
     const size_t key = payload.find(kKey);
     const size_t colon = key == std::string::npos ? key : payload.find(':', key + kKey.size());
@@ -307,13 +311,15 @@ bool ParseChannelUtil(const std::string& payload, ChannelUtilReport* util, std::
         return Fail(error, "utilisation text with a broken string");
     }
     const size_t close = p - 1;
-    util->text = payload.substr(open + 1, close - open - 1);
+    util->survey_text = payload.substr(open + 1, close - open - 1);
     std::string number;
     size_t after = 0;
+    long long host_s = 0;
     if (!NumberAfterKey(payload, "timestamp", ts, &number, &after) ||
-        !ParseInt(number, 0, 1LL << 40, &util->timestamp)) {
+        !ParseInt(number, 0, 1LL << 40, &host_s)) {
         return Fail(error, "utilisation text with a bad timestamp");
     }
+    util->host_s = static_cast<long>(host_s);
     return true;
 }
 
@@ -327,23 +333,24 @@ bool ParseUiEvent(const std::string& text, UiEvent* event, std::string* error) {
         return Fail(error, "event text holds a NUL byte");
     }
     *event = UiEvent();
+    std::string name;
     std::string payload;
-    if (!SplitEvent(text, &event->name, &payload, error)) {
+    if (!SplitEvent(text, &name, &payload, error)) {
         return false;
     }
-    if (event->name == "devices") {
-        event->kind = UiEventKind::kDevices;
+    if (name == "devices") {
+        event->type = UiEventKind::Device;
         return ParseDevices(payload, &event->device, error);
     }
-    if (event->name == "channel") {
-        event->kind = UiEventKind::kChannel;
-        return ParseChannel(payload, &event->channel, error);
+    if (name == "channel") {
+        event->type = UiEventKind::Spectrum;
+        return ParseChannel(payload, event, error);
     }
-    if (event->name == "channel_util_info") {
-        event->kind = UiEventKind::kChannelUtil;
-        return ParseChannelUtil(payload, &event->util, error);
+    if (name == "channel_util_info") {
+        event->type = UiEventKind::Utilisation;
+        return ParseChannelUtil(payload, &event->utilisation, error);
     }
-    return Fail(error, "unknown event \"" + event->name.substr(0, 40) + "\"");
+    return Fail(error, "unknown event \"" + name.substr(0, 40) + "\"");
 }
 
 double NearestMonitoredCentre(double freq_mhz) {

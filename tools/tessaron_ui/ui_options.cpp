@@ -4,6 +4,8 @@
 
 #include <cstdlib>
 
+#include "event_json.h"
+
 namespace tessaron_ui {
 
 bool ParseHostPort(const std::string& text, HostPort* out) {
@@ -43,7 +45,10 @@ bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, st
             options->version = true;
             continue;
         }
-        if (arg != "--udp" && arg != "--http" && arg != "--ui-dir") {
+        const bool known = arg == "--udp" || arg == "--http" || arg == "--ui-dir" ||
+                           arg == "--sensor" || arg == "--mqtt" || arg == "--mqtt-user" ||
+                           arg == "--mqtt-password-file" || arg == "--mqtt-cafile";
+        if (!known) {
             *error = "unknown argument '" + arg + "'";
             return false;
         }
@@ -54,6 +59,23 @@ bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, st
         const std::string& value = args[++i];
         if (arg == "--ui-dir") {
             options->ui_dir = value;
+        } else if (arg == "--sensor") {
+            if (!IsValidSensorName(value)) {
+                *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.'";
+                return false;
+            }
+            options->sensor = value;
+        } else if (arg == "--mqtt-user") {
+            options->mqtt_user = value;
+        } else if (arg == "--mqtt-password-file") {
+            options->mqtt_password_file = value;
+        } else if (arg == "--mqtt-cafile") {
+            options->mqtt_ca_file = value;
+        } else if (arg == "--mqtt") {
+            if (!ParseHostPort(value, &options->mqtt) || options->mqtt.port == 0) {
+                *error = "--mqtt needs ADDR:PORT with an IPv4 address, not '" + value + "'";
+                return false;
+            }
         } else if (!ParseHostPort(value, arg == "--udp" ? &options->udp : &options->http)) {
             *error = arg + " needs ADDR:PORT with an IPv4 address, not '" + value + "'";
             return false;
@@ -65,11 +87,17 @@ bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, st
 std::string UiUsage(const std::string& program) {
     return "Usage: " + program +
            " [options]\n\n"
-           "Shows the daemon's devices, spectra and channel utilisation in a web page.\n\n"
+           "Shows the daemon's devices, spectra, channel utilisation and air quality in a\n"
+           "web page, with Prometheus metrics on /metrics.\n\n"
            "Options:\n"
            "  --udp ADDR:PORT   receive the daemon's UI events here (default 127.0.0.1:5000)\n"
            "  --http ADDR:PORT  serve the page here (default 127.0.0.1:8080; port 0 picks one)\n"
            "  --ui-dir DIR      serve the page's files from DIR\n"
+           "  --sensor NAME     name the daemon heard over UDP on the page (default local)\n"
+           "  --mqtt ADDR:PORT  also show every sensor publishing to this MQTT broker\n"
+           "  --mqtt-user NAME  log in to the broker as NAME\n"
+           "  --mqtt-password-file FILE  with the password on the first line of FILE\n"
+           "  --mqtt-cafile FILE  use TLS, checking the broker against this CA\n"
            "  --help            print this text and exit\n"
            "  --version         print the version and exit\n";
 }

@@ -16,7 +16,13 @@ struct HostPort {
 struct UiOptions {
     HostPort udp{"127.0.0.1", 5000};
     HostPort http{"127.0.0.1", 8080};
-    std::string ui_dir;  // empty: the installed page, else the source tree's
+    std::string ui_dir;            // empty: the installed page, else the source tree's
+    std::string sensor = "local";  // the daemon heard over UDP
+    // MQTT broker carrying tessaron/<sensor>/... of many daemons; empty: none.
+    HostPort mqtt;
+    std::string mqtt_user;
+    std::string mqtt_password_file;
+    std::string mqtt_ca_file;
     bool help = false;
     bool version = false;
 };

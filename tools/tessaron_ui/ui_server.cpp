@@ -14,7 +14,10 @@
 #include <iostream>
 #include <vector>
 
-#include "json_text.h"
+#include "event_json.h"
+#ifdef TESSARON_UI_HAVE_MQTT
+#include "mqtt_feed.h"
+#endif
 
 #ifndef TESSARON_UI_SOURCE_DIR
 #define TESSARON_UI_SOURCE_DIR ""
@@ -42,6 +45,31 @@ bool HasIndex(const std::string& dir) {
 
 void NoStore(httplib::Response& res) {
     res.set_header("Cache-Control", "no-store");
+}
+
+timeval MillisToTimeval(std::int64_t ms) {
+    timeval t;
+    t.tv_sec = static_cast<time_t>(ms / 1000);
+    t.tv_usec = static_cast<suseconds_t>((ms % 1000) * 1000);
+    return t;
+}
+
+// The page's view of an event: the same JSON the daemon's feeds carry.
+std::string EventJsonMessage(const UiEvent& event, const EventStamp& stamp) {
+    switch (event.type) {
+        case UiEventKind::Device:
+            return SseMessage(
+                "event: device\ndata: " + DeviceEventJson(event.device, stamp) + "\n\n", "device");
+        case UiEventKind::Spectrum:
+            return SseMessage(
+                "event: spectrum\ndata: " + ChannelSpectrumJson(event.Spectrum(), stamp) + "\n\n",
+                "spectrum");
+        case UiEventKind::Utilisation:
+            break;
+    }
+    return SseMessage(
+        "event: utilisation\ndata: " + ChannelUtilisationJson(event.utilisation, stamp) + "\n\n",
+        "utilisation");
 }
 
 }  // namespace
@@ -74,6 +102,24 @@ bool UiServer::Start(std::string* error) {
         Stop();
         return false;
     }
+#ifdef TESSARON_UI_HAVE_MQTT
+    if (options_.mqtt.port != 0) {
+        mqtt_.reset(
+            new MqttFeed(options_, [this](const std::string& topic, const std::string& payload) {
+                HandleMqttMessage(topic, payload);
+            }));
+        if (!mqtt_->Start(error)) {
+            Stop();
+            return false;
+        }
+    }
+#else
+    if (options_.mqtt.port != 0) {
+        *error = "this build of tessaron-ui has no MQTT (configured without libmosquitto)";
+        Stop();
+        return false;
+    }
+#endif
     udp_thread_ = std::thread([this] { ReceiveLoop(); });
     http_thread_ = std::thread([this] { http_->listen_after_bind(); });
     return true;
@@ -84,6 +130,11 @@ void UiServer::Stop() {
         return;
     }
     hub_.Shutdown();
+#ifdef TESSARON_UI_HAVE_MQTT
+    if (mqtt_) {
+        mqtt_->Stop();
+    }
+#endif
     if (http_) {
         http_->stop();
     }
@@ -107,6 +158,9 @@ bool UiServer::OpenUdp(std::string* error) {
     }
     const int buffer = kUdpSocketBufferBytes;
     setsockopt(udp_fd_, SOL_SOCKET, SO_RCVBUF, &buffer, sizeof(buffer));
+    // The kernel then reports, with each datagram, how many it had to drop.
+    const int count_drops = 1;
+    setsockopt(udp_fd_, SOL_SOCKET, SO_RXQ_OVFL, &count_drops, sizeof(count_drops));
     sockaddr_in addr;
     std::memset(&addr, 0, sizeof(addr));
     addr.sin_family = AF_INET;
@@ -155,7 +209,16 @@ void UiServer::RegisterRoutes() {
     });
     http_->Get("/api/channels", [this](const httplib::Request&, httplib::Response& res) {
         NoStore(res);
-        res.set_content(state_.ChannelsJson(), "application/json");
+        res.set_content(state_.ChannelsJson(clock_()), "application/json");
+    });
+    http_->Get("/api/sensors", [this](const httplib::Request&, httplib::Response& res) {
+        NoStore(res);
+        res.set_content(state_.SensorsJson(clock_()), "application/json");
+    });
+    http_->Get("/metrics", [this](const httplib::Request&, httplib::Response& res) {
+        NoStore(res);
+        res.set_content(state_.MetricsText(clock_(), hub_.DroppedCount()),
+                        "text/plain; version=0.0.4");
     });
     http_->Get("/api/stats", [this](const httplib::Request&, httplib::Response& res) {
         NoStore(res);
@@ -205,11 +268,11 @@ void UiServer::RegisterRoutes() {
 }
 
 std::string UiServer::StatsJson() const {
-    const std::string extra =
-        "\"sse_clients\":" + std::to_string(hub_.ClientCount()) +
-        ",\"sse_dropped\":" + std::to_string(hub_.DroppedCount()) +
-        ",\"udp\":" + JsonString(options_.udp.host + ":" + std::to_string(udp_port_)) +
-        ",\"uptime_s\":" + std::to_string((clock_() - started_ms_) / 1000);
+    const std::string extra = "\"sse_clients\":" + std::to_string(hub_.ClientCount()) +
+                              ",\"sse_dropped\":" + std::to_string(hub_.DroppedCount()) +
+                              ",\"udp\":\"" + options_.udp.host + ":" + std::to_string(udp_port_) +
+                              "\"" +
+                              ",\"uptime_s\":" + std::to_string((clock_() - started_ms_) / 1000);
     return state_.StatsJson(extra);
 }
 
@@ -225,21 +288,77 @@ void UiServer::HandleDatagram(const char* data, size_t real_size) {
         state_.CountMalformed(why);
         return;
     }
-    state_.Apply(event, clock_());
-    hub_.Publish(SseMessage(text, event.name));
+    event.sensor = options_.sensor;
+    Deliver(event, true);
+}
+
+void UiServer::HandleMqttMessage(const std::string& topic, const std::string& payload) {
+    std::string sensor;
+    std::string kind;
+    if (!SplitTopic(topic, &sensor, &kind)) {
+        state_.CountMalformed("MQTT topic not understood", false);
+        return;
+    }
+    if (kind == "status") {
+        if (payload != "online" && payload != "offline") {
+            state_.CountMalformed("MQTT status neither online nor offline", false);
+            return;
+        }
+        state_.SetSensorStatus(sensor, payload, clock_());
+        hub_.Publish(SseMessage("event: status\ndata: {\"sensor\":\"" + sensor +
+                                    "\",\"status\":\"" + payload + "\"}\n\n",
+                                "status"));
+        return;
+    }
+    UiEvent event;
+    std::string why;
+    if (payload.size() > kMaxDatagramBytes || !ParseEventJson(payload, &event, &why)) {
+        state_.CountMalformed(payload.size() > kMaxDatagramBytes ? "oversized MQTT message" : why,
+                              false);
+        return;
+    }
+    const bool kind_matches = (kind == "devices") == (event.type == UiEventKind::Device);
+    if (event.sensor != sensor || !kind_matches) {
+        state_.CountMalformed("MQTT message of another sensor or kind than its topic", false);
+        return;
+    }
+    Deliver(event, false);
+}
+
+void UiServer::Deliver(const UiEvent& event, bool from_udp) {
+    const std::int64_t now = clock_();
+    state_.Apply(event, now, from_udp);
+    hub_.Publish(EventJsonMessage(event, {event.sensor, MillisToTimeval(now)}));
 }
 
 void UiServer::ReceiveLoop() {
     std::vector<char> buffer(kReceiveBufferBytes);
+    char control[CMSG_SPACE(sizeof(std::uint32_t))];
+    std::uint32_t kernel_drops = 0;
     while (!stopping_) {
         pollfd pfd{udp_fd_, POLLIN, 0};
         const int ready = poll(&pfd, 1, kPollMs);
         if (ready <= 0) {
             continue;
         }
-        const ssize_t n = recv(udp_fd_, buffer.data(), buffer.size(), MSG_TRUNC | MSG_DONTWAIT);
+        iovec iov{buffer.data(), buffer.size()};
+        msghdr msg;
+        std::memset(&msg, 0, sizeof(msg));
+        msg.msg_iov = &iov;
+        msg.msg_iovlen = 1;
+        msg.msg_control = control;
+        msg.msg_controllen = sizeof(control);
+        const ssize_t n = recvmsg(udp_fd_, &msg, MSG_TRUNC | MSG_DONTWAIT);
         if (n < 0) {
             continue;
+        }
+        for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {
+            if (c->cmsg_level == SOL_SOCKET && c->cmsg_type == SO_RXQ_OVFL) {
+                std::uint32_t total = 0;
+                std::memcpy(&total, CMSG_DATA(c), sizeof(total));
+                state_.CountKernelDropped(total - kernel_drops);  // wraps like the counter
+                kernel_drops = total;
+            }
         }
         HandleDatagram(buffer.data(), static_cast<size_t>(n));
     }

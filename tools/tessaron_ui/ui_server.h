@@ -1,6 +1,7 @@
-// tessaron-ui's two ends: a UDP reader taking the daemon's event datagrams
-// into UiState and the SSE hub, and an HTTP server for the page, the event
-// stream and the JSON snapshots.
+// tessaron-ui's ends: a UDP reader taking the local daemon's event datagrams
+// into UiState and the SSE hub, optionally an MQTT feed doing the same for
+// every sensor on a broker, and an HTTP server for the page, the event
+// stream, the JSON snapshots and the metrics.
 #ifndef TESSARON_UI_UI_SERVER_H
 #define TESSARON_UI_UI_SERVER_H
 
@@ -50,6 +51,8 @@ public:
     // One received datagram of real_size bytes (data holds at most
     // kMaxDatagramBytes of it): counted, parsed, stored and relayed.
     void HandleDatagram(const char* data, size_t real_size);
+    // One message of the MQTT feed.
+    void HandleMqttMessage(const std::string& topic, const std::string& payload);
 
 private:
     bool OpenUdp(std::string* error);
@@ -57,6 +60,8 @@ private:
     void RegisterRoutes();
     void ReceiveLoop();
     std::string StatsJson() const;
+    // Stores the event and relays it to the pages as JSON.
+    void Deliver(const UiEvent& event, bool from_udp);
 
     UiOptions options_;
     MillisClock clock_;
@@ -64,6 +69,7 @@ private:
     UiState state_;
     SseHub hub_;
     std::unique_ptr<httplib::Server> http_;
+    std::unique_ptr<class MqttFeed> mqtt_;
     int udp_fd_ = -1;
     std::uint16_t udp_port_ = 0;
     std::uint16_t http_port_ = 0;

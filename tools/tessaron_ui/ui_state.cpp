@@ -3,15 +3,32 @@
 #include <algorithm>
 #include <cmath>
 #include <set>
+#include <sstream>
 
-#include "json_text.h"
+#include <nlohmann/json.hpp>
 
 namespace tessaron_ui {
 
+using nlohmann::json;
+
 namespace {
+
+constexpr double kNoiseFloorBinDb = 85.0;  // -85 dBm, the daemon's noise floor per bin
+constexpr size_t kMaxHistorySpans = 20;
 
 long long FreqKey(double freq_mhz) {
     return std::llround(freq_mhz * 1000.0);
+}
+
+std::string Dump(const json& j) {
+    return j.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+// value to the given decimals, as the nearest double to the decimal text,
+// so that it prints short.
+double Round(double value, int decimals) {
+    const double scale = std::pow(10.0, decimals);
+    return std::round(value * scale) / scale;
 }
 
 // The one monitored centre frequency the survey text names as a whole number
@@ -29,8 +46,7 @@ double CentreNamedIn(const std::string& text) {
             ++j;
         }
         if (j - i == 4) {
-            const double value = std::stod(text.substr(i, 4));
-            const double centre = NearestMonitoredCentre(value);
+            const double centre = NearestMonitoredCentre(std::stod(text.substr(i, 4)));
             if (centre > 0.0) {
                 named.insert(FreqKey(centre));
             }
@@ -40,66 +56,132 @@ double CentreNamedIn(const std::string& text) {
     return named.size() == 1 ? static_cast<double>(*named.begin()) / 1000.0 : 0.0;
 }
 
-std::string UtilJson(const UtilRecord& util) {
-    return "{\"text\":" + JsonString(util.text) +
-           ",\"timestamp\":" + std::to_string(util.timestamp) +
-           ",\"received_ms\":" + std::to_string(util.received_ms) + "}";
+json UtilJson(const UtilRecord& util) {
+    return {{"text", util.text}, {"timestamp", util.timestamp}, {"received_ms", util.received_ms}};
 }
 
-std::string DeviceJson(const DeviceRecord& d) {
-    const bool seen_alive = d.reports > 0;
-    std::string out = "{\"class\":" + JsonString(d.class_name);
-    out += ",\"kind\":\"";
-    out += d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
-    out += "\",\"freq_mhz\":";
-    out += (!d.hopper && seen_alive) ? JsonNumber(d.freq_mhz, 2) : "null";
-    out += ",\"bins\":";
-    if (d.start_bin >= 0) {
-        out += "[" + std::to_string(d.start_bin) + "," + std::to_string(d.centre_bin) + "," +
-               std::to_string(d.end_bin) + "]";
-    } else {
-        out += "null";
+// Two reports of one physical device as heard by different sensors, or by one
+// sensor at different times: same class, and for fixed devices overlapping
+// bands.
+bool SameEmitter(const DeviceRecord& a, const DeviceRecord& b) {
+    if (a.classification != b.classification || a.hopper != b.hopper) {
+        return false;
     }
-    out += ",\"power_dbm\":" + (seen_alive ? JsonNumber(d.power_dbm, 2) : std::string("null"));
-    out += ",\"first_seen\":" + std::to_string(d.first_seen);
-    out += ",\"last_seen\":" + (seen_alive ? std::to_string(d.last_seen) : std::string("null"));
-    out += ",\"duration_s\":" + (seen_alive ? std::to_string(d.duration) : std::string("null"));
-    out += ",\"state\":\"";
-    out += d.ended ? "ended" : "active";
-    out += "\",\"end\":";
-    out += !d.ended ? "null" : (d.end_announced ? "\"announced\"" : "\"silent\"");
-    out += ",\"index\":" + std::to_string(d.index);
-    out += ",\"updated_ms\":" + std::to_string(d.updated_ms);
-    out += ",\"ended_ms\":" + (d.ended ? std::to_string(d.ended_ms) : std::string("null"));
-    out += ",\"reports\":" + std::to_string(d.reports) + "}";
+    if (a.hopper) {
+        return true;
+    }
+    double alow = 0, ahigh = 0, blow = 0, bhigh = 0;
+    const bool abanded = DeviceBandMhz(a.AsEvent(), &alow, &ahigh);
+    const bool bbanded = DeviceBandMhz(b.AsEvent(), &blow, &bhigh);
+    return abanded && bbanded && alow < bhigh && blow < ahigh;
+}
+
+template <typename Map>
+std::vector<typename Map::mapped_type> Values(const Map& map) {
+    std::vector<typename Map::mapped_type> out;
+    for (const auto& entry : map) {
+        out.push_back(entry.second);
+    }
+    return out;
+}
+
+std::string PromLabel(const std::string& value) {
+    std::string out;
+    for (const char c : value) {
+        if (c == '\\' || c == '"') {
+            out += '\\';
+            out += c;
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
     return out;
 }
 
 }  // namespace
 
-void UiState::Apply(const UiEvent& event, std::int64_t now_ms) {
+std::string DeviceRecord::ClassName() const {
+    return RssiPulse::getClassification(classification);
+}
+
+DeviceEventRecord DeviceRecord::AsEvent() const {
+    DeviceEventRecord e;
+    e.kind = ended ? DeviceEventRecord::Kind::Ended : DeviceEventRecord::Kind::Active;
+    e.index = index;
+    e.classification = classification;
+    e.hopper = hopper;
+    e.first_seen_s = static_cast<long>(first_seen);
+    e.last_seen_s = static_cast<long>(last_seen);
+    e.duration_s = static_cast<int>(duration);
+    e.power_dbm = static_cast<float>(power_dbm);
+    e.band_cfreq_mhz = static_cast<float>(freq_mhz);
+    e.start_bin = start_bin;
+    e.center_bin = centre_bin;
+    e.end_bin = end_bin;
+    return e;
+}
+
+double ChannelRecord::Utilisation() const {
+    if (!duty.empty()) {
+        double sum = 0.0;
+        for (const double d : duty) {
+            sum += d;
+        }
+        return sum / static_cast<double>(duty.size());
+    }
+    if (bins.empty()) {
+        return 0.0;
+    }
+    const auto busy =
+        std::count_if(bins.begin(), bins.end(), [](int v) { return v < kNoiseFloorBinDb; });
+    return static_cast<double>(busy) / static_cast<double>(bins.size());
+}
+
+SensorRecord& UiState::Sensor(const std::string& name, bool from_udp) {
+    SensorRecord& s = sensors_[name];
+    if (s.name.empty()) {
+        s.name = name;
+        s.source = from_udp ? "udp" : "mqtt";
+    }
+    return s;
+}
+
+void UiState::Apply(const UiEvent& event, std::int64_t now_ms, bool from_udp) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++counters_.datagrams;
-    switch (event.kind) {
-        case UiEventKind::kDevices:
+    ++(from_udp ? counters_.datagrams : counters_.mqtt_messages);
+    SensorRecord& sensor = Sensor(event.sensor, from_udp);
+    sensor.last_heard_ms = now_ms;
+    ++sensor.events;
+    if (!from_udp && sensor.status.empty()) {
+        sensor.status = "online";
+    }
+    switch (event.type) {
+        case UiEventKind::Device:
             ++counters_.devices_events;
-            ApplyDevice(event.device, now_ms);
+            ApplyDevice(event.sensor, event.device, now_ms);
             break;
-        case UiEventKind::kChannel:
+        case UiEventKind::Spectrum:
             ++counters_.channel_events;
-            ApplyChannel(event.channel, now_ms);
+            ApplyChannel(event.sensor, event, now_ms);
             break;
-        case UiEventKind::kChannelUtil:
+        case UiEventKind::Utilisation:
             ++counters_.util_events;
-            ApplyUtil(event.util, now_ms);
+            ApplyUtil(event.sensor, event.utilisation, now_ms);
             break;
     }
 }
 
-void UiState::CountMalformed(const std::string& why) {
+void UiState::CountMalformed(const std::string& why, bool from_udp) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ++counters_.datagrams;
-    ++counters_.malformed;
+    if (from_udp) {
+        ++counters_.datagrams;
+        ++counters_.malformed;
+    } else {
+        ++counters_.mqtt_messages;
+        ++counters_.mqtt_malformed;
+    }
     counters_.last_error = why;
 }
 
@@ -110,37 +192,57 @@ void UiState::CountOversized(size_t bytes) {
     counters_.last_error = "oversized datagram of " + std::to_string(bytes) + " bytes";
 }
 
+void UiState::CountKernelDropped(std::uint64_t datagrams) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    counters_.kernel_dropped += datagrams;
+}
+
+void UiState::SetSensorStatus(const std::string& sensor, const std::string& status,
+                              std::int64_t now_ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++counters_.mqtt_messages;
+    SensorRecord& s = Sensor(sensor, false);
+    s.status = status;
+    s.last_heard_ms = std::max(s.last_heard_ms, now_ms);
+}
+
 void UiState::EndDevice(DeviceRecord* device, std::int64_t now_ms, bool announced) {
     device->ended = true;
     device->end_announced = announced;
     device->ended_ms = now_ms;
 }
 
-// A device is known by its class and first-seen second: the daemon keeps the
-// earliest start of a tracked device, and its end event carries exactly those
-// two.
-void UiState::ApplyDevice(const DeviceReport& report, std::int64_t now_ms) {
+// A device is known by its sensor, class and first-seen second: the daemon
+// keeps the earliest start of a tracked device, and its end event carries
+// exactly those.
+void UiState::ApplyDevice(const std::string& sensor, const DeviceEventRecord& report,
+                          std::int64_t now_ms) {
     Expire(now_ms);
-    auto same = [&report](const DeviceRecord& d) {
-        return d.class_name == report.class_name && d.first_seen == report.first_seen;
+    const bool ended = report.kind == DeviceEventRecord::Kind::Ended;
+    DeviceCounts& counts =
+        device_counts_[{sensor, RssiPulse::getClassification(report.classification)}];
+    ++(ended ? counts.ends : counts.announcements);
+    auto same = [&](const DeviceRecord& d) {
+        return d.sensor == sensor && d.classification == report.classification &&
+               d.first_seen == report.first_seen_s;
     };
     auto it = std::find_if(devices_.begin(), devices_.end(),
                            [&](const DeviceRecord& d) { return !d.ended && same(d); });
-    if (report.ended()) {
+    if (ended) {
         if (it != devices_.end()) {
             EndDevice(&*it, now_ms, true);
             return;
         }
-        const bool already_ended =
-            std::any_of(devices_.begin(), devices_.end(),
-                        [&](const DeviceRecord& d) { return d.ended && same(d); });
-        if (already_ended) {
+        if (std::any_of(devices_.begin(), devices_.end(),
+                        [&](const DeviceRecord& d) { return d.ended && same(d); })) {
             return;
         }
         // An end whose life this server never saw (started late).
         DeviceRecord device;
-        device.class_name = report.class_name;
-        device.first_seen = report.first_seen;
+        device.sensor = sensor;
+        device.classification = report.classification;
+        device.hopper = report.hopper;
+        device.first_seen = report.first_seen_s;
         device.updated_ms = now_ms;
         EndDevice(&device, now_ms, true);
         devices_.push_back(device);
@@ -155,60 +257,73 @@ void UiState::ApplyDevice(const DeviceReport& report, std::int64_t now_ms) {
     if (it == devices_.end()) {
         devices_.emplace_back();
         it = devices_.end() - 1;
-        it->class_name = report.class_name;
-        it->first_seen = report.first_seen;
+        it->sensor = sensor;
+        it->classification = report.classification;
+        it->first_seen = report.first_seen_s;
     }
     it->ended = false;
     it->end_announced = false;
     it->ended_ms = 0;
     it->hopper = report.hopper;
-    it->freq_mhz = report.freq_mhz;
-    it->start_bin = report.start_bin;
-    it->centre_bin = report.centre_bin;
-    it->end_bin = report.end_bin;
+    it->freq_mhz = report.hopper ? 0.0 : report.band_cfreq_mhz;
+    it->start_bin = report.hopper ? -1 : report.start_bin;
+    it->centre_bin = report.hopper ? -1 : report.center_bin;
+    it->end_bin = report.hopper ? -1 : report.end_bin;
     it->power_dbm = report.power_dbm;
-    it->last_seen = report.last_seen;
-    it->duration = report.duration;
+    it->last_seen = report.last_seen_s;
+    it->duration = report.duration_s;
     it->index = report.index;
     it->updated_ms = now_ms;
     ++it->reports;
 }
 
-void UiState::ApplyChannel(const ChannelReport& report, std::int64_t now_ms) {
-    ChannelRecord& channel = channels_[FreqKey(report.freq_mhz)];
-    channel.freq_mhz = report.freq_mhz;
-    channel.bins = report.bins;
-    channel.mac_time = report.mac_time;
+void UiState::ApplyChannel(const std::string& sensor, const UiEvent& event, std::int64_t now_ms) {
+    ChannelRecord& channel = channels_[{sensor, FreqKey(event.freq_mhz)}];
+    channel.sensor = sensor;
+    channel.freq_mhz = event.freq_mhz;
+    channel.bins.clear();
+    for (const float v : event.db_below_mw) {
+        channel.bins.push_back(static_cast<int>(v));
+    }
+    channel.duty.clear();
+    if (event.above_noise.size() == event.db_below_mw.size() && event.spectra > 0) {
+        for (const int n : event.above_noise) {
+            channel.duty.push_back(static_cast<double>(n) / static_cast<double>(event.spectra));
+        }
+    }
+    channel.mac_time = event.card_time_us;
     channel.received_ms = now_ms;
     ++channel.spectra;
-    if (has_pending_util_) {
-        if (now_ms - pending_util_.received_ms <= kUtilPairingMs) {
+    PendingUtil& pending = pending_util_[sensor];
+    if (pending.pending) {
+        if (now_ms - pending.util.received_ms <= kUtilPairingMs) {
             channel.has_util = true;
-            channel.util = pending_util_;
+            channel.util = pending.util;
         }
-        has_pending_util_ = false;
+        pending.pending = false;
     }
 }
 
-void UiState::ApplyUtil(const ChannelUtilReport& report, std::int64_t now_ms) {
+void UiState::ApplyUtil(const std::string& sensor, const ChannelUtilisationRecord& report,
+                        std::int64_t now_ms) {
     UtilRecord util;
-    util.text = report.text;
-    util.timestamp = report.timestamp;
+    util.text = report.survey_text;
+    util.timestamp = report.host_s;
     util.received_ms = now_ms;
-    latest_util_ = util;
-    has_latest_util_ = true;
-    const double named = CentreNamedIn(report.text);
+    latest_util_[sensor] = util;
+    const double named =
+        report.freq_mhz > 0.0f ? NearestMonitoredCentre(report.freq_mhz) : CentreNamedIn(util.text);
     if (named > 0.0) {
-        ChannelRecord& channel = channels_[FreqKey(named)];
+        ChannelRecord& channel = channels_[{sensor, FreqKey(named)}];
+        channel.sensor = sensor;
         channel.freq_mhz = named;
         channel.has_util = true;
         channel.util = util;
-        has_pending_util_ = false;
+        pending_util_[sensor].pending = false;
         return;
     }
     // The survey of a visit is sent just before that visit's spectrum.
-    pending_util_ = util;
-    has_pending_util_ = true;
+    pending_util_[sensor] = {true, util};
 }
 
 void UiState::Expire(std::int64_t now_ms) {
@@ -265,11 +380,12 @@ std::vector<DeviceRecord> UiState::Devices(std::int64_t now_ms) {
 
 std::vector<ChannelRecord> UiState::Channels() const {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<ChannelRecord> out;
-    for (const auto& entry : channels_) {
-        out.push_back(entry.second);
-    }
-    return out;
+    return Values(channels_);
+}
+
+std::vector<SensorRecord> UiState::Sensors() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return Values(sensors_);
 }
 
 UiCounters UiState::Counters() const {
@@ -277,58 +393,281 @@ UiCounters UiState::Counters() const {
     return counters_;
 }
 
-std::string UiState::DevicesJson(std::int64_t now_ms) {
-    const std::vector<DeviceRecord> devices = Devices(now_ms);
-    std::string out = "{\"now_ms\":" + std::to_string(now_ms) + ",\"devices\":[";
-    for (size_t i = 0; i < devices.size(); ++i) {
-        out += (i > 0 ? "," : "") + DeviceJson(devices[i]);
+// The device as the air-quality model sees it: its duty measured on the bins
+// it occupies when the feed carries duty, else the typical one of its class.
+Interferer UiState::AsInterferer(const DeviceRecord& d, bool* measured) const {
+    Interferer i;
+    i.classification = d.classification;
+    i.hopper = d.hopper;
+    i.power_dbm = d.power_dbm;
+    i.duty = TypicalDuty(d.classification);
+    *measured = false;
+    if (d.hopper || !DeviceBandMhz(d.AsEvent(), &i.low_mhz, &i.high_mhz)) {
+        return i;
     }
-    out += "]}";
+    const auto it = channels_.find({d.sensor, FreqKey(d.freq_mhz)});
+    if (it == channels_.end() || it->second.duty.size() != kChannelBins || d.start_bin < 0 ||
+        d.end_bin >= static_cast<int>(kChannelBins) || d.end_bin < d.start_bin) {
+        return i;
+    }
+    double sum = 0.0;
+    for (int b = d.start_bin; b <= d.end_bin; ++b) {
+        sum += it->second.duty[static_cast<size_t>(b)];
+    }
+    i.duty = sum / (d.end_bin - d.start_bin + 1);
+    *measured = true;
+    return i;
+}
+
+std::map<std::string, std::vector<ChannelQuality>> UiState::QualityLocked() const {
+    std::map<std::string, std::vector<Interferer>> by_sensor;
+    for (const auto& entry : sensors_) {
+        by_sensor[entry.first];
+    }
+    for (const DeviceRecord& d : devices_) {
+        if (!d.ended && d.reports > 0) {
+            bool measured = false;
+            by_sensor[d.sensor].push_back(AsInterferer(d, &measured));
+        }
+    }
+    std::map<std::string, std::vector<ChannelQuality>> out;
+    for (const auto& entry : by_sensor) {
+        for (int ch = kFirstWifiChannel; ch <= kLastWifiChannel; ++ch) {
+            out[entry.first].push_back(AssessChannel(ch, entry.second));
+        }
+    }
     return out;
 }
 
-std::string UiState::ChannelsJson() const {
+std::map<std::string, std::vector<ChannelQuality>> UiState::Quality(std::int64_t now_ms) {
     std::lock_guard<std::mutex> lock(mutex_);
-    std::string out = "{\"band\":{\"bins\":" + std::to_string(kBandBins) +
-                      ",\"bins_per_mhz\":" + JsonNumber(kBinsPerMhz, 1) +
-                      ",\"first_freq_mhz\":" + JsonNumber(kBandFirstFreqMhz, 2) +
-                      "},\"channels\":[";
-    bool first = true;
+    Expire(now_ms);
+    return QualityLocked();
+}
+
+std::string UiState::DevicesJson(std::int64_t now_ms) {
+    const std::vector<DeviceRecord> devices = Devices(now_ms);
+    std::lock_guard<std::mutex> lock(mutex_);
+    json list = json::array();
+    for (const DeviceRecord& d : devices) {
+        const bool seen_alive = d.reports > 0;
+        const json event = json::parse(DeviceEventJson(d.AsEvent(), {d.sensor, {0, 0}}));
+        json out;
+        out["sensor"] = d.sensor;
+        out["class"] = d.ClassName();
+        out["label"] = DeviceLabel(d.classification);
+        out["kind"] = d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
+        for (const char* key : {"freq_mhz", "band_mhz", "subband_mhz", "bins"}) {
+            out[key] = seen_alive ? event[key] : json(nullptr);
+        }
+        out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
+        out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
+        out["first_seen"] = d.first_seen;
+        out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
+        out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
+        out["state"] = d.ended ? "ended" : "active";
+        out["end"] = !d.ended ? json(nullptr) : json(d.end_announced ? "announced" : "silent");
+        out["index"] = d.index;
+        out["updated_ms"] = d.updated_ms;
+        out["ended_ms"] = d.ended ? json(d.ended_ms) : json(nullptr);
+        out["reports"] = d.reports;
+        if (seen_alive) {
+            bool measured = false;
+            const Interferer interferer = AsInterferer(d, &measured);
+            int worst_channel = 0;
+            out["duty"] = Round(interferer.duty, 3);
+            out["duty_measured"] = measured;
+            out["impact"] = DeviceImpact(interferer, &worst_channel);
+            out["impact_channel"] = worst_channel > 0 ? json(worst_channel) : json(nullptr);
+        } else {
+            out["duty"] = nullptr;
+            out["duty_measured"] = false;
+            out["impact"] = nullptr;
+            out["impact_channel"] = nullptr;
+        }
+        // Earlier lives of the same emitter on this sensor: its on/off history.
+        json history = json::array();
+        for (const DeviceRecord& other : devices_) {
+            if (other.sensor == d.sensor && other.reports > 0 && SameEmitter(other, d) &&
+                history.size() < kMaxHistorySpans) {
+                history.push_back({other.first_seen, other.last_seen});
+            }
+        }
+        std::sort(history.begin(), history.end());
+        out["history"] = history;
+        // Of the sensors hearing this emitter now, the loudest is likely the
+        // nearest.
+        const DeviceRecord* loudest = nullptr;
+        for (const DeviceRecord& other : devices_) {
+            if (!other.ended && other.reports > 0 && SameEmitter(other, d) &&
+                (loudest == nullptr || other.power_dbm > loudest->power_dbm)) {
+                loudest = &other;
+            }
+        }
+        out["strongest_sensor"] = loudest != nullptr ? json(loudest->sensor) : json(nullptr);
+        out["strongest_dbm"] =
+            loudest != nullptr ? json(Round(loudest->power_dbm, 2)) : json(nullptr);
+        list.push_back(out);
+    }
+    return Dump({{"now_ms", now_ms}, {"devices", list}});
+}
+
+std::string UiState::ChannelsJson(std::int64_t now_ms) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Expire(now_ms);
+    json channels = json::array();
     for (const auto& entry : channels_) {
         const ChannelRecord& c = entry.second;
-        out += first ? "" : ",";
-        first = false;
-        out += "{\"freq_mhz\":" + JsonNumber(c.freq_mhz, 2);
-        out += ",\"band_offset\":";
-        out += NearestMonitoredCentre(c.freq_mhz) > 0.0 ? std::to_string(BandOffsetBins(c.freq_mhz))
-                                                        : "null";
-        out += ",\"mac_time\":" + std::to_string(c.mac_time);
-        out += ",\"received_ms\":" + std::to_string(c.received_ms);
-        out += ",\"spectra\":" + std::to_string(c.spectra);
-        out += ",\"power_dbm\":[";
-        for (size_t i = 0; i < c.bins.size(); ++i) {
-            out += (i > 0 ? "," : "") + std::to_string(-c.bins[i]);
+        json out;
+        out["sensor"] = c.sensor;
+        out["freq_mhz"] = Round(c.freq_mhz, 2);
+        out["band_offset"] = NearestMonitoredCentre(c.freq_mhz) > 0.0
+                                 ? json(BandOffsetBins(c.freq_mhz))
+                                 : json(nullptr);
+        out["mac_time"] = c.mac_time;
+        out["received_ms"] = c.received_ms;
+        out["spectra"] = c.spectra;
+        json power = json::array();
+        for (const int v : c.bins) {
+            power.push_back(-v);
         }
-        out += "],\"util\":" + (c.has_util ? UtilJson(c.util) : std::string("null")) + "}";
+        out["power_dbm"] = power;
+        out["duty"] = c.duty.empty() ? json(nullptr) : json(c.duty);
+        out["utilisation"] = Round(c.Utilisation(), 3);
+        out["util"] = c.has_util ? UtilJson(c.util) : json(nullptr);
+        channels.push_back(out);
     }
-    out += "],\"latest_util\":" + (has_latest_util_ ? UtilJson(latest_util_) : "null") + "}";
-    return out;
+    json quality = json::array();
+    for (const auto& entry : QualityLocked()) {
+        for (const ChannelQuality& q : entry.second) {
+            quality.push_back({{"sensor", entry.first},
+                               {"channel", q.channel},
+                               {"centre_mhz", WifiCentreMhz(q.channel)},
+                               {"quality", q.quality},
+                               {"airtime_lost", Round(q.airtime_lost, 3)},
+                               {"worst_sinr_loss_db", Round(q.worst_sinr_loss_db, 1)}});
+        }
+    }
+    json latest = json::object();
+    for (const auto& entry : latest_util_) {
+        latest[entry.first] = UtilJson(entry.second);
+    }
+    json band = {
+        {"bins", kBandBins}, {"bins_per_mhz", kBinsPerMhz}, {"first_freq_mhz", kBandFirstFreqMhz}};
+    return Dump(
+        {{"band", band}, {"channels", channels}, {"quality", quality}, {"latest_util", latest}});
+}
+
+std::string UiState::SensorsJson(std::int64_t now_ms) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    json list = json::array();
+    for (const auto& entry : sensors_) {
+        const SensorRecord& s = entry.second;
+        list.push_back({{"name", s.name},
+                        {"source", s.source},
+                        {"status", s.status.empty() ? json(nullptr) : json(s.status)},
+                        {"last_heard_ms", s.last_heard_ms},
+                        {"silent_s", (now_ms - s.last_heard_ms) / 1000},
+                        {"events", s.events}});
+    }
+    return Dump({{"now_ms", now_ms}, {"sensors", list}});
 }
 
 std::string UiState::StatsJson(const std::string& extra_fields) const {
     const UiCounters c = Counters();
-    std::string out = "{\"datagrams\":" + std::to_string(c.datagrams);
-    out += ",\"devices_events\":" + std::to_string(c.devices_events);
-    out += ",\"channel_events\":" + std::to_string(c.channel_events);
-    out += ",\"util_events\":" + std::to_string(c.util_events);
-    out += ",\"malformed\":" + std::to_string(c.malformed);
-    out += ",\"oversized\":" + std::to_string(c.oversized);
-    out += ",\"last_error\":" + (c.last_error.empty() ? "null" : JsonString(c.last_error));
+    json out = {{"datagrams", c.datagrams},
+                {"devices_events", c.devices_events},
+                {"channel_events", c.channel_events},
+                {"util_events", c.util_events},
+                {"malformed", c.malformed},
+                {"oversized", c.oversized},
+                {"kernel_dropped", c.kernel_dropped},
+                {"mqtt_messages", c.mqtt_messages},
+                {"mqtt_malformed", c.mqtt_malformed},
+                {"last_error", c.last_error.empty() ? json(nullptr) : json(c.last_error)}};
     if (!extra_fields.empty()) {
-        out += "," + extra_fields;
+        const json extra = json::parse("{" + extra_fields + "}", nullptr, false);
+        if (extra.is_object()) {
+            out.update(extra);
+        }
     }
-    out += "}";
-    return out;
+    return Dump(out);
+}
+
+std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    Expire(now_ms);
+    std::ostringstream m;
+    auto head = [&m](const char* name, const char* type, const char* help) {
+        m << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+    };
+    std::map<std::pair<std::string, std::string>, int> active;
+    for (const DeviceRecord& d : devices_) {
+        if (!d.ended && d.reports > 0) {
+            ++active[{d.sensor, d.ClassName()}];
+        }
+    }
+    head("tessaron_active_devices", "gauge",
+         "Devices announced and not ended, by sensor and class.");
+    for (const auto& entry : active) {
+        m << "tessaron_active_devices{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
+          << PromLabel(entry.first.second) << "\"} " << entry.second << "\n";
+    }
+    head("tessaron_device_announcements_total", "counter", "Device announcements received.");
+    for (const auto& entry : device_counts_) {
+        m << "tessaron_device_announcements_total{sensor=\"" << PromLabel(entry.first.first)
+          << "\",class=\"" << PromLabel(entry.first.second) << "\"} " << entry.second.announcements
+          << "\n";
+    }
+    head("tessaron_device_ends_total", "counter", "Device ends received.");
+    for (const auto& entry : device_counts_) {
+        m << "tessaron_device_ends_total{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
+          << PromLabel(entry.first.second) << "\"} " << entry.second.ends << "\n";
+    }
+    head("tessaron_ui_datagrams_received_total", "counter", "UDP event datagrams received.");
+    m << "tessaron_ui_datagrams_received_total " << counters_.datagrams << "\n";
+    head("tessaron_ui_datagrams_malformed_total", "counter", "UDP event datagrams not understood.");
+    m << "tessaron_ui_datagrams_malformed_total " << counters_.malformed << "\n";
+    head("tessaron_ui_datagrams_dropped_total", "counter",
+         "UDP event datagrams lost: oversized, or no room in the socket buffer.");
+    m << "tessaron_ui_datagrams_dropped_total " << counters_.oversized + counters_.kernel_dropped
+      << "\n";
+    head("tessaron_ui_mqtt_messages_received_total", "counter", "MQTT messages received.");
+    m << "tessaron_ui_mqtt_messages_received_total " << counters_.mqtt_messages << "\n";
+    head("tessaron_ui_mqtt_messages_malformed_total", "counter", "MQTT messages not understood.");
+    m << "tessaron_ui_mqtt_messages_malformed_total " << counters_.mqtt_malformed << "\n";
+    head("tessaron_ui_page_events_dropped_total", "counter",
+         "Events not delivered to pages that read too slowly.");
+    m << "tessaron_ui_page_events_dropped_total " << sse_dropped << "\n";
+    head("tessaron_channel_utilisation_ratio", "gauge",
+         "Busy share of the latest visit of each monitored channel (0 to 1).");
+    for (const auto& entry : channels_) {
+        const ChannelRecord& c = entry.second;
+        if (c.bins.empty()) {
+            continue;
+        }
+        m << "tessaron_channel_utilisation_ratio{sensor=\"" << PromLabel(c.sensor)
+          << "\",freq_mhz=\"" << std::llround(c.freq_mhz) << "\"} " << Round(c.Utilisation(), 3)
+          << "\n";
+    }
+    const auto quality = QualityLocked();
+    head("tessaron_channel_air_quality", "gauge",
+         "Air quality of each Wi-Fi channel, 0 (unusable) to 100 (clean).");
+    for (const auto& entry : quality) {
+        for (const ChannelQuality& q : entry.second) {
+            m << "tessaron_channel_air_quality{sensor=\"" << PromLabel(entry.first)
+              << "\",channel=\"" << q.channel << "\"} " << q.quality << "\n";
+        }
+    }
+    head("tessaron_channel_airtime_lost_ratio", "gauge",
+         "Share of a Wi-Fi channel's airtime held by interferers above energy detect.");
+    for (const auto& entry : quality) {
+        for (const ChannelQuality& q : entry.second) {
+            m << "tessaron_channel_airtime_lost_ratio{sensor=\"" << PromLabel(entry.first)
+              << "\",channel=\"" << q.channel << "\"} " << Round(q.airtime_lost, 3) << "\n";
+        }
+    }
+    return m.str();
 }
 
 }  // namespace tessaron_ui

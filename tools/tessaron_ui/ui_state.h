@@ -1,7 +1,9 @@
-// What the UI server knows at any moment: the tracked devices the daemon has
-// announced (active ones and recently ended ones), the latest averaged
-// spectrum and utilisation text of every channel, and datagram counters.
-// Filled by the UDP reader, read by the HTTP threads, hence the lock.
+// What the UI server knows at any moment, for every sensor it hears (the
+// local daemon over UDP, and any number of daemons through an MQTT broker):
+// the tracked devices they have announced (active ones and recently ended
+// ones), the latest averaged spectrum and utilisation text of every channel,
+// the air quality that follows from them, and counters. Filled by the UDP and
+// MQTT readers, read by the HTTP threads, hence the lock.
 #ifndef TESSARON_UI_UI_STATE_H
 #define TESSARON_UI_UI_STATE_H
 
@@ -9,8 +11,10 @@
 #include <map>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "air_quality.h"
 #include "ui_event_parser.h"
 
 namespace tessaron_ui {
@@ -27,9 +31,10 @@ constexpr std::int64_t kSilentDeviceEndMs = 10 * 60 * 1000;
 constexpr std::int64_t kUtilPairingMs = 3000;
 
 struct DeviceRecord {
-    std::string class_name;
+    std::string sensor;
+    PulseType classification = PULSE_NONE;
     bool hopper = false;
-    double freq_mhz = 0.0;
+    double freq_mhz = 0.0;  // centre of the subband the bins count in
     int start_bin = -1;
     int centre_bin = -1;
     int end_bin = -1;
@@ -43,6 +48,9 @@ struct DeviceRecord {
     std::int64_t updated_ms = 0;  // local time of the last report
     std::int64_t ended_ms = 0;
     std::uint64_t reports = 0;
+
+    std::string ClassName() const;
+    DeviceEventRecord AsEvent() const;
 };
 
 struct UtilRecord {
@@ -52,13 +60,27 @@ struct UtilRecord {
 };
 
 struct ChannelRecord {
+    std::string sensor;
     double freq_mhz = 0.0;
-    std::vector<int> bins;  // positive dB below 1 mW
+    std::vector<int> bins;     // positive dB below 1 mW
+    std::vector<double> duty;  // per bin, when the feed measures it
     std::uint64_t mac_time = 0;
     std::int64_t received_ms = 0;
     std::uint64_t spectra = 0;
     bool has_util = false;
     UtilRecord util;
+
+    // Share of the channel's air that was busy: the mean bin duty, or without
+    // duty the share of bins whose average rose above the noise floor.
+    double Utilisation() const;
+};
+
+struct SensorRecord {
+    std::string name;
+    std::string source;  // "udp" or "mqtt"
+    std::string status;  // "online", "offline" or "" when the feed has none
+    std::int64_t last_heard_ms = 0;
+    std::uint64_t events = 0;
 };
 
 struct UiCounters {
@@ -68,39 +90,68 @@ struct UiCounters {
     std::uint64_t util_events = 0;
     std::uint64_t malformed = 0;
     std::uint64_t oversized = 0;
+    std::uint64_t kernel_dropped = 0;  // datagrams the socket buffer had no room for
+    std::uint64_t mqtt_messages = 0;
+    std::uint64_t mqtt_malformed = 0;
     std::string last_error;
+};
+
+// Announcements and ends per sensor and class.
+struct DeviceCounts {
+    std::uint64_t announcements = 0;
+    std::uint64_t ends = 0;
 };
 
 class UiState {
 public:
-    // Takes in one parsed event received at local time now_ms.
-    void Apply(const UiEvent& event, std::int64_t now_ms);
-    void CountMalformed(const std::string& why);
+    // Takes in one parsed event heard by event.sensor at local time now_ms;
+    // from_udp tells a datagram from an MQTT message.
+    void Apply(const UiEvent& event, std::int64_t now_ms, bool from_udp = true);
+    void CountMalformed(const std::string& why, bool from_udp = true);
     void CountOversized(size_t bytes);
+    void CountKernelDropped(std::uint64_t datagrams);
+    // A sensor's "online"/"offline" word from its status topic.
+    void SetSensorStatus(const std::string& sensor, const std::string& status, std::int64_t now_ms);
 
     std::vector<DeviceRecord> Devices(std::int64_t now_ms);
     std::vector<ChannelRecord> Channels() const;
+    std::vector<SensorRecord> Sensors() const;
     UiCounters Counters() const;
+    // Air quality of Wi-Fi channels 1 to 13 as each sensor hears them.
+    std::map<std::string, std::vector<ChannelQuality>> Quality(std::int64_t now_ms);
 
-    // JSON snapshots served under /api/.
+    // JSON snapshots served under /api/, and the Prometheus text of /metrics.
     std::string DevicesJson(std::int64_t now_ms);
-    std::string ChannelsJson() const;
+    std::string ChannelsJson(std::int64_t now_ms);
+    std::string SensorsJson(std::int64_t now_ms) const;
     std::string StatsJson(const std::string& extra_fields) const;
+    std::string MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped);
 
 private:
-    void ApplyDevice(const DeviceReport& report, std::int64_t now_ms);
-    void ApplyChannel(const ChannelReport& report, std::int64_t now_ms);
-    void ApplyUtil(const ChannelUtilReport& report, std::int64_t now_ms);
+    void ApplyDevice(const std::string& sensor, const DeviceEventRecord& report,
+                     std::int64_t now_ms);
+    void ApplyChannel(const std::string& sensor, const UiEvent& event, std::int64_t now_ms);
+    void ApplyUtil(const std::string& sensor, const ChannelUtilisationRecord& report,
+                   std::int64_t now_ms);
     void Expire(std::int64_t now_ms);
     void EndDevice(DeviceRecord* device, std::int64_t now_ms, bool announced);
+    Interferer AsInterferer(const DeviceRecord& d, bool* measured) const;
+    std::map<std::string, std::vector<ChannelQuality>> QualityLocked() const;
+    SensorRecord& Sensor(const std::string& name, bool from_udp);
+
+    using ChannelKey = std::pair<std::string, long long>;  // sensor, kHz
+    struct PendingUtil {
+        bool pending = false;
+        UtilRecord util;
+    };
 
     mutable std::mutex mutex_;
-    std::vector<DeviceRecord> devices_;            // active first-seen order, ended after
-    std::map<long long, ChannelRecord> channels_;  // keyed by kHz
-    bool has_pending_util_ = false;
-    UtilRecord pending_util_;
-    bool has_latest_util_ = false;
-    UtilRecord latest_util_;
+    std::vector<DeviceRecord> devices_;  // active first-seen order, ended after
+    std::map<ChannelKey, ChannelRecord> channels_;
+    std::map<std::string, PendingUtil> pending_util_;  // by sensor
+    std::map<std::string, UtilRecord> latest_util_;    // by sensor
+    std::map<std::string, SensorRecord> sensors_;
+    std::map<std::pair<std::string, std::string>, DeviceCounts> device_counts_;
     UiCounters counters_;
 };
 

@@ -1,5 +1,7 @@
-// The Tessaron page: follows the daemon's events relayed by tessaron-ui on
-// /events and starts from the /api snapshots after every (re)connection.
+// The Tessaron page: the devices, spectra and air quality of every sensor
+// tessaron-ui hears (the local daemon over UDP, others through MQTT). Events
+// arrive as JSON on /events; the device table and the air quality, which the
+// server works out, are re-read from /api after changes.
 'use strict';
 
 (function () {
@@ -18,201 +20,132 @@
   const BIN_MHZ = 0.3125;
   const DBM_LOW = -100;
   const DBM_HIGH = -30;
-  const WATERFALL_ROW_PX = 4;
-  // A channel's spectrum fades once it is this old.
+  const WATERFALL_ROWS = 150;
+  // Without an event for this long the page says so, instead of looking live.
+  // (?stale_s=N shortens it, for tests.)
+  const STALE_MS = 1000 * (Number(new URLSearchParams(location.search).get('stale_s')) || 10);
   const STALE_SPECTRUM_MS = 15000;
+  const TIME_ZONE = Intl.DateTimeFormat().resolvedOptions().timeZone || 'local time';
 
-  const devices = new Map(); // "class@first" -> device
-  const channels = new Map(); // centre MHz -> {freq, dbm, receivedMs, util}
-  let latestUtil = null;
-  let lastDatagramMs = 0;
+  let devices = []; // from /api/devices
+  let quality = []; // from /api/channels: {sensor, channel, quality, ...}
+  let sensors = []; // from /api/sensors
+  let skewMs = 0; // server clock minus this browser's
+  const spectra = new Map(); // sensor -> Map(centre MHz -> {dbm, receivedMs})
+  const utils = new Map(); // sensor -> Map(centre MHz -> util) and 'latest'
+  const waterfalls = new Map(); // sensor -> {rows: [{time, values}], current}
+  let lastEventMs = 0;
+  let eventsSeen = 0;
   let stats = null;
-  let datagramsSeen = 0;
-  let waterfallRows = 0;
-
-  // ---- event texts --------------------------------------------------------
-  // The texts only look like JSON (survey texts go in unescaped), so they are
-  // taken apart by hand; anything that does not fit is ignored.
-
-  function parseDevices(data) {
-    const key = data.indexOf('"dev"');
-    const open = key < 0 ? -1 : data.indexOf('[', key);
-    const close = data.lastIndexOf(']');
-    if (open < 0 || close < open) return null;
-    const fields = [];
-    const re = /"([^"]*)"/g;
-    const list = data.slice(open + 1, close);
-    let m;
-    while ((m = re.exec(list)) !== null) fields.push(m[1]);
-    if (fields.length !== 9) return null;
-    const num = (s) => (/^\s*-?\d+(\.\d+)?\s*$/.test(s) ? Number(s) : NaN);
-    const dev = {
-      index: num(fields[0]),
-      cls: fields[1],
-      first: num(fields[2]),
-      last: num(fields[3]),
-      duration: num(fields[4]),
-      power: num(fields[5]),
-      freq: num(fields[6]),
-      hopper: fields[7] === 'Freq Hopper',
-      bins: null,
-    };
-    if (!Number.isInteger(dev.index) || dev.index < 0 || !dev.cls || !Number.isFinite(dev.first)) {
-      return null;
-    }
-    if (dev.index === 0) return dev; // ended: class and first second only
-    if (![dev.last, dev.duration, dev.power, dev.freq].every(Number.isFinite)) return null;
-    if (!dev.hopper) {
-      const bins = fields[7].split(',').map(num);
-      if (bins.length !== 3 || !bins.every(Number.isInteger)) return null;
-      dev.bins = bins;
-    }
-    return dev;
-  }
-
-  function parseChannel(data) {
-    const m = /"ch"\s*:\s*\[([^\]]*)\]/.exec(data);
-    const f = /"freq"\s*:\s*(-?\d+(?:\.\d+)?)/.exec(data);
-    if (!m || !f) return null;
-    const bins = m[1].split(',').map((s) => (/^\s*-?\d+\s*$/.test(s) ? Number(s) : NaN));
-    if (bins.length !== CH_BINS || !bins.every(Number.isFinite)) return null;
-    // Positive dB below 1 mW on the wire; dBm here.
-    return { freq: Number(f[1]), dbm: bins.map((v) => -v) };
-  }
-
-  function parseUtil(data) {
-    const key = data.indexOf('"channel_util_str"');
-    const colon = key < 0 ? -1 : data.indexOf(':', key + 18);
-    const open = colon < 0 ? -1 : data.indexOf('"', colon);
-    const ts = data.lastIndexOf('"timestamp"');
-    if (open < 0 || ts <= open) return null;
-    let p = ts;
-    while (p > open + 1 && /\s/.test(data[p - 1])) p--;
-    if (data[p - 1] !== ',') return null;
-    p--;
-    while (p > open + 1 && /\s/.test(data[p - 1])) p--;
-    if (p - 1 <= open || data[p - 1] !== '"') return null;
-    const t = /^\s*:\s*(\d+)/.exec(data.slice(ts + 11));
-    return { text: data.slice(open + 1, p - 1), timestamp: t ? Number(t[1]) : 0 };
-  }
 
   // ---- state --------------------------------------------------------------
-
-  function deviceKey(cls, first) {
-    return cls + '@' + first;
-  }
 
   function nearestChannel(freq) {
     return CHANNELS.find((c) => Math.abs(c.freq - freq) <= 0.5) || null;
   }
 
-  function applyDevice(d, nowMs) {
-    const key = deviceKey(d.cls, d.first);
-    const known = devices.get(key);
-    if (d.index === 0) {
-      const rec = known || { cls: d.cls, first: d.first, reports: 0, updatedMs: nowMs };
-      rec.ended = true;
-      rec.endedMs = nowMs;
-      devices.set(key, rec);
-      return;
+  function sensorMap(map, sensor) {
+    if (!map.has(sensor)) map.set(sensor, new Map());
+    return map.get(sensor);
+  }
+
+  function knownSensors() {
+    const names = new Set(sensors.map((s) => s.name));
+    for (const s of spectra.keys()) names.add(s);
+    return Array.from(names).sort();
+  }
+
+  function selectedSensor() {
+    return document.getElementById('sensor').value;
+  }
+
+  // The plots show one sensor: the selected one, or the first there is.
+  function plotSensor() {
+    return selectedSensor() || knownSensors()[0] || '';
+  }
+
+  function applySpectrum(e, nowMs) {
+    const known = nearestChannel(e.freq_mhz);
+    if (!known || !Array.isArray(e.power_dbm) || e.power_dbm.length !== CH_BINS) return;
+    sensorMap(spectra, e.sensor).set(known.freq, { dbm: e.power_dbm, receivedMs: nowMs });
+    const time = typeof e.host_time === 'number' ? e.host_time * 1000 : nowMs;
+    addWaterfallRow(e.sensor, known, e.power_dbm, time, nowMs, e.card_time_us);
+    const latest = utils.get(e.sensor);
+    // A survey is sent just before the spectrum of the visit it describes.
+    if (latest && latest.pending && nowMs - latest.pending.receivedMs <= 3000) {
+      latest.set(known.freq, latest.pending);
+      latest.pending = null;
     }
-    devices.set(key, {
-      cls: d.cls,
-      first: d.first,
-      last: d.last,
-      duration: d.duration,
-      power: d.power,
-      freq: d.freq,
-      hopper: d.hopper,
-      bins: d.bins,
-      ended: false,
-      endedMs: 0,
-      updatedMs: nowMs,
-      reports: (known ? known.reports : 0) + 1,
+  }
+
+  function applyUtil(e, nowMs) {
+    const map = sensorMap(utils, e.sensor);
+    const util = { text: e.survey, receivedMs: nowMs };
+    const named = e.freq_mhz ? nearestChannel(e.freq_mhz) : null;
+    if (named) map.set(named.freq, util);
+    else map.pending = util;
+    map.latest = util;
+  }
+
+  // One row per channel visit: the visit's bins replace that channel's part
+  // of the previous row, the others hold their last values.
+  function addWaterfallRow(sensor, channel, dbm, timeMs, receivedMs, cardUs) {
+    if (!waterfalls.has(sensor)) waterfalls.set(sensor, { rows: [], current: new Array(BAND_BINS).fill(null) });
+    const w = waterfalls.get(sensor);
+    const offset = bandOffset(channel.freq);
+    for (let i = 0; i < CH_BINS; i++) w.current[offset + i] = dbm[i];
+    w.rows.unshift({ time: timeMs, receivedMs: receivedMs, cardUs: cardUs, values: w.current.slice() });
+    if (w.rows.length > WATERFALL_ROWS) w.rows.pop();
+  }
+
+  function fetchJson(path) {
+    return fetch(path, { cache: 'no-store' }).then((r) => {
+      if (!r.ok) throw new Error(path + ': ' + r.status);
+      return r.json();
     });
   }
 
-  function applyChannel(c, nowMs) {
-    const known = nearestChannel(c.freq);
-    const freq = known ? known.freq : c.freq;
-    const rec = channels.get(freq) || { freq: freq, util: null };
-    rec.dbm = c.dbm;
-    rec.receivedMs = nowMs;
-    // A survey is sent just before the spectrum of the visit it describes.
-    if (latestUtil && !latestUtil.paired && nowMs - latestUtil.receivedMs <= 3000) {
-      rec.util = latestUtil;
-      latestUtil.paired = true;
-    }
-    channels.set(freq, rec);
-    if (known) addToWaterfall(known, c.dbm);
-  }
-
-  function applyUtil(u, nowMs) {
-    latestUtil = { text: u.text, timestamp: u.timestamp, receivedMs: nowMs, paired: false };
-    const named = new Set();
-    for (const m of u.text.matchAll(/\b(24\d\d)\b/g)) {
-      const c = nearestChannel(Number(m[1]));
-      if (c) named.add(c.freq);
-    }
-    if (named.size === 1) {
-      const freq = named.values().next().value;
-      const rec = channels.get(freq) || { freq: freq, dbm: null, receivedMs: 0, util: null };
-      rec.util = latestUtil;
-      latestUtil.paired = true;
-      channels.set(freq, rec);
-    }
-  }
-
-  function loadSnapshots() {
-    const fetchJson = (path) =>
-      fetch(path, { cache: 'no-store' }).then((r) => {
-        if (!r.ok) throw new Error(path + ': ' + r.status);
-        return r.json();
+  function loadDevices() {
+    return Promise.all([fetchJson('/api/devices'), fetchJson('/api/channels'), fetchJson('/api/sensors')])
+      .then(([devs, chans, sens]) => {
+        skewMs = devs.now_ms - Date.now();
+        devices = devs.devices;
+        quality = chans.quality;
+        sensors = sens.sensors;
+        return chans;
       });
-    return Promise.all([fetchJson('/api/devices'), fetchJson('/api/channels')])
-      .then(([devs, chans]) => {
-        // Server milliseconds to this browser's clock.
-        const skew = devs.now_ms - Date.now();
-        devices.clear();
-        for (const d of devs.devices) {
-          devices.set(deviceKey(d.class, d.first_seen), {
-            cls: d.class,
-            first: d.first_seen,
-            last: d.last_seen,
-            duration: d.duration_s,
-            power: d.power_dbm,
-            freq: d.freq_mhz,
-            hopper: d.kind === 'hopper',
-            bins: d.bins,
-            ended: d.state === 'ended',
-            endedMs: d.ended_ms === null ? 0 : d.ended_ms - skew,
-            updatedMs: d.updated_ms - skew,
-            reports: d.reports,
-          });
-        }
-        // The latest spectra make the first row of an empty waterfall.
-        const firstRow =
-          waterfallRows === 0 &&
-          chans.channels.some((c) => c.power_dbm.length === CH_BINS && nearestChannel(c.freq_mhz));
-        if (firstRow) startWaterfallRow();
+  }
+
+  // After a (re)connection: everything the server holds, spectra included.
+  function loadSnapshots() {
+    loadDevices()
+      .then((chans) => {
         for (const c of chans.channels) {
-          const util = c.util
-            ? { text: c.util.text, timestamp: c.util.timestamp, receivedMs: c.util.received_ms - skew }
-            : null;
-          const dbm = c.power_dbm.length === CH_BINS ? c.power_dbm : null;
-          channels.set(c.freq_mhz, { freq: c.freq_mhz, dbm: dbm, receivedMs: c.received_ms - skew, util: util });
           const known = nearestChannel(c.freq_mhz);
-          if (firstRow && dbm && known) {
-            pendingChannels.add(known.freq);
-            for (let i = 0; i < CH_BINS; i++) pendingRow[bandOffset(known.freq) + i] = dbm[i];
+          if (!known || c.power_dbm.length !== CH_BINS) continue;
+          const map = sensorMap(spectra, c.sensor);
+          if (!map.has(known.freq)) {
+            map.set(known.freq, { dbm: c.power_dbm, receivedMs: c.received_ms - skewMs });
+            addWaterfallRow(c.sensor, known, c.power_dbm, c.received_ms, c.received_ms - skewMs, c.mac_time);
           }
+          if (c.util) sensorMap(utils, c.sensor).set(known.freq, { text: c.util.text, receivedMs: c.util.received_ms - skewMs });
         }
-        if (firstRow) paintPendingRow();
         renderAll();
       })
       .catch(() => {
         /* the stream's reconnection retries */
       });
+  }
+
+  // Device changes are re-read from the server, at most twice a second.
+  let refreshQueued = false;
+  function scheduleRefresh() {
+    if (refreshQueued) return;
+    refreshQueued = true;
+    setTimeout(() => {
+      refreshQueued = false;
+      loadDevices().then(renderAll).catch(() => {});
+    }, 500);
   }
 
   // ---- event stream -------------------------------------------------------
@@ -231,23 +164,204 @@
       // answer it cannot use (a restarting server); start over then.
       if (source.readyState === EventSource.CLOSED) setTimeout(connect, 3000);
     };
-    const handle = (parse, apply) => (ev) => {
+    const handle = (apply) => (ev) => {
       const nowMs = Date.now();
-      lastDatagramMs = nowMs;
-      datagramsSeen++;
-      const parsed = parse(String(ev.data));
-      if (parsed) apply(parsed, nowMs);
+      let e = null;
+      try {
+        e = JSON.parse(String(ev.data));
+      } catch (err) {
+        return;
+      }
+      if (!e || typeof e.sensor !== 'string') return;
+      lastEventMs = nowMs;
+      eventsSeen++;
+      apply(e, nowMs);
       scheduleRender();
     };
-    source.addEventListener('devices', handle(parseDevices, applyDevice));
-    source.addEventListener('channel', handle(parseChannel, applyChannel));
-    source.addEventListener('channel_util_info', handle(parseUtil, applyUtil));
+    source.addEventListener('device', handle(() => scheduleRefresh()));
+    source.addEventListener('status', handle(() => scheduleRefresh()));
+    source.addEventListener('spectrum', handle(applySpectrum));
+    source.addEventListener('utilisation', handle(applyUtil));
   }
 
   function setConn(live) {
     const el = document.getElementById('conn');
-    el.textContent = live ? 'live' : 'reconnecting…';
+    el.textContent = live ? 'connected' : 'reconnecting…';
     el.className = 'conn ' + (live ? 'conn-live' : 'conn-wait');
+  }
+
+  // ---- formatting ---------------------------------------------------------
+
+  function two(n) {
+    return String(n).padStart(2, '0');
+  }
+
+  function clock(ms) {
+    const d = new Date(ms);
+    return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
+  }
+
+  function dateTime(sec) {
+    if (!Number.isFinite(sec) || sec <= 0) return '–';
+    const d = new Date(sec * 1000);
+    return d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + ' ' + clock(sec * 1000);
+  }
+
+  function span(seconds) {
+    if (!Number.isFinite(seconds)) return '–';
+    const s = Math.max(0, Math.floor(seconds));
+    if (s < 60) return s + ' s';
+    if (s < 3600) return Math.floor(s / 60) + ' min ' + two(s % 60) + ' s';
+    return Math.floor(s / 3600) + ' h ' + two(Math.floor((s % 3600) / 60)) + ' min';
+  }
+
+  function channelList(list) {
+    if (!list || list.length === 0) return '–';
+    if (list.length === 13) return 'all (1–13)';
+    return list[0] === list[list.length - 1] ? String(list[0]) : list[0] + '–' + list[list.length - 1];
+  }
+
+  function where(d) {
+    if (d.kind === 'hopper') return 'hops over the whole band';
+    if (!d.band_mhz) return '–';
+    return d.freq_mhz.toFixed(1) + ' MHz (' + d.band_mhz[0].toFixed(1) + '–' + d.band_mhz[1].toFixed(1) + ')';
+  }
+
+  function qualityClass(q) {
+    return q >= 80 ? 'q-good' : q >= 50 ? 'q-fair' : 'q-poor';
+  }
+
+  // ---- tables -------------------------------------------------------------
+
+  function cell(tr, text, cls, title) {
+    const td = document.createElement('td');
+    td.textContent = text;
+    if (cls) td.className = cls;
+    if (title) td.title = title;
+    tr.appendChild(td);
+    return td;
+  }
+
+  // A strip of the device's on/off history over the span it covers.
+  function timeline(d) {
+    const box = document.createElement('div');
+    box.className = 'timeline';
+    const first = d.history.length ? d.history[0][0] : d.first_seen;
+    const last = d.history.length ? Math.max(...d.history.map((h) => h[1])) : d.last_seen || d.first_seen;
+    const text = document.createElement('div');
+    const sameDay = d.last_seen && dateTime(d.first_seen).slice(0, 10) === dateTime(d.last_seen).slice(0, 10);
+    text.textContent = dateTime(d.first_seen) + ' → ' + (d.last_seen ? (sameDay ? clock(d.last_seen * 1000) : dateTime(d.last_seen)) : '–');
+    box.appendChild(text);
+    if (d.history.length > 0) {
+      const bar = document.createElement('div');
+      bar.className = 'onoff';
+      const whole = Math.max(1, last - first);
+      for (const [on, off] of d.history) {
+        const seg = document.createElement('i');
+        seg.style.left = ((on - first) * 100) / whole + '%';
+        seg.style.width = Math.max(1, ((off - on) * 100) / whole) + '%';
+        seg.title = dateTime(on) + ' – ' + dateTime(off);
+        bar.appendChild(seg);
+      }
+      bar.title = d.history.length + ' on-period(s) since ' + dateTime(first);
+      box.appendChild(bar);
+    }
+    return box;
+  }
+
+  function renderDevices() {
+    const nowMs = Date.now();
+    const chosen = selectedSensor();
+    const list = devices.filter((d) => !chosen || d.sensor === chosen);
+    const body = document.querySelector('#devices tbody');
+    const rows = list.map((d) => {
+      const tr = document.createElement('tr');
+      const alive = d.state === 'active';
+      tr.className = alive ? 'active' : 'ended';
+      tr.dataset.class = d.class;
+      tr.dataset.sensor = d.sensor;
+      const name = cell(tr, '', 'cls');
+      const label = document.createElement('b');
+      label.textContent = d.label;
+      const raw = document.createElement('small');
+      raw.textContent = d.class;
+      name.append(label, raw);
+      cell(tr, d.sensor, 'sensor');
+      cell(tr, d.strongest_sensor ? d.strongest_sensor + ' (' + d.strongest_dbm.toFixed(0) + ' dBm)' : '–');
+      cell(tr, where(d), '', d.bins ? 'bins ' + d.bins[0] + '–' + d.bins[2] + ' of the ' + d.subband_mhz + ' MHz capture' : '');
+      cell(tr, channelList(d.wifi_channels));
+      cell(tr, d.power_dbm === null ? '–' : d.power_dbm.toFixed(1) + ' dBm');
+      cell(tr, d.duty === null ? '–' : Math.round(d.duty * 100) + ' % ' + (d.duty_measured ? 'measured' : 'typical'));
+      const impact = d.impact === null ? '–' : d.impact === 0 ? 'none' : '−' + d.impact + ' on ch ' + d.impact_channel;
+      cell(tr, impact, d.impact >= 50 ? 'q-poor' : d.impact >= 20 ? 'q-fair' : '');
+      cell(tr, '').appendChild(timeline(d));
+      let state;
+      if (!alive) {
+        state = d.end === 'silent' ? 'ended (no news for 10 min)' : 'ended ' + clock(d.ended_ms - skewMs);
+      } else {
+        const quiet = (nowMs - (d.updated_ms - skewMs)) / 1000;
+        state = quiet > STALE_MS / 1000 ? 'active · no news for ' + span(quiet) : 'active, ' + span(d.duration_s);
+      }
+      cell(tr, state, alive ? 'state state-active' : 'state');
+      return tr;
+    });
+    body.replaceChildren(...rows);
+    document.getElementById('no-devices').hidden = rows.length > 0;
+  }
+
+  function renderQuality() {
+    const chosen = selectedSensor();
+    const names = chosen ? [chosen] : knownSensors();
+    const head = document.querySelector('#quality thead');
+    const hr = document.createElement('tr');
+    cell(hr, 'Sensor');
+    for (let ch = 1; ch <= 13; ch++) cell(hr, 'ch ' + ch);
+    head.replaceChildren(hr);
+    const rows = names.map((name) => {
+      const tr = document.createElement('tr');
+      tr.dataset.sensor = name;
+      cell(tr, name, 'sensor');
+      for (let ch = 1; ch <= 13; ch++) {
+        const q = quality.find((x) => x.sensor === name && x.channel === ch);
+        if (!q) {
+          cell(tr, '–');
+          continue;
+        }
+        const tip = Math.round(q.airtime_lost * 100) + ' % of airtime held by stronger devices; worst SINR loss ' + q.worst_sinr_loss_db + ' dB';
+        cell(tr, String(q.quality), 'q ' + qualityClass(q.quality), tip);
+      }
+      return tr;
+    });
+    document.querySelector('#quality tbody').replaceChildren(...rows);
+    const nowMs = Date.now();
+    document.getElementById('sensors').textContent = sensors
+      .map((s) => {
+        const quiet = nowMs - (s.last_heard_ms - skewMs);
+        let state = s.status === 'offline' ? 'offline' : quiet > STALE_MS ? 'no data for ' + span(quiet / 1000) : 'live';
+        return s.name + ' (' + s.source + ', ' + state + ')';
+      })
+      .join(' · ');
+  }
+
+  function renderSensorPicker() {
+    const select = document.getElementById('sensor');
+    const names = knownSensors();
+    const have = Array.from(select.options).map((o) => o.value).filter((v) => v);
+    if (names.join('\n') === have.join('\n')) return;
+    const keep = select.value;
+    const all = document.createElement('option');
+    all.value = '';
+    all.textContent = 'All sensors (' + names.length + ')';
+    const options = [all].concat(
+      names.map((n) => {
+        const o = document.createElement('option');
+        o.value = n;
+        o.textContent = n;
+        return o;
+      })
+    );
+    select.replaceChildren(...options);
+    select.value = names.includes(keep) ? keep : '';
   }
 
   // ---- drawing ------------------------------------------------------------
@@ -278,84 +392,24 @@
     return Math.trunc(Math.fround(freq - 2412) * BINS_PER_MHZ);
   }
 
-  // One waterfall row collects a sweep over the channels. A channel that
-  // comes back after others starts the next row; a long visit that sends
-  // several spectra in a row refreshes its part of the row, unless the feed
-  // holds one channel only, when every spectrum is a row of its own. The
-  // row being filled is painted at the top at once.
-  let pendingRow = null;
-  let pendingChannels = new Set();
-  let lastChannel = null;
-  let hopping = false;
-  function startWaterfallRow() {
-    const canvas = document.getElementById('waterfall');
-    if (pendingChannels.size > 1) hopping = true;
-    canvas.getContext('2d').drawImage(canvas, 0, WATERFALL_ROW_PX); // scroll down
-    pendingRow = new Array(BAND_BINS).fill(null);
-    pendingChannels = new Set();
-    waterfallRows++;
-    canvas.dataset.rows = String(waterfallRows);
+  // Frequency (MHz) of the left edge of band-view bin b.
+  function bandBinMhz(b) {
+    return 2412 - (CH_BINS / 2) * BIN_MHZ + b / BINS_PER_MHZ;
   }
 
-  function paintPendingRow() {
-    const canvas = document.getElementById('waterfall');
-    paintRow(canvas.getContext('2d'), canvas.width, pendingRow);
+  function activeFixed(sensor) {
+    return devices.filter((d) => d.sensor === sensor && d.state === 'active' && d.band_mhz);
   }
 
-  function addToWaterfall(channel, dbm) {
-    const repeat = channel.freq === lastChannel;
-    if (pendingRow === null || (pendingChannels.has(channel.freq) && !(repeat && hopping))) {
-      startWaterfallRow();
-    }
-    lastChannel = channel.freq;
-    pendingChannels.add(channel.freq);
-    const offset = bandOffset(channel.freq);
-    for (let i = 0; i < CH_BINS; i++) pendingRow[offset + i] = dbm[i];
-    paintPendingRow();
-  }
-
-  function paintRow(ctx, width, row) {
-    const image = ctx.createImageData(width, WATERFALL_ROW_PX);
-    for (let x = 0; x < width; x++) {
-      const v = row[Math.floor((x * BAND_BINS) / width)];
-      const rgb = v === null ? [11, 15, 26] : heatColor(v);
-      for (let y = 0; y < WATERFALL_ROW_PX; y++) {
-        const p = (y * width + x) * 4;
-        image.data[p] = rgb[0];
-        image.data[p + 1] = rgb[1];
-        image.data[p + 2] = rgb[2];
-        image.data[p + 3] = 255;
-      }
-    }
-    ctx.putImageData(image, 0, 0);
-  }
-
-  function drawWaterfallAxis() {
-    const axis = document.getElementById('waterfall-axis');
-    axis.replaceChildren();
-    CHANNELS.forEach((c, i) => {
-      const label = document.createElement('span');
-      label.style.left = ((bandOffset(c.freq) + CH_BINS / 2) * 100) / BAND_BINS + '%';
-      label.style.color = c.color;
-      // 2437 and 2442 sit close together: one label above the other.
-      label.className = i % 2 ? 'low' : 'high';
-      label.textContent = c.freq;
-      axis.appendChild(label);
-    });
-    const bar = document.getElementById('scale-bar');
-    const stops = [];
-    for (let i = 0; i <= 10; i++) {
-      const rgb = heatColor(DBM_LOW + ((DBM_HIGH - DBM_LOW) * i) / 10);
-      stops.push('rgb(' + rgb.join(',') + ') ' + i * 10 + '%');
-    }
-    bar.style.background = 'linear-gradient(to right, ' + stops.join(', ') + ')';
+  function activeHoppers(sensor) {
+    return devices.filter((d) => d.sensor === sensor && d.state === 'active' && d.kind === 'hopper');
   }
 
   // Matches the canvas's pixels to its size on screen.
-  function fitCanvas(canvas) {
+  function fitCanvas(canvas, aspect) {
     const ratio = window.devicePixelRatio || 1;
     const width = Math.max(300, Math.round(canvas.clientWidth * ratio));
-    const height = Math.round(width * 0.36);
+    const height = Math.round(width * aspect);
     if (canvas.width !== width || canvas.height !== height) {
       canvas.width = width;
       canvas.height = height;
@@ -364,15 +418,18 @@
   }
 
   function drawSpectrum() {
+    const sensor = plotSensor();
+    document.getElementById('spectrum-hint').textContent =
+      'latest average per channel visit, dBm' + (sensor ? ' · sensor ' + sensor : '');
     const canvas = document.getElementById('spectrum');
-    const ratio = fitCanvas(canvas);
+    const ratio = fitCanvas(canvas, 0.42);
     const ctx = canvas.getContext('2d');
     ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
     const W = canvas.width / ratio;
     const H = canvas.height / ratio;
     const left = 40;
     const right = 10;
-    const top = 12;
+    const top = 26;
     const bottom = 24;
     const fLow = 2400;
     const fHigh = 2474;
@@ -382,6 +439,20 @@
     const y = (d) => top + ((dHigh - d) * (H - top - bottom)) / (dHigh - dLow);
     ctx.clearRect(0, 0, W, H);
     ctx.font = '11px system-ui, sans-serif';
+    // Devices first, under the traces: their bands shaded and named.
+    ctx.textAlign = 'center';
+    for (const d of activeFixed(sensor)) {
+      ctx.fillStyle = 'rgba(255, 123, 114, 0.16)';
+      ctx.fillRect(x(d.band_mhz[0]), top, x(d.band_mhz[1]) - x(d.band_mhz[0]), H - top - bottom);
+      ctx.fillStyle = '#ff7b72';
+      ctx.fillText(d.label, x(d.freq_mhz), top - 4);
+    }
+    const hoppers = activeHoppers(sensor);
+    if (hoppers.length) {
+      ctx.textAlign = 'left';
+      ctx.fillStyle = '#f778ba';
+      ctx.fillText('hopping over the band: ' + hoppers.map((d) => d.label).join(', '), left + 4, top + 12);
+    }
     ctx.strokeStyle = '#2a313c';
     ctx.fillStyle = '#7d8590';
     ctx.lineWidth = 1;
@@ -404,9 +475,10 @@
     ctx.textAlign = 'right';
     ctx.fillText('MHz', W - right, H - bottom + 15);
     const now = Date.now();
+    const map = spectra.get(sensor) || new Map();
     for (const c of CHANNELS) {
-      const rec = channels.get(c.freq);
-      if (!rec || !rec.dbm) continue;
+      const rec = map.get(c.freq);
+      if (!rec) continue;
       ctx.globalAlpha = now - rec.receivedMs > STALE_SPECTRUM_MS ? 0.35 : 1;
       ctx.strokeStyle = c.color;
       ctx.lineWidth = 1.5;
@@ -424,104 +496,132 @@
 
   function drawLegend() {
     const legend = document.getElementById('legend');
+    const map = spectra.get(plotSensor()) || new Map();
     legend.replaceChildren();
     for (const c of CHANNELS) {
-      const rec = channels.get(c.freq);
+      const rec = map.get(c.freq);
       const span = document.createElement('span');
       const swatch = document.createElement('i');
       swatch.style.background = c.color;
       span.appendChild(swatch);
       let label = 'ch ' + c.ch + ' (' + c.freq + ' MHz)';
-      if (rec && rec.dbm) label += ' peak ' + Math.max(...rec.dbm) + ' dBm';
+      if (rec) label += ' peak ' + Math.round(Math.max(...rec.dbm)) + ' dBm';
       span.appendChild(document.createTextNode(label));
       legend.appendChild(span);
     }
   }
 
-  // ---- tables and texts ---------------------------------------------------
-
-  function two(n) {
-    return String(n).padStart(2, '0');
+  // Seconds between two rows by the card's 32-bit microsecond clock, which
+  // wraps every 71 minutes.
+  function rowAge(newest, row) {
+    if (!Number.isFinite(newest.cardUs) || !Number.isFinite(row.cardUs)) return (newest.time - row.time) / 1000;
+    return (((newest.cardUs - row.cardUs) % 4294967296) + 4294967296) % 4294967296 / 1e6;
   }
 
-  function clock(sec) {
-    if (!Number.isFinite(sec) || sec <= 0) return '–';
-    const d = new Date(sec * 1000);
-    return two(d.getHours()) + ':' + two(d.getMinutes()) + ':' + two(d.getSeconds());
-  }
-
-  function fullDate(sec) {
-    if (!Number.isFinite(sec) || sec <= 0) return '';
-    const d = new Date(sec * 1000);
-    return d.getFullYear() + '-' + two(d.getMonth() + 1) + '-' + two(d.getDate()) + ' ' + clock(sec);
-  }
-
-  function span(seconds) {
-    if (!Number.isFinite(seconds)) return '–';
-    const s = Math.max(0, Math.floor(seconds));
-    if (s < 60) return s + ' s';
-    if (s < 3600) return Math.floor(s / 60) + ' m ' + two(s % 60) + ' s';
-    return Math.floor(s / 3600) + ' h ' + two(Math.floor((s % 3600) / 60)) + ' m';
-  }
-
-  // An active device's duration goes on growing while the daemon is heard
-  // from; it stops when the daemon falls silent.
-  function liveDuration(d, nowMs) {
-    if (!Number.isFinite(d.duration)) return NaN;
-    if (d.ended) return d.duration;
-    const heardUntil = Math.max(d.updatedMs, Math.min(nowMs, lastDatagramMs + 5000));
-    return d.duration + (heardUntil - d.updatedMs) / 1000;
-  }
-
-  function renderDevices() {
-    const nowMs = Date.now();
-    const list = Array.from(devices.values()).sort((a, b) => {
-      if (a.ended !== b.ended) return a.ended ? 1 : -1;
-      return a.ended ? b.endedMs - a.endedMs : a.first - b.first;
-    });
-    const body = document.querySelector('#devices tbody');
-    const rows = list.map((d) => {
-      const tr = document.createElement('tr');
-      tr.className = d.ended ? 'ended' : 'active';
-      tr.dataset.class = d.cls;
-      // Fixed devices: bins count in the subband of d.freq; bin 28 is its centre.
-      const located = !d.hopper && Number.isFinite(d.freq) && d.freq > 0 && d.bins;
-      const freq = d.hopper
-        ? 'hopping'
-        : located ? (d.freq + (d.bins[1] - CH_BINS / 2) * BIN_MHZ).toFixed(1) + ' MHz' : '–';
-      const bins = located
-        ? d.bins[0] + '–' + d.bins[2] + ', centre ' + d.bins[1] + ' of ' + d.freq.toFixed(0)
-        : '–';
-      const power = Number.isFinite(d.power) && d.reports > 0 ? d.power.toFixed(1) + ' dBm' : '–';
-      const cells = [
-        [d.cls, 'cls'],
-        [freq, ''],
-        [bins, ''],
-        [power, ''],
-        [clock(d.first), '', fullDate(d.first)],
-        [d.reports > 0 ? clock(d.last) : '–', '', d.reports > 0 ? fullDate(d.last) : ''],
-        [d.reports > 0 ? span(liveDuration(d, nowMs)) : '–', 'duration'],
-        [d.ended ? 'ended' : 'active', d.ended ? 'state' : 'state state-active'],
-      ];
-      for (const [text, cls, title] of cells) {
-        const td = document.createElement('td');
-        td.textContent = text;
-        if (cls) td.className = cls;
-        if (title) td.title = title;
-        tr.appendChild(td);
+  // The waterfall of the plotted sensor, with the time of its rows down the
+  // left and the active fixed devices' bands marked.
+  let waterfallImage = null;
+  function drawWaterfall() {
+    const sensor = plotSensor();
+    const canvas = document.getElementById('waterfall');
+    const ratio = fitCanvas(canvas, 0.4);
+    const ctx = canvas.getContext('2d');
+    ctx.setTransform(1, 0, 0, 1, 0, 0);
+    const W = canvas.width;
+    const H = canvas.height;
+    const axis = Math.round(64 * ratio);
+    const top = Math.round(16 * ratio);
+    ctx.fillStyle = '#0b0f1a';
+    ctx.fillRect(0, 0, W, H);
+    const w = waterfalls.get(sensor);
+    const rows = w ? w.rows : [];
+    canvas.dataset.rows = String(rows.length);
+    if (rows.length) {
+      if (!waterfallImage) waterfallImage = document.createElement('canvas');
+      waterfallImage.width = BAND_BINS;
+      waterfallImage.height = WATERFALL_ROWS;
+      const ictx = waterfallImage.getContext('2d');
+      const image = ictx.createImageData(BAND_BINS, WATERFALL_ROWS);
+      rows.forEach((row, r) => {
+        for (let b = 0; b < BAND_BINS; b++) {
+          const v = row.values[b];
+          const rgb = v === null ? [11, 15, 26] : heatColor(v);
+          const p = (r * BAND_BINS + b) * 4;
+          image.data[p] = rgb[0];
+          image.data[p + 1] = rgb[1];
+          image.data[p + 2] = rgb[2];
+          image.data[p + 3] = 255;
+        }
+      });
+      ictx.putImageData(image, 0, 0);
+      ctx.imageSmoothingEnabled = false;
+      ctx.drawImage(waterfallImage, 0, 0, BAND_BINS, WATERFALL_ROWS, axis, top, W - axis, H - top);
+    }
+    // Time axis: how long before the newest row a row was measured, by the
+    // card's clock (right for replays too), every 30 pixels or so.
+    const rowPx = (H - top) / WATERFALL_ROWS;
+    ctx.font = Math.round(10 * ratio) + 'px system-ui, sans-serif';
+    ctx.fillStyle = '#7d8590';
+    ctx.textAlign = 'right';
+    const every = Math.max(1, Math.round((30 * ratio) / rowPx));
+    for (let r = 0; r < rows.length; r += every) {
+      const py = top + r * rowPx;
+      ctx.fillRect(axis - 4 * ratio, py, 4 * ratio, 1);
+      ctx.fillText(r === 0 ? clock(rows[0].time) : '−' + rowAge(rows[0], rows[r]).toFixed(1) + ' s', axis - 6 * ratio, py + 9 * ratio);
+    }
+    if (rows.length) {
+      const age = (Date.now() - rows[0].receivedMs) / 1000;
+      ctx.textAlign = 'right';
+      ctx.fillText('newest row ' + clock(rows[0].time) + (age > STALE_MS / 1000 ? ', no data for ' + span(age) : ''), W, top - 4 * ratio);
+    }
+    // Device markers: band edges down the waterfall, names above it.
+    const xOf = (mhz) => axis + ((mhz - bandBinMhz(0)) * BINS_PER_MHZ * (W - axis)) / BAND_BINS;
+    ctx.strokeStyle = 'rgba(255,255,255,0.7)';
+    ctx.setLineDash([4 * ratio, 4 * ratio]);
+    ctx.textAlign = 'center';
+    for (const d of activeFixed(sensor)) {
+      for (const edge of d.band_mhz) {
+        ctx.beginPath();
+        ctx.moveTo(xOf(edge), top);
+        ctx.lineTo(xOf(edge), H);
+        ctx.stroke();
       }
-      return tr;
+      ctx.fillStyle = '#ff7b72';
+      ctx.fillText(d.label, xOf(d.freq_mhz), top - 4 * ratio);
+    }
+    ctx.setLineDash([]);
+    document.getElementById('waterfall-hint').textContent =
+      'one row per channel visit, newest on top, seconds before it at left' + (sensor ? ' · sensor ' + sensor : '');
+  }
+
+  function drawWaterfallAxis() {
+    const axis = document.getElementById('waterfall-axis');
+    axis.replaceChildren();
+    CHANNELS.forEach((c, i) => {
+      const label = document.createElement('span');
+      // The canvas's left 64 px carry the time axis.
+      label.style.left = 'calc(64px + (100% - 64px) * ' + (bandOffset(c.freq) + CH_BINS / 2) / BAND_BINS + ')';
+      label.style.color = c.color;
+      // 2437 and 2442 sit close together: one label above the other.
+      label.className = i % 2 ? 'low' : 'high';
+      label.textContent = c.freq + ' MHz';
+      axis.appendChild(label);
     });
-    body.replaceChildren(...rows);
-    document.getElementById('no-devices').hidden = rows.length > 0;
+    const bar = document.getElementById('scale-bar');
+    const stops = [];
+    for (let i = 0; i <= 10; i++) {
+      const rgb = heatColor(DBM_LOW + ((DBM_HIGH - DBM_LOW) * i) / 10);
+      stops.push('rgb(' + rgb.join(',') + ') ' + i * 10 + '%');
+    }
+    bar.style.background = 'linear-gradient(to right, ' + stops.join(', ') + ')';
   }
 
   function renderUtil() {
     const grid = document.getElementById('util');
     const nowMs = Date.now();
+    const map = utils.get(plotSensor()) || new Map();
     const cards = CHANNELS.map((c) => {
-      const rec = channels.get(c.freq);
-      const util = rec && rec.util;
+      const util = map.get(c.freq);
       const card = document.createElement('div');
       card.className = 'util-card' + (util ? '' : ' none');
       const h = document.createElement('h3');
@@ -538,26 +638,34 @@
       return card;
     });
     grid.replaceChildren(...cards);
-    document.getElementById('no-util').hidden =
-      latestUtil !== null || Array.from(channels.values()).some((c) => c.util);
+    document.getElementById('no-util').hidden = Array.from(utils.values()).some((m) => m.size > 0 || m.latest);
   }
 
-  function renderCounters() {
-    const el = document.getElementById('counters');
-    let text = datagramsSeen + ' events';
+  function renderStatus() {
+    const quiet = Date.now() - lastEventMs;
+    const el = document.getElementById('staleness');
+    if (lastEventMs === 0) el.textContent = 'no data yet';
+    else if (quiet > STALE_MS) el.textContent = 'no data for ' + span(quiet / 1000);
+    else el.textContent = 'live';
+    el.className = 'staleness ' + (lastEventMs !== 0 && quiet <= STALE_MS ? 'fresh' : 'stale');
+    let text = eventsSeen + ' events';
     if (stats) {
-      text += ' · ' + stats.malformed + ' malformed · ' + stats.oversized + ' oversized';
+      text += ' · ' + stats.malformed + ' malformed';
+      if (stats.mqtt_messages) text += ' · ' + stats.mqtt_messages + ' MQTT messages';
       if (stats.sse_dropped > 0) text += ' · ' + stats.sse_dropped + ' dropped for slow pages';
     }
-    el.textContent = text;
+    document.getElementById('counters').textContent = text;
   }
 
   function renderAll() {
+    renderSensorPicker();
+    renderStatus();
+    renderQuality();
     renderDevices();
     drawSpectrum();
     drawLegend();
+    drawWaterfall();
     renderUtil();
-    renderCounters();
   }
 
   // Bursts of events (a replay) are drawn once per frame.
@@ -572,28 +680,36 @@
   }
 
   function pollStats() {
-    fetch('/api/stats', { cache: 'no-store' })
-      .then((r) => (r.ok ? r.json() : null))
+    fetchJson('/api/stats')
       .then((s) => {
-        if (s) stats = s;
-        renderCounters();
+        stats = s;
+        renderStatus();
       })
       .catch(() => {});
   }
 
+  document.getElementById('tz').textContent = TIME_ZONE;
+  document.getElementById('sensor').addEventListener('change', renderAll);
   drawWaterfallAxis();
   renderAll();
   connect();
   setInterval(renderAll, 1000);
+  setInterval(() => loadDevices().then(renderAll).catch(() => {}), 5000);
   setInterval(pollStats, 5000);
   pollStats();
 
-  // For tests and the curious: the parsers and a peek at the state.
+  // For tests and the curious: a peek at the state.
   window.tessaronUi = {
-    parseDevices: parseDevices,
-    parseChannel: parseChannel,
-    parseUtil: parseUtil,
-    deviceCount: () => devices.size,
-    waterfallRows: () => waterfallRows,
+    deviceCount: () => devices.length,
+    sensors: () => knownSensors(),
+    waterfallRows: () => {
+      const w = waterfalls.get(plotSensor());
+      return w ? w.rows.length : 0;
+    },
+    // When the newest waterfall row arrived (browser milliseconds).
+    waterfallNewest: () => {
+      const w = waterfalls.get(plotSensor());
+      return w && w.rows.length ? w.rows[0].receivedMs : 0;
+    },
   };
 })();

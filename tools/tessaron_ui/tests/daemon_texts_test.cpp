@@ -5,12 +5,12 @@
 #include <string>
 #include <vector>
 
-#include "channel_manager.h"
+#include "channel_visit.h"
 #include "device_analyzer.h"
 #include "host_clock.h"
-#include "sse_hub.h"
 #include "tessaron_main.h"
 #include "ui_event_listener.h"
+#include "ui_event_text.h"
 #include "ui_state.h"
 
 namespace tessaron_ui {
@@ -24,7 +24,7 @@ protected:
         SetHostClock(FakeHostClock::Read);
         FakeHostClock::Set(1700000000);
         ExternalInterface::InitSocket(listener_.address());
-        ExternalInterface::InitUIAverage();
+        ChannelVisit::Reset();
     }
     void TearDown() override {
         DeviceAnalyzer::ResetForTests();
@@ -57,8 +57,8 @@ TEST_F(DaemonTextsTest, EveryEventTheDaemonSendsIsReadAndRelayed) {
     // The survey of a visit goes out after its scan, the visit's spectrum when
     // the next channel's first sample arrives.
     ExternalInterface::SendData(
-        ChannelManager::BuildChannelUtilEvent("noise -95\n\"busy\": 12\nrx 3\n", 1700000013));
-    ExternalInterface::SendData(ExternalInterface::BuildChannelEvent(123456, 2437.0f));
+        ChannelUtilEventText({"noise -95\n\"busy\": 12\nrx 3\n", 1700000013}));
+    ExternalInterface::SendData(ChannelEventText(ChannelVisit::Spectrum(123456, 2437.0f)));
 
     const std::vector<std::string> texts = listener_.Drain();
     ASSERT_EQ(6u, texts.size());
@@ -67,22 +67,29 @@ TEST_F(DaemonTextsTest, EveryEventTheDaemonSendsIsReadAndRelayed) {
         UiEvent event;
         std::string error;
         ASSERT_TRUE(ParseUiEvent(text, &event, &error)) << error << " in: " << text;
+        event.sensor = "local";
         state.Apply(event, 1000);
-        if (event.kind != UiEventKind::kChannelUtil) {
-            EXPECT_EQ(text, SseMessage(text, event.name));
+        // The records read from the texts make JSON that reads back the same.
+        if (event.type == UiEventKind::Device) {
+            UiEvent back;
+            ASSERT_TRUE(
+                ParseEventJson(DeviceEventJson(event.device, {"local", {1, 0}}), &back, &error))
+                << error;
+            EXPECT_EQ(back.device.classification, event.device.classification);
+            EXPECT_EQ(back.device.end_bin, event.device.end_bin);
         }
     }
     const auto devices = state.Devices(1000);
     ASSERT_EQ(2u, devices.size());
     for (const DeviceRecord& d : devices) {
-        EXPECT_TRUE(d.ended && d.end_announced) << d.class_name;
+        EXPECT_TRUE(d.ended && d.end_announced) << d.ClassName();
     }
     const DeviceRecord& bt = devices[0].hopper ? devices[0] : devices[1];
     const DeviceRecord& mwo = devices[0].hopper ? devices[1] : devices[0];
-    EXPECT_EQ("Bluetooth_Streaming", bt.class_name);
+    EXPECT_EQ("Bluetooth_Streaming", bt.ClassName());
     EXPECT_EQ(1700000000 - 6, bt.first_seen);
     EXPECT_DOUBLE_EQ(-60.5, bt.power_dbm);
-    EXPECT_EQ("Microwave_Oven", mwo.class_name);
+    EXPECT_EQ("Microwave_Oven", mwo.ClassName());
     EXPECT_DOUBLE_EQ(2437.0, mwo.freq_mhz);
     EXPECT_EQ(3, mwo.duration);
     EXPECT_EQ(28, mwo.centre_bin);

@@ -40,51 +40,50 @@ TEST(DeviceEventTest, ReadsHopperFixedAndEndedDevices) {
     const UiEvent hopper = MustParse(DevicesText(
         "\"1\",\"Bluetooth_Streaming\",\"1700000000\",\"1700000006\",\"6\",\"-61.50\",\"0\","
         "\"Freq Hopper\",\"1\""));
-    EXPECT_EQ(UiEventKind::kDevices, hopper.kind);
+    EXPECT_EQ(UiEventKind::Device, hopper.type);
     EXPECT_EQ(1, hopper.device.index);
-    EXPECT_EQ("Bluetooth_Streaming", hopper.device.class_name);
-    EXPECT_EQ(1700000000, hopper.device.first_seen);
-    EXPECT_EQ(1700000006, hopper.device.last_seen);
-    EXPECT_EQ(6, hopper.device.duration);
-    EXPECT_DOUBLE_EQ(-61.5, hopper.device.power_dbm);
+    EXPECT_EQ(PULSE_BLUETOOTH_SCO, hopper.device.classification);
+    EXPECT_EQ(1700000000, hopper.device.first_seen_s);
+    EXPECT_EQ(1700000006, hopper.device.last_seen_s);
+    EXPECT_EQ(6, hopper.device.duration_s);
+    EXPECT_FLOAT_EQ(-61.5f, hopper.device.power_dbm);
     EXPECT_TRUE(hopper.device.hopper);
-    EXPECT_EQ(-1, hopper.device.start_bin);
 
     const UiEvent fixed = MustParse(DevicesText(
         "\"2\",\"Microwave_Oven\",\"100\",\"104\",\"4\",\"-40.25\",\"2437.00\",\"0,28,55\",\"1\""));
     EXPECT_FALSE(fixed.device.hopper);
-    EXPECT_DOUBLE_EQ(2437.0, fixed.device.freq_mhz);
+    EXPECT_FLOAT_EQ(2437.0f, fixed.device.band_cfreq_mhz);
     EXPECT_EQ(0, fixed.device.start_bin);
-    EXPECT_EQ(28, fixed.device.centre_bin);
+    EXPECT_EQ(28, fixed.device.center_bin);
     EXPECT_EQ(55, fixed.device.end_bin);
 
     const UiEvent ended = MustParse(
         DevicesText("\"0\",\"Microwave_Oven\",\"100\",\"0\",\"0\",\"0\",\"0\",\"0\",\"0\""));
-    EXPECT_TRUE(ended.device.ended());
-    EXPECT_EQ("Microwave_Oven", ended.device.class_name);
-    EXPECT_EQ(100, ended.device.first_seen);
+    EXPECT_EQ(DeviceEventRecord::Kind::Ended, ended.device.kind);
+    EXPECT_EQ(PULSE_MWO, ended.device.classification);
+    EXPECT_EQ(100, ended.device.first_seen_s);
 }
 
 TEST(ChannelEventTest, ReadsBinsTimeAndFrequency) {
     const UiEvent event =
         MustParse(ChannelText(Bins(56, 80), "\"timestamp\":123456789012,\"freq\": 2442.00"));
-    EXPECT_EQ(UiEventKind::kChannel, event.kind);
-    ASSERT_EQ(56u, event.channel.bins.size());
-    EXPECT_EQ(80, event.channel.bins[0]);
-    EXPECT_EQ(86, event.channel.bins[6]);
-    EXPECT_EQ(123456789012ull, event.channel.mac_time);
-    EXPECT_DOUBLE_EQ(2442.0, event.channel.freq_mhz);
+    EXPECT_EQ(UiEventKind::Spectrum, event.type);
+    ASSERT_EQ(56u, event.db_below_mw.size());
+    EXPECT_EQ(80.0f, event.db_below_mw[0]);
+    EXPECT_EQ(86.0f, event.db_below_mw[6]);
+    EXPECT_EQ(123456789012ull, event.card_time_us);
+    EXPECT_FLOAT_EQ(2442.0f, event.freq_mhz);
 }
 
 TEST(ChannelUtilEventTest, KeepsTheRawSurveyTextWhateverItHolds) {
-    EXPECT_EQ("busy 10\nrx 3", MustParse(UtilText("busy 10\nrx 3")).util.text);
-    EXPECT_EQ("", MustParse(UtilText("")).util.text);
+    EXPECT_EQ("busy 10\nrx 3", MustParse(UtilText("busy 10\nrx 3")).utilisation.survey_text);
+    EXPECT_EQ("", MustParse(UtilText("")).utilisation.survey_text);
     // Quotes and even a fake timestamp key inside the unescaped survey text.
     const UiEvent tricky =
         MustParse(UtilText("chan \"6\", \"timestamp\": 5, busy \"x\"", "1700000123"));
-    EXPECT_EQ("chan \"6\", \"timestamp\": 5, busy \"x\"", tricky.util.text);
-    EXPECT_EQ(1700000123, tricky.util.timestamp);
-    EXPECT_EQ("\"", MustParse(UtilText("\"")).util.text);
+    EXPECT_EQ("chan \"6\", \"timestamp\": 5, busy \"x\"", tricky.utilisation.survey_text);
+    EXPECT_EQ(1700000123, tricky.utilisation.host_s);
+    EXPECT_EQ("\"", MustParse(UtilText("\"")).utilisation.survey_text);
 }
 
 TEST(MalformedEventTest, RejectsBrokenTextsWithAReason) {
@@ -104,6 +103,10 @@ TEST(MalformedEventTest, RejectsBrokenTextsWithAReason) {
         DevicesText("\"1\",\"Microwave_Oven\",\"1\",\"2\",\"1\",\"-60\",\"2437\",\"0,28\",\"1\""),
         DevicesText("\"1\",\"Microwave_Oven\",\"1\",\"2\",\"1\",\"-60\",\"2437\",\"0,-1,5\",\"1\""),
         DevicesText("\"1\",\"Bluetooth\",\"1\",\"2\",\"1\",\"-60\",\"0\",\"Freq Hopper,\"1\""),
+        // A class no daemon announces, and bins beyond the subband's 56.
+        DevicesText("\"1\",\"Toaster\",\"1\",\"2\",\"1\",\"-60\",\"0\",\"Freq Hopper\",\"1\""),
+        DevicesText(
+            "\"1\",\"Microwave_Oven\",\"1\",\"2\",\"1\",\"-60\",\"2437\",\"0,28,56\",\"1\""),
         "event: devices\r\ndata: { \"dev\": [\"1\",\"Bluetooth\"",
         ChannelText(Bins(55, 80), "\"timestamp\":1,\"freq\": 2412.00"),
         ChannelText(Bins(57, 80), "\"timestamp\":1,\"freq\": 2412.00"),

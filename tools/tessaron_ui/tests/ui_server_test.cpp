@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-#include "json_check.h"
+#include <nlohmann/json.hpp>
 
 namespace tessaron_ui {
 namespace {
@@ -105,18 +105,29 @@ TEST_F(UiServerTest, ServesThePageAndSnapshotsOfWhatArrived) {
     Send(std::string(kMaxDatagramBytes + 1, 'x'));
     ASSERT_TRUE(WaitForDatagrams(3));
 
-    const std::string devices = Get("/api/devices");
-    EXPECT_TRUE(json_check::IsValidJson(devices)) << devices;
-    EXPECT_NE(std::string::npos,
-              devices.find("\"class\":\"Bluetooth_Streaming\",\"kind\":\"hopper\""));
-    const std::string channels = Get("/api/channels");
-    EXPECT_TRUE(json_check::IsValidJson(channels)) << channels;
-    const std::string stats = Get("/api/stats");
-    EXPECT_TRUE(json_check::IsValidJson(stats)) << stats;
-    EXPECT_NE(std::string::npos, stats.find("\"malformed\":1,\"oversized\":1"));
+    using nlohmann::json;
+    const json devices = json::parse(Get("/api/devices"));
+    ASSERT_EQ(devices["devices"].size(), 1u);
+    EXPECT_EQ(devices["devices"][0]["class"], "Bluetooth_Streaming");
+    EXPECT_EQ(devices["devices"][0]["kind"], "hopper");
+    EXPECT_EQ(devices["devices"][0]["sensor"], "local");
+    EXPECT_EQ(json::parse(Get("/api/channels"))["quality"].size(), 13u);
+    EXPECT_EQ(json::parse(Get("/api/sensors"))["sensors"][0]["source"], "udp");
+    const json stats = json::parse(Get("/api/stats"));
+    EXPECT_EQ(stats["malformed"], 1);
+    EXPECT_EQ(stats["oversized"], 1);
+    const std::string metrics = Get("/metrics", &status);
+    EXPECT_EQ(200, status);
+    EXPECT_NE(metrics.find("tessaron_ui_datagrams_received_total 3\n"), std::string::npos);
+    EXPECT_NE(metrics.find("tessaron_ui_datagrams_malformed_total 1\n"), std::string::npos);
+    EXPECT_NE(metrics.find("tessaron_ui_datagrams_dropped_total 1\n"), std::string::npos);
+    EXPECT_NE(
+        metrics.find("tessaron_active_devices{sensor=\"local\",class=\"Bluetooth_Streaming\"} 1"),
+        std::string::npos)
+        << metrics;
 }
 
-TEST_F(UiServerTest, StreamsEachDatagramUnchanged) {
+TEST_F(UiServerTest, StreamsEachEventAsTheFeedsJson) {
     std::string received;
     std::atomic<bool> done{false};
     std::thread reader([&] {
@@ -124,7 +135,7 @@ TEST_F(UiServerTest, StreamsEachDatagramUnchanged) {
         client.set_read_timeout(5, 0);
         client.Get("/events", [&](const char* data, size_t len) {
             received.append(data, len);
-            done = received.find("\"1\"]}\n\n") != std::string::npos;
+            done = received.find("}\n\n", received.find("event: device\n")) != std::string::npos;
             return !done;
         });
         done = true;
@@ -138,7 +149,14 @@ TEST_F(UiServerTest, StreamsEachDatagramUnchanged) {
     reader.join();
     EXPECT_EQ(0u, received.find("retry: 2000\n"));
     EXPECT_EQ(std::string::npos, received.find("nonsense"));
-    EXPECT_NE(std::string::npos, received.find(kBluetooth)) << received;
+    const size_t data = received.find("event: device\ndata: ");
+    ASSERT_NE(std::string::npos, data) << received;
+    const size_t begin = data + 20;
+    const auto event =
+        nlohmann::json::parse(received.substr(begin, received.find('\n', begin) - begin));
+    EXPECT_EQ(event["class"], "Bluetooth_Streaming");
+    EXPECT_EQ(event["sensor"], "local");
+    EXPECT_EQ(event["first_seen"], 1700000000);
 }
 
 TEST_F(UiServerTest, ABrowserThatNeverReadsDoesNotHoldUpTheReader) {
@@ -203,6 +221,11 @@ TEST(UiOptionsTest, ReadsAddressesAndRejectsBadOnes) {
     UiOptions o;
     EXPECT_FALSE(ParseUiOptions({"--udp"}, &o, &error));
     EXPECT_FALSE(ParseUiOptions({"--bogus"}, &o, &error));
+    EXPECT_FALSE(ParseUiOptions({"--sensor", "a/b"}, &o, &error));
+    EXPECT_FALSE(ParseUiOptions({"--mqtt", "127.0.0.1:0"}, &o, &error));
+    ASSERT_TRUE(ParseUiOptions({"--mqtt", "127.0.0.1:1883", "--sensor", "lab"}, &o, &error));
+    EXPECT_EQ(1883, o.mqtt.port);
+    EXPECT_EQ("lab", o.sensor);
 }
 
 }  // namespace
