@@ -40,10 +40,10 @@ void ReloadSignatures(const std::string& spec_file) {
 std::string FormatStatusLine(long uptime_seconds, const DatagramCounters& counters) {
     // By display name, so that the line reads the same from run to run.
     std::map<std::string, int> by_class;
-    for (const FhInterferer& d : DeviceAnalyzer::active_fh_devices) {
+    for (const FhInterferer& d : DeviceAnalyzer::ActiveHoppers()) {
         by_class[RssiPulse::getClassification(d.classification)]++;
     }
-    for (const FixedFreqInterferer& d : DeviceAnalyzer::active_ffi_devices) {
+    for (const FixedFreqInterferer& d : DeviceAnalyzer::ActiveFixedDevices()) {
         by_class[RssiPulse::getClassification(d.classification)]++;
     }
     std::string devices;
