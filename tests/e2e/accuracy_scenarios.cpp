@@ -138,21 +138,22 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "xbox-wifi", kAllIntervals, {"XBOX_Console"}, {}, false, kXboxExact},
     {Rules::kStandard, "zigbee-ch11-weak", kAllIntervals, {"Zigbee"}, {}, false, kBelowPulsePeak},
     {Rules::kStandard, "zigbee-quiet", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeAirtime},
-    {Rules::kRefined, "everything", kAllIntervals, {"XBOX_Console"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "bt-voice-far-jitter", kAllIntervals, {"Bluetooth_Streaming"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "fhss-phone-weak", kAllIntervals, {"FHSS_Phone_(Handset)"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "microwave-50hz-far", kAllIntervals, {"Microwave_Oven"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "unknown-continuous-weak", kAllIntervals, {"Unknown_High_Duty_Device"}, {}, false, kRefinedOpen},
+    {Rules::kRefined, "video-sender-weak", 57, {"Video_Camera"}, {}, false, kRefinedOpen},
+    {Rules::kRefined, "video-sender-weak", 64, {"Video_Camera"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "video-sender-weak", 114, {"Video_Camera"}, {"Bluetooth_Streaming"}, false, kRefinedOpen},
-    {Rules::kRefined, "video-sender-weak", kAllIntervals, {"Video_Camera"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "zigbee-ch11-weak", kAllIntervals, {"Zigbee"}, {}, false, kRefinedOpen},
+    {Rules::kRefined, "everything", kAllIntervals, {"XBOX_Console"}, {}, false, kRefinedOpen},
 };
 // clang-format on
 
 // Growing this list must be a deliberate decision (counted in runs: one
 // scenario at one interval).
 constexpr size_t kStandardLimitationBudget = 79;
-constexpr size_t kRefinedLimitationBudget = 22;
+constexpr size_t kRefinedLimitationBudget = 21;
 
 struct Case {
     Rules rules;
