@@ -6,7 +6,11 @@
 // Zigbee frames are 6 or 7 bins wide on one of four fixed channels.
 #include "check_pulse_type.h"
 
+#include <algorithm>
 #include <cstdlib>
+
+#include "rule_set.h"
+#include "subband_class.h"
 
 namespace {
 
@@ -14,9 +18,35 @@ int PulseWidth(const RssiPulse& pulse) {
     return pulse.end_bin_number - pulse.start_bin_number;
 }
 
-// Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins.
+// A pulse running into the first or last bin is cut by the edge of the
+// view: often the skirt of a wide burst next door, and of unknown width.
+bool IsCutByViewEdge(const RssiPulse& pulse) {
+    return pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_NUM_BINS - 1;
+}
+
+// A bin above the floor for 90 % of its subband carries a continuous
+// emitter; a pulse centred there is a fragment of it (a noise-like carrier
+// a few dB over the floor breaks into pulses), not a frame of a network on
+// the air a few per cent of the time.
+constexpr float CONTINUOUS_BIN_DUTY = 0.9f;
+
+bool IsOnContinuousEmitter(const RssiPulse& pulse) {
+    if (pulse.parent == nullptr) {
+        return false;
+    }
+    const std::vector<float>& duty = pulse.parent->duty_avg_list;
+    const int centre = pulse.center_bin_number;
+    return centre >= 0 && static_cast<size_t>(centre) < duty.size() &&
+           duty[static_cast<size_t>(centre)] >= CONTINUOUS_BIN_DUTY;
+}
+
+// Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
+// and whole within the view.
 bool IsNarrowHopWidth(const RssiPulse& pulse) {
     const int width = PulseWidth(pulse);
+    if (ActiveRules().floor_follows_noise && IsCutByViewEdge(pulse)) {
+        return false;
+    }
     return width > 0 && width <= 7;
 }
 
@@ -83,8 +113,18 @@ bool CheckPulse::IsHighDutyDevice(PulseType type) {
 
 bool CheckPulse::IsInterestingPulse(const RssiPulse& pulse) {
     // Stronger than -75 dBm; power is stored as a positive dB magnitude.
-    return pulse.classification != PULSE_DISCARD &&
-           pulse.peak_rssi < static_cast<float>(-CONST_MIN_PEAK_THRESHOLD);
+    return pulse.classification != PULSE_DISCARD && -pulse.peak_rssi > HopperPeakLimitDbm(pulse);
+}
+
+float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
+    const float fixed = static_cast<float>(CONST_MIN_PEAK_THRESHOLD);
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise || pulse.parent == nullptr) {
+        return fixed;
+    }
+    return std::min(
+        std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
+        fixed);
 }
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
@@ -92,6 +132,11 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
         return false;
     const int width = PulseWidth(pulse);
     if (width < CONST_MIN_ZIGBEE_BW || width > CONST_MAX_ZIGBEE_BW)
+        return false;
+    // Refined: a pulse running into the edge of the view is cut by it (the
+    // skirt of a wider burst next door); its width says nothing.
+    if (ActiveRules().floor_follows_noise &&
+        (IsCutByViewEdge(pulse) || IsOnContinuousEmitter(pulse)))
         return false;
     for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
         if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {
@@ -122,10 +167,19 @@ bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
         return false;
     }
     const u64 duration = pulse.GetPulseDuration();
+    if (ActiveRules().durations_in_sample_intervals && !IsVoicePacketDuration(pulse)) {
+        return false;
+    }
     return IsNarrowHopWidth(pulse) && duration > CONST_MIN_PULSE_DURATION && duration < 500;
 }
 
 bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
+    if (ActiveRules().durations_in_sample_intervals) {
+        const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+        // Refined: the same evidence bar as every other hopper pulse.
+        return IsHopperCandidateClass(pulse.classification) && IsInterestingPulse(pulse) &&
+               IsXboxPulseShape(pulse, interval);
+    }
     if (!IsHopperCandidateClass(pulse.classification) || PulseWidth(pulse) != 4)
         return false;
     const u64 duration = pulse.GetPulseDuration();
@@ -139,4 +193,93 @@ bool CheckPulse::IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& 
     if (centre_diff > 2)
         return false;
     return (gap >= 2250.0 && gap <= 2750.0) || (gap >= 4500.0 && gap <= 5500.0);
+}
+
+namespace {
+
+// The controller's two packet lengths. The fixed test's 227/228 and
+// 342/343 us are 4 and 6 intervals of a 57 us card, so the packets
+// themselves last 228-285 us and 342-399 us.
+constexpr u64 XBOX_SHORT_PACKET_MIN_US = 228;
+constexpr u64 XBOX_SHORT_PACKET_MAX_US = 285;
+constexpr u64 XBOX_LONG_PACKET_MIN_US = 342;
+constexpr u64 XBOX_LONG_PACKET_MAX_US = 399;
+// Bluetooth voice packets carry 30 bytes of audio and last about 366 us
+// (up to 400 us for the enhanced kinds); the link's POLL and NULL packets
+// carry nothing and last 126 us, and must not pair up as voice. The two
+// stay apart at any sample interval under 124 us.
+constexpr u64 BT_VOICE_PACKET_MIN_US = 250;
+constexpr u64 BT_VOICE_PACKET_MAX_US = 500;
+// A 1.25-1.4 MHz wide packet covers 4 or 5 bin steps, depending on where
+// it sits on the 312.5 kHz bin grid.
+constexpr int XBOX_MIN_WIDTH = 4;
+constexpr int XBOX_MAX_WIDTH = 5;
+// Timestamps carry +-1 us of jitter at each end.
+constexpr float TIMESTAMP_JITTER_US = 2.0f;
+constexpr u64 BT_SLOT_US = 625;
+// Before the interval is measured, the card's usual one.
+constexpr float DEFAULT_SAMPLE_INTERVAL_US = 57.0f;
+
+}  // namespace
+
+bool CheckPulse::IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us) {
+    const float t = sample_interval_us > 0.0f ? sample_interval_us : DEFAULT_SAMPLE_INTERVAL_US;
+    // The first and last samples inside the burst lie at most one interval
+    // within its ends: the shown duration is between L - T and L.
+    const float d = static_cast<float>(duration);
+    return d + t + TIMESTAMP_JITTER_US >= static_cast<float>(lo) &&
+           d <= static_cast<float>(hi) + TIMESTAMP_JITTER_US;
+}
+
+bool CheckPulse::IsVoicePacketDuration(const RssiPulse& pulse) {
+    const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+    return IsDurationOfBurst(pulse.GetPulseDuration(), BT_VOICE_PACKET_MIN_US,
+                             BT_VOICE_PACKET_MAX_US, interval);
+}
+
+bool CheckPulse::IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us) {
+    if (IsCutByViewEdge(pulse))
+        return false;
+    const int width = PulseWidth(pulse);
+    if (width < XBOX_MIN_WIDTH || width > XBOX_MAX_WIDTH)
+        return false;
+    const u64 d = pulse.GetPulseDuration();
+    return IsDurationOfBurst(d, XBOX_SHORT_PACKET_MIN_US, XBOX_SHORT_PACKET_MAX_US,
+                             sample_interval_us) ||
+           IsDurationOfBurst(d, XBOX_LONG_PACKET_MIN_US, XBOX_LONG_PACKET_MAX_US,
+                             sample_interval_us);
+}
+
+bool CheckPulse::IsOnSlotGrid(u64 gap, float sample_interval_us) {
+    const float t = sample_interval_us > 0.0f ? sample_interval_us : DEFAULT_SAMPLE_INTERVAL_US;
+    // Each start is seen up to one interval late: the gap between two
+    // starts is off the true whole-slot gap by less than one interval.
+    const float tolerance = t + TIMESTAMP_JITTER_US;
+    const float remainder = static_cast<float>(gap % BT_SLOT_US);
+    return remainder <= tolerance || remainder >= static_cast<float>(BT_SLOT_US) - tolerance;
+}
+
+void CheckPulse::CountCentreBin(const RssiPulse& pulse,
+                                std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    if (pulse.center_bin_number >= 0 && pulse.center_bin_number < CONST_SUBBAND_NUM_BINS) {
+        per_bin[static_cast<size_t>(pulse.center_bin_number)]++;
+    }
+}
+
+bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    int total = 0;
+    for (const int count : per_bin) {
+        total += count;
+    }
+    int densest = 0;
+    int window = 0;
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        window += per_bin[static_cast<size_t>(b)];
+        if (b >= HOP_SPREAD_WINDOW_BINS) {
+            window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];
+        }
+        densest = std::max(densest, window);
+    }
+    return total > 0 &&
+           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
 }

@@ -10,6 +10,7 @@
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
 #include "pipeline_class_module.h"
+#include "rule_set.h"
 #include "subband_analyser_class.h"
 #include "xbox_analyser.h"
 #include "zigbee_pulse_analyser.h"
@@ -51,6 +52,9 @@ void RunHopper(ClassifierWindow& w) {
     std::vector<std::pair<int, int>> filter_list;
     DeviceAnalyzer::ObtainFilterList(filter_list, true);
     w.analyser.ApplyFilterList(w.history, w.begin, filter_list);
+    if (ActiveRules().oven_needs_on_phases) {
+        SubBandAnalyser::DiscardOvenPulsesInWindow(w.history, w.begin);
+    }
     {
         FreqHoppingsDeviceAnalyser hopper(w.history, w.begin,
                                           w.analyser.input_nkld_distribution_map,
@@ -95,7 +99,11 @@ const std::vector<HopperFollowUp>& HopperFollowUps() {
             int debug_id) {
              ZigbeePulseAnalyser::DetermineZigbeePresence(history, begin, v.spurious, debug_id);
          }},
-        {"xbox", [](const HopperVerdict& v) { return !v.btsco_present; },
+        // Refined: the controller is looked for beside a voice link too.
+        {"xbox",
+         [](const HopperVerdict& v) {
+             return !v.btsco_present || ActiveRules().hoppers_announced_separately;
+         },
          [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict&,
             int debug_id) {
              XboxAnalyser xbox_analyser(history, begin, debug_id);

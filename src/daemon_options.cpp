@@ -35,13 +35,20 @@ bool TakeValue(const std::string& name, const std::string& value, DaemonOptions*
         options->card_shell = value;
         return true;
     }
+    if (name == "--rules") {
+        if (!ParseRuleSetName(value, &options->rules)) {
+            *error = "--rules needs 'standard' or 'refined', got '" + value + "'";
+            return false;
+        }
+        return true;
+    }
     options->record_file = value;  // --record
     return true;
 }
 
 bool TakesValue(const std::string& name) {
     return name == "--listen" || name == "--ui" || name == "--replay" || name == "--record" ||
-           name == "--card-shell";
+           name == "--card-shell" || name == "--rules";
 }
 
 }  // namespace
@@ -180,6 +187,9 @@ std::string UsageText(const std::string& program) {
            "  --card-shell PROG   run card-control commands through PROG: a shell (a name\n"
            "                      ending in sh) as PROG -c '<command>', any other program\n"
            "                      as PROG '<command>' (default /bin/sh, else /system/bin/sh)\n"
+           "  --rules SET         classification rules: 'standard' (default) or 'refined'\n"
+           "                      (noise-following pulse floor, sample-interval timing,\n"
+           "                      oven on-phases, carrier-width rules)\n"
            "  -h, --help          print this text and exit\n"
            "  --version           print the version and exit\n";
 }

@@ -4,12 +4,15 @@
 // INACTIVITY_TIME host seconds are ended, logged and announced as ended.
 #include "device_analyzer.h"
 
+#include "rule_set.h"
+
 #include <iostream>
 #include <string>
 
 #include "check_pulse_type.h"
 #include "event_sink.h"
 #include "host_clock.h"
+#include "rule_set.h"
 #include "ui_event_text.h"
 
 namespace {
@@ -203,6 +206,11 @@ void DeviceAnalyzer::ObtainFilterList(std::vector<std::pair<int, int>>& filter_l
     for (size_t i = 0; i < active_ffi_devices.size(); ++i) {
         const FixedFreqInterferer& device = active_ffi_devices[i];
         if (use_high_duty_only && device.classification == PULSE_ZIGBEE) {
+            continue;
+        }
+        // Refined: an oven is off half of each mains cycle; its pulses are
+        // hidden per on-phase, not over its whole band.
+        if (ActiveRules().oven_needs_on_phases && device.classification == PULSE_MWO) {
             continue;
         }
         const int offset = BinFrameOffset(device.band_cfreq, CONST_CENTER_FREQUENCIES[0]);

@@ -11,6 +11,10 @@
 #include <iostream>
 #include <sstream>
 
+#include "oven_on_phase.h"
+#include "rule_set.h"
+#include "subband_class.h"
+
 namespace {
 
 // Bins of one FFT row of a 20 MHz subband.
@@ -66,7 +70,7 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
         }
     }
 
-    if (min_index >= 0 && min_value < kPeakLimit) {
+    if (min_index >= 0 && min_value < RowPeakLimit()) {
         peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
         end_time = curr_time;
     } else if (curr_time - end_time > kGapAllowanceUs) {
@@ -76,6 +80,22 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
 
 void DriftAnalyser::IsMicrowavePresent() {
     ComputeDriftInstances();
+    if (ActiveRules().oven_needs_on_phases) {
+        OvenOnPhases oven = FindOvenOnPhases(peak_rssi_history, start_time);
+        oven_on_phase_spans = std::move(oven.spans);
+        oven_mains_gated = oven.mains_gated;
+    }
+}
+
+float DriftAnalyser::RowPeakLimit() const {
+    // Refined: the same margin over the measured floor that hopper pulses
+    // need, so a weak oven's rows are kept; never stricter than -75 dBm.
+    if (!ActiveRules().floor_follows_noise || parent == nullptr) {
+        return kPeakLimit;
+    }
+    const float limit_dbm = std::min(parent->noise_mean_dbm, ActiveRules().max_noise_dbm) +
+                            ActiveRules().hopper_peak_margin_db;
+    return std::max(kPeakLimit, -limit_dbm);
 }
 
 void DriftAnalyser::ReleasePeakHistory() {

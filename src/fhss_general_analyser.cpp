@@ -10,6 +10,7 @@
 #include "fhss_general_analyser.h"
 
 #include <algorithm>
+#include <array>
 #include <climits>
 #include <iostream>
 #include <sstream>
@@ -17,6 +18,7 @@
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "features_module.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -105,6 +107,7 @@ size_t FirstStartingAt(const std::vector<RssiPulse>& pulses, size_t from, u64 ti
 PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                        const PairRule& rule) {
     ResetSixFrequencies(tagged_per_freq);
+    const bool jump_to_windows = ActiveRules().id == RuleSetId::kStandard;
     PairCounts counts;
     const auto tag = [&rule, &counts](RssiPulse& pulse, int& tagged_here) {
         if (pulse.classification != rule.tag) {
@@ -133,7 +136,8 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                 // every later one is too.
                 if (gap > rule.max_gap)
                     break;
-                const u64 wanted = rule.next_gap(gap);
+                // The windows mirror the standard timing rules only.
+                const u64 wanted = jump_to_windows ? rule.next_gap(gap) : gap;
                 if (wanted != gap) {
                     if (wanted > rule.max_gap)
                         break;
@@ -170,7 +174,15 @@ u64 NextSlotGridGap(u64 gap) {
     return gap - remainder + BT_SLOT_JITTER_HIGH + 1;
 }
 
+float SampleIntervalOf(const RssiPulse& pulse) {
+    return pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+}
+
 bool CentreRisesLittle(const RssiPulse& first, const RssiPulse& partner) {
+    // Refined: a hopper's next channel is pseudo-random, above or below.
+    if (ActiveRules().hop_order_free) {
+        return true;
+    }
     // Signed: a partner lower in frequency by any amount qualifies.
     return partner.center_bin_number - first.center_bin_number <= MAX_PARTNER_CENTRE_RISE;
 }
@@ -210,28 +222,30 @@ const PairRule kBtScoPairs = {
     [](u64 gap) { return std::max(gap, BTSCO_MIN_PAIR_GAP); }};
 
 // Bluetooth data: packets on the 625 us slot grid and off the FHSS frame grid.
-const PairRule kBtAclPairs = {PULSE_BLUETOOTH,
-                              BT_TAIL_EXCLUSION,
-                              BTACL_MAX_PARTNER_GAP,
-                              [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
-                                  if (pulse.classification == tag)
-                                      return FirstPulse::CountOnly;
-                                  if (pulse.classification != PULSE_FH_DEVICE || in_tail)
-                                      return FirstPulse::Skip;
-                                  return FirstPulse::Search;
-                              },
-                              [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
-                                  if (partner.start_time == first.start_time ||
-                                      !CentreRisesLittle(first, partner) ||
-                                      partner.classification != PULSE_FH_DEVICE) {
-                                      return false;
-                                  }
-                                  const u64 slot_remainder = gap % BT_SLOT_US;
-                                  const bool on_slot_grid = slot_remainder <= BT_SLOT_JITTER_LOW ||
-                                                            slot_remainder > BT_SLOT_JITTER_HIGH;
-                                  return on_slot_grid && !OnFhssFrameGrid(first, partner);
-                              },
-                              NextSlotGridGap};
+const PairRule kBtAclPairs = {
+    PULSE_BLUETOOTH,
+    BT_TAIL_EXCLUSION,
+    BTACL_MAX_PARTNER_GAP,
+    [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
+        if (pulse.classification == tag)
+            return FirstPulse::CountOnly;
+        if (pulse.classification != PULSE_FH_DEVICE || in_tail)
+            return FirstPulse::Skip;
+        return FirstPulse::Search;
+    },
+    [](const RssiPulse& first, const RssiPulse& partner, u64 gap) {
+        if (partner.start_time == first.start_time || !CentreRisesLittle(first, partner) ||
+            partner.classification != PULSE_FH_DEVICE) {
+            return false;
+        }
+        const u64 slot_remainder = gap % BT_SLOT_US;
+        const bool on_slot_grid =
+            ActiveRules().durations_in_sample_intervals
+                ? CheckPulse::IsOnSlotGrid(gap, SampleIntervalOf(first))
+                : slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
+        return on_slot_grid && !OnFhssFrameGrid(first, partner);
+    },
+    NextSlotGridGap};
 
 void AppendFeature(std::string& line, int number, const std::string& value) {
     line += " ";
@@ -269,6 +283,30 @@ bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
 
 std::pair<u64, float> StartOrderKey(const RssiPulse& pulse) {
     return {pulse.start_time, pulse.peak_rssi};
+}
+
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
+    int count = 0;
+    for (const auto& entry : pulses_per_visit) {
+        count += static_cast<int>(
+            std::count_if(entry.second.begin(), entry.second.end(), [](const RssiPulse& pulse) {
+                return pulse.classification == PULSE_BLUETOOTH &&
+                       pulse.GetPulseDuration() > BT_SLOT_US;
+            }));
+    }
+    return count;
+}
+
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+    std::array<int, CONST_SUBBAND_NUM_BINS> per_bin{};
+    for (const auto& entry : pulses_per_visit) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification == type) {
+                CheckPulse::CountCentreBin(pulse, per_bin);
+            }
+        }
+    }
+    return CheckPulse::IsSpreadOverView(per_bin);
 }
 
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
@@ -481,7 +519,9 @@ bool FreqHoppingsDeviceAnalyser::IsBTAclPresent(int btacl_pulses_time_percentage
 
 bool FreqHoppingsDeviceAnalyser::IsBTScoPresent(int btsco_pulses_time_percentage,
                                                 bool is_spurious_pulses) {
-    return btsco_pulses_time_percentage >= MIN_BTSCO_PULSES && !is_spurious_pulses;
+    const int min_pairs =
+        ActiveRules().min_voice_pairs > 0 ? ActiveRules().min_voice_pairs : MIN_BTSCO_PULSES;
+    return btsco_pulses_time_percentage >= min_pairs && !is_spurious_pulses;
 }
 
 HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
@@ -498,6 +538,18 @@ HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
     v.fhss_present = IsFhssPresent(v.fhss_pulses, v.spurious);
     v.btsco_present = IsBTScoPresent(v.btsco_pulses, v.spurious);
     v.btacl_present = IsBTAclPresent(v.btacl_pulses, v.spurious);
+    if (ActiveRules().hoppers_announced_separately) {
+        // A phone's pairs land all over the view as it hops; pairs crowded
+        // into a few bins are the skirt of a wide burst next door.
+        v.fhss_present =
+            v.fhss_present && IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH);
+        // A data link shows itself by multi-slot packets; a voice link's
+        // packets, and chance pairs of other pulses on the slot grid, are
+        // single-slot.
+        v.btacl_present =
+            v.btacl_present &&
+            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+    }
     return v;
 }
 
@@ -508,7 +560,10 @@ void FreqHoppingsDeviceAnalyser::Report(const HopperVerdict& v) {
         DeviceAnalyzer::AddNewFhDevice(no_pulses, type, v.start_time, v.end_time, power.mean,
                                        pulses);
     };
-    if (v.fhss_present && v.btsco_present && v.btacl_present) {
+    // Refined: each timing signature is a device of its own; a voice link
+    // and a data link (or a phone) side by side are not one unknown hopper.
+    const bool each_class_alone = ActiveRules().hoppers_announced_separately;
+    if (!each_class_alone && v.fhss_present && v.btsco_present && v.btacl_present) {
         add("Unknown FH", PULSE_UNK_FH, v.fhss_power, v.fhss_pulses);
         return;
     }
@@ -517,7 +572,8 @@ void FreqHoppingsDeviceAnalyser::Report(const HopperVerdict& v) {
     }
     if (v.btsco_present) {
         add("BTSCO", PULSE_BLUETOOTH_SCO, v.btsco_power, v.btsco_pulses);
-    } else if (v.btacl_present) {
+    }
+    if (v.btacl_present && (each_class_alone || !v.btsco_present)) {
         add("BTACL", PULSE_BLUETOOTH, v.btacl_power, v.btacl_pulses);
     }
 }

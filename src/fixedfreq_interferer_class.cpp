@@ -3,6 +3,8 @@
 // one subband's bin frame (subbands up to 15 MHz apart still overlap).
 #include "fixedfreq_interferer_class.h"
 
+#include "rule_set.h"
+
 #include <algorithm>
 #include <cmath>
 #include <iostream>
@@ -91,7 +93,10 @@ bool FixedFreqInterferer::IsMatchingInterferer(const FixedFreqInterferer& new_in
         new_interferer.classification == PULSE_UNK_HIGHDUTY) {
         // A microwave oven covers the whole subband: any instance is the same oven.
         if (classification == PULSE_MWO) {
-            return true;
+            // Refined: but an oven is off half of every mains cycle, so a
+            // band on the air nearly all the time is another device.
+            return !ActiveRules().oven_needs_on_phases ||
+                   new_interferer.classification == PULSE_MWO;
         }
         return IsMatchingBins(new_interferer);
     }

@@ -11,9 +11,11 @@
 #include <cmath>
 #include <iostream>
 
+#include "carrier_width_rule.h"
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
 #include "host_clock.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -71,7 +73,16 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
 
             const char* message = nullptr;
             PulseType device = PULSE_NONE;
-            if (mintheta_analog < mintheta_videocam && decision_analog) {
+            const PulseType by_width = ActiveRules().carrier_width_decides
+                                           ? CarrierClassByWidth(m, db_avg_list)
+                                           : PULSE_NONE;
+            if (by_width == PULSE_VIDEOCAM) {
+                message = "HighDutyAnalyzer: videocam detected...";
+                device = PULSE_VIDEOCAM;
+            } else if (by_width == PULSE_ANALOGPHONE) {
+                message = "HighDutyAnalyzer: analogphone detected...";
+                device = PULSE_ANALOGPHONE;
+            } else if (mintheta_analog < mintheta_videocam && decision_analog) {
                 message = "HighDutyAnalyzer: analogphone1 detected...";
                 device = PULSE_ANALOGPHONE;
             } else if (decision_videocam) {

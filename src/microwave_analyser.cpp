@@ -17,6 +17,8 @@
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
 #include "host_clock.h"
+#include "oven_on_phase.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -90,6 +92,10 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
             continue;
         }
         const DriftAnalyser& drift = subband.drift_analyser;
+        if (ActiveRules().oven_needs_on_phases) {
+            count_microwave_activity[c] += HasOvenOnPhases(subband) ? 1.0f : 0.0f;
+            continue;
+        }
         if (drift.num_drift_instances >= MIN_MWO_DRIFT_INSTANCES ||
             drift.num_on_pulses >= MIN_MWO_ON_PULSES) {
             count_microwave_activity[c] += 1;
@@ -118,7 +124,11 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
         SubBand& subband = *it;
         DriftAnalyser& drift = subband.drift_analyser;
         const auto found = microwave_metrics_map.find(subband.curr_freq);
-        if (DeviceAnalyzer::IsHighDeviceActivity(subband.curr_freq, drift.peak_index)) {
+        // Refined: on-phases found beside a carrier's bins are the oven's
+        // own, whatever carrier shares the view.
+        const bool own_on_phases = ActiveRules().oven_needs_on_phases && HasOvenOnPhases(subband);
+        if (!own_on_phases &&
+            DeviceAnalyzer::IsHighDeviceActivity(subband.curr_freq, drift.peak_index)) {
             std::cout << "MicrowaveAnalyser:: HighDuty device already present...\n";
             continue;
         }
@@ -129,7 +139,11 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
         metrics.center_bin += drift.peak_index;
         metrics.rssi += drift.peak_rssi;
         metrics.count += 1;
-        subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
+        if (ActiveRules().oven_needs_on_phases) {
+            DiscardOvenOnPhasePulses(subband);
+        } else {
+            subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
+        }
         std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " "
                   << drift.peak_index << " " << drift.peak_rssi << "adding " << mac_address << " "
                   << drift.mwo_pulses.size() << " MWO pulses" << std::endl;

@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "rule_set.h"
 #include "subband_class.h"
 
 namespace {
@@ -93,7 +94,17 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
             }
         }
     }
-    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number);
+    // Refined: the band is every bin the pulse has covered. Regrowing it
+    // from the peak over the strongest-value profile lets a noise-like wide
+    // burst shrink to the few bins around one lucky peak.
+    if (ActiveRules().floor_follows_noise) {
+        count_rows += 1;
+        return;
+    }
+    const float floor_dbm =
+        parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number,
+                       floor_dbm);
     count_rows += 1;
 }
 
@@ -153,8 +164,8 @@ namespace {
 
 // A neighbour joins the band when it is not stronger than the peak, at most
 // CONST_BW_THRESHOLD dB weaker, and not below the noise floor.
-bool JoinsBand(float value, float peak_rssi) {
-    const float floor_value = static_cast<float>(-CONST_NOISE_FLOOR_RSSI);
+bool JoinsBand(float value, float peak_rssi, float floor_dbm) {
+    const float floor_value = -floor_dbm;
     return value - peak_rssi <= CONST_BW_THRESHOLD && value <= floor_value &&
            value - peak_rssi >= 0;
 }
@@ -162,11 +173,11 @@ bool JoinsBand(float value, float peak_rssi) {
 // The band grown over the first `bins` values of a profile.
 template <typename Power>
 void GrowBand(const Power* list, int bins, float peak_rssi, int peak_index, int& start_index,
-              int& end_index) {
+              int& end_index, float floor_dbm) {
     const int last_bin = bins - 1;
     start_index = peak_index;
     for (int i = peak_index - 1; i >= 0; i--) {
-        if (!JoinsBand(static_cast<float>(list[i]), peak_rssi)) {
+        if (!JoinsBand(static_cast<float>(list[i]), peak_rssi, floor_dbm)) {
             break;
         }
         start_index = i;
@@ -176,7 +187,7 @@ void GrowBand(const Power* list, int bins, float peak_rssi, int peak_index, int&
         return;
     }
     for (int j = peak_index + 1; j <= CONST_SUBBAND_LAST_BIN && j <= last_bin; j++) {
-        if (!JoinsBand(static_cast<float>(list[j]), peak_rssi)) {
+        if (!JoinsBand(static_cast<float>(list[j]), peak_rssi, floor_dbm)) {
             break;
         }
         end_index = j;
@@ -186,13 +197,14 @@ void GrowBand(const Power* list, int bins, float peak_rssi, int peak_index, int&
 }  // namespace
 
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index) {
+                        int peak_index, int& start_index, int& end_index, float floor_dbm) {
     GrowBand(sub_band_rssi_list.data(), static_cast<int>(sub_band_rssi_list.size()), peak_rssi,
-             peak_index, start_index, end_index);
+             peak_index, start_index, end_index, floor_dbm);
 }
 
 void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
-                        float peak_rssi, int peak_index, int& start_index, int& end_index) {
+                        float peak_rssi, int peak_index, int& start_index, int& end_index,
+                        float floor_dbm) {
     GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
-             end_index);
+             end_index, floor_dbm);
 }

@@ -13,7 +13,9 @@
 #include "classifier_table.h"
 #include "highduty_general_analyzer.h"
 #include "microwave_analyser.h"
+#include "oven_on_phase.h"
 #include "pipeline_class_module.h"
+#include "rule_set.h"
 #include "shapematch_module.h"
 
 namespace {
@@ -199,7 +201,7 @@ void SubBandAnalyser::CheckSampleTime(u64 ts) {
     }
 }
 
-void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
+bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     uint8_t* b = spec_data->samples;
     spec_data->start_index = CONST_FIRST_BIN;
     b[0] = 0;
@@ -232,7 +234,11 @@ void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
             b[i] = static_cast<uint8_t>(magnitude);
         }
     }
-    if (clamped) {
+    return clamped;
+}
+
+void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
+    if (ConvertSpectrumToDb(spec_data)) {
         counters.clamped++;
         if (ShouldWarn(counters.clamped)) {
             fprintf(stderr,
@@ -338,6 +344,15 @@ static_assert(CONST_NUM_CYCLES_FH_DEVICES_SC % CONST_NUM_CYCLES_MICROWAVE_SC == 
                   CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_MICROWAVE == 0 &&
                   CONST_NUM_CYCLES_FH_DEVICES % CONST_NUM_CYCLES_HIGHDUTY == 0,
               "pulses may be freed after a hopper pass only if no other window reaches back");
+
+void SubBandAnalyser::DiscardOvenPulsesInWindow(std::list<SubBand>& history,
+                                                std::list<SubBand>::iterator begin) {
+    for (auto it = begin; it != history.end(); ++it) {
+        if (HasOvenOnPhases(*it)) {
+            DiscardOvenOnPhasePulses(*it);
+        }
+    }
+}
 
 void SubBandAnalyser::ReleaseAnalysedPulses(std::list<SubBand>& history) {
     for (SubBand& subband : history) {

@@ -10,13 +10,20 @@
 #include <iostream>
 #include <iterator>
 
+#include "access_point.h"
 #include "host_clock.h"
+#include "rule_set.h"
 
 namespace {
 
 // Alternating active and quiet bins give at most one segment per two bins.
 constexpr size_t kMaxSegments = (CONST_SUBBAND_NUM_BINS + 1) / 2;
 constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
+// A noise-like wideband burst (OFDM) a few dB above the floor breaks into
+// many runs in one sample; narrowband emitters hardly ever show this many
+// separate peaks at the same instant in one 17.5 MHz view.
+constexpr size_t kWidebandMinPeaks = 5;
+// Half the view or more above the floor at one instant is one wide burst.
 // A completed pulse this long that a filter leaves alone is worth a log line.
 constexpr u64 kBigPulseUs = 500;
 
@@ -56,7 +63,9 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
       sync_offset_available(true),
       sync_offset(sync_offset),
       pulse_tagging_completed(false),
-      analogphone_tagging_completed(false) {
+      analogphone_tagging_completed(false),
+      noise_mean_dbm(NoiseFloorEstimator::kNominalNoiseDbm),
+      sample_interval_us(0.0f) {
     GetHostTime(&startUnixTime);
 }
 
@@ -74,6 +83,11 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
             (static_cast<float>(num_rows - 1) * avg_nf + curr_nf) / static_cast<float>(num_rows);
     }
     const float adaptive_nf = GetAdaptiveNF(avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+    if (ActiveRules().floor_follows_noise && parent != nullptr) {
+        parent->conditions.Observe(current_time, current_freq, sub_band_rssi_list);
+        noise_mean_dbm = parent->conditions.NoiseMeanDbm(current_freq);
+        sample_interval_us = parent->conditions.SampleIntervalUs();
+    }
 
     AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
                      adaptive_nf);
@@ -95,14 +109,17 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         return;
     }
 
-    // Segments: maximal runs of bins at or above the fixed -85 dBm floor,
-    // each represented by its peak.
-    const float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    // Segments: maximal runs of bins at or above the pulse floor (fixed
+    // -85 dBm under the standard rules), each represented by its peak.
+    const float floor_dbm = JoinFloorDbm();
+    const float peak_floor_dbm = PeakFloorDbm();
     std::array<std::pair<int, float>, kMaxSegments> peaks;
     size_t num_peaks = 0;
     int segment_start = -1;
+    int active_bins = 0;
     for (int b = 0; b <= kLastBin; b++) {
         const bool quiet = -sub_band_rssi_list[b] < floor_dbm;
+        active_bins += quiet ? 0 : 1;
         if (!quiet && segment_start < 0) {
             segment_start = b;
         }
@@ -110,11 +127,19 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
             const int segment_end = quiet ? b - 1 : b;
             const int peak =
                 GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
-            peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+            if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
+                peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+            }
             segment_start = -1;
         }
     }
     if (num_peaks == 0) {
+        return;
+    }
+    if (ActiveRules().floor_follows_noise &&
+        (num_peaks >= kWidebandMinPeaks || active_bins * 2 >= CONST_SUBBAND_NUM_BINS)) {
+        AddWidebandPulse(current_time, current_freq, sub_band_rssi_list, floor_dbm,
+                         new_pulses_list);
         return;
     }
 
@@ -149,7 +174,7 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         }
         int start = peak_index;
         int end = peak_index;
-        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end);
+        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end, floor_dbm);
         bands[num_bands++] = {start, end, peak_index};
     }
     const RssiPulse::Profile profile =
@@ -158,6 +183,22 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
                                      bands[k][2], profile, this);
     }
+}
+
+void SubBand::AddWidebandPulse(u64 current_time, float current_freq,
+                               const std::vector<float>& sub_band_rssi_list, float floor_dbm,
+                               std::vector<RssiPulse>& new_pulses_list) {
+    int first = -1;
+    int last = -1;
+    for (int b = 0; b <= kLastBin; b++) {
+        if (-sub_band_rssi_list[b] >= floor_dbm) {
+            first = first < 0 ? b : first;
+            last = b;
+        }
+    }
+    const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, first, last);
+    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, sub_band_rssi_list,
+                                 this);
 }
 
 void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time) {
@@ -262,4 +303,20 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
     }
     std::cout << "Filtered " << count << " pulses... Remaining "
               << (completed_pulses_list.size() - count) << " pulses...\n";
+}
+
+float SubBand::JoinFloorDbm() const {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise) {
+        return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    }
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.join_margin_db;
+}
+
+float SubBand::PeakFloorDbm() const {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise) {
+        return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
+    }
+    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.peak_margin_db;
 }

@@ -214,6 +214,7 @@ int TessaronMain(int argc, char** argv) {
         std::cout << "tessaron " << TESSARON_VERSION << "\n";
         return 0;
     }
+    SelectRules(options.rules);
     const std::vector<std::string>& args = options.positional;
     const size_t positional_argc = args.size();
     if (positional_argc >= 6 && !ChannelManager::IsValidPhyDevice(args[4])) {
@@ -238,6 +239,11 @@ int TessaronMain(int argc, char** argv) {
                          CONST_SUBBAND_NUM_BINS);
     std::cout << "bin_boundary_offset: " << bin_boundary_offset
               << " total_bin_count: " << total_bin_count << "\n";
+    // The standard rules print no line of their own, so that their banner
+    // stays what every existing log and comparison expects.
+    if (options.rules != RuleSetId::kStandard) {
+        std::cout << "Classification rules: " << ActiveRules().name << "\n";
+    }
     std::cout << "Sending events to UI is enabled...\n";
     SpectrumMeasurement::ResetSpectrumMeasurements();
     ChannelVisit::Reset();

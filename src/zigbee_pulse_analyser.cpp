@@ -15,6 +15,7 @@
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
 #include "host_clock.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -87,6 +88,12 @@ bool ZigbeePulseAnalyser::IsZigbeePresent(int zigbee_time_slice_count, bool is_s
     return zigbee_time_slice_count >= MIN_ZIGBEE_TIMESLICES && !is_spurious_pulses;
 }
 
+bool ZigbeePulseAnalyser::IsZigbeeAirtimeShare(double airtime_ms, int frames, double dwell_ms,
+                                               bool is_spurious_pulses) {
+    return !is_spurious_pulses && dwell_ms > 0.0 && frames >= ZIGBEE_MIN_FRAMES &&
+           airtime_ms >= ZIGBEE_MIN_AIRTIME_SHARE * dwell_ms;
+}
+
 void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_list,
                                                   std::list<SubBand>::iterator beginIt,
                                                   bool is_spurious_pulses, int /*debug_id*/) {
@@ -104,6 +111,11 @@ void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_li
         }
     }
 
+    // Time spent on each channel in the window, ms.
+    std::map<float, double> dwell_ms;
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        dwell_ms[it->curr_freq] += static_cast<double>(it->GetBandDuration()) / 1000.0;
+    }
     std::vector<FixedFreqInterferer> zigbee_devices;
     const bool window_empty = beginIt == subband_list.end();
     for (auto& entry : zigbee_metrics_map) {
@@ -111,8 +123,12 @@ void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_li
         for (int band_id = 0; band_id < NUM_ZIGBEE_BANDS; ++band_id) {
             ZigbeeBandMetrics& m = entry.second[band_id];
             NormaliseMetrics(m);
-            if (window_empty ||
-                !IsZigbeePresent(static_cast<int>(m.time_slice_count), is_spurious_pulses)) {
+            const bool present =
+                ActiveRules().zigbee_airtime_share
+                    ? IsZigbeeAirtimeShare(m.time_slice_count, m.pulse_count, dwell_ms[freq],
+                                           is_spurious_pulses)
+                    : IsZigbeePresent(static_cast<int>(m.time_slice_count), is_spurious_pulses);
+            if (window_empty || !present) {
                 continue;
             }
             const int centre_bin = GetCFFromBandId(band_id);

@@ -24,9 +24,9 @@ TEST(ServiceSignals, StatusLineCountsDevicesByClass) {
               "Status: up 61 s, 1400 samples, 100 datagrams, active devices: none, dropped: 2 "
               "wrong-sized, 1 bad sample count, 5 off-centre samples\n");
 
-    std::vector<FhInterferer> hoppers = {Hopper(PULSE_BLUETOOTH_SCO), Hopper(PULSE_FHSSPHONE_LOW),
-                                         Hopper(PULSE_BLUETOOTH_SCO)};
-    DeviceAnalyzer::AddNewDevices(hoppers);
+    std::vector<FhInterferer> batch = {Hopper(PULSE_BLUETOOTH_SCO), Hopper(PULSE_FHSSPHONE_LOW),
+                                       Hopper(PULSE_BLUETOOTH_SCO)};
+    DeviceAnalyzer::AddNewDevices(batch);
     const std::string line = FormatStatusLine(0, DatagramCounters{});
     EXPECT_NE(line.find("active devices: 2 Bluetooth_Streaming, 1 FHSS_Phone, dropped"),
               std::string::npos)

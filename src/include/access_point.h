@@ -7,6 +7,7 @@
 #include <list>
 #include <string>
 
+#include "channel_conditions.h"
 #include "script_utils_module.h"
 #include "subband_class.h"
 
@@ -24,6 +25,8 @@ public:
     u64 subband_count;
     std::list<SubBand> completed_sub_bands_list;
     std::string mac_address;
+    // Noise floors and sample interval measured from the stream.
+    ChannelConditions conditions;
 
     AccessPoint(std::string mac_address, u64 subband_curr_time, std::string ap_name);
 

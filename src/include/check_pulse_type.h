@@ -4,6 +4,7 @@
 #ifndef TESSARON_CHECK_PULSE_TYPE_H
 #define TESSARON_CHECK_PULSE_TYPE_H
 
+#include <array>
 #include <iterator>
 #include <map>
 #include <vector>
@@ -28,8 +29,17 @@ inline constexpr u64 CONST_FHSSHIGH_PULSE_DURATION_MAX = 720;
 inline constexpr u64 CONST_BT_SHORT_PULSE_DURATION_MIN = 350;
 inline constexpr u64 CONST_BT_SHORT_PULSE_DURATION_MAX = 400;
 
+// A hopper's packets land all over the view; no quarter of it (14 bins)
+// holds more than half of them. Pulses crowded into a few bins are the
+// skirt of a wide burst next door, or a fixed emitter.
+inline constexpr int HOP_SPREAD_WINDOW_BINS = 14;
+inline constexpr float HOP_SPREAD_MAX_SHARE = 0.5f;
+
 class CheckPulse {
 public:
+    static void CountCentreBin(const RssiPulse& pulse,
+                               std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
+    static bool IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
     // Largest count of a per-frequency histogram (0 when empty).
     static float GetSpreadMax(const std::map<float, int>& pulse_counts);
     // Share of the busiest frequency in a per-frequency histogram (0 when
@@ -37,11 +47,26 @@ public:
     static float GetPulseSpread(const std::map<float, int>& pulse_counts);
     static bool IsHighDutyDevice(PulseType type);
     static bool IsInterestingPulse(const RssiPulse& pulse);
+    // Weakest peak (dBm) a hopper pulse may have: -75 dBm, or under the
+    // refined rules a margin above the measured floor of its subband.
+    static float HopperPeakLimitDbm(const RssiPulse& pulse);
     static bool IsZigbeePulseType(const RssiPulse& pulse);
     static bool IsFhssphoneHigh(const RssiPulse& pulse);
     static bool IsBluetoothPulse(const RssiPulse& pulse);
     static bool IsBluetoothSCOPulse(const RssiPulse& pulse);
     static bool IsXboxPulseType(const RssiPulse& pulse);
+    // Refined Xbox test: the controller's packet bandwidth and its two packet
+    // lengths, judged in units of the card's sample interval.
+    // Refined Bluetooth voice test: a duration a voice packet can show at the
+    // card's sample interval.
+    static bool IsVoicePacketDuration(const RssiPulse& pulse);
+    static bool IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us);
+    // Could a burst lasting lo..hi us show this duration when sampled every
+    // sample_interval_us with a jittered clock?
+    // Refined Bluetooth slot test: two packet starts `gap` us apart lie a
+    // whole number of 625 us slots apart, within one sample interval.
+    static bool IsOnSlotGrid(u64 gap, float sample_interval_us);
+    static bool IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us);
     static bool IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2);
 };
 

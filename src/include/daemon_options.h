@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "rule_set.h"
+
 struct DaemonOptions {
     sockaddr_in listen_addr;  // spectrum datagrams, default 0.0.0.0:10000
     sockaddr_in ui_addr;      // UI events, default 0.0.0.0:5000
@@ -17,6 +19,7 @@ struct DaemonOptions {
     bool card_control = true;
     bool card_clock = false;  // host times from the samples' card clock
     std::string card_shell;   // runs card-control commands instead of /bin/sh
+    RuleSetId rules = RuleSetId::kStandard;  // --rules
     bool show_help = false;
     bool show_version = false;
     // argv[0] followed by the positional arguments, so that positional i is

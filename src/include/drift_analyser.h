@@ -5,6 +5,7 @@
 #define TESSARON_DRIFT_ANALYSER_H
 
 #include <list>
+#include <utility>
 #include <vector>
 
 #include "pulse_class.h"
@@ -42,11 +43,17 @@ public:
     u32 num_on_pulses;
     float peak_rssi;
     int peak_index;
+    // Refined rules: card times of the sweeping oven on-phases of the
+    // subband, and whether they repeat at the mains period.
+    std::vector<std::pair<u64, u64>> oven_on_phase_spans;
+    bool oven_mains_gated = false;
 
     DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in);
 
     void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list);
     void IsMicrowavePresent();
+    // Weakest row peak (positive dB below 1 mW) the history records.
+    float RowPeakLimit() const;
     // Frees the row history once the closed subband has been evaluated: the
     // classifiers read only the measured fields, never the rows.
     void ReleasePeakHistory();

@@ -50,6 +50,14 @@ typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
 std::pair<u64, float> StartOrderKey(const RssiPulse& pulse);
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
 
+// Bluetooth data packets tagged in the window that last longer than one
+// 625 us slot: DH3/DH5 traffic, which a voice link never sends.
+int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
+
+// Whether the pulses tagged `type` are spread over the view as a hopper's
+// are (CheckPulse::IsSpreadOverView).
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+
 // What one hopper pass found: the tagged pulse counts and powers of each
 // hopper kind, the window's span, and which kinds are present.
 struct HopperVerdict {

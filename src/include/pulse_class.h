@@ -126,9 +126,13 @@ void SortPulses(std::vector<RssiPulse>& pulses, Key key) {
 // Grows a band outward from the peak over contiguous bins at most
 // CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
 // weaker than the noise floor; the left side first.
+// floor_dbm is the weakest power (dBm) a band bin may have: the fixed
+// CONST_NOISE_FLOOR_RSSI unless the subband follows its measured floor.
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index);
+                        int peak_index, int& start_index, int& end_index,
+                        float floor_dbm = CONST_NOISE_FLOOR_RSSI);
 void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
-                        float peak_rssi, int peak_index, int& start_index, int& end_index);
+                        float peak_rssi, int peak_index, int& start_index, int& end_index,
+                        float floor_dbm = CONST_NOISE_FLOOR_RSSI);
 
 #endif

@@ -29,6 +29,12 @@ class MicrowaveAnalyser;
 // MAC address of the one sensing radio; any fixed address serves, the
 // mapping file may give it a name.
 inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
+// Converts one report's raw FFT magnitudes in place into per-bin power in
+// whole dB below 1 mW (samples[2..57]; the DC spur replaced by its
+// neighbours' mean). True when a bin's power fell outside 0 to -255 dBm and
+// was saturated.
+bool ConvertSpectrumToDb(spectrum_fft* spec_data);
+
 // What the receive path has seen, for the end-of-run summary.
 struct DatagramCounters {
     u64 received = 0;
@@ -101,6 +107,10 @@ public:
                          const std::vector<std::pair<int, int>>& filter_list);
     // Frees the pulse lists of closed subbands that no later pass can read.
     static void ReleaseAnalysedPulses(std::list<SubBand>& history);
+    // Refined rules: hides the oven fragments of every subband of the
+    // window whose own rows show mains-gated oven on-phases.
+    static void DiscardOvenPulsesInWindow(std::list<SubBand>& history,
+                                          std::list<SubBand>::iterator begin);
 
 private:
     sockaddr_in listen_addr;

@@ -37,6 +37,10 @@ public:
     u64 sync_offset;
     bool pulse_tagging_completed;
     bool analogphone_tagging_completed;
+    // Measured on the stream (refined rules): mean noise power per bin of
+    // this channel, dBm, and the card's sample interval, us (0: unknown).
+    float noise_mean_dbm;
+    float sample_interval_us;
 
     SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf, u64 sync_offset);
 
@@ -59,8 +63,17 @@ public:
     void EmptyActivePulsesList();
     u64 GetBandDuration() const { return end_time - start_time; }
     void UpdateFilter(int start_bin, int end_bin, PulseType device);
+    // Bins at or above this power (dBm) join a pulse; a pulse needs a peak
+    // at or above PeakFloorDbm. Both are -85 dBm under the standard rules.
+    float JoinFloorDbm() const;
+    float PeakFloorDbm() const;
 
 private:
+    // Refined rules: one pulse over every bin at or above floor_dbm, for a
+    // sample whose many separate peaks belong to one noise-like wide burst.
+    void AddWidebandPulse(u64 current_time, float current_freq,
+                          const std::vector<float>& sub_band_rssi_list, float floor_dbm,
+                          std::vector<RssiPulse>& new_pulses_list);
     // Reused for the pulses of each sample so that quiet samples cost no
     // allocation; empty between samples.
     std::vector<RssiPulse> new_pulses_scratch;

@@ -12,6 +12,11 @@
 #include "script_utils_module.h"
 #include "subband_class.h"
 
+inline constexpr double ZIGBEE_MIN_AIRTIME_SHARE = 0.01;
+// A chance 2 MHz-wide pulse on a Zigbee channel is not a network: it keeps
+// talking (beacons, polls, acknowledgements).
+inline constexpr int ZIGBEE_MIN_FRAMES = 8;
+
 class ZigbeePulseAnalyser {
 public:
     struct ZigbeeBandMetrics {
@@ -30,6 +35,12 @@ public:
     // Channel centre bin of a band id, -1 for an unknown id.
     static int GetCFFromBandId(int band_id);
     static bool IsZigbeePresent(int zigbee_time_slice_count, bool is_spurious_pulses);
+    // Refined presence: Zigbee-shaped frames fill at least 1 % of the time
+    // the card spent on the channel, in at least ZIGBEE_MIN_FRAMES frames.
+    // A sensor network idles at a few per cent; a fixed number of ms per
+    // window also depends on how long the card happened to dwell there.
+    static bool IsZigbeeAirtimeShare(double airtime_ms, int frames, double dwell_ms,
+                                     bool is_spurious_pulses);
 };
 
 #endif

@@ -17,4 +17,33 @@ bool PcapFile::WriteUdp(const uint8_t* payload, size_t len, int64_t sec, int64_t
     return writer_.Add(packet_, sec, usec);
 }
 
+std::string EscapeDatagram(const std::string& datagram) {
+    std::string out;
+    for (char c : datagram) {
+        if (c == '\\') {
+            out += "\\\\";
+        } else if (c == '\r') {
+            out += "\\r";
+        } else if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string UnescapeDatagram(const std::string& line) {
+    std::string out;
+    for (size_t i = 0; i < line.size(); i++) {
+        if (line[i] == '\\' && i + 1 < line.size()) {
+            const char c = line[++i];
+            out += c == 'r' ? '\r' : c == 'n' ? '\n' : c;
+        } else {
+            out += line[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace sim

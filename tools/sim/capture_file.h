@@ -27,6 +27,11 @@ private:
     std::vector<uint8_t> packet_;  // reused: one IPv4/UDP packet
 };
 
+// Event datagrams recorded one per line, with \\, \r and \n escaped, and
+// back.
+std::string EscapeDatagram(const std::string& datagram);
+std::string UnescapeDatagram(const std::string& line);
+
 }  // namespace sim
 
 #endif

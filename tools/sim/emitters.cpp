@@ -27,6 +27,15 @@ std::string Fmt(double v) {
 
 }  // namespace
 
+Mask Mask::Of(MaskKind kind, double width_mhz, Fluctuation fluctuation, double jitter_db) {
+    Mask m;
+    m.kind = kind;
+    m.width_mhz = width_mhz;
+    m.fluctuation = fluctuation;
+    m.jitter_db = jitter_db;
+    return m;
+}
+
 double Mask::Psd(double df) const {
     const double a = std::fabs(df);
     switch (kind) {
@@ -156,13 +165,43 @@ void Emitter::EmissionsAt(uint64_t t, std::vector<Emission>& out) {
     Radiate(t, out);
 }
 
+BurstEmitter::BurstEmitter(std::string model, std::string display_name, const Mask& mask,
+                           uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+    : Emitter(std::move(model), std::move(display_name), on_us, off_us, power_dbm, seed),
+      mask_(mask) {}
+
+ChannelTraffic::ChannelTraffic(std::string model, std::string display_name, const Mask& mask,
+                               double centre_mhz, double half_width_mhz, int channel,
+                               double airtime, uint64_t on_us, uint64_t off_us, double power_dbm,
+                               uint32_t seed)
+    : BurstEmitter(std::move(model), std::move(display_name), mask, on_us, off_us, power_dbm, seed),
+      centre_mhz_(centre_mhz),
+      half_width_mhz_(half_width_mhz),
+      channel_(channel),
+      airtime_(airtime) {}
+
 void BurstEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
     if (!started_) {
         started_ = true;
         next_step_ = OnUs();
     }
     while (next_step_ <= t + kScheduleHorizonUs) {
+        const size_t before = queue_.size();
         next_step_ = Schedule(next_step_, queue_);
+        if (timing_jitter_us_ > 0) {
+            // One offset per scheduling step keeps a packet and its reply
+            // apart by their nominal gap, and the queue in time order.
+            std::uniform_int_distribution<int64_t> shift(-static_cast<int64_t>(timing_jitter_us_),
+                                                         static_cast<int64_t>(timing_jitter_us_));
+            const int64_t d = shift(Rng());
+            for (size_t i = before; i < queue_.size(); i++) {
+                Burst& b = queue_[i];
+                const uint64_t len = b.end - b.start;
+                b.start =
+                    static_cast<uint64_t>(std::max<int64_t>(0, static_cast<int64_t>(b.start) + d));
+                b.end = b.start + len;
+            }
+        }
     }
     while (!queue_.empty() && queue_.front().end <= t) {
         queue_.pop_front();
@@ -172,7 +211,7 @@ void BurstEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
             break;
         }
         if (t < b.end) {
-            out.push_back(Emission{b.centre_mhz, b.power_dbm, &BurstMask()});
+            out.push_back(Emission{b.centre_mhz, b.power_dbm, &mask_});
         }
     }
 }
@@ -181,14 +220,9 @@ void BurstEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
 
 namespace {
 
-Mask GfskMask() {
-    // 1 Mbit/s GFSK, BT = 0.5, h = 0.32: about 1 MHz at -20 dB.
-    Mask m;
-    m.kind = MaskKind::kGaussian;
-    m.width_mhz = 0.2;
-    m.fluctuation = Fluctuation::kSteady;
-    m.jitter_db = 1.0;
-    return m;
+// 1 Mbit/s GFSK, BT = 0.5, h = 0.32: about 1 MHz at -20 dB.
+Mask GfskMask(double sigma_mhz = 0.2) {
+    return Mask::Of(MaskKind::kGaussian, sigma_mhz, Fluctuation::kSteady);
 }
 
 // Next slot boundary of a piconet clock at or after `t`.
@@ -199,8 +233,7 @@ uint64_t SlotAtOrAfter(uint64_t t) {
 }  // namespace
 
 BtVoiceLink::BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BurstEmitter("bt-voice", "Bluetooth_Streaming", on_us, off_us, power_dbm, seed),
-      mask_(GfskMask()) {}
+    : BandHopper("bt-voice", "Bluetooth_Streaming", GfskMask(), on_us, off_us, power_dbm, seed) {}
 
 uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     // HV3 reserves slot pairs every 6 slots (3.75 ms); a new hop per slot.
@@ -225,7 +258,7 @@ std::string BtVoiceLink::Parameters() const {
 }
 
 BtDataLink::BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BurstEmitter("bt-data", "Bluetooth", on_us, off_us, power_dbm, seed), mask_(GfskMask()) {}
+    : BandHopper("bt-data", "Bluetooth", GfskMask(), on_us, off_us, power_dbm, seed) {}
 
 uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
@@ -266,10 +299,8 @@ std::string BtDataLink::Parameters() const {
 // -------------------------------------------------------------- FHSS phone
 
 FhssPhone::FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BurstEmitter("fhss-phone", "FHSS_Phone_(Handset)", on_us, off_us, power_dbm, seed),
-      mask_(GfskMask()) {
-    mask_.width_mhz = 0.22;
-}
+    : BandHopper("fhss-phone", "FHSS_Phone_(Handset)", GfskMask(0.22), on_us, off_us, power_dbm,
+                 seed) {}
 
 uint64_t FhssPhone::Schedule(uint64_t from, std::deque<Burst>& queue) {
     const uint64_t frame = (from + FRAME_US - 1) / FRAME_US;
@@ -293,12 +324,8 @@ std::string FhssPhone::Parameters() const {
 // -------------------------------------------------------------------- Xbox
 
 XboxController::XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BurstEmitter("xbox", "XBOX_Console", on_us, off_us, power_dbm, seed) {
-    mask_.kind = MaskKind::kFlat;
-    mask_.width_mhz = 1.4;
-    mask_.fluctuation = Fluctuation::kSteady;
-    mask_.jitter_db = 0.8;
-}
+    : BandHopper("xbox", "XBOX_Console", Mask::Of(MaskKind::kFlat, 1.4, Fluctuation::kSteady, 0.8),
+                 on_us, off_us, power_dbm, seed) {}
 
 uint64_t XboxController::Schedule(uint64_t from, std::deque<Burst>& queue) {
     constexpr uint64_t kPeriod = 4000;
@@ -320,14 +347,10 @@ std::string XboxController::Parameters() const {
 
 ZigbeeNetwork::ZigbeeNetwork(int channel, double airtime, uint64_t on_us, uint64_t off_us,
                              double power_dbm, uint32_t seed)
-    : BurstEmitter("zigbee", "Zigbee", on_us, off_us, power_dbm, seed),
-      channel_(channel),
-      airtime_(airtime) {
-    mask_.kind = MaskKind::kMsk;
-    mask_.width_mhz = 2.0;  // 2 Mchip/s
-    mask_.fluctuation = Fluctuation::kSteady;
-    mask_.jitter_db = 1.0;
-}
+    // 2 Mchip/s
+    : ChannelTraffic("zigbee", "Zigbee", Mask::Of(MaskKind::kMsk, 2.0, Fluctuation::kSteady),
+                     ZigbeeChannelMhz(channel), 1.0, channel, airtime, on_us, off_us, power_dbm,
+                     seed) {}
 
 uint64_t ZigbeeNetwork::Schedule(uint64_t from, std::deque<Burst>& queue) {
     // 250 kbit/s: 32 us per byte; PHY header 6 bytes; ACK 11 bytes after a
@@ -357,13 +380,10 @@ std::string ZigbeeNetwork::Parameters() const {
 
 WifiTraffic::WifiTraffic(int channel, double airtime, uint64_t on_us, uint64_t off_us,
                          double power_dbm, uint32_t seed)
-    : BurstEmitter(airtime > 0.2 ? "wifi-heavy" : "wifi-light", "", on_us, off_us, power_dbm, seed),
-      channel_(channel),
-      airtime_(airtime) {
-    mask_.kind = MaskKind::kOfdm;
-    mask_.width_mhz = 16.6;
-    mask_.fluctuation = Fluctuation::kNoiseLike;
-}
+    : ChannelTraffic(airtime > 0.2 ? "wifi-heavy" : "wifi-light", "",
+                     Mask::Of(MaskKind::kOfdm, 16.6, Fluctuation::kNoiseLike),
+                     WifiChannelMhz(channel), 10.0, channel, airtime, on_us, off_us, power_dbm,
+                     seed) {}
 
 uint64_t WifiTraffic::Schedule(uint64_t from, std::deque<Burst>& queue) {
     std::uniform_int_distribution<int> length(100, 2000);
@@ -391,20 +411,21 @@ std::string WifiTraffic::Parameters() const {
 // --------------------------------------------------------------- Microwave
 
 MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                             uint32_t seed)
-    : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed), base_mhz_(base_mhz) {
-    std::uniform_real_distribution<double> phase(0.0, MAINS_PERIOD_US);
+                             uint32_t seed, double mains_hz)
+    : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed),
+      base_mhz_(base_mhz),
+      mains_period_us_(1e6 / mains_hz),
+      on_phase_us_(ON_FRACTION * 1e6 / mains_hz) {
+    std::uniform_real_distribution<double> phase(0.0, mains_period_us_);
     mains_phase_us_ = phase(Rng());
-    mask_.kind = MaskKind::kGaussian;
-    mask_.width_mhz = 0.25;  // instantaneous line about 0.6 MHz wide
-    mask_.fluctuation = Fluctuation::kSteady;
-    mask_.jitter_db = 0.5;
+    // Instantaneous line about 0.6 MHz wide.
+    mask_ = Mask::Of(MaskKind::kGaussian, 0.25, Fluctuation::kSteady, 0.5);
 }
 
 void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
     const double x = static_cast<double>(t) + mains_phase_us_;
-    const int64_t cycle = static_cast<int64_t>(x / MAINS_PERIOD_US);
-    const double phase = x - static_cast<double>(cycle) * MAINS_PERIOD_US;
+    const int64_t cycle = static_cast<int64_t>(x / mains_period_us_);
+    const double phase = x - static_cast<double>(cycle) * mains_period_us_;
     if (cycle != cycle_) {
         // The starting frequency wanders from one on-phase to the next with
         // the cavity load and the magnetron's temperature.
@@ -413,10 +434,10 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
         cycle_start_mhz_ = std::clamp(cycle_start_mhz_, base_mhz_ - 1.0, base_mhz_ + 1.0);
         cycle_ = cycle;
     }
-    if (phase >= ON_PHASE_US) {
+    if (phase >= on_phase_us_) {
         return;
     }
-    const double envelope = std::sin(kPi * phase / ON_PHASE_US);
+    const double envelope = std::sin(kPi * phase / on_phase_us_);
     std::normal_distribution<double> fm(0.0, 0.03);
     const double f = cycle_start_mhz_ + SWEEP_MHZ * envelope + fm(Rng());
     const double level = PowerDbm() + 10.0 * std::log10(std::max(envelope, 1e-3));
@@ -424,7 +445,10 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
 }
 
 std::string MicrowaveOven::Parameters() const {
-    return "60 Hz mains, on-phase 8.0 ms of every 16.67 ms (48%); power follows the half-sine "
+    return Fmt(std::round(1e6 / mains_period_us_)) + " Hz mains, on-phase " +
+           Fmt(std::round(on_phase_us_ / 10) / 100) + " ms of every " +
+           Fmt(std::round(mains_period_us_ / 10) / 100) +
+           " ms (48%); power follows the half-sine "
            "of the anode current; carrier line sigma 0.25 MHz rises by " +
            Fmt(SWEEP_MHZ) + " MHz and falls back within each on-phase from a start near " +
            Fmt(base_mhz_) + " MHz that wanders 0.3 MHz per cycle; peak " + Fmt(PowerDbm()) + " dBm";
@@ -443,6 +467,10 @@ ContinuousEmitter::ContinuousEmitter(std::string model, std::string display_name
                                                     : mask.width_mhz / 2.0),
       parameters_(std::move(parameters)) {}
 
+std::string ContinuousEmitter::Parameters() const {
+    return parameters_ + "; " + Fmt(PowerDbm()) + " dBm";
+}
+
 void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
     double f = centre_mhz_;
     if (mask_.kind == MaskKind::kTone) {
@@ -455,44 +483,31 @@ void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
 
 std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                          double power_dbm, uint32_t seed) {
-    Mask m;
-    m.kind = MaskKind::kTone;
-    m.fluctuation = Fluctuation::kSteady;
-    m.jitter_db = 0.3;
     return std::make_unique<ContinuousEmitter>(
-        "analog-phone", "Analog_Phone", centre_mhz, m, on_us, off_us, power_dbm, seed,
+        "analog-phone", "Analog_Phone", centre_mhz,
+        Mask::Of(MaskKind::kTone, 0.0, Fluctuation::kSteady, 0.3), on_us, off_us, power_dbm, seed,
         "narrowband FM carrier at " + Fmt(centre_mhz) +
             " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
-            "Hann-windowed FFT; " +
-            Fmt(power_dbm) + " dBm");
+            "Hann-windowed FFT");
 }
 
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                          double power_dbm, uint32_t seed) {
-    Mask m;
-    m.kind = MaskKind::kGaussian;
-    m.width_mhz = 3.0;
-    m.fluctuation = Fluctuation::kNoiseLike;
     return std::make_unique<ContinuousEmitter>(
-        "video-sender", "Video_Camera", centre_mhz, m, on_us, off_us, power_dbm, seed,
+        "video-sender", "Video_Camera", centre_mhz,
+        Mask::Of(MaskKind::kGaussian, 3.0, Fluctuation::kNoiseLike), on_us, off_us, power_dbm, seed,
         "analog FM video at " + Fmt(centre_mhz) +
             " MHz: Gaussian PSD sigma 3 MHz (video amplitude distribution through ~4 MHz "
-            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous; " +
-            Fmt(power_dbm) + " dBm");
+            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous");
 }
 
 std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                                double power_dbm, uint32_t seed) {
-    Mask m;
-    m.kind = MaskKind::kFlat;
-    m.width_mhz = 4.0;
-    m.fluctuation = Fluctuation::kNoiseLike;
     return std::make_unique<ContinuousEmitter>(
-        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz, m, on_us, off_us, power_dbm,
-        seed,
+        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz,
+        Mask::Of(MaskKind::kFlat, 4.0, Fluctuation::kNoiseLike), on_us, off_us, power_dbm, seed,
         "continuous digital link at " + Fmt(centre_mhz) +
-            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty; " +
-            Fmt(power_dbm) + " dBm");
+            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty");
 }
 
 }  // namespace sim

@@ -37,6 +37,9 @@ struct Mask {
     Fluctuation fluctuation = Fluctuation::kSteady;
     double jitter_db = 1.0;  // log-normal sigma for kSteady
 
+    static Mask Of(MaskKind kind, double width_mhz, Fluctuation fluctuation,
+                   double jitter_db = 1.0);
+
     // Power spectral density (relative) at df MHz from the centre.
     double Psd(double df_mhz) const;
     // Frequency beyond which the mask holds no significant power.
@@ -84,6 +87,10 @@ public:
     uint64_t OnUs() const { return on_us_; }
     uint64_t OffUs() const { return off_us_; }
     double PowerDbm() const { return power_dbm_; }
+    // Moves the device further away: every transmission arrives `db` weaker.
+    void Attenuate(double db) { power_dbm_ -= db; }
+    // True for frequency hoppers, whose announcements carry no band.
+    virtual bool Hops() const { return false; }
     virtual double FreqLoMhz() const = 0;
     virtual double FreqHiMhz() const = 0;
     // One-line description of the model's parameters for the ground truth.
@@ -106,19 +113,26 @@ private:
 // the current time and reports those in flight.
 class BurstEmitter : public Emitter {
 public:
-    using Emitter::Emitter;
+    // Every burst of the emitter has the spectral mask `mask`.
+    BurstEmitter(std::string model, std::string display_name, const Mask& mask, uint64_t on_us,
+                 uint64_t off_us, double power_dbm, uint32_t seed);
+    // Shifts every burst by a uniform offset within +-us: a sloppy crystal
+    // or a transmitter that starts late within its slot.
+    void SetTimingJitter(uint64_t us) { timing_jitter_us_ = us; }
+    uint64_t TimingJitterUs() const { return timing_jitter_us_; }
 
 protected:
     void Radiate(uint64_t t, std::vector<Emission>& out) override;
     // Appends the bursts of the next scheduling step starting at or after
     // `from`; returns the time where the following step starts.
     virtual uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) = 0;
-    virtual const Mask& BurstMask() const = 0;
 
 private:
+    Mask mask_;
     std::deque<Burst> queue_;
     uint64_t next_step_ = 0;
     bool started_ = false;
+    uint64_t timing_jitter_us_ = 0;
 };
 
 // Bluetooth hop channel k (0..78) at 2402 + k MHz.
@@ -130,52 +144,51 @@ double WifiChannelMhz(int n);
 
 inline constexpr uint64_t BT_SLOT_US = 625;
 
-// Bluetooth SCO voice link (HV3): master and slave 366 us packets in the
-// first two slots of every six, a new hop frequency in every slot.
-class BtVoiceLink : public BurstEmitter {
+// A frequency hopper over the 79 MHz of the Bluetooth hop channels.
+class BandHopper : public BurstEmitter {
 public:
-    BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    using BurstEmitter::BurstEmitter;
+    bool Hops() const override { return true; }
     double FreqLoMhz() const override { return 2402; }
     double FreqHiMhz() const override { return 2480; }
+};
+
+// Bluetooth SCO voice link (HV3): master and slave 366 us packets in the
+// first two slots of every six, a new hop frequency in every slot.
+class BtVoiceLink : public BandHopper {
+public:
+    BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
     std::string Parameters() const override;
     static constexpr uint64_t PACKET_US = 366;
     static constexpr int SLOTS_PER_PAIR = 6;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
 
 private:
-    Mask mask_;
     uint64_t slot_ = 0;
 };
 
 // Bluetooth ACL data link: master multi-slot packets (DH3 1626 us, DH5
 // 2871 us) or polls, each answered by a one-slot slave packet; every packet
 // sits on the hop frequency of its first slot.
-class BtDataLink : public BurstEmitter {
+class BtDataLink : public BandHopper {
 public:
     BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
-    double FreqLoMhz() const override { return 2402; }
-    double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
 
 private:
-    Mask mask_;
     uint64_t slot_ = 0;
 };
 
 // FHSS cordless phone: 5 ms frames; the base bursts at the frame start and
 // the handset 2.5 ms later on the same hop frequency; one hop per frame.
-class FhssPhone : public BurstEmitter {
+class FhssPhone : public BandHopper {
 public:
     FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
-    double FreqLoMhz() const override { return 2401; }
-    double FreqHiMhz() const override { return 2481; }
     std::string Parameters() const override;
     static constexpr uint64_t FRAME_US = 5000;
     static constexpr uint64_t BURST_US = 700;
@@ -183,81 +196,73 @@ public:
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
-
-private:
-    Mask mask_;
 };
 
 // Game-console controller link: short packets about 1.5 MHz wide (five
 // card bins), one every 4 ms on a new channel of a 2 MHz grid.
-class XboxController : public BurstEmitter {
+class XboxController : public BandHopper {
 public:
     XboxController(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
-    double FreqLoMhz() const override { return 2402; }
-    double FreqHiMhz() const override { return 2480; }
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
+};
 
-private:
-    Mask mask_;
+// Packet traffic on one channel of a given width, at a given airtime.
+class ChannelTraffic : public BurstEmitter {
+public:
+    ChannelTraffic(std::string model, std::string display_name, const Mask& mask, double centre_mhz,
+                   double half_width_mhz, int channel, double airtime, uint64_t on_us,
+                   uint64_t off_us, double power_dbm, uint32_t seed);
+    double FreqLoMhz() const override { return centre_mhz_ - half_width_mhz_; }
+    double FreqHiMhz() const override { return centre_mhz_ + half_width_mhz_; }
+
+protected:
+    const double centre_mhz_;
+    const double half_width_mhz_;
+    const int channel_;
+    const double airtime_;
 };
 
 // 802.15.4 / Zigbee network on one channel: data frames of 20..127 bytes
 // (0.8..4.3 ms at 250 kbit/s) each followed by an ACK, at a given airtime.
-class ZigbeeNetwork : public BurstEmitter {
+class ZigbeeNetwork : public ChannelTraffic {
 public:
     ZigbeeNetwork(int channel, double airtime, uint64_t on_us, uint64_t off_us, double power_dbm,
                   uint32_t seed);
-    double FreqLoMhz() const override { return ZigbeeChannelMhz(channel_) - 1; }
-    double FreqHiMhz() const override { return ZigbeeChannelMhz(channel_) + 1; }
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
-
-private:
-    int channel_;
-    double airtime_;
-    Mask mask_;
 };
 
 // 802.11 OFDM traffic on one channel: frames of 0.1..2 ms, each followed by
 // an ACK after SIFS, at a given airtime (the negative control).
-class WifiTraffic : public BurstEmitter {
+class WifiTraffic : public ChannelTraffic {
 public:
     WifiTraffic(int channel, double airtime, uint64_t on_us, uint64_t off_us, double power_dbm,
                 uint32_t seed);
-    double FreqLoMhz() const override { return WifiChannelMhz(channel_) - 10; }
-    double FreqHiMhz() const override { return WifiChannelMhz(channel_) + 10; }
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
-    const Mask& BurstMask() const override { return mask_; }
-
-private:
-    int channel_;
-    double airtime_;
-    Mask mask_;
 };
 
-// Microwave oven: the magnetron conducts on one half of each 60 Hz mains
-// cycle; during that on-phase its carrier rises and falls by several MHz with
-// the anode current, and its power follows the half-sine.
+// Microwave oven: the magnetron conducts on one half of each 50 or 60 Hz
+// mains cycle (a little under half: ~48%); during that on-phase its carrier
+// rises and falls by several MHz with the anode current, and its power
+// follows the half-sine.
 class MicrowaveOven : public Emitter {
 public:
-    MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                  uint32_t seed);
+    MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                  double mains_hz = 60.0);
     double FreqLoMhz() const override { return base_mhz_ - 2; }
     double FreqHiMhz() const override { return base_mhz_ + SWEEP_MHZ + 2; }
     std::string Parameters() const override;
-    static constexpr double MAINS_PERIOD_US = 1e6 / 60.0;
-    static constexpr double ON_PHASE_US = 8000.0;
+    double MainsPeriodUs() const { return mains_period_us_; }
+    double OnPhaseUs() const { return on_phase_us_; }
+    static constexpr double ON_FRACTION = 0.48;
     static constexpr double SWEEP_MHZ = 5.0;
 
 protected:
@@ -265,6 +270,8 @@ protected:
 
 private:
     double base_mhz_;
+    double mains_period_us_;
+    double on_phase_us_;
     double mains_phase_us_;
     Mask mask_;
     int64_t cycle_ = -1;
@@ -281,7 +288,7 @@ public:
                       uint32_t seed, std::string parameters);
     double FreqLoMhz() const override { return centre_mhz_ - half_span_; }
     double FreqHiMhz() const override { return centre_mhz_ + half_span_; }
-    std::string Parameters() const override { return parameters_; }
+    std::string Parameters() const override;
 
 protected:
     void Radiate(uint64_t t, std::vector<Emission>& out) override;

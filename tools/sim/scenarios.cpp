@@ -1,5 +1,6 @@
 #include "scenarios.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -22,65 +23,61 @@ uint32_t SubSeed(uint32_t seed, uint32_t k) {
 
 using Adder = std::function<void(Scenario&, uint32_t seed)>;
 
-Adder BtVoice(double on = 0, double off = -1, double power = -50) {
+// Adds a packet-based emitter, with its bursts shifted by up to +-jitter us.
+template <typename Make>
+Adder Bursts(Make make, uint64_t jitter_us) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<BtVoiceLink>(Us(on), off < 0 ? kForever : Us(off), power, seed));
+        std::unique_ptr<BurstEmitter> e = make(seed);
+        e->SetTimingJitter(jitter_us);
+        s.emitters.push_back(std::move(e));
     };
 }
 
-Adder BtData(double on = 0, double off = -1, double power = -50) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<BtDataLink>(Us(on), off < 0 ? kForever : Us(off), power, seed));
-    };
+uint64_t OffUs(double off) {
+    return off < 0 ? kForever : Us(off);
 }
 
-Adder Fhss(double on = 0, double off = -1, double power = -50) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<FhssPhone>(Us(on), off < 0 ? kForever : Us(off), power, seed));
-    };
-}
-
-Adder Xbox(double on = 0, double off = -1, double power = -50) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<XboxController>(Us(on), off < 0 ? kForever : Us(off), power, seed));
-    };
+// Adds a Bluetooth link, FHSS phone or game controller.
+template <typename Link>
+Adder Hopper(double on = 0, double off = -1, double power = -50, uint64_t jitter = 0) {
+    return Bursts(
+        [=](uint32_t seed) { return std::make_unique<Link>(Us(on), OffUs(off), power, seed); },
+        jitter);
 }
 
 Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off = -1,
-             double power = -55) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(std::make_unique<ZigbeeNetwork>(
-            channel, airtime, Us(on), off < 0 ? kForever : Us(off), power, seed));
-    };
+             double power = -55, uint64_t jitter = 0) {
+    return Bursts(
+        [=](uint32_t seed) {
+            return std::make_unique<ZigbeeNetwork>(channel, airtime, Us(on), OffUs(off), power,
+                                                   seed);
+        },
+        jitter);
 }
 
-Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45) {
+Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45,
+                double mains_hz = 60) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(std::make_unique<MicrowaveOven>(
-            base, Us(on), off < 0 ? kForever : Us(off), power, seed));
+        s.emitters.push_back(
+            std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed, mains_hz));
     };
 }
 
 Adder Analog(double f = 2447.0, double on = 0, double off = -1, double power = -55) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeAnalogPhone(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+        s.emitters.push_back(MakeAnalogPhone(f, Us(on), OffUs(off), power, seed));
     };
 }
 
 Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeVideoSender(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+        s.emitters.push_back(MakeVideoSender(f, Us(on), OffUs(off), power, seed));
     };
 }
 
 Adder Unknown(double f = 2466.0, double on = 0, double off = -1, double power = -50) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            MakeUnknownContinuous(f, Us(on), off < 0 ? kForever : Us(off), power, seed));
+        s.emitters.push_back(MakeUnknownContinuous(f, Us(on), OffUs(off), power, seed));
     };
 }
 
@@ -107,10 +104,10 @@ const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
           30,
           false,
           {Wifi(6, 0.60), Wifi(1, 0.20, -68)}}},
-        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {BtVoice()}}},
-        {"bt-data", {"Bluetooth ACL data link", 30, false, {BtData()}}},
-        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Fhss()}}},
-        {"xbox", {"game-console controller link", 30, false, {Xbox()}}},
+        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {Hopper<BtVoiceLink>()}}},
+        {"bt-data", {"Bluetooth ACL data link", 30, false, {Hopper<BtDataLink>()}}},
+        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Hopper<FhssPhone>()}}},
+        {"xbox", {"game-console controller link", 30, false, {Hopper<XboxController>()}}},
         {"zigbee",
          {"busy Zigbee network on channel 18 (2440 MHz), 5% airtime", 30, false, {Zigbee()}}},
         {"zigbee-quiet",
@@ -128,34 +125,142 @@ const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
          {"Bluetooth voice link next to a running microwave oven",
           30,
           false,
-          {BtVoice(), Microwave()}}},
+          {Hopper<BtVoiceLink>(), Microwave()}}},
         {"bt-data-zigbee",
-         {"Bluetooth data link and a busy Zigbee network", 30, false, {BtData(), Zigbee()}}},
-        {"fhss-phone-analog-phone", {"FHSS phone and analog phone", 30, false, {Fhss(), Analog()}}},
-        {"xbox-wifi", {"game controller beside light Wi-Fi", 30, false, {Xbox(), Wifi(6, 0.03)}}},
+         {"Bluetooth data link and a busy Zigbee network",
+          30,
+          false,
+          {Hopper<BtDataLink>(), Zigbee()}}},
+        {"fhss-phone-analog-phone",
+         {"FHSS phone and analog phone", 30, false, {Hopper<FhssPhone>(), Analog()}}},
+        {"xbox-wifi",
+         {"game controller beside light Wi-Fi",
+          30,
+          false,
+          {Hopper<XboxController>(), Wifi(6, 0.03)}}},
         {"video-sender-bt-voice",
-         {"video sender and a Bluetooth voice link", 30, false, {Video(), BtVoice()}}},
+         {"video sender and a Bluetooth voice link", 30, false, {Video(), Hopper<BtVoiceLink>()}}},
         {"bt-data-wifi-heavy",
-         {"Bluetooth data link under heavy Wi-Fi", 30, false, {BtData(), Wifi(6, 0.60)}}},
-        {"switch-off", {"Bluetooth data link switched off after 15 s", 45, false, {BtData(0, 15)}}},
+         {"Bluetooth data link under heavy Wi-Fi",
+          30,
+          false,
+          {Hopper<BtDataLink>(), Wifi(6, 0.60)}}},
+        {"switch-off",
+         {"Bluetooth data link switched off after 15 s", 45, false, {Hopper<BtDataLink>(0, 15)}}},
         {"analog-phone-switch-off",
          {"analog phone hung up after 15 s", 45, false, {Analog(2447.0, 0, 15)}}},
         {"clock-wrap",
          {"Bluetooth data link and analog phone; the card's 32-bit clock wraps after 5 s",
           30,
           true,
-          {BtData(), Analog()}}},
+          {Hopper<BtDataLink>(), Analog()}}},
         {"everything",
          {"every class at once with light Wi-Fi",
           30,
           false,
-          {BtVoice(), BtData(0, -1, -55), Fhss(), Xbox(), Zigbee(12), Microwave(), Analog(2447.0),
-           Video(2432.0), Unknown(2466.0), Wifi(6, 0.03)}}},
+          {Hopper<BtVoiceLink>(), Hopper<BtDataLink>(0, -1, -55), Hopper<FhssPhone>(),
+           Hopper<XboxController>(), Zigbee(12), Microwave(), Analog(2447.0), Video(2432.0),
+           Unknown(2466.0), Wifi(6, 0.03)}}},
         {"demo",
          {"mixed: Bluetooth voice link, microwave oven, analog phone and light Wi-Fi",
           25,
           false,
-          {BtVoice(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
+          {Hopper<BtVoiceLink>(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
+        // Variations: the same device models further away, on other
+        // channels, with other mains, duty or sloppier timing.
+        {"bt-voice-weak",
+         {"Bluetooth SCO voice link at -75 dBm", 30, false, {Hopper<BtVoiceLink>(0, -1, -75)}}},
+        {"bt-voice-far-jitter",
+         {"Bluetooth SCO voice link at -82 dBm, packets +-10 us off their slots",
+          30,
+          false,
+          {Hopper<BtVoiceLink>(0, -1, -82, 10)}}},
+        {"bt-data-weak",
+         {"Bluetooth ACL data link at -75 dBm", 30, false, {Hopper<BtDataLink>(0, -1, -75)}}},
+        {"bt-data-jitter",
+         {"Bluetooth ACL data link at -62 dBm, packets +-10 us off their slots",
+          30,
+          false,
+          {Hopper<BtDataLink>(0, -1, -62, 10)}}},
+        {"fhss-phone-weak",
+         {"FHSS cordless phone at -75 dBm", 30, false, {Hopper<FhssPhone>(0, -1, -75)}}},
+        {"fhss-phone-jitter",
+         {"FHSS cordless phone at -62 dBm, frames +-15 us off",
+          30,
+          false,
+          {Hopper<FhssPhone>(0, -1, -62, 15)}}},
+        {"xbox-weak",
+         {"game-console controller at -72 dBm", 30, false, {Hopper<XboxController>(0, -1, -72)}}},
+        {"xbox-jitter",
+         {"game-console controller at -58 dBm, packets +-10 us off",
+          30,
+          false,
+          {Hopper<XboxController>(0, -1, -58, 10)}}},
+        {"zigbee-ch23",
+         {"Zigbee on channel 23 (2465 MHz, near the top of the card's views) at -60 dBm, 5% "
+          "airtime",
+          30,
+          false,
+          {Zigbee(23, 0.05, 0, -1, -60)}}},
+        {"zigbee-ch11-weak",
+         {"Zigbee on channel 11 (2405 MHz) at -78 dBm, 5% airtime",
+          30,
+          false,
+          {Zigbee(11, 0.05, 0, -1, -78)}}},
+        {"zigbee-ch15-jitter",
+         {"Zigbee on channel 15 (2425 MHz) at -65 dBm, 8% airtime, frames +-8 us off",
+          30,
+          false,
+          {Zigbee(15, 0.08, 0, -1, -65, 8)}}},
+        {"microwave-50hz",
+         {"microwave oven on 50 Hz mains, carrier near 2450-2455 MHz",
+          30,
+          false,
+          {Microwave(2450, 0, -1, -45, 50)}}},
+        {"microwave-weak",
+         {"microwave oven in another room, -70 dBm peak",
+          30,
+          false,
+          {Microwave(2452, 0, -1, -70)}}},
+        {"microwave-50hz-far",
+         {"microwave oven on 50 Hz mains at -80 dBm peak, carrier near 2456-2461 MHz",
+          30,
+          false,
+          {Microwave(2456, 0, -1, -80, 50)}}},
+        {"analog-phone-weak",
+         {"analog cordless phone carrier at 2447 MHz, -75 dBm",
+          30,
+          false,
+          {Analog(2447.0, 0, -1, -75)}}},
+        {"analog-phone-2421",
+         {"analog cordless phone carrier at 2421.5 MHz, -62 dBm",
+          30,
+          false,
+          {Analog(2421.5, 0, -1, -62)}}},
+        {"video-sender-ch11",
+         {"analog video sender at 2462 MHz, -55 dBm", 30, false, {Video(2462.0, 0, -1, -55)}}},
+        {"video-sender-weak",
+         {"analog video sender at 2432 MHz, -70 dBm", 30, false, {Video(2432.0, 0, -1, -70)}}},
+        {"unknown-continuous-weak",
+         {"unknown continuous 4 MHz emitter at 2466 MHz, -75 dBm",
+          30,
+          false,
+          {Unknown(2466.0, 0, -1, -75)}}},
+        {"unknown-continuous-2417",
+         {"unknown continuous 4 MHz emitter at 2417 MHz, -60 dBm",
+          30,
+          false,
+          {Unknown(2417.0, 0, -1, -60)}}},
+        {"wifi-strong",
+         {"802.11 OFDM on channel 11 at 40% airtime, -38 dBm (close access point)",
+          30,
+          false,
+          {Wifi(11, 0.40, -38)}}},
+        {"wifi-ch1-ch11",
+         {"802.11 OFDM on channels 1 (-50 dBm) and 11 (-62 dBm), 30% airtime each",
+          30,
+          false,
+          {Wifi(1, 0.30, -50), Wifi(11, 0.30, -62)}}},
     };
     return catalogue;
 }
@@ -171,6 +276,14 @@ std::string JsonString(const std::string& s) {
     return out + "\"";
 }
 
+std::string TimingNote(const Emitter& e) {
+    const auto* bursts = dynamic_cast<const BurstEmitter*>(&e);
+    if (bursts == nullptr || bursts->TimingJitterUs() == 0) {
+        return "";
+    }
+    return "; bursts shifted by up to +-" + std::to_string(bursts->TimingJitterUs()) + " us";
+}
+
 }  // namespace
 
 std::vector<ScenarioInfo> ListScenarios() {
@@ -181,7 +294,8 @@ std::vector<ScenarioInfo> ListScenarios() {
     return list;
 }
 
-std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed, double duration_s) {
+std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed, double duration_s,
+                                        double attenuate_db) {
     for (const auto& [entry_name, recipe] : Catalogue()) {
         if (entry_name != name) {
             continue;
@@ -191,13 +305,30 @@ std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed, 
         s->description = recipe.description;
         s->duration_s = duration_s > 0 ? duration_s : recipe.duration_s;
         s->clock_wrap = recipe.clock_wrap;
+        s->attenuate_db = attenuate_db;
         uint32_t k = 0;
         for (const Adder& add : recipe.adders) {
             add(*s, SubSeed(seed, ++k));
         }
+        for (auto& e : s->emitters) {
+            // Wi-Fi is the negative control and stays where it is.
+            if (!e->DisplayName().empty()) {
+                e->Attenuate(attenuate_db);
+            }
+        }
         return s;
     }
     return nullptr;
+}
+
+double ShortRunSeconds(const Scenario& scenario, double run_s) {
+    double last_off = 0;
+    for (const auto& e : scenario.emitters) {
+        if (e->OffUs() != kForever) {
+            last_off = std::max(last_off, static_cast<double>(e->OffUs()) / 1e6);
+        }
+    }
+    return std::min(scenario.duration_s, last_off + run_s);
 }
 
 GeneratorStats RunScenario(Scenario& scenario, const CardConfig& card_in, uint32_t seed,
@@ -281,6 +412,7 @@ std::string TruthJson(const Scenario& scenario, const CardConfig& card, uint32_t
         << ",\n"
         << "  \"card_start_tsf\": " << CardStartTsf(card.clock_wrap || scenario.clock_wrap) << ",\n"
         << "  \"sample_interval_us\": " << card.interval_us << ",\n"
+        << "  \"attenuate_db\": " << scenario.attenuate_db << ",\n"
         << "  \"devices\": [";
     bool first = true;
     for (const auto& e : scenario.emitters) {
@@ -289,11 +421,12 @@ std::string TruthJson(const Scenario& scenario, const CardConfig& card, uint32_t
         out << (first ? "\n" : ",\n") << "    {\"model\": " << JsonString(e->Model())
             << ", \"name\": " << JsonString(e->DisplayName())
             << ", \"announce\": " << (e->DisplayName().empty() ? "false" : "true")
+            << ", \"hops\": " << (e->Hops() ? "true" : "false")
             << ", \"freq_lo_mhz\": " << e->FreqLoMhz() << ", \"freq_hi_mhz\": " << e->FreqHiMhz()
             << ", \"power_dbm\": " << e->PowerDbm() << ", \"on_s\": " << on
             << ", \"off_s\": " << off
             << ", \"switches_off\": " << (off < duration ? "true" : "false")
-            << ", \"parameters\": " << JsonString(e->Parameters()) << "}";
+            << ", \"parameters\": " << JsonString(e->Parameters() + TimingNote(*e)) << "}";
         first = false;
     }
     out << (first ? "]\n}\n" : "\n  ]\n}\n");

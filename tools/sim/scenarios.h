@@ -23,6 +23,7 @@ struct Scenario {
     std::string description;
     double duration_s = 30.0;
     bool clock_wrap = false;
+    double attenuate_db = 0.0;  // applied to every emitter except Wi-Fi
     std::vector<std::unique_ptr<Emitter>> emitters;
 };
 
@@ -35,8 +36,13 @@ struct ScenarioInfo {
 std::vector<ScenarioInfo> ListScenarios();
 // Builds a scenario; nullptr for an unknown name. duration_s <= 0 keeps the
 // scenario's own length (emitters scheduled to outlast it are cut).
+// attenuate_db weakens every emitter but the Wi-Fi traffic by that much.
 std::unique_ptr<Scenario> BuildScenario(const std::string& name, uint32_t seed,
-                                        double duration_s = 0.0);
+                                        double duration_s = 0.0, double attenuate_db = 0.0);
+
+// Length of a shortened run of `scenario`: `run_s` seconds, or `run_s`
+// past its last switch-off, never longer than the scenario itself.
+double ShortRunSeconds(const Scenario& scenario, double run_s);
 
 struct GeneratorStats {
     uint64_t samples = 0;

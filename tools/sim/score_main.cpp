@@ -1,10 +1,7 @@
 // tessaron-score: compares what the daemon announced with a scenario's
-// ground truth and prints one row per device class.
+// ground truth and prints one row per device and per false announcement.
 //
 //   tessaron-score --truth FILE.json (--events FILE | --log FILE)
-//
-// Exit status 0 when every device was announced and nothing else was, 1
-// when a device was missed or a false one announced, 2 on usage errors.
 #include <cstring>
 #include <fstream>
 #include <iostream>
@@ -27,15 +24,60 @@ bool ReadAll(const std::string& path, std::string* text) {
     return true;
 }
 
+const char kHelp[] =
+    "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE) [--brief]\n"
+    "\n"
+    "Compares what the daemon said with the ground truth tessaron-sim wrote.\n"
+    "  --events FILE  UI event datagrams recorded by 'tessaron-sim listen'\n"
+    "  --log FILE     the daemon's output log (devices that ended)\n"
+    "  --brief        one line: PASS|FAIL|NODATA, missed, false, early ends, ends\n"
+    "                 missed, then missed=, false= and first= (class:ann_s) lists\n"
+    "\n"
+    "A device record of the daemon describes a device of the scenario when the\n"
+    "class matches and, for a device on a fixed frequency, the announced band\n"
+    "(band_cfreq and bins at 312.5 kHz, bin 28 at band_cfreq) overlaps the\n"
+    "device's occupied band. Hoppers are matched by class alone.\n"
+    "\n"
+    "Columns:\n"
+    "  class     display name the daemon announces for the device\n"
+    "  model     simulator model; (not present) for a false announcement\n"
+    "  band_mhz  occupied band of the device, or the falsely announced band;\n"
+    "            hops: a frequency hopper, matched by class only\n"
+    "  detected  yes; MISSED; FALSE (no such device there: wrong class or band);\n"
+    "            NOT LOGGED (--log only: on the air at the end of the run, so\n"
+    "            never ended and never logged; not judged); OUT OF VIEW (wholly\n"
+    "            outside the card's six channel views, 2403.1-2470.6 MHz: reported,\n"
+    "            not failed)\n"
+    "  recs      tracker records the daemon kept for it (more than 1: the\n"
+    "            device was split or re-announced after an end)\n"
+    "  seen_s    first detection after switch-on, whole host seconds (the\n"
+    "            tracker's start time; 6 s are added back for hoppers)\n"
+    "  ann_s     first announcement after switch-on, card time of the channel\n"
+    "            event before it (--events only)\n"
+    "  end       for a device that switches off: yes +D s (ended D seconds\n"
+    "            after switch-off), or MISSED; '-' otherwise. (N early): N\n"
+    "            records ended while the device was still on the air\n"
+    "\n"
+    "The result line counts missed devices, false devices, early ends and\n"
+    "missed ends; any of them fails the run.\n"
+    "\n"
+    "Exit status: 0 pass, 1 fail, 2 usage or unreadable input, 3 no event\n"
+    "datagram at all in --events (nothing scored).\n";
+
 }  // namespace
 
 int main(int argc, char** argv) {
     std::string truth_file, events_file, log_file;
+    bool brief = false;
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::cout << "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE)\n";
+            std::cout << kHelp;
             return 0;
+        }
+        if (a == "--brief") {
+            brief = true;
+            continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "tessaron-score: " << a << " needs a value\n";
@@ -63,7 +105,7 @@ int main(int argc, char** argv) {
                   << (error.empty() ? "" : ": " + error) << "\n";
         return 2;
     }
-    std::vector<sim::Observation> observations;
+    sim::Observations observations;
     if (!events_file.empty()) {
         if (!ReadAll(events_file, &text)) {
             std::cerr << "tessaron-score: cannot read " << events_file << "\n";
@@ -76,14 +118,25 @@ int main(int argc, char** argv) {
             datagrams.push_back(sim::UnescapeDatagram(line));
         }
         observations = sim::ObservationsFromEvents(datagrams, truth);
+        if (datagrams.empty()) {
+            std::cerr << "tessaron-score: warning: " << events_file
+                      << " holds no event at all; nothing to score\n";
+        }
     } else {
         if (!ReadAll(log_file, &text)) {
             std::cerr << "tessaron-score: cannot read " << log_file << "\n";
             return 2;
         }
         observations = sim::ObservationsFromLog(text, truth);
+        if (observations.datagrams == 0) {
+            std::cerr << "tessaron-score: warning: " << log_file
+                      << " is empty: no device ended; devices still on the air are not judged\n";
+        }
     }
     const sim::ScoreReport report = sim::Score(truth, observations);
-    std::cout << sim::FormatReport(truth, report);
+    std::cout << (brief ? sim::BriefReport(report) + "\n" : sim::FormatReport(truth, report));
+    if (report.no_data) {
+        return 3;
+    }
     return report.Passed() ? 0 : 1;
 }

@@ -3,6 +3,7 @@
 //   tessaron-sim list
 //   tessaron-sim generate --scenario NAME --out FILE.pcap --truth FILE.json
 //                [--seed N] [--duration S] [--interval-us N] [--clock-wrap]
+//                [--attenuate-db N] [--run-seconds S]
 //   tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]
 //   tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]
 //                [--idle S] [--port-file FILE]
@@ -32,8 +33,9 @@ const char kUsage[] =
     "usage: tessaron-sim list\n"
     "       tessaron-sim generate --scenario NAME --out FILE.pcap --truth FILE.json\n"
     "                    [--seed N] [--duration S] [--interval-us N] [--clock-wrap]\n"
+    "                    [--attenuate-db N] [--run-seconds S]\n"
     "       tessaron-sim send --scenario NAME --to ADDR:PORT [--seed N] [--duration S]\n"
-    "                    [--interval-us N] [--truth FILE.json]\n"
+    "                    [--interval-us N] [--attenuate-db N] [--truth FILE.json]\n"
     "       tessaron-sim listen --on ADDR:PORT --out FILE [--seconds S] [--count N]\n"
     "                    [--idle S] [--port-file FILE]\n";
 
@@ -106,9 +108,14 @@ bool Prepare(const Args& args, Common* c) {
         std::cerr << "tessaron-sim: --scenario is required (see 'tessaron-sim list')\n";
         return false;
     }
-    double seed = 1, duration = 0, interval = c->card.interval_us;
+    double seed = 1, duration = 0, interval = c->card.interval_us, attenuate = 0, run = 0;
     if (!Number(args, "seed", &seed) || !Number(args, "duration", &duration) ||
-        !Number(args, "interval-us", &interval)) {
+        !Number(args, "run-seconds", &run) || !Number(args, "interval-us", &interval) ||
+        !Number(args, "attenuate-db", &attenuate)) {
+        return false;
+    }
+    if (attenuate < -30 || attenuate > 80) {
+        std::cerr << "tessaron-sim: --attenuate-db must lie between -30 and 80\n";
         return false;
     }
     if (interval < 4 || interval > 2000) {
@@ -122,7 +129,12 @@ bool Prepare(const Args& args, Common* c) {
     c->seed = static_cast<uint32_t>(seed);
     c->card.interval_us = interval;
     c->card.clock_wrap = args.values.count("clock-wrap") != 0;
-    c->scenario = sim::BuildScenario(name->second, c->seed, duration);
+    c->scenario = sim::BuildScenario(name->second, c->seed, duration, attenuate);
+    if (c->scenario && run > 0) {
+        // A short run, carried past any switch-off.
+        c->scenario = sim::BuildScenario(name->second, c->seed,
+                                         sim::ShortRunSeconds(*c->scenario, run), attenuate);
+    }
     if (!c->scenario) {
         std::cerr << "tessaron-sim: unknown scenario '" << name->second
                   << "' (see 'tessaron-sim list')\n";

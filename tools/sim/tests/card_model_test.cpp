@@ -153,6 +153,25 @@ TEST(CardClock, DwellsInScanOrderWithRetuneGaps) {
     EXPECT_EQ(order, expected);
 }
 
+TEST(CardClock, OtherSampleIntervalsFillTheDwellEvenly) {
+    for (const double interval : {64.0, 114.0}) {
+        sim::CardConfig config;
+        config.interval_us = interval;
+        sim::CardClock clock(config, 9);
+        uint64_t t = 0, prev = 0;
+        uint16_t f = 0;
+        int n = 0;
+        while (clock.Next(&t, &f)) {
+            if (n > 0) {
+                EXPECT_NEAR(static_cast<double>(t - prev), interval, 2.0) << interval;
+            }
+            prev = t;
+            n++;
+        }
+        EXPECT_NEAR(n, 410000.0 / interval, 2.0) << interval;
+    }
+}
+
 TEST(CardClock, WrapsThe32BitCounter) {
     sim::CardConfig config;
     config.clock_wrap = true;

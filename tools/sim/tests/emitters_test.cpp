@@ -2,6 +2,8 @@
 // them: what is on the air at each microsecond.
 #include "emitters.h"
 
+#include "scenarios.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -131,6 +133,49 @@ TEST(MicrowaveOven, GatedByMainsWithARisingAndFallingCarrier) {
     EXPECT_LT(hi - lo, 8.0);
 }
 
+TEST(MicrowaveOven, FiftyHertzMainsGivesLongerOnPhasesAtTheSameDuty) {
+    sim::MicrowaveOven oven(2450, 0, ~uint64_t{0}, -45, 3, 50.0);
+    std::vector<sim::Emission> now;
+    std::vector<uint64_t> starts, lengths;
+    bool was_on = false;
+    for (uint64_t t = 0; t < 200000; t += 10) {
+        now.clear();
+        oven.EmissionsAt(t, now);
+        if (!now.empty() && !was_on) {
+            starts.push_back(t);
+            lengths.push_back(0);
+        }
+        if (!now.empty()) {
+            lengths.back() += 10;
+        }
+        was_on = !now.empty();
+    }
+    ASSERT_GE(starts.size(), 8u);
+    for (size_t i = 2; i + 1 < starts.size(); i++) {  // the first may be cut short
+        EXPECT_NEAR(static_cast<double>(starts[i] - starts[i - 1]), 20000.0, 20.0);
+        EXPECT_NEAR(static_cast<double>(lengths[i]), 9600.0, 20.0);
+    }
+}
+
+TEST(BurstEmitter, TimingJitterMovesWholeExchangesWithinTheBound) {
+    sim::BtVoiceLink link(0, ~uint64_t{0}, -50, 11);
+    link.SetTimingJitter(10);
+    const std::vector<Seen> b = Observe(link, 0, 200000);
+    ASSERT_GT(b.size(), 100u);
+    std::set<int64_t> offsets;
+    for (size_t i = 0; i < b.size(); i++) {
+        EXPECT_EQ(b[i].end - b[i].start, 366u) << "packet length kept";
+        const int64_t nearest_slot = static_cast<int64_t>((b[i].start + 312) / 625 * 625);
+        const int64_t off = static_cast<int64_t>(b[i].start) - nearest_slot;
+        EXPECT_LE(std::abs(off), 10);
+        offsets.insert(off);
+        if (i > 0 && b[i].start - b[i - 1].start < 1000) {
+            EXPECT_EQ(b[i].start - b[i - 1].start, 625u) << "slave answers one slot later";
+        }
+    }
+    EXPECT_GT(offsets.size(), 10u) << "offsets actually vary";
+}
+
 TEST(Emitter, SwitchesOnAndOff) {
     auto phone = sim::MakeAnalogPhone(2447, 1000, 2000, -55, 1);
     std::vector<sim::Emission> now;
@@ -141,6 +186,40 @@ TEST(Emitter, SwitchesOnAndOff) {
     now.clear();
     phone->EmissionsAt(2000, now);
     EXPECT_TRUE(now.empty());
+}
+
+TEST(Catalogue, VariationsAreHonestAndAttenuationSparesWifi) {
+    std::set<std::string> models;
+    for (const sim::ScenarioInfo& info : sim::ListScenarios()) {
+        auto s = sim::BuildScenario(info.name, 1, 0, 10);
+        ASSERT_NE(s, nullptr) << info.name;
+        auto plain = sim::BuildScenario(info.name, 1);
+        for (size_t i = 0; i < s->emitters.size(); i++) {
+            const sim::Emitter& e = *s->emitters[i];
+            const double drop = plain->emitters[i]->PowerDbm() - e.PowerDbm();
+            EXPECT_EQ(drop, e.DisplayName().empty() ? 0.0 : 10.0) << info.name << " " << e.Model();
+            // Every device of the catalogue lies inside the band and is
+            // received between a close and a far neighbour's level.
+            EXPECT_GE(e.FreqLoMhz(), 2390.0) << info.name;
+            EXPECT_LE(e.FreqHiMhz(), 2495.0) << info.name;
+            EXPECT_LE(plain->emitters[i]->PowerDbm(), -35.0) << info.name;
+            EXPECT_GE(plain->emitters[i]->PowerDbm(), -85.0) << info.name;
+            models.insert(e.Model().substr(0, 4) == "wifi" ? "wifi" : e.Model());
+        }
+    }
+    // Each model appears in its base scenario and in at least two variations.
+    for (const std::string& m : models) {
+        int scenarios_with_alone = 0;
+        for (const sim::ScenarioInfo& info : sim::ListScenarios()) {
+            auto s = sim::BuildScenario(info.name, 1);
+            bool alone = !s->emitters.empty();
+            for (const auto& e : s->emitters) {
+                alone = alone && e->Model().substr(0, m.size()) == m;
+            }
+            scenarios_with_alone += alone;
+        }
+        EXPECT_GE(scenarios_with_alone, 3) << m;
+    }
 }
 
 }  // namespace

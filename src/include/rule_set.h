@@ -1,0 +1,90 @@
+// The two rule sets the classifiers can run under, chosen once at start-up.
+// "standard" is the long-standing behaviour, kept exactly. "refined" changes
+// pulse detection thresholds and classifier and tracker decisions (never the
+// datagram decoding or the power conversion), each change for a physical
+// reason given beside its field. Every classifier consults ActiveRules();
+// with the standard set every refined hook is a no-op.
+#ifndef TESSARON_RULE_SET_H
+#define TESSARON_RULE_SET_H
+
+#include <string>
+
+enum class RuleSetId { kStandard, kRefined };
+
+struct RuleSet {
+    RuleSetId id;
+    const char* name;
+
+    // --- Pulse detection ---------------------------------------------------
+    // Cut pulses against the noise floor measured on each channel instead of
+    // the fixed -85 dBm: the card's floor sits near -95 dBm, so the fixed
+    // floor throws away the 10 dB where a headset in the next room lives.
+    bool floor_follows_noise;
+    // A bin joins a pulse when it stands this far above the measured mean
+    // noise power. Noise power per bin is exponential (Rayleigh amplitude):
+    // a lone bin exceeds mean + 8 dB with probability exp(-6.3) = 1.8e-3, so
+    // edges are found but nothing starts from this level alone.
+    float join_margin_db;
+    // A pulse needs one bin this far above the mean noise. Stored powers
+    // are truncated to whole dB, so a noise bin reads mean + 13 dB once its
+    // power passes mean + 12 dB: P = exp(-10^1.2) = 1.3e-7 per bin and
+    // sample, 0.13 lone one-sample blips a second over 56 bins at 17,500
+    // samples/s, and a pulse lasting two samples (~1e-13 per bin pair) never.
+    float peak_margin_db;
+    // Highest noise estimate believed (dBm per bin): a card's receiver
+    // floor lies near -95 dBm; an estimate above -90 dBm is an emitter
+    // covering the whole view, which must not blind the detector.
+    float max_noise_dbm;
+    // Hopper tests keep pulses whose peak stands this far above the noise
+    // (standard: fixed -75 dBm). A headset at -75..-80 dBm spread over 3
+    // bins peaks near -80 dBm, 15 dB above the floor. 2 dB above the
+    // detector's margin: the noise-like skirts of a busy Wi-Fi channel next
+    // door leave many fragments just past the detector's margin.
+    float hopper_peak_margin_db;
+
+    // --- Timing ------------------------------------------------------------
+    // Pulse durations are judged in units of the card's measured sample
+    // interval: a burst of length L sampled every T us shows a duration
+    // between L - T and L, give or take the timestamp jitter.
+    bool durations_in_sample_intervals;
+
+    // --- Hoppers ------------------------------------------------------------
+    // Voice, data and FHSS-phone timing found in one window are announced
+    // each as its own device, never merged into one unknown hopper and
+    // never a data link hidden behind a voice link.
+    bool hoppers_announced_separately;
+    // A hopper's next channel is pseudo-random: the second packet of an
+    // exchange may sit above or below the first. (Standard: a partner may
+    // not be more than 2 bins higher.)
+    bool hop_order_free;
+    // Voice pairs a window needs (0: the standard MIN_BTSCO_PULSES, 27).
+    // Once both packets must last as long as a voice packet, a data link
+    // gives 0-1 chance pairs per window, while a voice link half hidden by a
+    // wide emitter (a video sender over half the views) still gives 20-25.
+    int min_voice_pairs;
+    // Zigbee is judged by its share of the time the card spent on its
+    // channel, not by a fixed number of ms per window.
+    bool zigbee_airtime_share;
+
+    // --- Microwave oven ----------------------------------------------------
+    // An oven is an on-phase of several ms gated at the mains frequency
+    // whose peak sweeps continuously over several MHz, not any pair of
+    // packets whose peak bins differ.
+    bool oven_needs_on_phases;
+
+    // --- High-duty devices -------------------------------------------------
+    // A continuous carrier is judged by its occupied bandwidth first: wider
+    // than 10 MHz is an FM video sender, narrower than 1 MHz an analog phone,
+    // whatever ripple its shape carries.
+    bool carrier_width_decides;
+};
+
+const RuleSet& StandardRules();
+const RuleSet& RefinedRules();
+// The rule set in force; standard until SelectRules is called.
+const RuleSet& ActiveRules();
+void SelectRules(RuleSetId id);
+// "standard" or "refined"; false for any other name.
+bool ParseRuleSetName(const std::string& name, RuleSetId* id);
+
+#endif

@@ -1,0 +1,70 @@
+#include "rule_set.h"
+
+namespace {
+
+// Every refinement off: the fixed -85 dBm floor and the fixed constants.
+constexpr RuleSet kStandard = {
+    RuleSetId::kStandard,
+    "standard",
+    false,  // floor_follows_noise
+    0.0f,   // join_margin_db
+    0.0f,   // peak_margin_db
+    0.0f,   // max_noise_dbm
+    0.0f,   // hopper_peak_margin_db
+    false,  // durations_in_sample_intervals
+    false,  // hoppers_announced_separately
+    false,  // hop_order_free
+    0,      // min_voice_pairs
+    false,  // zigbee_airtime_share
+    false,  // oven_needs_on_phases
+    false,  // carrier_width_decides
+};
+
+constexpr RuleSet kRefined = {
+    RuleSetId::kRefined,
+    "refined",
+    true,    // floor_follows_noise
+    8.0f,    // join_margin_db
+    13.0f,   // peak_margin_db
+    -90.0f,  // max_noise_dbm
+    15.0f,   // hopper_peak_margin_db
+    true,    // durations_in_sample_intervals
+    true,    // hoppers_announced_separately
+    true,    // hop_order_free
+    14,      // min_voice_pairs
+    true,    // zigbee_airtime_share
+    true,    // oven_needs_on_phases
+    true,    // carrier_width_decides
+};
+
+const RuleSet* active = &kStandard;
+
+}  // namespace
+
+const RuleSet& StandardRules() {
+    return kStandard;
+}
+
+const RuleSet& RefinedRules() {
+    return kRefined;
+}
+
+const RuleSet& ActiveRules() {
+    return *active;
+}
+
+void SelectRules(RuleSetId id) {
+    active = id == RuleSetId::kRefined ? &kRefined : &kStandard;
+}
+
+bool ParseRuleSetName(const std::string& name, RuleSetId* id) {
+    if (name == "standard") {
+        *id = RuleSetId::kStandard;
+        return true;
+    }
+    if (name == "refined") {
+        *id = RuleSetId::kRefined;
+        return true;
+    }
+    return false;
+}

@@ -1,0 +1,140 @@
+// Oven on-phases from the strongest bin of each row: a magnetron gated by the
+// mains, sweeping while on, against the hopper exchanges and carriers that
+// used to pass for one.
+#include "oven_on_phase.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+
+#include "subband_class.h"
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+struct Rows {
+    std::vector<PeakRssiHistoryStruct> rows;
+    void Add(u64 t, int bin) { rows.push_back({t, bin, 50.0f}); }
+    void Gap(u64 t) { rows.push_back({t, -1, -1.0f}); }
+};
+
+// 110 ms of an oven: 8 ms on-phases every mains period, the peak rising
+// `sweep_bins` and falling back, with one-bin FM flicker.
+Rows Oven(double period_us, double interval_us, int sweep_bins = 16, int carrier_bin = -1) {
+    Rows r;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> flicker(-1, 1);
+    for (double t = 0; t < 110000; t += interval_us) {
+        const double phase = std::fmod(t + 3000.0, period_us);
+        const u64 at = static_cast<u64>(t);
+        if (phase < 8000.0) {
+            const int bin = 20 + static_cast<int>(sweep_bins * std::sin(kPi * phase / 8000.0));
+            r.Add(at, std::clamp(bin + flicker(rng), 0, 55));
+        } else if (carrier_bin >= 0) {
+            r.Add(at, carrier_bin);
+        } else {
+            r.Gap(at);
+        }
+    }
+    return r;
+}
+
+TEST(OvenOnPhaseTest, MainsGatedSweepsAreAnOvenAtEverySampleInterval) {
+    for (const double period : {1e6 / 60.0, 1e6 / 50.0}) {
+        for (const double interval : {57.0, 64.0, 114.0}) {
+            const OvenOnPhases oven = FindOvenOnPhases(Oven(period, interval).rows, 1000);
+            EXPECT_TRUE(oven.mains_gated) << period << " " << interval;
+            EXPECT_GE(oven.spans.size(), 5u);
+            for (const auto& span : oven.spans) {
+                EXPECT_GE(span.second - span.first, OVEN_MIN_ON_PHASE_US);
+                EXPECT_GE(span.first, 1000u);  // card times, not offsets
+            }
+        }
+    }
+}
+
+TEST(OvenOnPhaseTest, AnalogCarrierInTheViewDoesNotHideTheOven) {
+    // Between on-phases the carrier is the strongest bin of every row.
+    EXPECT_TRUE(FindOvenOnPhases(Oven(1e6 / 60.0, 57.0, 16, 44).rows, 0).mains_gated);
+}
+
+TEST(OvenOnPhaseTest, HopperExchangesAreNoOnPhases) {
+    // A Bluetooth voice exchange every 3.75 ms: two 366 us packets 625 us
+    // apart on different hops.
+    Rows voice;
+    std::mt19937 rng(9);
+    std::uniform_int_distribution<int> hop(2, 53);
+    for (u64 t = 0; t < 110000; t += 57) {
+        const u64 in_frame = t % 3750;
+        if (in_frame < 366 || (in_frame >= 625 && in_frame < 991)) {
+            voice.Add(t, 10 + static_cast<int>((t / 3750) % 30));
+        } else {
+            voice.Gap(t);
+        }
+    }
+    EXPECT_TRUE(FindOvenOnPhases(voice.rows, 0).spans.empty());
+    // Back-to-back data: 2.87 ms packets and 366 us replies on new hops,
+    // 254 us apart, joined into long busy stretches that jump.
+    Rows data;
+    int bin = hop(rng);
+    u64 next_hop = 0;
+    for (u64 t = 0; t < 110000; t += 57) {
+        if (t >= next_hop) {
+            bin = hop(rng);
+            next_hop = t + (next_hop % 2 == 0 ? 3125 : 625);
+        }
+        data.Add(t, bin);
+    }
+    EXPECT_FALSE(FindOvenOnPhases(data.rows, 0).mains_gated);
+}
+
+TEST(OvenOnPhaseTest, SweepNeedsSmallStepsAndTravel) {
+    std::vector<int> sweep;
+    for (int i = 0; i < 140; i++)
+        sweep.push_back(20 + static_cast<int>(12 * std::sin(kPi * i / 140)));
+    EXPECT_TRUE(IsSweepingOnPhase(sweep));
+    // One jump between two steady hops: large span, no travel.
+    std::vector<int> jump(70, 10);
+    jump.insert(jump.end(), 70, 40);
+    EXPECT_FALSE(IsSweepingOnPhase(jump));
+    // An OFDM frame: the strongest subcarrier is anywhere in every row.
+    std::vector<int> ofdm;
+    std::mt19937 rng(1);
+    std::uniform_int_distribution<int> any(2, 53);
+    for (int i = 0; i < 140; i++)
+        ofdm.push_back(any(rng));
+    EXPECT_FALSE(IsSweepingOnPhase(ofdm));
+    EXPECT_FALSE(IsSweepingOnPhase({1, 2, 3}));
+}
+
+TEST(OvenOnPhaseTest, MainsSpacing) {
+    EXPECT_TRUE(AreMainsSpaced({4000, 20667, 37333, 70667}));  // 60 Hz, one phase missed
+    EXPECT_TRUE(AreMainsSpaced({4000, 24000, 44500}));         // 50 Hz
+    EXPECT_FALSE(AreMainsSpaced({4000, 14000, 24000}));        // 10 ms apart
+    EXPECT_FALSE(AreMainsSpaced({4000, 20667, 40667}));        // periods mixed
+    EXPECT_FALSE(AreMainsSpaced({4000}));
+}
+
+TEST(OvenOnPhaseTest, OnlyPulsesInsideOnPhasesAreDiscarded) {
+    SubBand band(nullptr, 0, 2452.0f, 95.0f, 0);
+    band.drift_analyser.oven_on_phase_spans = {{1000, 9000}, {17667, 25667}};
+    band.drift_analyser.oven_mains_gated = true;
+    const std::vector<float> row(56, 60.0f);
+    const u64 starts[] = {500, 5000, 12000, 25000, 30000};
+    for (const u64 start : starts) {
+        band.completed_pulses_list.emplace_back(start, 2452.0f, 10, 12, 11, row, nullptr);
+        band.completed_pulses_list.back().end_time = start + 600;
+    }
+    band.completed_pulses_list[2].classification = PULSE_BLUETOOTH;
+    EXPECT_TRUE(HasOvenOnPhases(band));
+    EXPECT_EQ(DiscardOvenOnPhasePulses(band), 3u);
+    const PulseType expected[] = {PULSE_DISCARD, PULSE_DISCARD, PULSE_BLUETOOTH, PULSE_DISCARD,
+                                  PULSE_NONE};
+    for (size_t i = 0; i < 5; i++) {
+        EXPECT_EQ(band.completed_pulses_list[i].classification, expected[i]) << i;
+    }
+}
+
+}  // namespace

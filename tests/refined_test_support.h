@@ -1,0 +1,59 @@
+// Helpers for the refined-rule tests: a scope that selects a rule set and
+// restores the standard one, and receiver noise as the card reports it
+// (exponential power per bin, Rayleigh amplitude, stored in whole dB below
+// 1 mW, truncated).
+#ifndef TESSARON_TESTS_REFINED_TEST_SUPPORT_H
+#define TESSARON_TESTS_REFINED_TEST_SUPPORT_H
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "rule_set.h"
+
+namespace refinedtest {
+
+class RulesScope {
+public:
+    explicit RulesScope(RuleSetId id) { SelectRules(id); }
+    ~RulesScope() { SelectRules(RuleSetId::kStandard); }
+    RulesScope(const RulesScope&) = delete;
+    RulesScope& operator=(const RulesScope&) = delete;
+};
+
+// One stored value for a power in dBm, as the card's conversion leaves it.
+inline float Stored(double dbm) {
+    return static_cast<float>(std::trunc(-dbm));
+}
+
+class RayleighNoise {
+public:
+    explicit RayleighNoise(double mean_dbm, unsigned seed = 7)
+        : mean_mw_(std::pow(10.0, mean_dbm / 10.0)), rng_(seed) {}
+
+    double PowerDbm() { return 10.0 * std::log10(mean_mw_ * exponential_(rng_)); }
+
+    std::vector<float> Sample() {
+        std::vector<float> row(56);
+        for (float& v : row) {
+            v = Stored(PowerDbm());
+        }
+        return row;
+    }
+
+    // Adds a signal of `dbm` in one bin to the noise already in it.
+    void AddSignal(std::vector<float>& row, int bin, double dbm) {
+        const double noise_mw = mean_mw_ * exponential_(rng_);
+        row[static_cast<size_t>(bin)] =
+            Stored(10.0 * std::log10(noise_mw + std::pow(10.0, dbm / 10.0)));
+    }
+
+private:
+    double mean_mw_;
+    std::mt19937 rng_;
+    std::exponential_distribution<double> exponential_{1.0};
+};
+
+}  // namespace refinedtest
+
+#endif

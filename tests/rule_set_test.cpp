@@ -1,0 +1,71 @@
+#include "rule_set.h"
+
+#include <gtest/gtest.h>
+
+#include "daemon_options.h"
+#include "refined_test_support.h"
+
+namespace {
+
+TEST(RuleSetTest, NamesParseAndStandardIsTheDefault) {
+    RuleSetId id = RuleSetId::kRefined;
+    EXPECT_TRUE(ParseRuleSetName("standard", &id));
+    EXPECT_EQ(id, RuleSetId::kStandard);
+    EXPECT_TRUE(ParseRuleSetName("refined", &id));
+    EXPECT_EQ(id, RuleSetId::kRefined);
+    for (const char* bad : {"", "Refined", "refined ", "strict"}) {
+        EXPECT_FALSE(ParseRuleSetName(bad, &id)) << bad;
+    }
+    EXPECT_EQ(ActiveRules().id, RuleSetId::kStandard);
+    {
+        refinedtest::RulesScope scope(RuleSetId::kRefined);
+        EXPECT_STREQ(ActiveRules().name, "refined");
+    }
+    EXPECT_STREQ(ActiveRules().name, "standard");
+}
+
+TEST(RuleSetTest, StandardSwitchesEveryRefinementOff) {
+    const RuleSet& s = StandardRules();
+    EXPECT_FALSE(s.floor_follows_noise || s.durations_in_sample_intervals ||
+                 s.hoppers_announced_separately || s.hop_order_free || s.zigbee_airtime_share ||
+                 s.oven_needs_on_phases || s.carrier_width_decides);
+    EXPECT_EQ(s.min_voice_pairs, 0);
+    const RuleSet& r = RefinedRules();
+    EXPECT_TRUE(r.floor_follows_noise && r.durations_in_sample_intervals &&
+                r.hoppers_announced_separately && r.hop_order_free && r.zigbee_airtime_share &&
+                r.oven_needs_on_phases && r.carrier_width_decides);
+    // Hopper evidence never stricter than the fixed -75 dBm, and pulses need more than
+    // their edges do.
+    EXPECT_LE(r.max_noise_dbm + r.hopper_peak_margin_db, -75.0f);
+    EXPECT_GT(r.peak_margin_db, r.join_margin_db);
+    EXPECT_GE(r.hopper_peak_margin_db, r.peak_margin_db);
+}
+
+TEST(RuleSetTest, CommandLineChoosesTheRuleSet) {
+    DaemonOptions options;
+    std::string error;
+    const char* refined[] = {"tessaron", "--rules", "refined", "sig.txt"};
+    ASSERT_TRUE(ParseDaemonOptions(4, refined, &options, &error)) << error;
+    EXPECT_EQ(options.rules, RuleSetId::kRefined);
+
+    DaemonOptions inline_value;
+    const char* standard[] = {"tessaron", "--rules=standard", "sig.txt"};
+    ASSERT_TRUE(ParseDaemonOptions(3, standard, &inline_value, &error)) << error;
+    EXPECT_EQ(inline_value.rules, RuleSetId::kStandard);
+
+    DaemonOptions plain;
+    const char* none[] = {"tessaron", "sig.txt"};
+    ASSERT_TRUE(ParseDaemonOptions(2, none, &plain, &error));
+    EXPECT_EQ(plain.rules, RuleSetId::kStandard);
+
+    DaemonOptions bad;
+    const char* wrong[] = {"tessaron", "--rules", "loose", "sig.txt"};
+    EXPECT_FALSE(ParseDaemonOptions(4, wrong, &bad, &error));
+    EXPECT_NE(error.find("--rules"), std::string::npos);
+    const char* missing[] = {"tessaron", "--rules"};
+    EXPECT_FALSE(ParseDaemonOptions(2, missing, &bad, &error));
+
+    EXPECT_NE(UsageText("tessaron").find("--rules SET"), std::string::npos);
+}
+
+}  // namespace
