@@ -2,8 +2,9 @@
 
 #include <arpa/inet.h>
 
-#include <cstdlib>
 #include <cstring>
+
+#include "host_port.h"
 
 namespace {
 
@@ -54,23 +55,15 @@ bool TakesValue(const std::string& name) {
 }  // namespace
 
 bool ParseSocketAddress(const std::string& text, sockaddr_in* addr) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
-        return false;
-    }
-    const std::string host = text.substr(0, colon);
-    const std::string port_text = text.substr(colon + 1);
-    if (port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const long port = strtol(port_text.c_str(), nullptr, 10);
-    if (port > 65535) {
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitHostPort(text, &host, &port)) {
         return false;
     }
     sockaddr_in parsed;
     memset(&parsed, 0, sizeof(parsed));
     parsed.sin_family = AF_INET;
-    parsed.sin_port = htons(static_cast<uint16_t>(port));
+    parsed.sin_port = htons(port);
     if (inet_pton(AF_INET, host.c_str(), &parsed.sin_addr) != 1) {
         return false;
     }

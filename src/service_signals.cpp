@@ -2,12 +2,12 @@
 
 #include <chrono>
 #include <csignal>
-#include <cstring>
 #include <iostream>
 #include <map>
 
 #include "device_analyzer.h"
 #include "shapematch_module.h"
+#include "signal_handlers.h"
 
 namespace {
 
@@ -59,12 +59,7 @@ std::string FormatStatusLine(long uptime_seconds, const DatagramCounters& counte
 }
 
 void InstallServiceSignals(SubBandAnalyser& analyser, const std::string& spec_file) {
-    struct sigaction action;
-    memset(&action, 0, sizeof(action));
-    action.sa_handler = HandleServiceSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGHUP, &action, nullptr);
-    sigaction(SIGUSR1, &action, nullptr);
+    InstallSignalPair(SIGHUP, SIGUSR1, HandleServiceSignal);
     analyser.SetBetweenDatagrams(
         [&analyser, spec_file] { ServicePendingSignals(analyser, spec_file); });
 }

@@ -21,6 +21,7 @@
 #include "daemon_options.h"
 #include "host_clock.h"
 #include "service_signals.h"
+#include "signal_handlers.h"
 #include "subband_analyser_class.h"
 #include "ui_event_text.h"
 #ifdef TESSARON_HAVE_PCAP
@@ -113,15 +114,9 @@ void HandleTerminationSignal(int) {
     SubBandAnalyser::RequestStop();
 }
 
-// SIGINT and SIGTERM end the receive loop; without SA_RESTART a blocking
-// receive returns at once.
+// SIGINT and SIGTERM end the receive loop.
 void InstallTerminationHandlers() {
-    struct sigaction action;
-    memset(&action, 0, sizeof(action));
-    action.sa_handler = HandleTerminationSignal;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    InstallSignalPair(SIGINT, SIGTERM, HandleTerminationSignal);
 }
 
 #ifdef TESSARON_HAVE_PCAP

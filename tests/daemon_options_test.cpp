@@ -1,4 +1,5 @@
 #include "daemon_options.h"
+#include "host_port.h"
 
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
@@ -82,4 +83,20 @@ TEST(SocketAddress, ParsesDottedAddressAndPort) {
     EXPECT_FALSE(ParseSocketAddress("1.2.3.4:-1", &a));
     EXPECT_FALSE(ParseSocketAddress("1.2.3.4:123456", &a));
     EXPECT_FALSE(ParseSocketAddress("1.2.3:80", &a));
+}
+
+// The split every ADDR:PORT option shares: last colon, decimal port only.
+TEST(SocketAddress, SplitsAtLastColonAndBoundsThePort) {
+    std::string host;
+    uint16_t port = 1;
+    EXPECT_TRUE(SplitHostPort("relay.lan:65535", &host, &port));
+    EXPECT_EQ(host, "relay.lan");
+    EXPECT_EQ(port, 65535);
+    EXPECT_TRUE(SplitHostPort("::1:0", &host, &port));
+    EXPECT_EQ(host, "::1");
+    EXPECT_EQ(port, 0);
+    for (const char* bad : {"host:65536", "host:+80", "host: 80", "host:0x50", "host", ":80",
+                            "host:", "host:000080"}) {
+        EXPECT_FALSE(SplitHostPort(bad, &host, &port)) << bad;
+    }
 }

@@ -7,6 +7,7 @@
 #include <iostream>
 
 #include "host_clock.h"
+#include "host_port.h"
 #include "tessaron_main.h"
 
 namespace {
@@ -25,24 +26,16 @@ bool IsOutputOption(const std::string& name) {
 }
 
 bool ParseBroker(const std::string& text, OutputOptions* options) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitHostPort(text, &host, &port) || port == 0) {
         return false;
     }
-    const std::string port = text.substr(colon + 1);
-    if (port.size() > 5 || port.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const long value = std::stol(port);
-    if (value < 1 || value > 65535) {
-        return false;
-    }
-    const std::string host = text.substr(0, colon);
     if (host.find_first_of(" /\\") != std::string::npos) {
         return false;
     }
     options->mqtt_host = host;
-    options->mqtt_port = static_cast<int>(value);
+    options->mqtt_port = port;
     return true;
 }
 

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "capture_file.h"
+#include "host_port.h"
+#include "signal_handlers.h"
 
 namespace relay {
 
@@ -42,14 +44,8 @@ void RequestStop(int) {
     stop_requested = 1;
 }
 
-// Without SA_RESTART a blocking read or poll returns at once on a signal.
 void InstallStopHandlers() {
-    struct sigaction action;
-    memset(&action, 0, sizeof(action));
-    action.sa_handler = RequestStop;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
+    InstallSignalPair(SIGINT, SIGTERM, RequestStop);
 }
 
 bool ParseInt(const std::string& text, long low, long high, long* out) {
@@ -67,10 +63,9 @@ bool ParseInt(const std::string& text, long low, long high, long* out) {
 }
 
 bool ParseDestination(const std::string& text, sockaddr_in* out) {
-    const size_t colon = text.rfind(':');
-    long port = 0;
-    if (colon == std::string::npos || colon == 0 ||
-        !ParseInt(text.substr(colon + 1), 1, 65535, &port)) {
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitHostPort(text, &host, &port) || port == 0) {
         return false;
     }
     addrinfo hints;
@@ -78,11 +73,11 @@ bool ParseDestination(const std::string& text, sockaddr_in* out) {
     hints.ai_family = AF_INET;  // the daemon listens on IPv4
     hints.ai_socktype = SOCK_DGRAM;
     addrinfo* found = nullptr;
-    if (getaddrinfo(text.substr(0, colon).c_str(), nullptr, &hints, &found) != 0) {
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) {
         return false;
     }
     memcpy(out, found->ai_addr, sizeof(sockaddr_in));
-    out->sin_port = htons(static_cast<uint16_t>(port));
+    out->sin_port = htons(port);
     freeaddrinfo(found);
     return true;
 }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "decibel.h"
+
 namespace sim {
 
 namespace {
@@ -11,10 +13,6 @@ namespace {
 constexpr double kPi = 3.14159265358979323846;
 constexpr int kRawFirstBin = 2;  // samples[2] is bin 0
 constexpr int kRawDc = 30;
-
-double DbmToMw(double dbm) {
-    return std::pow(10.0, dbm / 10.0);
-}
 
 // Hann-windowed FFT response to a tone x bins away from a bin centre,
 // normalised so that it sums to 1 over all bins (the window's power sum
@@ -114,13 +112,13 @@ void SynthesiseBins(double centre_mhz, const std::vector<Emission>& emissions, d
     std::exponential_distribution<double> rayleigh_power(1.0);
     std::normal_distribution<double> unit_normal(0.0, 1.0);
     double mw[CARD_BINS];
-    const double noise_mw = DbmToMw(noise_dbm);
+    const double noise_mw = DbToPowerRatio(noise_dbm);
     for (int b = 0; b < CARD_BINS; b++) {
         mw[b] = noise_mw * rayleigh_power(rng);
     }
     for (const Emission& e : emissions) {
         const Mask& mask = *e.mask;
-        const double total_mw = DbmToMw(e.power_dbm);
+        const double total_mw = DbToPowerRatio(e.power_dbm);
         const double extent = mask.Extent();
         const double lo = BinFrequencyMhz(centre_mhz, 0);
         const int first =

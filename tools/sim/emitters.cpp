@@ -1,6 +1,7 @@
 #include "emitters.h"
 
 #include "card_model.h"
+#include "decibel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -14,10 +15,6 @@ constexpr double kPi = 3.14159265358979323846;
 
 // Look-ahead of the burst schedule: enough for the longest exchange.
 constexpr uint64_t kScheduleHorizonUs = 20000;
-
-double DbToLinear(double db) {
-    return std::pow(10.0, db / 10.0);
-}
 
 std::string Fmt(double v) {
     std::ostringstream out;
@@ -67,7 +64,7 @@ double Mask::Psd(double df) const {
             } else {
                 db = -50.0;
             }
-            return DbToLinear(db);
+            return DbToPowerRatio(db);
         }
         case MaskKind::kFlat: {
             const double beta = 0.25;

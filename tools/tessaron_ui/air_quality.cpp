@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "decibel.h"
+
 namespace tessaron_ui {
 
 namespace {
@@ -10,15 +12,11 @@ namespace {
 constexpr double kWifiHalfWidthMhz = 10.0;
 constexpr double kBinMhz = 0.3125;
 
-double DbToRatio(double db) {
-    return std::pow(10.0, db / 10.0);
-}
-
 // Rate a link keeps while the interferer is on, relative to clean air, by
 // Shannon's capacity at the reference SNR.
 double RateKept(double interference_dbm) {
-    const double snr = DbToRatio(kReferenceSnrDb);
-    const double degraded = snr / (1.0 + DbToRatio(interference_dbm - kNoiseFloorDbm));
+    const double snr = DbToPowerRatio(kReferenceSnrDb);
+    const double degraded = snr / (1.0 + DbToPowerRatio(interference_dbm - kNoiseFloorDbm));
     return std::log2(1.0 + degraded) / std::log2(1.0 + snr);
 }
 
@@ -89,8 +87,8 @@ ChannelQuality AssessChannel(int channel, const std::vector<Interferer>& devices
         }
         const double kept = RateKept(power);
         rate *= 1.0 - duty + duty * kept;
-        q.worst_sinr_loss_db = std::max(q.worst_sinr_loss_db,
-                                        10.0 * std::log10(1.0 + DbToRatio(power - kNoiseFloorDbm)));
+        q.worst_sinr_loss_db = std::max(
+            q.worst_sinr_loss_db, 10.0 * std::log10(1.0 + DbToPowerRatio(power - kNoiseFloorDbm)));
     }
     q.airtime_lost = 1.0 - clear;
     q.quality = static_cast<int>(std::lround(100.0 * clear * rate));

@@ -2,18 +2,17 @@
 
 #include <arpa/inet.h>
 
-#include <cstdlib>
-
 #include "event_json.h"
+#include "host_port.h"
 
 namespace tessaron_ui {
 
 bool ParseHostPort(const std::string& text, HostPort* out) {
-    const size_t colon = text.rfind(':');
-    if (colon == std::string::npos || colon == 0 || colon + 1 == text.size()) {
+    std::string host;
+    uint16_t port = 0;
+    if (!SplitHostPort(text, &host, &port)) {
         return false;
     }
-    std::string host = text.substr(0, colon);
     if (host == "localhost") {
         host = "127.0.0.1";
     }
@@ -21,16 +20,8 @@ bool ParseHostPort(const std::string& text, HostPort* out) {
     if (inet_pton(AF_INET, host.c_str(), &addr) != 1) {
         return false;
     }
-    const std::string port_text = text.substr(colon + 1);
-    if (port_text.size() > 5 || port_text.find_first_not_of("0123456789") != std::string::npos) {
-        return false;
-    }
-    const long port = std::strtol(port_text.c_str(), nullptr, 10);
-    if (port > 65535) {
-        return false;
-    }
     out->host = host;
-    out->port = static_cast<std::uint16_t>(port);
+    out->port = port;
     return true;
 }
 

@@ -624,21 +624,24 @@ std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped)
         m << "tessaron_device_ends_total{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
           << PromLabel(entry.first.second) << "\"} " << entry.second.ends << "\n";
     }
-    head("tessaron_ui_datagrams_received_total", "counter", "UDP event datagrams received.");
-    m << "tessaron_ui_datagrams_received_total " << counters_.datagrams << "\n";
-    head("tessaron_ui_datagrams_malformed_total", "counter", "UDP event datagrams not understood.");
-    m << "tessaron_ui_datagrams_malformed_total " << counters_.malformed << "\n";
-    head("tessaron_ui_datagrams_dropped_total", "counter",
-         "UDP event datagrams lost: oversized, or no room in the socket buffer.");
-    m << "tessaron_ui_datagrams_dropped_total " << counters_.oversized + counters_.kernel_dropped
-      << "\n";
-    head("tessaron_ui_mqtt_messages_received_total", "counter", "MQTT messages received.");
-    m << "tessaron_ui_mqtt_messages_received_total " << counters_.mqtt_messages << "\n";
-    head("tessaron_ui_mqtt_messages_malformed_total", "counter", "MQTT messages not understood.");
-    m << "tessaron_ui_mqtt_messages_malformed_total " << counters_.mqtt_malformed << "\n";
-    head("tessaron_ui_page_events_dropped_total", "counter",
-         "Events not delivered to pages that read too slowly.");
-    m << "tessaron_ui_page_events_dropped_total " << sse_dropped << "\n";
+    // The page server's own counters: one unlabelled sample each.
+    auto counter = [&m, &head](const char* name, const char* help, std::uint64_t value) {
+        head(name, "counter", help);
+        m << name << " " << value << "\n";
+    };
+    counter("tessaron_ui_datagrams_received_total", "UDP event datagrams received.",
+            counters_.datagrams);
+    counter("tessaron_ui_datagrams_malformed_total", "UDP event datagrams not understood.",
+            counters_.malformed);
+    counter("tessaron_ui_datagrams_dropped_total",
+            "UDP event datagrams lost: oversized, or no room in the socket buffer.",
+            counters_.oversized + counters_.kernel_dropped);
+    counter("tessaron_ui_mqtt_messages_received_total", "MQTT messages received.",
+            counters_.mqtt_messages);
+    counter("tessaron_ui_mqtt_messages_malformed_total", "MQTT messages not understood.",
+            counters_.mqtt_malformed);
+    counter("tessaron_ui_page_events_dropped_total",
+            "Events not delivered to pages that read too slowly.", sse_dropped);
     head("tessaron_channel_utilisation_ratio", "gauge",
          "Busy share of the latest visit of each monitored channel (0 to 1).");
     for (const auto& entry : channels_) {

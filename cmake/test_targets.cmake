@@ -1,0 +1,33 @@
+# One GoogleTest program: tessaron_add_gtest(<name> <source>
+#   LIBS <targets...> [DEFINES <defs...>] [DEPENDS <targets...>] [TIMEOUT <s>])
+# Every test knows the source tree (TESSARON_SOURCE_DIR) and may include the
+# shared helpers under tests/.
+function(tessaron_add_gtest name source)
+    cmake_parse_arguments(ARG "" "TIMEOUT" "LIBS;DEFINES;DEPENDS" ${ARGN})
+    if(NOT TARGET GTest::gtest_main)
+        find_package(GTest REQUIRED)
+    endif()
+    include(GoogleTest)
+    add_executable(${name} ${source})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS} GTest::gtest_main)
+    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/tests)
+    target_compile_definitions(${name} PRIVATE TESSARON_SOURCE_DIR="${CMAKE_SOURCE_DIR}"
+        ${ARG_DEFINES})
+    if(ARG_DEPENDS)
+        add_dependencies(${name} ${ARG_DEPENDS})
+    endif()
+    if(ARG_TIMEOUT)
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT ${ARG_TIMEOUT})
+    else()
+        gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60)
+    endif()
+endfunction()
+
+# One libFuzzer target: tessaron_add_fuzzer(<name> <sources...> LIBS <targets...>)
+function(tessaron_add_fuzzer name)
+    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    add_executable(${name} ${ARG_UNPARSED_ARGUMENTS})
+    target_link_libraries(${name} PRIVATE ${ARG_LIBS})
+    target_link_options(${name} PRIVATE -fsanitize=fuzzer)
+    target_compile_definitions(${name} PRIVATE TESSARON_SOURCE_DIR="${CMAKE_SOURCE_DIR}")
+endfunction()
