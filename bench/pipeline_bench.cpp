@@ -166,8 +166,12 @@ size_t PulseCount(const std::list<SubBand>& window) {
     return pulses;
 }
 
-template <typename Pass>
-void RunPass(benchmark::State& state, size_t window, Pass pass) {
+void KeepWindow(std::list<SubBand>&) {}
+
+// Runs `pass` over fresh copies of the `window` newest closed subbands, each
+// first shaped by `prepare` (untimed).
+template <typename Pass, typename Prepare = void (*)(std::list<SubBand>&)>
+void RunPass(benchmark::State& state, size_t window, Pass pass, Prepare prepare = KeepWindow) {
     if (Stream()->datagrams.empty()) {
         state.SkipWithError("set TESSARON_BENCH_CAPTURE to a capture");
         return;
@@ -177,6 +181,7 @@ void RunPass(benchmark::State& state, size_t window, Pass pass) {
     for (auto _ : state) {
         state.PauseTiming();
         std::list<SubBand> subbands = NewestClosed(window);
+        prepare(subbands);
         DeviceAnalyzer::ResetForTests();
         pulses = PulseCount(subbands);
         state.ResumeTiming();
@@ -208,16 +213,54 @@ void BM_HighDutyPass(benchmark::State& state) {
 }
 BENCHMARK(BM_HighDutyPass)->Unit(benchmark::kMillisecond);
 
+void HopperPass(SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
+    FreqHoppingsDeviceAnalyser hopper(subbands, subbands.begin(),
+                                      analyser.input_nkld_distribution_map,
+                                      analyser.current_ap->GetMacAddress(), analyser.debug_id);
+    hopper.BuildFreqHoppingPulseInfo();
+    hopper.GetFeatures();
+}
+
 void BM_HopperPass(benchmark::State& state) {
-    RunPass(state, CONST_NUM_CYCLES_FH_DEVICES_SC,
-            [](SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
-                FreqHoppingsDeviceAnalyser hopper(
-                    subbands, subbands.begin(), analyser.input_nkld_distribution_map,
-                    analyser.current_ap->GetMacAddress(), analyser.debug_id);
-                hopper.BuildFreqHoppingPulseInfo();
-                hopper.GetFeatures();
-            });
+    RunPass(state, CONST_NUM_CYCLES_FH_DEVICES_SC, HopperPass);
 }
 BENCHMARK(BM_HopperPass)->Unit(benchmark::kMillisecond);
+
+// Keeps `wanted` pulses of the window, evenly spread over its subbands and
+// over each subband's pulses, so that the window's busyness scales while its
+// mix of pulse kinds stays the same.
+void ThinTo(std::list<SubBand>& window, size_t wanted) {
+    const size_t total = PulseCount(window);
+    if (wanted >= total) {
+        return;
+    }
+    size_t seen = 0;
+    for (SubBand& s : window) {
+        std::vector<RssiPulse> kept;
+        for (RssiPulse& pulse : s.completed_pulses_list) {
+            // Pulse number `seen` is kept when it starts a new share of
+            // total / wanted pulses.
+            if ((seen * wanted) / total != ((seen + 1) * wanted) / total) {
+                kept.push_back(pulse);
+            }
+            seen++;
+        }
+        s.completed_pulses_list.swap(kept);
+    }
+}
+
+// The hopper pass over a full window thinned to 10 k, 100 k and (as near as
+// the stream allows) 1 M pulses: its time should grow in step with the
+// pulses, not faster.
+void BM_HopperPassScaling(benchmark::State& state) {
+    const auto wanted = static_cast<size_t>(state.range(0));
+    RunPass(state, CONST_NUM_CYCLES_FH_DEVICES_SC, HopperPass,
+            [wanted](std::list<SubBand>& subbands) { ThinTo(subbands, wanted); });
+}
+BENCHMARK(BM_HopperPassScaling)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -43,10 +43,22 @@ int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __r
     return above;
 }
 
-float AccumulateBins(const std::vector<float>& rssi_list, std::vector<int>& highduty_sum,
-                     std::vector<int>& duty_sum, std::vector<float>& db_sum) {
+float AccumulateBins(const float* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
+                     std::vector<float>& db_sum) {
     return static_cast<float>(
-        AccumulateRow(rssi_list.data(), highduty_sum.data(), duty_sum.data(), db_sum.data()));
+        AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
+}
+
+void AccumulateSpectrum(const float* row) {
+    using M = SpectrumMeasurement;
+    M::num_samples += 1;
+    const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
+    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
+        M::num_high_energy_ffts += 1;
+        return;
+    }
+    AccumulateBins(row, M::ui_highduty_sum_filterhigh, M::ui_duty_sum_filterhigh,
+                   M::ui_db_sum_filterhigh);
 }
 
 template <typename T>
@@ -97,14 +109,7 @@ void SpectrumMeasurement::UpdateSpectrumData(const std::vector<float>& sub_band_
                   << " bins dropped\n";
         return;
     }
-    num_samples += 1;
-    const float above = AccumulateBins(sub_band_rssi_list, ui_highduty_sum, ui_duty_sum, ui_db_sum);
-    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
-        num_high_energy_ffts += 1;
-        return;
-    }
-    AccumulateBins(sub_band_rssi_list, ui_highduty_sum_filterhigh, ui_duty_sum_filterhigh,
-                   ui_db_sum_filterhigh);
+    AccumulateSpectrum(sub_band_rssi_list.data());
 }
 
 std::string SpectrumMeasurement::BuildSpectrumLine(const timeval& now, u64 current_time,
@@ -212,6 +217,10 @@ float BinPowerMw(float db_below_mw) {
     return powf(10.0f, -db_below_mw / 10.0f);
 }
 
+float BinPowerMw(uint8_t db_below_mw) {
+    return kBinPower.mw[db_below_mw];
+}
+
 void StartVisit(float freq) {
     SpectrumMeasurement::ResetSpectrumMeasurements();
     visit_freq = freq;
@@ -219,24 +228,19 @@ void StartVisit(float freq) {
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
 }
 
-}  // namespace
-
-void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
-                               const AccessPoint* ap) {
-    if (ap == nullptr || sub_band_rssi_list.size() < NUM_BINS) {
-        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
-                  << sub_band_rssi_list.size() << " bins dropped\n";
-        return;
-    }
+// One spectrum of NUM_BINS values into the visit; power_index holds the
+// values the mW powers are taken from (the row itself, or the same row as
+// whole-dB bytes for a table lookup).
+template <typename Bin>
+void AddRow(const float* row, const Bin* power_index, const AccessPoint* ap) {
     const float freq = ap->curr_freq;
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
-        const float* in = sub_band_rssi_list.data();
         float* sum = visit_sum_mw.data();
         for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(in[i]);
+            sum[i] += BinPowerMw(power_index[i]);
         }
         ++visit_samples;
-        SpectrumMeasurement::UpdateSpectrumData(sub_band_rssi_list);
+        AccumulateSpectrum(row);
         return;
     }
     const bool reported = freq == visit_freq || visit_samples > MIN_REPORTED_VISIT_SAMPLES;
@@ -245,11 +249,36 @@ void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
         for (size_t i = 0; i < NUM_BINS; ++i) {
             visit_sum_mw[i] = -10.0f * log10f(visit_sum_mw[i] / count);
         }
-        EventSinks::ReportChannelSpectrum(Spectrum(ap->GetCurrTime(), visit_freq));
+        EventSinks::ReportChannelSpectrum(ChannelVisit::Spectrum(ap->GetCurrTime(), visit_freq));
         SpectrumMeasurement::WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
     }
     // The spectrum that ends a visit only restarts the average.
     StartVisit(freq);
+}
+
+bool DropsSpectrum(const std::vector<float>& sub_band_rssi_list, const AccessPoint* ap) {
+    if (ap == nullptr || sub_band_rssi_list.size() < NUM_BINS) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point or with "
+                  << sub_band_rssi_list.size() << " bins dropped\n";
+        return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
+                               const AccessPoint* ap) {
+    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
+        AddRow(sub_band_rssi_list.data(), sub_band_rssi_list.data(), ap);
+    }
+}
+
+void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list, const uint8_t* row_db,
+                               const AccessPoint* ap) {
+    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
+        AddRow(sub_band_rssi_list.data(), row_db, ap);
+    }
 }
 
 void ChannelVisit::Reset() {

@@ -80,7 +80,14 @@ struct PairRule {
     // in_tail: the pulse starts within tail_exclusion of the visit's end.
     FirstPulse (*first)(const RssiPulse& pulse, PulseType tag, bool in_tail);
     bool (*partner)(const RssiPulse& first, const RssiPulse& partner, u64 gap);
+    // The smallest gap, at or after `gap`, that the timing rule can accept:
+    // the search jumps over the partners in between instead of testing each,
+    // so that a dense visit costs the pulses in the rule's timing windows,
+    // not every pulse up to max_gap.
+    u64 (*next_gap)(u64 gap);
 };
+
+constexpr u64 kNoGap = ~u64{0};
 
 struct PairCounts {
     int candidates = 0;  // first pulses counted
@@ -88,9 +95,19 @@ struct PairCounts {
     int newly_tagged = 0;
 };
 
+// The first pulse from `from` on (in start order) that starts at or after
+// `time`.
+size_t FirstStartingAt(const std::vector<RssiPulse>& pulses, size_t from, u64 time) {
+    const auto it =
+        std::lower_bound(pulses.begin() + static_cast<std::ptrdiff_t>(from), pulses.end(), time,
+                         [](const RssiPulse& pulse, u64 t) { return pulse.start_time < t; });
+    return static_cast<size_t>(it - pulses.begin());
+}
+
 PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                        const PairRule& rule) {
     ResetSixFrequencies(tagged_per_freq);
+    const bool jump_to_windows = ActiveRules().id == RuleSetId::kStandard;
     PairCounts counts;
     const auto tag = [&rule, &counts](RssiPulse& pulse, int& tagged_here) {
         if (pulse.classification != rule.tag) {
@@ -119,6 +136,14 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                 // every later one is too.
                 if (gap > rule.max_gap)
                     break;
+                // The windows mirror the standard timing rules only.
+                const u64 wanted = jump_to_windows ? rule.next_gap(gap) : gap;
+                if (wanted != gap) {
+                    if (wanted > rule.max_gap)
+                        break;
+                    j = FirstStartingAt(pulses, j, pulse1.start_time + wanted) - 1;
+                    continue;
+                }
                 if (!rule.partner(pulse1, partner, gap))
                     continue;
                 ++counts.pairs;
@@ -128,6 +153,25 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
         }
     }
     return counts;
+}
+
+// Handset pairs are one or two frames apart (CheckPulse::IsFhssTimingProperty).
+u64 NextFhssGap(u64 gap) {
+    if (gap < 2250)
+        return 2250;
+    if (gap <= 2750)
+        return gap;
+    if (gap < 4500)
+        return 4500;
+    return gap <= 5500 ? gap : kNoGap;
+}
+
+// Gaps within the jitter of a whole number of 625 us slots.
+u64 NextSlotGridGap(u64 gap) {
+    const u64 remainder = gap % BT_SLOT_US;
+    if (remainder <= BT_SLOT_JITTER_LOW || remainder > BT_SLOT_JITTER_HIGH)
+        return gap;
+    return gap - remainder + BT_SLOT_JITTER_HIGH + 1;
 }
 
 float SampleIntervalOf(const RssiPulse& pulse) {
@@ -144,7 +188,9 @@ bool CentreRisesLittle(const RssiPulse& first, const RssiPulse& partner) {
 }
 
 // FHSS handset: long narrow bursts paired on the handset's frame timing.
-const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX_PARTNER_GAP,
+const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH,
+                             FHSS_TAIL_EXCLUSION,
+                             FHSS_MAX_PARTNER_GAP,
                              [](const RssiPulse& pulse, PulseType, bool in_tail) {
                                  if (!CheckPulse::IsFhssphoneHigh(pulse))
                                      return FirstPulse::Skip;
@@ -153,11 +199,14 @@ const PairRule kFhssPairs = {PULSE_FHSSPHONE_HIGH, FHSS_TAIL_EXCLUSION, FHSS_MAX
                              [](const RssiPulse& first, const RssiPulse& partner, u64) {
                                  return CheckPulse::IsFhssphoneHigh(partner) &&
                                         CheckPulse::IsFhssTimingProperty(first, partner);
-                             }};
+                             },
+                             NextFhssGap};
 
 // Bluetooth voice: short packets answered 500 to 800 us later.
 const PairRule kBtScoPairs = {
-    PULSE_BLUETOOTH_SCO, BT_TAIL_EXCLUSION, BTSCO_MAX_PAIR_GAP,
+    PULSE_BLUETOOTH_SCO,
+    BT_TAIL_EXCLUSION,
+    BTSCO_MAX_PAIR_GAP,
     [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
         if (!CheckPulse::IsBluetoothSCOPulse(pulse))
             return FirstPulse::Skip;
@@ -169,11 +218,14 @@ const PairRule kBtScoPairs = {
         return partner.classification == PULSE_FH_DEVICE &&
                CheckPulse::IsBluetoothSCOPulse(partner) && CentreRisesLittle(first, partner) &&
                gap >= BTSCO_MIN_PAIR_GAP;
-    }};
+    },
+    [](u64 gap) { return std::max(gap, BTSCO_MIN_PAIR_GAP); }};
 
 // Bluetooth data: packets on the 625 us slot grid and off the FHSS frame grid.
 const PairRule kBtAclPairs = {
-    PULSE_BLUETOOTH, BT_TAIL_EXCLUSION, BTACL_MAX_PARTNER_GAP,
+    PULSE_BLUETOOTH,
+    BT_TAIL_EXCLUSION,
+    BTACL_MAX_PARTNER_GAP,
     [](const RssiPulse& pulse, PulseType tag, bool in_tail) {
         if (pulse.classification == tag)
             return FirstPulse::CountOnly;
@@ -192,7 +244,8 @@ const PairRule kBtAclPairs = {
                 ? CheckPulse::IsOnSlotGrid(gap, SampleIntervalOf(first))
                 : slot_remainder <= BT_SLOT_JITTER_LOW || slot_remainder > BT_SLOT_JITTER_HIGH;
         return on_slot_grid && !OnFhssFrameGrid(first, partner);
-    }};
+    },
+    NextSlotGridGap};
 
 void AppendFeature(std::string& line, int number, const std::string& value) {
     line += " ";
@@ -228,6 +281,10 @@ bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
     return end_time < other.end_time;
 }
 
+std::pair<u64, float> StartOrderKey(const RssiPulse& pulse) {
+    return {pulse.start_time, pulse.peak_rssi};
+}
+
 int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
     int count = 0;
     for (const auto& entry : pulses_per_visit) {
@@ -253,9 +310,7 @@ bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
 }
 
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
-    if (pulse1.start_time != pulse2.start_time)
-        return pulse1.start_time < pulse2.start_time;
-    return pulse1.peak_rssi < pulse2.peak_rssi;
+    return StartOrderKey(pulse1) < StartOrderKey(pulse2);
 }
 
 FreqHoppingsDeviceAnalyser::FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
@@ -287,7 +342,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
         entry.clear();
 
-        SortPulses(subband.completed_pulses_list, mySortByStartTime);
+        SortPulses(subband.completed_pulses_list, StartOrderKey);
         size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
             if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {

@@ -26,8 +26,8 @@ constexpr int MIN_MWO_SWEEP_LENGTH = 26;   // readings, exclusive
 constexpr int MAX_MWO_SWEEP_LENGTH = 61;   // readings, inclusive
 constexpr float MIN_CHANNEL_COUNT = 1.0f;  // each count must exceed it
 
-bool mySortByStartTime(const RssiPulse& a, const RssiPulse& b) {
-    return a.start_time < b.start_time;
+u64 StartTime(const RssiPulse& pulse) {
+    return pulse.start_time;
 }
 
 std::string FeatureLine(const SubBand& subband, int debug_id) {
@@ -149,7 +149,7 @@ void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
                   << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
         subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
                                              drift.mwo_pulses.begin(), drift.mwo_pulses.end());
-        SortPulses(subband.completed_pulses_list, mySortByStartTime);
+        SortPulses(subband.completed_pulses_list, StartTime);
     }
 
     // Pass 4: one oven per chosen channel, spanning the whole history.

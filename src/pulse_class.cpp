@@ -8,9 +8,31 @@
 #include "rule_set.h"
 #include "subband_class.h"
 
+namespace {
+
+// A sample's bin power is a whole number of dB from 0 to 255 below 1 mW (the
+// conversion saturates there), so a byte holds it exactly.
+uint8_t ProfileByte(float value) {
+    const float above_zero = value > 0.0f ? value : 0.0f;
+    return static_cast<uint8_t>(above_zero < 255.0f ? above_zero : 255.0f);
+}
+
+}  // namespace
+
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
                      int end_bin_number, int center_bin_number,
                      const std::vector<float>& rssi_listIn, SubBand* parent)
+    : RssiPulse(start_time, subband_center_freq, start_bin_number, end_bin_number,
+                center_bin_number, ToProfile(rssi_listIn), parent) {
+    // The peak keeps the row's own value, whole or not.
+    if (0 <= center_bin_number && static_cast<size_t>(center_bin_number) < rssi_listIn.size()) {
+        peak_rssi = rssi_listIn[static_cast<size_t>(center_bin_number)];
+    }
+}
+
+RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
+                     int end_bin_number, int center_bin_number, const Profile& row_db,
+                     SubBand* parent)
     : parent(parent),
       start_time(start_time),
       end_time(start_time),
@@ -20,17 +42,25 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       center_bin_number(center_bin_number),
       reading_counts(1),
       classification(PULSE_NONE),
-      peak_rssi(rssi_listIn[center_bin_number]),
+      peak_rssi(0 <= center_bin_number && center_bin_number < CONST_SUBBAND_NUM_BINS
+                    ? static_cast<float>(row_db[static_cast<size_t>(center_bin_number)])
+                    : 0.0f),
       average_pulse_rssi(0.0f),
       count_rows(1),
-      rssi_list{} {
-    const size_t bins = std::min(rssi_listIn.size(), rssi_list.size());
-    std::copy(rssi_listIn.begin(), rssi_listIn.begin() + static_cast<std::ptrdiff_t>(bins),
-              rssi_list.begin());
+      rssi_list(row_db) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
     }
+}
+
+RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
+    Profile profile{};
+    const size_t bins = std::min(row.size(), profile.size());
+    for (size_t b = 0; b < bins; b++) {
+        profile[b] = ProfileByte(row[b]);
+    }
+    return profile;
 }
 
 bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
@@ -58,8 +88,8 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
     for (int b = start_bin_number; b <= end_bin_number; b++) {
         if (rssi_list[b] > new_pulse.rssi_list[b]) {
             rssi_list[b] = new_pulse.rssi_list[b];
-            if (rssi_list[b] < peak_rssi) {
-                peak_rssi = rssi_list[b];
+            if (static_cast<float>(rssi_list[b]) < peak_rssi) {
+                peak_rssi = static_cast<float>(rssi_list[b]);
                 center_bin_number = b;
             }
         }
@@ -81,7 +111,7 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
 void RssiPulse::EndPulse() {
     float sum = 0.0f;
     for (int b = start_bin_number; b <= end_bin_number; b++) {
-        sum += rssi_list[b];
+        sum += static_cast<float>(rssi_list[b]);
     }
     average_pulse_rssi = sum / static_cast<float>(end_bin_number - start_bin_number + 1);
 }
@@ -141,12 +171,13 @@ bool JoinsBand(float value, float peak_rssi, float floor_dbm) {
 }
 
 // The band grown over the first `bins` values of a profile.
-void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int& start_index,
+template <typename Power>
+void GrowBand(const Power* list, int bins, float peak_rssi, int peak_index, int& start_index,
               int& end_index, float floor_dbm) {
     const int last_bin = bins - 1;
     start_index = peak_index;
     for (int i = peak_index - 1; i >= 0; i--) {
-        if (!JoinsBand(list[i], peak_rssi, floor_dbm)) {
+        if (!JoinsBand(static_cast<float>(list[i]), peak_rssi, floor_dbm)) {
             break;
         }
         start_index = i;
@@ -156,7 +187,7 @@ void GrowBand(const float* list, int bins, float peak_rssi, int peak_index, int&
         return;
     }
     for (int j = peak_index + 1; j <= CONST_SUBBAND_LAST_BIN && j <= last_bin; j++) {
-        if (!JoinsBand(list[j], peak_rssi, floor_dbm)) {
+        if (!JoinsBand(static_cast<float>(list[j]), peak_rssi, floor_dbm)) {
             break;
         }
         end_index = j;
@@ -171,8 +202,9 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
              peak_index, start_index, end_index, floor_dbm);
 }
 
-void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index, float floor_dbm) {
+void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
+                        float peak_rssi, int peak_index, int& start_index, int& end_index,
+                        float floor_dbm) {
     GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
              end_index, floor_dbm);
 }

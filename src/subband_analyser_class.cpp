@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -272,12 +273,13 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
 
     if (ap->prev_time != CONST_INVALID_TIME) {
         const int start = fft.start_index;
+        std::copy_n(fft.samples + start, CONST_SUBBAND_NUM_BINS, row_db.begin());
         for (int i = 0; i < CONST_SUBBAND_NUM_BINS; i++) {
-            float_sub_band_rssi_list[i] = static_cast<float>(fft.samples[start + i]);
+            float_sub_band_rssi_list[i] = static_cast<float>(row_db[i]);
         }
         ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
-                                               float_sub_band_rssi_list);
-        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, ap);
+                                               float_sub_band_rssi_list, &row_db);
+        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, row_db.data(), ap);
     }
 
     ap->prev_time = fft.ts;

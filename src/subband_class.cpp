@@ -70,7 +70,8 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
 }
 
 void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
-                             const std::vector<float>& sub_band_rssi_list) {
+                             const std::vector<float>& sub_band_rssi_list,
+                             const RssiPulse::Profile* row_db) {
     if (!IsFullSample(sub_band_rssi_list)) {
         std::cerr << "Warning... SubBand::ProcessSubBand: sample of " << sub_band_rssi_list.size()
                   << " bins dropped, " << CONST_SUBBAND_NUM_BINS << " expected\n";
@@ -94,13 +95,15 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list);
 
     new_pulses_scratch.clear();
-    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, new_pulses_scratch);
+    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, new_pulses_scratch,
+                           row_db);
     UpdateActivePulses(new_pulses_scratch, current_time);
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const std::vector<float>& sub_band_rssi_list,
-                                     std::vector<RssiPulse>& new_pulses_list) {
+                                     std::vector<RssiPulse>& new_pulses_list,
+                                     const RssiPulse::Profile* row_db) {
     end_time = current_time;
     if (!IsFullSample(sub_band_rssi_list)) {
         return;
@@ -174,9 +177,11 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end, floor_dbm);
         bands[num_bands++] = {start, end, peak_index};
     }
+    const RssiPulse::Profile profile =
+        row_db != nullptr ? *row_db : RssiPulse::ToProfile(sub_band_rssi_list);
     for (size_t k = 0; k < num_bands; k++) {
         new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
-                                     bands[k][2], sub_band_rssi_list, this);
+                                     bands[k][2], profile, this);
     }
 }
 

@@ -8,6 +8,7 @@
 #include <list>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "pulse_class.h"
@@ -45,6 +46,8 @@ typedef std::map<CurrSubbandInfo, std::vector<RssiPulse>> SbInfoPulseListMap;
 typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
 
 // Start-time order; on equal start times the stronger pulse first.
+// Start order, the stronger (smaller) peak first among equal starts.
+std::pair<u64, float> StartOrderKey(const RssiPulse& pulse);
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
 
 // Bluetooth data packets tagged in the window that last longer than one

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <array>
-#include <numeric>
 #include <string>
 #include <utility>
 #include <vector>
@@ -36,6 +35,8 @@ enum PulseType : int32_t {
 
 class RssiPulse {
 public:
+    using Profile = std::array<uint8_t, CONST_SUBBAND_NUM_BINS>;
+
     SubBand* parent;
     u64 start_time;
     u64 end_time;
@@ -48,13 +49,19 @@ public:
     float peak_rssi;
     float average_pulse_rssi;
     int count_rows;
-    // Strongest value seen in every bin while the pulse grows. A fixed
-    // array, so that making a pulse for every segment of every sample costs
-    // no allocation.
-    std::array<float, CONST_SUBBAND_NUM_BINS> rssi_list;
+    // Strongest value seen in every bin while the pulse grows, in whole dB
+    // below 1 mW as the card's bytes carry them. A fixed array of bytes, so
+    // that making a pulse for every segment of every sample costs no
+    // allocation and a busy window's million pulses stay small.
+    Profile rssi_list;
 
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
+    // The same from a row already held as whole-dB bytes.
+    RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
+              int center_bin_number, const Profile& row_db, SubBand* parent);
+    // A row of powers as whole-dB bytes, saturated to 0..255.
+    static Profile ToProfile(const std::vector<float>& row);
 
     float get_peak_rssi() const { return peak_rssi; }
     u64 get_start_time() const { return start_time; }
@@ -75,19 +82,27 @@ public:
     static std::string getClassification(PulseType type);
 };
 
-// Orders pulses exactly as std::sort(begin, end, less) would, equal pulses
-// included: sorting their positions with the same comparator makes the same
-// moves. Each pulse, with its 56-bin profile, is then moved only once.
-template <typename Less>
-void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
+// Orders pulses exactly as std::sort(begin, end, less) would with less(a, b)
+// being key(a) < key(b), equal pulses included: sorting the keys with their
+// positions makes the same moves. The keys sit side by side, so a busy
+// subband's comparisons stay in cache; each pulse is then moved only once.
+template <typename Key>
+void SortPulses(std::vector<RssiPulse>& pulses, Key key) {
     const size_t n = pulses.size();
     if (n < 2) {
         return;
     }
+    using KeyValue = decltype(key(pulses[0]));
+    std::vector<std::pair<KeyValue, size_t>> keyed(n);
+    for (size_t i = 0; i < n; ++i) {
+        keyed[i] = {key(pulses[i]), i};
+    }
+    std::sort(keyed.begin(), keyed.end(),
+              [](const auto& a, const auto& b) { return a.first < b.first; });
     std::vector<size_t> order(n);
-    std::iota(order.begin(), order.end(), 0);
-    std::sort(order.begin(), order.end(),
-              [&pulses, &less](size_t a, size_t b) { return less(pulses[a], pulses[b]); });
+    for (size_t i = 0; i < n; ++i) {
+        order[i] = keyed[i].second;
+    }
     // Position i takes the pulse at order[i]: follow each cycle once.
     for (size_t i = 0; i < n; ++i) {
         if (order[i] == i) {
@@ -116,8 +131,8 @@ void SortPulses(std::vector<RssiPulse>& pulses, Less less) {
 void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak_rssi,
                         int peak_index, int& start_index, int& end_index,
                         float floor_dbm = CONST_NOISE_FLOOR_RSSI);
-void GetInterestingBand(const std::array<float, CONST_SUBBAND_NUM_BINS>& rssi_list, float peak_rssi,
-                        int peak_index, int& start_index, int& end_index,
+void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
+                        float peak_rssi, int peak_index, int& start_index, int& end_index,
                         float floor_dbm = CONST_NOISE_FLOOR_RSSI);
 
 #endif

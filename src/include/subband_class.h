@@ -44,11 +44,15 @@ public:
 
     SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf, u64 sync_offset);
 
+    // row_db, when given, is the same sample as whole-dB bytes (as the
+    // receive path holds it), so that new pulses copy their profile from it.
     void ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
-                        const std::vector<float>& sub_band_rssi_list);
+                        const std::vector<float>& sub_band_rssi_list,
+                        const RssiPulse::Profile* row_db = nullptr);
     void ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                 const std::vector<float>& sub_band_rssi_list,
-                                std::vector<RssiPulse>& new_pulses_list);
+                                std::vector<RssiPulse>& new_pulses_list,
+                                const RssiPulse::Profile* row_db = nullptr);
     // Continues, ends or starts active pulses; new_pulses_list is left empty.
     void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time);
     // Strongest (smallest) bin of [start, end], the middle one of equal
