@@ -37,7 +37,7 @@ bool IsOnContinuousEmitter(const RssiPulse& pulse) {
     const std::vector<float>& duty = pulse.parent->duty_avg_list;
     const int centre = pulse.center_bin_number;
     return centre >= 0 && static_cast<size_t>(centre) < duty.size() &&
-           duty[static_cast<size_t>(centre)] >= CONTINUOUS_BIN_DUTY;
+           CheckPulse::IsContinuousBinDuty(duty[static_cast<size_t>(centre)]);
 }
 
 // Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
@@ -125,6 +125,10 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
     return std::min(
         std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
         fixed);
+}
+
+bool CheckPulse::IsContinuousBinDuty(float duty) {
+    return duty >= CONTINUOUS_BIN_DUTY;
 }
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {

@@ -16,6 +16,7 @@ constexpr RuleSet kStandard = {
     false,  // hop_order_free
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
+    false,  // xbox_count_per_clear_view
     false,  // oven_needs_on_phases
     false,  // carrier_width_decides
 };
@@ -33,6 +34,7 @@ constexpr RuleSet kRefined = {
     true,    // hop_order_free
     14,      // min_voice_pairs
     true,    // zigbee_airtime_share
+    true,    // xbox_count_per_clear_view
     true,    // oven_needs_on_phases
     true,    // carrier_width_decides
 };

@@ -5,11 +5,13 @@
 // spreads its pulses; a fixed emitter does not).
 #include "xbox_analyser.h"
 
+#include <algorithm>
 #include <iostream>
 #include <vector>
 
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
+#include "rule_set.h"
 
 namespace {
 
@@ -20,7 +22,34 @@ void AppendFeature(std::string& line, int number, float value) {
     line += floattostr(value);
 }
 
+// Smallest clear share the count is scaled from (see RuleSet).
+constexpr double MIN_CLEAR_VIEW_SHARE = 0.5;
+
 }  // namespace
+
+double XboxAnalyser::ClearViewShare(const std::list<SubBand>& subband_list,
+                                    std::list<SubBand>::const_iterator beginIt) {
+    double all_us = 0.0;
+    double clear_us = 0.0;
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        const std::vector<float>& duty = it->duty_avg_list;
+        if (duty.empty())
+            continue;
+        const auto busy = std::count_if(duty.begin(), duty.end(), CheckPulse::IsContinuousBinDuty);
+        const double dwell_us = static_cast<double>(it->GetBandDuration());
+        all_us += dwell_us;
+        clear_us += dwell_us * static_cast<double>(duty.size() - static_cast<size_t>(busy)) /
+                    static_cast<double>(duty.size());
+    }
+    return all_us > 0.0 ? clear_us / all_us : 1.0;
+}
+
+bool XboxAnalyser::EnoughPulses(int pulse_count) const {
+    if (!ActiveRules().xbox_count_per_clear_view)
+        return pulse_count >= MIN_XBOX_PULSES;
+    const double share = std::max(ClearViewShare(subband_list, beginIt), MIN_CLEAR_VIEW_SHARE);
+    return static_cast<double>(pulse_count) >= MIN_XBOX_PULSES * share;
+}
 
 XboxAnalyser::XboxAnalyser(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
                            int debug_id)
@@ -93,7 +122,7 @@ void XboxAnalyser::DecisionTree(PowerTuple tuple, unsigned long long device_star
     }
     std::cout << "\n";
 
-    if (new_xbox_pulsecount >= MIN_XBOX_PULSES && max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND) {
+    if (EnoughPulses(new_xbox_pulsecount) && max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND) {
         std::cout << "Adding a XBox device...\n";
         std::vector<RssiPulse> no_pulses;
         DeviceAnalyzer::AddNewFhDevice(no_pulses, PULSE_XBOX, device_start_time, device_end_time,

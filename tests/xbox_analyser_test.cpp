@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "hopper_test_support.h"
+#include "refined_test_support.h"
 
 using hoppertest::MakePulse;
 using hoppertest::PulseSpec;
@@ -86,6 +89,44 @@ TEST_F(XboxTest, CountsOnlyXboxShapesStillOpenToHoppers) {
               std::string::npos);
     // The history is read, not tagged.
     EXPECT_EQ(subband.completed_pulses_list[1].classification, PULSE_NONE);
+}
+
+// A video sender holding a quarter of every view hides a quarter of the
+// controller's hops: under the refined rules 60 packets seen in the clear
+// three quarters stand for the 75 a clear band would show. Nothing is
+// extrapolated from less than half the view, and the standard rules keep the
+// fixed count.
+TEST_F(XboxTest, RefinedCountFollowsTheClearShareOfTheView) {
+    const auto hold_bins = [this](int busy_bins) {
+        for (SubBand& subband : history) {
+            subband.duty_avg_list.assign(CONST_SUBBAND_NUM_BINS, 0.02f);
+            std::fill_n(subband.duty_avg_list.begin(), busy_bins, 1.0f);
+        }
+    };
+    const auto reported = [this, &hold_bins](const std::vector<std::pair<float, int>>& counts,
+                                             int busy_bins) {
+        history.clear();
+        AddVisits(counts);
+        hold_bins(busy_bins);
+        const bool console = Reported(Run());
+        ::testing::internal::CaptureStdout();
+        return console;
+    };
+    const std::vector<std::pair<float, int>> sixty = {{2412.0f, 20}, {2437.0f, 20}, {2462.0f, 20}};
+    EXPECT_FALSE(reported(sixty, 14));  // standard: 60 < 75
+    refinedtest::RulesScope scope(RuleSetId::kRefined);
+    EXPECT_TRUE(reported(sixty, 14));  // 60 >= 75 * 42/56
+    EXPECT_FALSE(reported(sixty, 0));  // a clear band needs the full 75
+    EXPECT_FALSE(reported({{2412.0f, 19}, {2437.0f, 19}, {2462.0f, 18}}, 14));
+    EXPECT_TRUE(reported({{2412.0f, 19}, {2437.0f, 19}, {2462.0f, 19}}, 14));
+    // Fully held views still need half the count.
+    EXPECT_FALSE(reported({{2412.0f, 12}, {2437.0f, 12}, {2462.0f, 13}}, 56));
+    EXPECT_TRUE(reported({{2412.0f, 13}, {2437.0f, 13}, {2462.0f, 12}}, 56));
+    // A window with no measured duty is taken as clear.
+    history.clear();
+    AddVisits({{2412.0f, 25}, {2437.0f, 25}, {2462.0f, 25}});
+    EXPECT_DOUBLE_EQ(XboxAnalyser::ClearViewShare(history, history.begin()), 1.0);
+    TakeStdout();
 }
 
 TEST_F(XboxTest, EmptyWindowPrintsZeroFeatures) {

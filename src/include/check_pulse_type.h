@@ -46,6 +46,8 @@ public:
     // empty or all zero).
     static float GetPulseSpread(const std::map<float, int>& pulse_counts);
     static bool IsHighDutyDevice(PulseType type);
+    // A bin busy for this share of its dwell carries a continuous emitter.
+    static bool IsContinuousBinDuty(float duty);
     static bool IsInterestingPulse(const RssiPulse& pulse);
     // Weakest peak (dBm) a hopper pulse may have: -75 dBm, or under the
     // refined rules a margin above the measured floor of its subband.

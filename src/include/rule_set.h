@@ -65,6 +65,13 @@ struct RuleSet {
     // Zigbee is judged by its share of the time the card spent on its
     // channel, not by a fixed number of ms per window.
     bool zigbee_airtime_share;
+    // The game controller's packet count is scaled to the share of the
+    // window's spectrum (bins x dwell time) a continuous emitter leaves
+    // clear: a packet hopping onto bins a video sender or a carrier holds is
+    // never cut out as a pulse of its own, so a fixed count per window
+    // measures the neighbours, not the controller. Never scaled by more than
+    // 2: from less than half the view the clear part is too small a sample.
+    bool xbox_count_per_clear_view;
 
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency

@@ -30,6 +30,12 @@ public:
 
     void GetFeatures();
     int BuildXboxNewTypeInfo(PowerTuple& tuple);
+    // Share of the window's bins x dwell time no continuous emitter holds
+    // (1 for a window without measured duty).
+    static double ClearViewShare(const std::list<SubBand>& subband_list,
+                                 std::list<SubBand>::const_iterator beginIt);
+    // Enough controller packets for a console, under the rules in force.
+    bool EnoughPulses(int pulse_count) const;
     void DecisionTree(PowerTuple tuple, unsigned long long device_start_time,
                       unsigned long long device_end_time, float xbox_pulses,
                       float pc_nonzero_xbox_bins, float mean_count, float stddev_count);
