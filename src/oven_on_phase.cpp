@@ -15,7 +15,6 @@ constexpr double MAINS_PERIODS_US[2] = {1e6 / 60.0, 1e6 / 50.0};
 // subband of 110 ms holds 5 to 7 mains periods.
 constexpr int MAX_PERIODS_APART = 6;
 constexpr int MEDIAN_ROWS = 5;
-constexpr int MAX_CONTINUOUS_STEP = 2;
 
 std::vector<int> RunningMedian(const std::vector<int>& bins) {
     const int n = static_cast<int>(bins.size());
