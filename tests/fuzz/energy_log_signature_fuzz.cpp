@@ -9,11 +9,6 @@
 #include "fuzz_support.h"
 #include "signature.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::SilenceStdout();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     signature::SpectrumAverage average;
     signature::Warnings warnings(0);
