@@ -88,13 +88,13 @@ void DriftAnalyser::IsMicrowavePresent() {
 }
 
 float DriftAnalyser::RowPeakLimit() const {
-    // Refined: the same margin over the measured floor that hopper pulses
-    // need, so a weak oven's rows are kept; never stricter than -75 dBm.
+    // Refined: a margin over the measured floor, so a weak oven's rows are
+    // kept; never stricter than -75 dBm.
     if (!ActiveRules().floor_follows_noise || parent == nullptr) {
         return kPeakLimit;
     }
     const float limit_dbm = std::min(parent->noise_mean_dbm, ActiveRules().max_noise_dbm) +
-                            ActiveRules().hopper_peak_margin_db;
+                            ActiveRules().oven_row_margin_db;
     return std::max(kPeakLimit, -limit_dbm);
 }
 

@@ -8,6 +8,7 @@
 
 #include <sys/time.h>
 
+#include <algorithm>
 #include <cmath>
 #include <iostream>
 
@@ -35,6 +36,24 @@ constexpr double UNKNOWN_DUTY_MAX = 0.95;
 // theta condition, as a device with an empty signature record does.
 constexpr float MISSING_SIGNATURE_THETA = 1000.0f;
 
+// Levels of a subband's averaged spectrum (dBm) a high-duty band must reach
+// at its peak and stays above at its edges: fixed under the standard rules,
+// above the subband's measured noise under the refined ones.
+struct AverageFloors {
+    float peak_dbm;
+    float edge_dbm;
+};
+
+AverageFloors HighDutyFloors(const SubBand& subband) {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.floor_follows_noise) {
+        return {static_cast<float>(CONST_MIN_PEAK_RSSI_HIGHDUTY),
+                static_cast<float>(CONST_NF_HIGHDUTY)};
+    }
+    const float noise_dbm = std::min(subband.noise_mean_dbm, rules.max_noise_dbm);
+    return {noise_dbm + rules.highduty_peak_margin_db, noise_dbm + rules.highduty_edge_margin_db};
+}
+
 float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
     const auto it = metrics.mintheta_map.find(device);
     return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
@@ -56,10 +75,13 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
             db_avg_list.push_back(-fabsf(v));
         }
         std::vector<HighDutyMetrics> highdutymetrics_list;
+        const AverageFloors floors = HighDutyFloors(subband);
         ShapeMetrics::ObtainShapeMetrics(db_avg_list, subband.duty_avg_list,
-                                         CONST_MIN_PEAK_RSSI_HIGHDUTY, highdutymetrics_list);
+                                         static_cast<int>(std::lround(floors.peak_dbm)),
+                                         highdutymetrics_list, floors.edge_dbm);
         for (const HighDutyMetrics& m : highdutymetrics_list) {
-            if (m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
+            // Refined bands already stand above the measured noise.
+            if (!ActiveRules().floor_follows_noise && m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
                 continue;
             }
             PrintMetrics(subband, m);
@@ -74,7 +96,7 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
             const char* message = nullptr;
             PulseType device = PULSE_NONE;
             const PulseType by_width = ActiveRules().carrier_width_decides
-                                           ? CarrierClassByWidth(m, db_avg_list)
+                                           ? CarrierClassByWidth(m, db_avg_list, floors.edge_dbm)
                                            : PULSE_NONE;
             if (by_width == PULSE_VIDEOCAM) {
                 message = "HighDutyAnalyzer: videocam detected...";

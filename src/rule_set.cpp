@@ -18,7 +18,10 @@ constexpr RuleSet kStandard = {
     false,  // zigbee_airtime_share
     false,  // xbox_count_per_clear_view
     false,  // oven_needs_on_phases
+    0.0f,   // oven_row_margin_db
     false,  // carrier_width_decides
+    0.0f,   // highduty_peak_margin_db
+    0.0f,   // highduty_edge_margin_db
 };
 
 constexpr RuleSet kRefined = {
@@ -36,7 +39,10 @@ constexpr RuleSet kRefined = {
     true,    // zigbee_airtime_share
     true,    // xbox_count_per_clear_view
     true,    // oven_needs_on_phases
+    10.0f,   // oven_row_margin_db
     true,    // carrier_width_decides
+    5.0f,    // highduty_peak_margin_db
+    1.0f,    // highduty_edge_margin_db
 };
 
 const RuleSet* active = &kStandard;

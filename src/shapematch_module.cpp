@@ -255,9 +255,10 @@ void ShapeMetrics::ParseSignatureLines(std::istream& in, const std::string& spec
 
 void ShapeMetrics::ObtainShapeMetrics(const std::vector<float>& db_avg_list,
                                       const std::vector<float>& duty_avg_list, int adaptive_nf,
-                                      std::vector<HighDutyMetrics>& highdutymetrics_list) {
+                                      std::vector<HighDutyMetrics>& highdutymetrics_list,
+                                      float edge_dbm) {
     std::vector<std::vector<int>> bands;
-    ObtainPeakPowerIndices(db_avg_list, adaptive_nf, bands);
+    ObtainPeakPowerIndices(db_avg_list, adaptive_nf, bands, edge_dbm);
     for (const std::vector<int>& band : bands) {
         const int s = band[0];
         const int e = band[1];
@@ -285,7 +286,8 @@ void ShapeMetrics::ObtainShapeMetrics(const std::vector<float>& db_avg_list,
 }
 
 void ShapeMetrics::ObtainPeakPowerIndices(const std::vector<float>& avg_rssi_list, int adaptive_nf,
-                                          std::vector<std::vector<int>>& peakRssIndexList) {
+                                          std::vector<std::vector<int>>& peakRssIndexList,
+                                          float edge_dbm) {
     const int num_bins = static_cast<int>(avg_rssi_list.size());
     const float floor_dbm = static_cast<float>(adaptive_nf);
     std::vector<std::pair<int, float>> peaks;
@@ -310,7 +312,7 @@ void ShapeMetrics::ObtainPeakPowerIndices(const std::vector<float>& avg_rssi_lis
         }
         int start = peak.first;
         int end = peak.first;
-        GetInterestingBand(avg_rssi_list, peak.second, peak.first, start, end);
+        GetInterestingBand(avg_rssi_list, peak.second, peak.first, start, end, edge_dbm);
         peakRssIndexList.push_back({start, end, peak.first});
         std::cout << "Peak indices: " << start << " " << end << " " << peak.first << "\n";
     }
@@ -340,11 +342,12 @@ int ShapeMetrics::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, i
 }
 
 void ShapeMetrics::GetInterestingBand(const std::vector<float>& rssi_list, float peak_rssi,
-                                      int peak_index, int& start_index, int& end_index) {
+                                      int peak_index, int& start_index, int& end_index,
+                                      float edge_dbm) {
     const int last_bin = static_cast<int>(rssi_list.size()) - 1;
     start_index = peak_index;
     end_index = peak_index;
-    const float floor_dbm = static_cast<float>(CONST_NF_HIGHDUTY);
+    const float floor_dbm = edge_dbm;
     for (int i = peak_index - 1; i >= 0; --i) {
         if (rssi_list[i] < floor_dbm || rssi_list[i] > peak_rssi) {
             break;

@@ -12,6 +12,7 @@
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
 #include "host_clock.h"
+#include "refined_test_support.h"
 #include "shapematch_module.h"
 #include "tessaron_main.h"
 #include "ui_event_listener.h"
@@ -251,6 +252,60 @@ TEST_F(HighDutyTest, FeatureLine) {
               "HIGHDUTY 1 1:2437 2:1000 3:110000 4:300 5:28 6:-50 7:46 8:28 9:-50 10:44 11:1 "
               "12:0.95 13:1 14:0.5 15:3 16:0.25\n"
               "HIGHDUTY 0 1:2437 2:1000 3:110000 4:300 5:0 6:0 7:0 8:0 9:0 10:0 11:0 12:0\n");
+}
+
+// A subband's spectrum averaged in dB over `rows` samples of -95 dBm
+// Rayleigh noise, with a continuous emitter of `dbm` per bin over
+// [first, last] (none when first > last), as stored (dB below 1 mW).
+SubBand AveragedSubband(u64 start, int first, int last, double dbm, unsigned seed) {
+    constexpr int rows = 300;
+    refinedtest::RayleighNoise noise(-95.0, seed);
+    std::vector<double> sum(56, 0.0);
+    std::vector<double> above(56, 0.0);
+    for (int r = 0; r < rows; r++) {
+        std::vector<float> row = noise.Sample();
+        for (int b = first; b <= last; b++) {
+            noise.AddSignal(row, b, dbm);
+        }
+        for (size_t b = 0; b < 56; b++) {
+            sum[b] += row[b];
+            above[b] += row[b] < 95.0f ? 1.0 : 0.0;
+        }
+    }
+    SubBand sb(nullptr, start, 2462, 95.0f, 0);
+    sb.end_time = start + 110000;
+    sb.num_rows = rows;
+    sb.noise_mean_dbm = -95.0f;
+    for (size_t b = 0; b < 56; b++) {
+        sb.db_avg_list.push_back(static_cast<float>(sum[b] / rows));
+        sb.duty_avg_list.push_back(static_cast<float>(above[b] / rows));
+    }
+    return sb;
+}
+
+// A 4 MHz continuous emitter 11 dB above the noise per bin averages to
+// about -84 dBm: below the fixed -80 dBm floor, yet far above the 0.3 dB
+// spread of averaged noise. The refined rules name it, over its own bins
+// only, and averaged noise alone never makes a band.
+TEST_F(HighDutyTest, RefinedFindsAContinuousEmitterNearTheMeasuredNoise) {
+    for (const RuleSetId rules : {RuleSetId::kStandard, RuleSetId::kRefined}) {
+        refinedtest::RulesScope scope(rules);
+        std::list<SubBand> history;
+        history.push_back(AveragedSubband(1000, 40, 52, -84.0, 3));
+        const std::string out = Run(history);
+        if (rules == RuleSetId::kStandard) {
+            EXPECT_THAT(out, Not(HasSubstr("detected")));
+            continue;
+        }
+        EXPECT_THAT(out, HasSubstr("HighDutyAnalyzer: unknown_high_duty_dev detected...\n"));
+        EXPECT_THAT(out, HasSubstr("Peak indices: 40 52 "));
+    }
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    for (unsigned seed = 1; seed <= 20; seed++) {
+        std::list<SubBand> history;
+        history.push_back(AveragedSubband(1000, 1, 0, 0.0, seed));
+        EXPECT_THAT(Run(history), Not(HasSubstr("Peak indices"))) << seed;
+    }
 }
 
 }  // namespace

@@ -163,6 +163,22 @@ TEST(CarrierWidthTest, WideFmIsVideoNarrowIsAnalogFlatIsLeftAlone) {
     EXPECT_EQ(CarrierWidthMhz(video, -1, 15.0f), 0.0f);
 }
 
+// An analog phone 9 dB above the noise, whose averaged spectrum meets the
+// noise (-97.5 dBm for a -95 dBm mean, with a little spread) before it has
+// dropped 15 dB: measured to the noise, it is the narrow carrier it is;
+// measured into the noise, it would span the view.
+TEST(CarrierWidthTest, AWeakCarrierEndsWhereItMeetsTheNoise) {
+    std::vector<float> phone = Spectrum(30, 0.05, false, -88.5);
+    for (size_t b = 0; b < phone.size(); b++) {
+        phone[b] = std::max(phone[b], b % 2 == 0 ? -97.2f : -97.8f);
+    }
+    EXPECT_NE(CarrierClassByWidth(Metrics(phone, 1.0f), phone), PULSE_ANALOGPHONE);
+    EXPECT_EQ(CarrierClassByWidth(Metrics(phone, 1.0f), phone, -94.0f), PULSE_ANALOGPHONE);
+    // A strong video sender is measured 15 dB down as before.
+    const std::vector<float> video = Spectrum(28, 3.0, false, -56);
+    EXPECT_EQ(CarrierClassByWidth(Metrics(video, 1.0f), video, -94.0f), PULSE_VIDEOCAM);
+}
+
 TEST(ZigbeeAirtimeTest, ShareOfTheChannelDwell) {
     // 2 % of 2.6 s on the channel, 20 frames: a quiet sensor network.
     EXPECT_TRUE(ZigbeePulseAnalyser::IsZigbeeAirtimeShare(52.0, 20, 2600.0, false));

@@ -17,13 +17,19 @@ inline constexpr float VIDEO_MAX_TOP_SHARE = 0.7f;   // -3 dB width / -15 dB wid
 inline constexpr float CARRIER_WIDTH_DROP_DB = 15.0f;
 inline constexpr float CARRIER_TOP_DROP_DB = 3.0f;
 
+inline constexpr float NO_NOISE_EDGE_DBM = -1000.0f;
+
 // Width in MHz of the contiguous bins around `peak` of a mean spectrum
-// (dBm) within drop_db of the peak. A band that runs into one edge of the
-// view is taken as symmetric about its peak.
-float CarrierWidthMhz(const std::vector<float>& db_avg_dbm, int peak, float drop_db);
+// (dBm) within drop_db of the peak and at or above noise_edge_dbm: a weak
+// carrier's width ends where it meets the noise, not in the noise beyond.
+// A band that runs into one edge of the view is taken as symmetric about
+// its peak.
+float CarrierWidthMhz(const std::vector<float>& db_avg_dbm, int peak, float drop_db,
+                      float noise_edge_dbm = NO_NOISE_EDGE_DBM);
 
 // PULSE_VIDEOCAM or PULSE_ANALOGPHONE when the width alone decides a
 // continuous carrier, PULSE_NONE when it is left to the shape rules.
-PulseType CarrierClassByWidth(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm);
+PulseType CarrierClassByWidth(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm,
+                              float noise_edge_dbm = NO_NOISE_EDGE_DBM);
 
 #endif

@@ -78,12 +78,33 @@ struct RuleSet {
     // whose peak sweeps continuously over several MHz, not any pair of
     // packets whose peak bins differ.
     bool oven_needs_on_phases;
+    // A row of the oven's drift record needs its strongest bin this far
+    // above the measured noise (standard: fixed -75 dBm). The strongest of
+    // 56 noise bins passes N + 10 dB with probability 56 exp(-10) = 2.5e-3
+    // per row, and an on-phase needs a steady sweep over several ms of
+    // consecutive rows, so noise never makes one; an oven a room away,
+    // -80 dBm at its peak, 15 dB over the noise, keeps nearly every row.
+    float oven_row_margin_db;
 
     // --- High-duty devices -------------------------------------------------
     // A continuous carrier is judged by its occupied bandwidth first: wider
     // than 10 MHz is an FM video sender, narrower than 1 MHz an analog phone,
     // whatever ripple its shape carries.
     bool carrier_width_decides;
+    // The high-duty analysis reads each subband's spectrum averaged in dB
+    // over all its samples (at least 50). Noise of mean power N averages to
+    // N - 2.5 dB there, with a spread of 5.6 dB / sqrt(samples), under
+    // 0.8 dB. A band is looked at when its peak stands this far above N
+    // (standard: fixed -80 dBm, N + 15 dB): 7.5 dB, nine spreads, above
+    // where noise averages, so noise never makes one, while a continuous
+    // carrier 6 dB above the noise per bin does; averaging over the whole
+    // dwell is what lets a carrier be found nearer the floor than a pulse.
+    float highduty_peak_margin_db;
+    // A band grows while its averaged bins stand this far above N
+    // (standard: fixed -90 dBm): 3.5 dB, four spreads, over the noise's
+    // own average, so the band ends where the carrier meets the noise, and
+    // its widths are not measured in the noise beyond.
+    float highduty_edge_margin_db;
 };
 
 const RuleSet& StandardRules();

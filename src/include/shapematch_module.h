@@ -64,14 +64,19 @@ public:
     // and puts the reason in *error.
     static bool ReloadShapeMetrics(const std::string& spec_file, std::string* error);
     static void ParseSignatureLines(std::istream& in, const std::string& spec_file);
+    // Bands of the averaged spectrum whose peak reaches adaptive_nf, each
+    // grown while its bins stay at or above edge_dbm (dBm).
     static void ObtainShapeMetrics(const std::vector<float>& db_avg_list,
                                    const std::vector<float>& duty_avg_list, int adaptive_nf,
-                                   std::vector<HighDutyMetrics>& highdutymetrics_list);
+                                   std::vector<HighDutyMetrics>& highdutymetrics_list,
+                                   float edge_dbm = CONST_NF_HIGHDUTY);
     static void ObtainPeakPowerIndices(const std::vector<float>& avg_rssi_list, int adaptive_nf,
-                                       std::vector<std::vector<int>>& peakRssIndexList);
+                                       std::vector<std::vector<int>>& peakRssIndexList,
+                                       float edge_dbm = CONST_NF_HIGHDUTY);
     static int GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start, int end);
     static void GetInterestingBand(const std::vector<float>& rssi_list, float peak_rssi,
-                                   int peak_index, int& start_index, int& end_index);
+                                   int peak_index, int& start_index, int& end_index,
+                                   float edge_dbm = CONST_NF_HIGHDUTY);
     static void determineSimpleBand(int minval, int maxval, int peakval,
                                     const std::vector<float>& rssi_list, float& subbandBandwidth);
     static std::pair<float, float> GetDutyInformation(const std::vector<float>& avg_duty_list,
