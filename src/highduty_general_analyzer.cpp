@@ -54,6 +54,14 @@ AverageFloors HighDutyFloors(const SubBand& subband) {
     return {noise_dbm + rules.highduty_peak_margin_db, noise_dbm + rules.highduty_edge_margin_db};
 }
 
+// A band peaking at the edge of the view that faces another channel's view.
+bool IsSkirtOfNeighbour(const HighDutyMetrics& m, float centre_freq) {
+    const bool lowest_view = centre_freq == CONST_CENTER_FREQUENCIES[0];
+    const bool highest_view = centre_freq == CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1];
+    return (m.norm_cfreq_bin == 0 && !lowest_view) ||
+           (m.norm_cfreq_bin == CONST_SUBBAND_LAST_BIN && !highest_view);
+}
+
 float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
     const auto it = metrics.mintheta_map.find(device);
     return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
@@ -82,6 +90,10 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
         for (const HighDutyMetrics& m : highdutymetrics_list) {
             // Refined bands already stand above the measured noise.
             if (!ActiveRules().floor_follows_noise && m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
+                continue;
+            }
+            if (ActiveRules().skirts_left_to_neighbour &&
+                IsSkirtOfNeighbour(m, subband.curr_freq)) {
                 continue;
             }
             PrintMetrics(subband, m);

@@ -22,6 +22,7 @@ constexpr RuleSet kStandard = {
     false,  // carrier_width_decides
     0.0f,   // highduty_peak_margin_db
     0.0f,   // highduty_edge_margin_db
+    false,  // skirts_left_to_neighbour
 };
 
 constexpr RuleSet kRefined = {
@@ -43,6 +44,7 @@ constexpr RuleSet kRefined = {
     true,    // carrier_width_decides
     5.0f,    // highduty_peak_margin_db
     1.0f,    // highduty_edge_margin_db
+    true,    // skirts_left_to_neighbour
 };
 
 const RuleSet* active = &kStandard;

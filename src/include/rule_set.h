@@ -105,6 +105,13 @@ struct RuleSet {
     // own average, so the band ends where the carrier meets the noise, and
     // its widths are not measured in the noise beyond.
     float highduty_edge_margin_db;
+    // A band whose peak is the first or last bin of the view, where another
+    // channel's view goes on, is the skirt of an emitter centred in that
+    // neighbour, which names it with its whole band. Near the noise such
+    // skirts pass the floor above; named here they would be a second,
+    // narrow device. (The channel views overlap, so every frequency between
+    // the lowest and highest view edges lies inside some view.)
+    bool skirts_left_to_neighbour;
 };
 
 const RuleSet& StandardRules();
