@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "refined_test_support.h"
+#include "subband_class.h"
 
 namespace {
 
@@ -58,6 +62,35 @@ std::string Evaluate(DriftAnalyser& drift) {
     testing::internal::CaptureStdout();
     drift.IsMicrowavePresent();
     return testing::internal::GetCapturedStdout();
+}
+
+// An oven a room away peaks at -80 dBm, 15 dB over a -95 dBm noise floor:
+// under the refined rules its rows are recorded (the standard -75 dBm limit
+// drops them all), while the strongest of 56 Rayleigh noise bins passes the
+// limit, 10 dB over the noise, in only a few rows in a thousand.
+TEST(DriftRecording, RefinedRowsFollowTheMeasuredNoise) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    SubBand subband(nullptr, kStart, 2462, 95.0f, 0);
+    subband.noise_mean_dbm = -95.0f;
+    DriftAnalyser drift(kStart, 2462, &subband);
+    EXPECT_FLOAT_EQ(drift.RowPeakLimit(), 85.0f);
+    refinedtest::RayleighNoise noise(-95.0, 5);
+    int kept = 0;
+    int oven_rows = 0;
+    u64 t = kStart;
+    for (int r = 0; r < 4000; r++, t += 57) {
+        std::vector<float> row = noise.Sample();
+        kept += row[static_cast<size_t>(std::min_element(row.begin(), row.end()) - row.begin())] <
+                        drift.RowPeakLimit()
+                    ? 1
+                    : 0;
+        noise.AddSignal(row, 20, -80.0);
+        oven_rows += row[20] < drift.RowPeakLimit() ? 1 : 0;
+    }
+    EXPECT_LT(kept, 40);
+    EXPECT_GT(oven_rows, 3900);
+    refinedtest::RulesScope standard(RuleSetId::kStandard);
+    EXPECT_FLOAT_EQ(drift.RowPeakLimit(), 75.0f);
 }
 
 }  // namespace
