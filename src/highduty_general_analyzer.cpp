@@ -94,6 +94,9 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
             }
             if (ActiveRules().skirts_left_to_neighbour &&
                 IsSkirtOfNeighbour(m, subband.curr_freq)) {
+                // Its fragments are still the neighbour's emitter: set aside,
+                // not taken for hops.
+                subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
                 continue;
             }
             PrintMetrics(subband, m);
