@@ -308,4 +308,30 @@ TEST_F(HighDutyTest, RefinedFindsAContinuousEmitterNearTheMeasuredNoise) {
     }
 }
 
+// A video sender centred at 2432 MHz reaches into the 2452 MHz view as a
+// skirt falling away from its lowest bin. That view must not name it as a
+// second, narrow device (the 2437 MHz view names it whole), but its
+// fragments stay set aside as the sender's. In the lowest view, with no
+// view below, a band at the edge is all there is and is named.
+TEST_F(HighDutyTest, RefinedLeavesAViewEdgeSkirtToTheNeighbouringView) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    for (const float freq : {2452.0f, 2412.0f}) {
+        std::list<SubBand> history;
+        history.push_back(ClosedSubband(freq, 1000, 0, 0, 80.0f, 1.0f));
+        SubBand& sb = history.back();
+        sb.noise_mean_dbm = -95.0f;
+        for (int b = 0; b < 56; b++) {
+            sb.db_avg_list[static_cast<size_t>(b)] = b <= 6 ? 80.0f + 2.0f * b : 97.5f;
+            sb.duty_avg_list[static_cast<size_t>(b)] = b <= 6 ? 1.0f : 0.37f;
+        }
+        const std::string out = Run(history);
+        if (freq == 2452.0f) {
+            EXPECT_THAT(out, Not(HasSubstr("detected")));
+            EXPECT_EQ(sb.completed_pulses_list[0].classification, PULSE_DISCARD);
+        } else {
+            EXPECT_THAT(out, HasSubstr("unknown_high_duty_dev detected"));
+        }
+    }
+}
+
 }  // namespace
