@@ -72,12 +72,29 @@ struct RuleSet {
     // measures the neighbours, not the controller. Never scaled by more than
     // 2: from less than half the view the clear part is too small a sample.
     bool xbox_count_per_clear_view;
+    // The controller's packets count as spread when no 4.4 MHz of the band
+    // (in absolute frequency) holds more than half of them; standard asks
+    // that no channel view hold more than half. Views a video sender or a
+    // carrier blinds leave the clear views with most of a genuine
+    // controller's packets, while a fixed emitter's packets stay within its
+    // own few MHz whichever views see them.
+    bool xbox_spread_over_band;
 
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency
     // whose peak sweeps continuously over several MHz, not any pair of
     // packets whose peak bins differ.
     bool oven_needs_on_phases;
+
+    // --- Tracker -----------------------------------------------------------
+    // A fixed-frequency device seen from two channel views (two tunings of
+    // the receiver, one visit each) is confirmed and shown at once. Standard
+    // waits for the record to have lasted 2 host seconds, i.e. for a later
+    // pass, which puts the first announcement two high-duty periods after
+    // switch-on, or three for a device the first period's views miss. One
+    // view's visit alone is not enough: a burst of traffic during one visit,
+    // or a wide carrier cut by the view's edge, looks like a device there.
+    bool fixed_confirmed_in_one_pass;
 
     // --- High-duty devices -------------------------------------------------
     // A continuous carrier is judged by its occupied bandwidth first: wider
