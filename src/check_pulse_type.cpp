@@ -271,19 +271,16 @@ void CheckPulse::CountCentreBin(const RssiPulse& pulse,
 }
 
 bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
-    return IsSpread(per_bin.data(), per_bin.size());
-}
-
-bool CheckPulse::IsSpread(const int* per_bin, size_t bins) {
-    constexpr size_t window_bins = HOP_SPREAD_WINDOW_BINS;
     int total = 0;
+    for (const int count : per_bin) {
+        total += count;
+    }
     int densest = 0;
     int window = 0;
-    for (size_t b = 0; b < bins; b++) {
-        total += per_bin[b];
-        window += per_bin[b];
-        if (b >= window_bins) {
-            window -= per_bin[b - window_bins];
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        window += per_bin[static_cast<size_t>(b)];
+        if (b >= HOP_SPREAD_WINDOW_BINS) {
+            window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];
         }
         densest = std::max(densest, window);
     }

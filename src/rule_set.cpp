@@ -17,7 +17,6 @@ constexpr RuleSet kStandard = {
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
     false,  // xbox_count_per_clear_view
-    false,  // xbox_spread_over_band
     false,  // oven_needs_on_phases
     false,  // fixed_confirmed_in_one_pass
     false,  // carrier_width_decides
@@ -37,7 +36,6 @@ constexpr RuleSet kRefined = {
     14,      // min_voice_pairs
     true,    // zigbee_airtime_share
     true,    // xbox_count_per_clear_view
-    true,    // xbox_spread_over_band
     true,    // oven_needs_on_phases
     true,    // fixed_confirmed_in_one_pass
     true,    // carrier_width_decides

@@ -1,9 +1,8 @@
 // Xbox console detection. The console's controller link hops like Bluetooth
 // but its packets are exactly 4 bins (1.25 MHz) wide and last 227/228 or
 // 342/343 us. A console is declared when enough such pulses fall in the
-// window and no single channel view (refined: no 4.4 MHz of the band) holds
-// more than half of them (a hopper spreads its pulses; a fixed emitter does
-// not).
+// window and no single frequency holds more than half of them (a hopper
+// spreads its pulses; a fixed emitter does not).
 #include "xbox_analyser.h"
 
 #include <algorithm>
@@ -52,13 +51,6 @@ bool XboxAnalyser::EnoughPulses(int pulse_count) const {
     return static_cast<double>(pulse_count) >= MIN_XBOX_PULSES * share;
 }
 
-bool XboxAnalyser::IsHopperSpread(float max_pulse_pdf) const {
-    if (!ActiveRules().xbox_spread_over_band)
-        return max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND;
-    return CheckPulse::IsSpread(count_xbox_pulses_per_band_bin.data(),
-                                count_xbox_pulses_per_band_bin.size());
-}
-
 XboxAnalyser::XboxAnalyser(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
                            int debug_id)
     : subband_list(subband_list), beginIt(beginIt), total_candidates(0.0f), debug_id(debug_id) {
@@ -85,21 +77,16 @@ void XboxAnalyser::GetFeatures() {
 int XboxAnalyser::BuildXboxNewTypeInfo(PowerTuple& tuple) {
     for (const float freq : CONST_CENTER_FREQUENCIES)
         count_xbox_pulses_perfreq[freq] = 0;
-    count_xbox_pulses_per_band_bin.fill(0);
     float count = 0.0f;
     std::vector<float> powers;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
         const float whole_mhz = static_cast<float>(static_cast<int>(it->curr_freq));
-        const int frame_offset = BinFrameOffset(it->curr_freq, CONST_CENTER_FREQUENCIES[0]);
         for (const RssiPulse& pulse : it->completed_pulses_list) {
             if (!CheckPulse::IsXboxPulseType(pulse))
                 continue;
             count += 1.0f;
             powers.push_back(pulse.GetAveragePulseRssi());
             count_xbox_pulses_perfreq[whole_mhz] += 1;
-            const int band_bin = frame_offset + pulse.center_bin_number;
-            if (band_bin >= 0 && band_bin < kBandFrameBins)
-                count_xbox_pulses_per_band_bin[static_cast<size_t>(band_bin)] += 1;
         }
     }
     if (!powers.empty())
@@ -135,7 +122,7 @@ void XboxAnalyser::DecisionTree(PowerTuple tuple, unsigned long long device_star
     }
     std::cout << "\n";
 
-    if (EnoughPulses(new_xbox_pulsecount) && IsHopperSpread(max_pulse_pdf)) {
+    if (EnoughPulses(new_xbox_pulsecount) && max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND) {
         std::cout << "Adding a XBox device...\n";
         std::vector<RssiPulse> no_pulses;
         DeviceAnalyzer::AddNewFhDevice(no_pulses, PULSE_XBOX, device_start_time, device_end_time,

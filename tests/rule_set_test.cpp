@@ -28,13 +28,13 @@ TEST(RuleSetTest, StandardSwitchesEveryRefinementOff) {
     const RuleSet& s = StandardRules();
     EXPECT_FALSE(s.floor_follows_noise || s.durations_in_sample_intervals ||
                  s.hoppers_announced_separately || s.hop_order_free || s.zigbee_airtime_share ||
-                 s.xbox_count_per_clear_view || s.xbox_spread_over_band || s.oven_needs_on_phases ||
+                 s.xbox_count_per_clear_view || s.oven_needs_on_phases ||
                  s.fixed_confirmed_in_one_pass || s.carrier_width_decides);
     EXPECT_EQ(s.min_voice_pairs, 0);
     const RuleSet& r = RefinedRules();
     EXPECT_TRUE(r.floor_follows_noise && r.durations_in_sample_intervals &&
                 r.hoppers_announced_separately && r.hop_order_free && r.zigbee_airtime_share &&
-                r.xbox_count_per_clear_view && r.xbox_spread_over_band && r.oven_needs_on_phases &&
+                r.xbox_count_per_clear_view && r.oven_needs_on_phases &&
                 r.fixed_confirmed_in_one_pass && r.carrier_width_decides);
     // Hopper evidence never stricter than the fixed -75 dBm, and pulses need more than
     // their edges do.

@@ -12,13 +12,13 @@ using hoppertest::PulseSpec;
 
 namespace {
 
-RssiPulse XboxPulse(u64 start, u64 duration = 228, PulseType type = PULSE_NONE, int centre = 12) {
+RssiPulse XboxPulse(u64 start, u64 duration = 228, PulseType type = PULSE_NONE) {
     PulseSpec spec;
     spec.start = start;
     spec.duration = duration;
-    spec.start_bin = centre - 2;
-    spec.end_bin = centre + 2;  // 4 bins wide
-    spec.centre = centre;
+    spec.start_bin = 10;
+    spec.end_bin = 14;  // 4 bins wide
+    spec.centre = 12;
     spec.average = 65.0f;
     spec.type = type;
     return MakePulse(spec);
@@ -35,17 +35,6 @@ protected:
                 subband.completed_pulses_list.push_back(XboxPulse(t + 1000 * (i + 1)));
             }
             t += 100000;
-        }
-    }
-    // One visit to `freq` holding `count` pulses centred on bins first,
-    // first + step, ... (wrapping inside the view).
-    void AddVisitAt(float freq, int count, int first_bin, int step) {
-        const u64 t = history.empty() ? 0 : history.back().end_time;
-        SubBand& subband = hoppertest::AddSubband(history, freq, t, t + 100000);
-        for (int i = 0; i < count; ++i) {
-            const int centre = 3 + (first_bin - 3 + i * step) % 50;
-            subband.completed_pulses_list.push_back(
-                XboxPulse(t + 1000 * static_cast<u64>(i + 1), 228, PULSE_NONE, centre));
         }
     }
     std::string Run(int debug_id = 0) {
@@ -137,34 +126,6 @@ TEST_F(XboxTest, RefinedCountFollowsTheClearShareOfTheView) {
     history.clear();
     AddVisits({{2412.0f, 25}, {2437.0f, 25}, {2462.0f, 25}});
     EXPECT_DOUBLE_EQ(XboxAnalyser::ClearViewShare(history, history.begin()), 1.0);
-    TakeStdout();
-}
-
-// Refined: spread is judged in absolute frequency. With a video sender
-// blinding three views, a controller's packets fall mostly into the clear
-// 2412 MHz view (45 of 82), spread over its channels: a console. A fixed
-// emitter at 2447 MHz seen from the 2442 and 2452 MHz views puts half its
-// packets in each view, which the standard per-view test lets through,
-// but all of them on one frequency: no console.
-TEST_F(XboxTest, RefinedJudgesSpreadOverTheBandNotPerView) {
-    const auto console = [this](bool refined) {
-        refinedtest::RulesScope scope(refined ? RuleSetId::kRefined : RuleSetId::kStandard);
-        const bool reported = Reported(Run());
-        DeviceAnalyzer::ResetForTests();
-        ::testing::internal::CaptureStdout();
-        return reported;
-    };
-    AddVisitAt(2412.0f, 45, 5, 7);
-    AddVisitAt(2452.0f, 23, 5, 7);
-    AddVisitAt(2462.0f, 14, 5, 7);
-    EXPECT_FALSE(console(false));
-    EXPECT_TRUE(console(true));
-
-    history.clear();
-    AddVisitAt(2442.0f, 40, 44, 0);  // 2447 MHz: 16 bins above the view's centre
-    AddVisitAt(2452.0f, 40, 12, 0);  // and 16 below this one's
-    EXPECT_TRUE(console(false));
-    EXPECT_FALSE(console(true));
     TakeStdout();
 }
 

@@ -40,9 +40,6 @@ public:
     static void CountCentreBin(const RssiPulse& pulse,
                                std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
     static bool IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
-    // The same test over a histogram of any length, for example of centre
-    // bins in the whole band's frame.
-    static bool IsSpread(const int* per_bin, size_t bins);
     // Largest count of a per-frequency histogram (0 when empty).
     static float GetSpreadMax(const std::map<float, int>& pulse_counts);
     // Share of the busiest frequency in a per-frequency histogram (0 when

@@ -72,13 +72,6 @@ struct RuleSet {
     // measures the neighbours, not the controller. Never scaled by more than
     // 2: from less than half the view the clear part is too small a sample.
     bool xbox_count_per_clear_view;
-    // The controller's packets count as spread when no 4.4 MHz of the band
-    // (in absolute frequency) holds more than half of them; standard asks
-    // that no channel view hold more than half. Views a video sender or a
-    // carrier blinds leave the clear views with most of a genuine
-    // controller's packets, while a fixed emitter's packets stay within its
-    // own few MHz whichever views see them.
-    bool xbox_spread_over_band;
 
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency
