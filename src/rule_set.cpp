@@ -18,6 +18,7 @@ constexpr RuleSet kStandard = {
     false,  // zigbee_airtime_share
     false,  // xbox_count_per_clear_view
     false,  // oven_needs_on_phases
+    false,  // fixed_confirmed_in_one_pass
     false,  // carrier_width_decides
 };
 
@@ -36,6 +37,7 @@ constexpr RuleSet kRefined = {
     true,    // zigbee_airtime_share
     true,    // xbox_count_per_clear_view
     true,    // oven_needs_on_phases
+    true,    // fixed_confirmed_in_one_pass
     true,    // carrier_width_decides
 };
 

@@ -45,6 +45,30 @@ Adder Hopper(double on = 0, double off = -1, double power = -50, uint64_t jitter
         jitter);
 }
 
+// Model variations of the hoppers: another voice packet type, another data
+// load, another phone frame and hop set.
+Adder VoiceLink(int slots_per_pair, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) {
+            return std::make_unique<BtVoiceLink>(0, kForever, power, seed, slots_per_pair);
+        },
+        jitter);
+}
+
+Adder DataLink(double dh5_share, double dh3_share, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) {
+            return std::make_unique<BtDataLink>(0, kForever, power, seed, dh5_share, dh3_share);
+        },
+        jitter);
+}
+
+Adder Phone(const FhssPhoneModel& model, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) { return std::make_unique<FhssPhone>(0, kForever, power, seed, model); },
+        jitter);
+}
+
 Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off = -1,
              double power = -55, uint64_t jitter = 0) {
     return Bursts(
@@ -56,10 +80,10 @@ Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off 
 }
 
 Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45,
-                double mains_hz = 60) {
+                double mains_hz = 60, double sweep_mhz = MicrowaveOven::SWEEP_MHZ) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed, mains_hz));
+        s.emitters.push_back(std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed,
+                                                             mains_hz, sweep_mhz));
     };
 }
 
@@ -69,9 +93,10 @@ Adder Analog(double f = 2447.0, double on = 0, double off = -1, double power = -
     };
 }
 
-Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40) {
+Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40,
+            double sigma_mhz = 3.0) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeVideoSender(f, Us(on), OffUs(off), power, seed));
+        s.emitters.push_back(MakeVideoSender(f, Us(on), OffUs(off), power, seed, sigma_mhz));
     };
 }
 
@@ -261,6 +286,46 @@ const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
           30,
           false,
           {Wifi(1, 0.30, -50), Wifi(11, 0.30, -62)}}},
+        // Variations of the models themselves: other packet types, loads,
+        // frames, hop sets, sweeps and spectrum widths.
+        {"bt-voice-hv2",
+         {"Bluetooth HV2 voice link (a packet pair every 4 slots) at -66 dBm, packets +-5 us off",
+          30,
+          false,
+          {VoiceLink(4, -66, 5)}}},
+        {"bt-data-light",
+         {"lightly loaded Bluetooth ACL link (10% DH5, 10% DH3, 80% polls) at -60 dBm",
+          30,
+          false,
+          {DataLink(0.1, 0.1, -60, 0)}}},
+        {"fhss-phone-10ms",
+         {"FHSS cordless phone with 10 ms frames and 1.2 ms bursts over 95 channels 0.8 MHz "
+          "apart, -64 dBm",
+          30,
+          false,
+          {Phone(FhssPhoneModel{10000, 1200, 95, 0.8}, -64, 0)}}},
+        {"zigbee-ch20-quiet",
+         {"Zigbee on channel 20 (2450 MHz) at -70 dBm, 3% airtime, frames +-5 us off",
+          30,
+          false,
+          {Zigbee(20, 0.03, 0, -1, -70, 5)}}},
+        {"microwave-wide-sweep",
+         {"microwave oven on 60 Hz mains at -58 dBm whose carrier sweeps 8 MHz up from near "
+          "2445 MHz",
+          30,
+          false,
+          {Microwave(2445, 0, -1, -58, 60, 8.0)}}},
+        {"analog-phone-2465",
+         {"analog cordless phone carrier at 2465.2 MHz, -68 dBm",
+          30,
+          false,
+          {Analog(2465.2, 0, -1, -68)}}},
+        {"video-sender-2450-narrow",
+         {"analog video sender at 2450 MHz with a narrower spectrum (sigma 2.5 MHz, ~15 MHz), "
+          "-60 dBm",
+          30,
+          false,
+          {Video(2450.0, 0, -1, -60, 2.5)}}},
     };
     return catalogue;
 }
