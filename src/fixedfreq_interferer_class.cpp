@@ -26,7 +26,7 @@ float InfoAt(const std::vector<float>& info, size_t index) {
 
 FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tuple, u64 start_timeIn,
                                          u64 end_timeIn, float subband_freq,
-                                         PulseType classificationIn, std::string mac_address)
+                                         PulseType classificationIn)
     : start_time(start_timeIn),
       end_time(end_timeIn),
       count_instances(1),
@@ -39,7 +39,6 @@ FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tupl
       host_start_time{0, 0},
       host_end_time{0, 0},
       classification(classificationIn) {
-    (void)mac_address;  // a single local sensing radio: the address is not kept
     if (interferer_info_tuple.size() < 5) {
         std::cerr << "Warning... FixedFreqInterferer: information list has "
                   << interferer_info_tuple.size() << " entries, expected 5\n";
