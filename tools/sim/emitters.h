@@ -300,12 +300,10 @@ private:
     std::string parameters_;
 };
 
-std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed);
-std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed);
-std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                               double power_dbm, uint32_t seed);
+enum class ContinuousKind { kAnalogPhone, kVideoSender, kUnknown };
+
+std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                        uint64_t off_us, double power_dbm, uint32_t seed);
 
 }  // namespace sim
 

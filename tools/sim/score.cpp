@@ -381,27 +381,34 @@ Observations ObservationsFromLog(const std::string& log_text, const Truth& truth
     return obs;
 }
 
-ScoreReport Score(const Truth& truth, const Observations& obs) {
-    ScoreReport report;
+namespace {
+
+// Notes on what the observations lack; false when there is nothing to score.
+bool NoteGaps(const Observations& obs, ScoreReport* report) {
     if (!obs.from_log && obs.datagrams == 0) {
-        report.no_data = true;
-        report.notes.push_back(
+        report->no_data = true;
+        report->notes.push_back(
             "no event datagram at all: the daemon's --ui did not reach the listener, or it did "
             "not run; nothing was scored");
-        return report;
+        return false;
     }
     if (!obs.from_log && !obs.have_clock) {
-        report.notes.push_back(
+        report->notes.push_back(
             "no channel event: announcement and end times are unknown (shown as -)");
     }
     if (obs.unreadable > 0) {
-        report.notes.push_back(std::to_string(obs.unreadable) +
-                               (obs.from_log ? " log lines" : " device events") +
-                               " could not be read and were left out");
+        report->notes.push_back(std::to_string(obs.unreadable) +
+                                (obs.from_log ? " log lines" : " device events") +
+                                " could not be read and were left out");
     }
-    // Each record goes to the first device it describes.
+    return true;
+}
+
+// Each record goes to the first device it describes; the records that
+// describe none are left in *unmatched.
+std::vector<std::vector<const Record*>> MatchRecords(const Truth& truth, const Observations& obs,
+                                                     std::vector<const Record*>* unmatched) {
     std::vector<std::vector<const Record*>> mine(truth.devices.size());
-    std::vector<const Record*> unmatched;
     for (const Record& r : obs.records) {
         bool matched = false;
         for (size_t i = 0; i < truth.devices.size() && !matched; i++) {
@@ -411,9 +418,14 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
             }
         }
         if (!matched) {
-            unmatched.push_back(&r);
+            unmatched->push_back(&r);
         }
     }
+    return mine;
+}
+
+void AddDeviceRows(const Truth& truth, const Observations& obs,
+                   const std::vector<std::vector<const Record*>>& mine, ScoreReport* report) {
     for (size_t i = 0; i < truth.devices.size(); i++) {
         const TruthDevice& d = truth.devices[i];
         if (!d.announce) {
@@ -423,28 +435,31 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
         // The card cannot see it: reported, not held against the daemon.
         row.out_of_view = !row.detected && !InView(d.freq_lo_mhz, d.freq_hi_mhz);
         row.not_judged = row.not_judged && !row.out_of_view;
-        report.out_of_view += row.out_of_view;
-        report.missed += !row.detected && !row.not_judged && !row.out_of_view;
-        report.not_judged += row.not_judged;
-        report.early_ends += row.early_ends;
-        report.missed_ends += row.needs_end && row.detected && !row.end_detected;
-        report.rows.push_back(row);
+        report->out_of_view += row.out_of_view;
+        report->missed += !row.detected && !row.not_judged && !row.out_of_view;
+        report->not_judged += row.not_judged;
+        report->early_ends += row.early_ends;
+        report->missed_ends += row.needs_end && row.detected && !row.end_detected;
+        report->rows.push_back(row);
     }
-    // False records, one row per class and band.
+}
+
+// False records, one row per class and band.
+void AddFalseRows(const std::vector<const Record*>& unmatched, ScoreReport* report) {
     for (const Record* r : unmatched) {
         const std::string band =
             r->hopper || r->bands.empty() ? "hops" : Band(r->bands[0].first, r->bands[0].second);
-        auto it = std::find_if(report.rows.begin(), report.rows.end(), [&](const ScoreRow& row) {
+        auto it = std::find_if(report->rows.begin(), report->rows.end(), [&](const ScoreRow& row) {
             return !row.present && row.name == r->name && row.band == band;
         });
-        if (it == report.rows.end()) {
+        if (it == report->rows.end()) {
             ScoreRow row;
             row.name = r->name;
             row.band = band;
             row.detected = true;
-            report.rows.push_back(row);
-            report.false_devices++;
-            it = report.rows.end() - 1;
+            report->rows.push_back(row);
+            report->false_devices++;
+            it = report->rows.end() - 1;
         }
         it->records++;
         if (r->seen_s >= 0 && (it->seen_s < 0 || r->seen_s < it->seen_s)) {
@@ -454,6 +469,19 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
             it->announced_s = r->announced_s;
         }
     }
+}
+
+}  // namespace
+
+ScoreReport Score(const Truth& truth, const Observations& obs) {
+    ScoreReport report;
+    if (!NoteGaps(obs, &report)) {
+        return report;
+    }
+    std::vector<const Record*> unmatched;
+    const std::vector<std::vector<const Record*>> mine = MatchRecords(truth, obs, &unmatched);
+    AddDeviceRows(truth, obs, mine, &report);
+    AddFalseRows(unmatched, &report);
     if (obs.from_log) {
         if (obs.records.empty()) {
             report.notes.push_back("the log holds no ended device");
