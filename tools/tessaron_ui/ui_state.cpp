@@ -594,39 +594,62 @@ std::string UiState::StatsJson(const std::string& extra_fields) const {
     return Dump(out);
 }
 
+namespace {
+
+void MetricHead(std::ostream& m, const char* name, const char* type, const char* help) {
+    m << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+}
+
+// One sample labelled with its sensor and one more label.
+template <typename Value>
+void LabelledSample(std::ostream& m, const char* name, const std::string& sensor, const char* label,
+                    const std::string& label_text, const Value& value) {
+    m << name << "{sensor=\"" << PromLabel(sensor) << "\"," << label << "=\"" << label_text
+      << "\"} " << value << "\n";
+}
+
+}  // namespace
+
 std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped) {
     std::lock_guard<std::mutex> lock(mutex_);
     Expire(now_ms);
     std::ostringstream m;
-    auto head = [&m](const char* name, const char* type, const char* help) {
-        m << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
-    };
+    DeviceMetrics(m);
+    CounterMetrics(m, sse_dropped);
+    ChannelMetrics(m);
+    return m.str();
+}
+
+void UiState::DeviceMetrics(std::ostream& m) const {
     std::map<std::pair<std::string, std::string>, int> active;
     for (const DeviceRecord& d : devices_) {
         if (!d.ended && d.reports > 0) {
             ++active[{d.sensor, d.ClassName()}];
         }
     }
-    head("tessaron_active_devices", "gauge",
-         "Devices announced and not ended, by sensor and class.");
-    for (const auto& entry : active) {
-        m << "tessaron_active_devices{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
-          << PromLabel(entry.first.second) << "\"} " << entry.second << "\n";
+    MetricHead(m, "tessaron_active_devices", "gauge",
+               "Devices announced and not ended, by sensor and class.");
+    for (const auto& [key, count] : active) {
+        LabelledSample(m, "tessaron_active_devices", key.first, "class", PromLabel(key.second),
+                       count);
     }
-    head("tessaron_device_announcements_total", "counter", "Device announcements received.");
-    for (const auto& entry : device_counts_) {
-        m << "tessaron_device_announcements_total{sensor=\"" << PromLabel(entry.first.first)
-          << "\",class=\"" << PromLabel(entry.first.second) << "\"} " << entry.second.announcements
-          << "\n";
+    MetricHead(m, "tessaron_device_announcements_total", "counter",
+               "Device announcements received.");
+    for (const auto& [key, counts] : device_counts_) {
+        LabelledSample(m, "tessaron_device_announcements_total", key.first, "class",
+                       PromLabel(key.second), counts.announcements);
     }
-    head("tessaron_device_ends_total", "counter", "Device ends received.");
-    for (const auto& entry : device_counts_) {
-        m << "tessaron_device_ends_total{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
-          << PromLabel(entry.first.second) << "\"} " << entry.second.ends << "\n";
+    MetricHead(m, "tessaron_device_ends_total", "counter", "Device ends received.");
+    for (const auto& [key, counts] : device_counts_) {
+        LabelledSample(m, "tessaron_device_ends_total", key.first, "class", PromLabel(key.second),
+                       counts.ends);
     }
-    // The page server's own counters: one unlabelled sample each.
-    auto counter = [&m, &head](const char* name, const char* help, std::uint64_t value) {
-        head(name, "counter", help);
+}
+
+// The page server's own counters: one unlabelled sample each.
+void UiState::CounterMetrics(std::ostream& m, std::uint64_t sse_dropped) const {
+    auto counter = [&m](const char* name, const char* help, std::uint64_t value) {
+        MetricHead(m, name, "counter", help);
         m << name << " " << value << "\n";
     };
     counter("tessaron_ui_datagrams_received_total", "UDP event datagrams received.",
@@ -642,35 +665,35 @@ std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped)
             counters_.mqtt_malformed);
     counter("tessaron_ui_page_events_dropped_total",
             "Events not delivered to pages that read too slowly.", sse_dropped);
-    head("tessaron_channel_utilisation_ratio", "gauge",
-         "Busy share of the latest visit of each monitored channel (0 to 1).");
+}
+
+void UiState::ChannelMetrics(std::ostream& m) const {
+    MetricHead(m, "tessaron_channel_utilisation_ratio", "gauge",
+               "Busy share of the latest visit of each monitored channel (0 to 1).");
     for (const auto& entry : channels_) {
         const ChannelRecord& c = entry.second;
-        if (c.bins.empty()) {
-            continue;
+        if (!c.bins.empty()) {
+            LabelledSample(m, "tessaron_channel_utilisation_ratio", c.sensor, "freq_mhz",
+                           std::to_string(std::llround(c.freq_mhz)), Round(c.Utilisation(), 3));
         }
-        m << "tessaron_channel_utilisation_ratio{sensor=\"" << PromLabel(c.sensor)
-          << "\",freq_mhz=\"" << std::llround(c.freq_mhz) << "\"} " << Round(c.Utilisation(), 3)
-          << "\n";
     }
     const auto quality = QualityLocked();
-    head("tessaron_channel_air_quality", "gauge",
-         "Air quality of each Wi-Fi channel, 0 (unusable) to 100 (clean).");
-    for (const auto& entry : quality) {
-        for (const ChannelQuality& q : entry.second) {
-            m << "tessaron_channel_air_quality{sensor=\"" << PromLabel(entry.first)
-              << "\",channel=\"" << q.channel << "\"} " << q.quality << "\n";
+    MetricHead(m, "tessaron_channel_air_quality", "gauge",
+               "Air quality of each Wi-Fi channel, 0 (unusable) to 100 (clean).");
+    for (const auto& [sensor, channels] : quality) {
+        for (const ChannelQuality& q : channels) {
+            LabelledSample(m, "tessaron_channel_air_quality", sensor, "channel",
+                           std::to_string(q.channel), q.quality);
         }
     }
-    head("tessaron_channel_airtime_lost_ratio", "gauge",
-         "Share of a Wi-Fi channel's airtime held by interferers above energy detect.");
-    for (const auto& entry : quality) {
-        for (const ChannelQuality& q : entry.second) {
-            m << "tessaron_channel_airtime_lost_ratio{sensor=\"" << PromLabel(entry.first)
-              << "\",channel=\"" << q.channel << "\"} " << Round(q.airtime_lost, 3) << "\n";
+    MetricHead(m, "tessaron_channel_airtime_lost_ratio", "gauge",
+               "Share of a Wi-Fi channel's airtime held by interferers above energy detect.");
+    for (const auto& [sensor, channels] : quality) {
+        for (const ChannelQuality& q : channels) {
+            LabelledSample(m, "tessaron_channel_airtime_lost_ratio", sensor, "channel",
+                           std::to_string(q.channel), Round(q.airtime_lost, 3));
         }
     }
-    return m.str();
 }
 
 }  // namespace tessaron_ui
