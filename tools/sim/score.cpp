@@ -268,6 +268,58 @@ bool ParseTruth(const std::string& json, Truth* truth, std::string* error) {
     return true;
 }
 
+namespace {
+
+// Applies one device event, fields f, heard at scenario time now_s.
+void ApplyDeviceEvent(const std::vector<std::string>& f, double now_s, const Truth& truth,
+                      Observations* obs) {
+    int64_t host_start = 0;
+    if (f.size() != 9 || !ParseInt(f[2], &host_start)) {
+        obs->unreadable++;
+        return;
+    }
+    Record* r = FindRecord(obs->records, f[1], host_start);
+    if (f[0] == "0") {
+        // Ended device: class and host start name the record it closes.
+        if (r == nullptr) {
+            obs->records.push_back(Record{f[1], false, host_start, -1, -1, {}, false, -1});
+            r = &obs->records.back();
+        }
+        r->ended = true;
+        r->end_s = now_s;
+        return;
+    }
+    const bool hopper = f[7] == "Freq Hopper";
+    double cfreq = 0;
+    int first = 0, last = 0;
+    if (!hopper && (!ParseDouble(f[6], &cfreq) || !ParseBins(f[7], &first, &last))) {
+        obs->unreadable++;
+        return;
+    }
+    if (r == nullptr) {
+        obs->records.push_back(Record{f[1],
+                                      hopper,
+                                      host_start,
+                                      SeenSeconds(host_start, hopper, truth),
+                                      now_s,
+                                      {},
+                                      false,
+                                      -1});
+        r = &obs->records.back();
+    }
+    if (r->announced_s < 0) {
+        r->announced_s = now_s;
+    }
+    if (!hopper) {
+        const auto band = AnnouncedBandMhz(cfreq, first, last);
+        if (std::find(r->bands.begin(), r->bands.end(), band) == r->bands.end()) {
+            r->bands.push_back(band);
+        }
+    }
+}
+
+}  // namespace
+
 Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, const Truth& truth) {
     Observations obs;
     obs.datagrams = static_cast<int>(datagrams.size());
@@ -276,60 +328,15 @@ Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, c
     uint64_t last_unwrapped = truth.card_start_tsf;
     for (const std::string& d : datagrams) {
         if (d.rfind("event: channel\r\n", 0) == 0) {
+            // The channel events carry the card time the devices are dated by.
             const size_t at = d.find("\"timestamp\":");
             if (at != std::string::npos) {
                 const uint64_t ts = strtoull(d.c_str() + at + 12, nullptr, 10);
                 now_s = ScenarioSeconds(ts, truth, &last_unwrapped);
                 obs.have_clock = true;
             }
-            continue;
-        }
-        if (d.rfind("event: devices\r\n", 0) != 0) {
-            continue;
-        }
-        const std::vector<std::string> f = DeviceFields(d);
-        int64_t host_start = 0;
-        if (f.size() != 9 || !ParseInt(f[2], &host_start)) {
-            obs.unreadable++;
-            continue;
-        }
-        Record* r = FindRecord(obs.records, f[1], host_start);
-        if (f[0] == "0") {
-            // Ended device: class and host start name the record it closes.
-            if (r == nullptr) {
-                obs.records.push_back(Record{f[1], false, host_start, -1, -1, {}, false, -1});
-                r = &obs.records.back();
-            }
-            r->ended = true;
-            r->end_s = now_s;
-            continue;
-        }
-        const bool hopper = f[7] == "Freq Hopper";
-        double cfreq = 0;
-        int first = 0, last = 0;
-        if (!hopper && (!ParseDouble(f[6], &cfreq) || !ParseBins(f[7], &first, &last))) {
-            obs.unreadable++;
-            continue;
-        }
-        if (r == nullptr) {
-            obs.records.push_back(Record{f[1],
-                                         hopper,
-                                         host_start,
-                                         SeenSeconds(host_start, hopper, truth),
-                                         now_s,
-                                         {},
-                                         false,
-                                         -1});
-            r = &obs.records.back();
-        }
-        if (r->announced_s < 0) {
-            r->announced_s = now_s;
-        }
-        if (!hopper) {
-            const auto band = AnnouncedBandMhz(cfreq, first, last);
-            if (std::find(r->bands.begin(), r->bands.end(), band) == r->bands.end()) {
-                r->bands.push_back(band);
-            }
+        } else if (d.rfind("event: devices\r\n", 0) == 0) {
+            ApplyDeviceEvent(DeviceFields(d), now_s, truth, &obs);
         }
     }
     return obs;
