@@ -445,33 +445,72 @@ std::map<std::string, std::vector<ChannelQuality>> UiState::Quality(std::int64_t
     return QualityLocked();
 }
 
+namespace {
+
+// What the page shows of a device as the daemon described it.
+json DescribedDevice(const DeviceRecord& d) {
+    const bool seen_alive = d.reports > 0;
+    const json event = json::parse(DeviceEventJson(d.AsEvent(), {d.sensor, {0, 0}}));
+    json out;
+    out["sensor"] = d.sensor;
+    out["class"] = d.ClassName();
+    out["label"] = DeviceLabel(d.classification);
+    out["kind"] = d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
+    for (const char* key : {"freq_mhz", "band_mhz", "subband_mhz", "bins"}) {
+        out[key] = seen_alive ? event[key] : json(nullptr);
+    }
+    out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
+    out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
+    out["first_seen"] = d.first_seen;
+    out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
+    out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
+    out["state"] = d.ended ? "ended" : "active";
+    out["end"] = !d.ended ? json(nullptr) : json(d.end_announced ? "announced" : "silent");
+    out["index"] = d.index;
+    out["updated_ms"] = d.updated_ms;
+    out["ended_ms"] = d.ended ? json(d.ended_ms) : json(nullptr);
+    out["reports"] = d.reports;
+    return out;
+}
+
+// Earlier lives of the same emitter on this sensor: its on/off history.
+json HistoryOf(const DeviceRecord& d, const std::vector<DeviceRecord>& all) {
+    json history = json::array();
+    for (const DeviceRecord& other : all) {
+        if (other.sensor == d.sensor && other.reports > 0 && SameEmitter(other, d) &&
+            history.size() < kMaxHistorySpans) {
+            history.push_back({other.first_seen, other.last_seen});
+        }
+    }
+    std::sort(history.begin(), history.end());
+    return history;
+}
+
+// Of the sensors hearing this emitter now, the loudest is likely the nearest.
+const DeviceRecord* LoudestOf(const DeviceRecord& d, const std::vector<DeviceRecord>& all) {
+    const DeviceRecord* loudest = nullptr;
+    for (const DeviceRecord& other : all) {
+        if (!other.ended && other.reports > 0 && SameEmitter(other, d) &&
+            (loudest == nullptr || other.power_dbm > loudest->power_dbm)) {
+            loudest = &other;
+        }
+    }
+    return loudest;
+}
+
+}  // namespace
+
 std::string UiState::DevicesJson(std::int64_t now_ms) {
     const std::vector<DeviceRecord> devices = Devices(now_ms);
     std::lock_guard<std::mutex> lock(mutex_);
     json list = json::array();
     for (const DeviceRecord& d : devices) {
-        const bool seen_alive = d.reports > 0;
-        const json event = json::parse(DeviceEventJson(d.AsEvent(), {d.sensor, {0, 0}}));
-        json out;
-        out["sensor"] = d.sensor;
-        out["class"] = d.ClassName();
-        out["label"] = DeviceLabel(d.classification);
-        out["kind"] = d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
-        for (const char* key : {"freq_mhz", "band_mhz", "subband_mhz", "bins"}) {
-            out[key] = seen_alive ? event[key] : json(nullptr);
-        }
-        out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
-        out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
-        out["first_seen"] = d.first_seen;
-        out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
-        out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
-        out["state"] = d.ended ? "ended" : "active";
-        out["end"] = !d.ended ? json(nullptr) : json(d.end_announced ? "announced" : "silent");
-        out["index"] = d.index;
-        out["updated_ms"] = d.updated_ms;
-        out["ended_ms"] = d.ended ? json(d.ended_ms) : json(nullptr);
-        out["reports"] = d.reports;
-        if (seen_alive) {
+        json out = DescribedDevice(d);
+        out["duty"] = nullptr;
+        out["duty_measured"] = false;
+        out["impact"] = nullptr;
+        out["impact_channel"] = nullptr;
+        if (d.reports > 0) {
             bool measured = false;
             const Interferer interferer = AsInterferer(d, &measured);
             int worst_channel = 0;
@@ -479,31 +518,9 @@ std::string UiState::DevicesJson(std::int64_t now_ms) {
             out["duty_measured"] = measured;
             out["impact"] = DeviceImpact(interferer, &worst_channel);
             out["impact_channel"] = worst_channel > 0 ? json(worst_channel) : json(nullptr);
-        } else {
-            out["duty"] = nullptr;
-            out["duty_measured"] = false;
-            out["impact"] = nullptr;
-            out["impact_channel"] = nullptr;
         }
-        // Earlier lives of the same emitter on this sensor: its on/off history.
-        json history = json::array();
-        for (const DeviceRecord& other : devices_) {
-            if (other.sensor == d.sensor && other.reports > 0 && SameEmitter(other, d) &&
-                history.size() < kMaxHistorySpans) {
-                history.push_back({other.first_seen, other.last_seen});
-            }
-        }
-        std::sort(history.begin(), history.end());
-        out["history"] = history;
-        // Of the sensors hearing this emitter now, the loudest is likely the
-        // nearest.
-        const DeviceRecord* loudest = nullptr;
-        for (const DeviceRecord& other : devices_) {
-            if (!other.ended && other.reports > 0 && SameEmitter(other, d) &&
-                (loudest == nullptr || other.power_dbm > loudest->power_dbm)) {
-                loudest = &other;
-            }
-        }
+        out["history"] = HistoryOf(d, devices_);
+        const DeviceRecord* loudest = LoudestOf(d, devices_);
         out["strongest_sensor"] = loudest != nullptr ? json(loudest->sensor) : json(nullptr);
         out["strongest_dbm"] =
             loudest != nullptr ? json(Round(loudest->power_dbm, 2)) : json(nullptr);
