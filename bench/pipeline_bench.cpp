@@ -215,8 +215,7 @@ BENCHMARK(BM_HighDutyPass)->Unit(benchmark::kMillisecond);
 
 void HopperPass(SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
     FreqHoppingsDeviceAnalyser hopper(subbands, subbands.begin(),
-                                      analyser.input_nkld_distribution_map,
-                                      analyser.current_ap->GetMacAddress(), analyser.debug_id);
+                                      analyser.input_nkld_distribution_map, analyser.debug_id);
     hopper.BuildFreqHoppingPulseInfo();
     hopper.GetFeatures();
 }

@@ -37,7 +37,7 @@ unsigned ViewBit(float freq_mhz) {
 
 FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tuple, u64 start_timeIn,
                                          u64 end_timeIn, float subband_freq,
-                                         PulseType classificationIn, std::string mac_address)
+                                         PulseType classificationIn)
     : start_time(start_timeIn),
       end_time(end_timeIn),
       count_instances(1),
@@ -51,7 +51,6 @@ FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tupl
       host_end_time{0, 0},
       classification(classificationIn),
       views_seen(ViewBit(subband_freq)) {
-    (void)mac_address;  // a single local sensing radio: the address is not kept
     if (interferer_info_tuple.size() < 5) {
         std::cerr << "Warning... FixedFreqInterferer: information list has "
                   << interferer_info_tuple.size() << " entries, expected 5\n";

@@ -96,7 +96,7 @@ bool ZigbeePulseAnalyser::IsZigbeeAirtimeShare(double airtime_ms, int frames, do
 
 void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_list,
                                                   std::list<SubBand>::iterator beginIt,
-                                                  bool is_spurious_pulses, int /*debug_id*/) {
+                                                  bool is_spurious_pulses) {
     ZigbeeMetricsMap zigbee_metrics_map = BuildEmptyMetricsMap();
 
     for (auto it = beginIt; it != subband_list.end(); ++it) {
@@ -139,7 +139,7 @@ void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_li
                 static_cast<float>(centre_bin), static_cast<float>(start_bin),
                 static_cast<float>(end_bin), m.avg_bw, std::fabs(m.avg_peak_rssi)};
             zigbee_devices.emplace_back(info, beginIt->start_time, subband_list.back().end_time,
-                                        freq, PULSE_ZIGBEE, "local");
+                                        freq, PULSE_ZIGBEE);
             timeval now{};
             GetHostTime(&now);
             timeval host_start = now;

@@ -21,7 +21,7 @@ FixedFreqInterferer Fixed(PulseType type, float cfreq, int start, int end, float
     const int centre = (start + end) / 2;
     FixedFreqInterferer d({static_cast<float>(centre), static_cast<float>(start),
                            static_cast<float>(end), static_cast<float>(end - start), peak},
-                          1000, 2000, cfreq, type, "local");
+                          1000, 2000, cfreq, type);
     // Fixed-frequency classifiers stamp both host times with the detection instant.
     timeval now{};
     GetHostTime(&now);

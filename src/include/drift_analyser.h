@@ -61,6 +61,13 @@ public:
     bool IsDrift(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history);
     void MaxSweepLength(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history,
                         int& max_sweep_length, int& sweep_freq);
+
+private:
+    std::vector<u64> DriftEpisodeStarts();
+    void CloseEpisode(const std::vector<PeakRssiHistoryStruct>& episode, u64 episode_start,
+                      std::vector<u64>* drift_starts);
+    void MeasureStartPhaseSpread(const std::vector<u64>& drift_starts);
+    void AverageAndPrintSweeps();
 };
 
 long long modifiedMod(long long number, long modulus);

@@ -33,9 +33,9 @@ public:
     unsigned views_seen;
 
     // interferer_info_tuple: centre bin, start bin, end bin, bandwidth, peak
-    // power magnitude. mac_address is accepted and not kept.
+    // power magnitude.
     FixedFreqInterferer(std::vector<float> interferer_info_tuple, u64 start_timeIn, u64 end_timeIn,
-                        float subband_freq, PulseType classificationIn, std::string mac_address);
+                        float subband_freq, PulseType classificationIn);
 
     void set_host_start_time(timeval time) { host_start_time = time; }
     void set_host_end_time(timeval time) { host_end_time = time; }

@@ -491,15 +491,33 @@ void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
     out.push_back(Emission{f, PowerDbm(), &mask_});
 }
 
-std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed) {
-    return std::make_unique<ContinuousEmitter>(
-        "analog-phone", "Analog_Phone", centre_mhz,
-        Mask::Of(MaskKind::kTone, 0.0, Fluctuation::kSteady, 0.3), on_us, off_us, power_dbm, seed,
-        "narrowband FM carrier at " + Fmt(centre_mhz) +
-            " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
-            "Hann-windowed FFT");
+namespace {
+
+// What tells the continuous transmitters apart: the model's names, its
+// spectral mask, and the description around its centre frequency.
+struct ContinuousModel {
+    const char* model;
+    const char* display_name;
+    Mask mask;
+    const char* before_centre;
+    const char* after_centre;
+};
+
+// In the order of ContinuousKind.
+const ContinuousModel& ModelOf(ContinuousKind kind) {
+    static const ContinuousModel models[] = {
+        {"analog-phone", "Analog_Phone", Mask::Of(MaskKind::kTone, 0.0, Fluctuation::kSteady, 0.3),
+         "narrowband FM carrier at ",
+         " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
+         "Hann-windowed FFT"},
+        {"unknown-continuous", "Unknown_High_Duty_Device",
+         Mask::Of(MaskKind::kFlat, 4.0, Fluctuation::kNoiseLike), "continuous digital link at ",
+         " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty"},
+    };
+    return models[static_cast<int>(kind)];
 }
+
+}  // namespace
 
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                          double power_dbm, uint32_t seed, double sigma_mhz) {
@@ -510,15 +528,13 @@ std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint
         "analog FM video at " + Fmt(centre_mhz) + " MHz: Gaussian PSD sigma " + Fmt(sigma_mhz) +
             " MHz (the video amplitude distribution through the deviation, ~" +
             Fmt(std::round(6.0 * sigma_mhz)) + " MHz Carson), noise-like per snapshot, continuous");
-}
 
-std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                               double power_dbm, uint32_t seed) {
-    return std::make_unique<ContinuousEmitter>(
-        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz,
-        Mask::Of(MaskKind::kFlat, 4.0, Fluctuation::kNoiseLike), on_us, off_us, power_dbm, seed,
-        "continuous digital link at " + Fmt(centre_mhz) +
-            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty");
-}
+    std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                            uint64_t off_us, double power_dbm, uint32_t seed) {
+        const ContinuousModel& m = ModelOf(kind);
+        return std::make_unique<ContinuousEmitter>(
+            m.model, m.display_name, centre_mhz, m.mask, on_us, off_us, power_dbm, seed,
+            m.before_centre + Fmt(centre_mhz) + m.after_centre);
+    }
 
 }  // namespace sim

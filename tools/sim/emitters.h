@@ -317,13 +317,15 @@ private:
     std::string parameters_;
 };
 
-std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed);
+// The narrow carriers whose model is fixed: an analog phone's FM tone and
+// an unknown flat digital link.
+enum class ContinuousKind { kAnalogPhone, kUnknown };
+
+std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                        uint64_t off_us, double power_dbm, uint32_t seed);
 // `sigma_mhz`: the spread of the FM video spectrum (3 MHz: ~18 MHz Carson).
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                          double power_dbm, uint32_t seed, double sigma_mhz = 3.0);
-std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                               double power_dbm, uint32_t seed);
 
 }  // namespace sim
 

@@ -228,7 +228,7 @@ TEST(BurstEmitter, TimingJitterMovesWholeExchangesWithinTheBound) {
 }
 
 TEST(Emitter, SwitchesOnAndOff) {
-    auto phone = sim::MakeAnalogPhone(2447, 1000, 2000, -55, 1);
+    auto phone = sim::MakeContinuous(sim::ContinuousKind::kAnalogPhone, 2447, 1000, 2000, -55, 1);
     std::vector<sim::Emission> now;
     phone->EmissionsAt(999, now);
     EXPECT_TRUE(now.empty());
