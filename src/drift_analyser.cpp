@@ -70,6 +70,22 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
         }
     }
 
+    RecordRowPeak(curr_time, min_index, min_value);
+}
+
+void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
+    // The smallest byte first (a straight minimum, which vectorises), then
+    // where it first occurs: the lowest bin wins a tie, as above.
+    uint8_t min_value = row_db[0];
+    for (const uint8_t value : row_db) {
+        min_value = std::min(min_value, value);
+    }
+    const auto first = std::find(row_db.begin(), row_db.end(), min_value);
+    RecordRowPeak(curr_time, static_cast<int>(first - row_db.begin()),
+                  static_cast<float>(min_value));
+}
+
+void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value) {
     if (min_index >= 0 && min_value < RowPeakLimit()) {
         peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
         end_time = curr_time;

@@ -226,13 +226,11 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
         // A byte holds 0 to -255 dBm; beyond that, keeping only the low
         // 8 bits would turn a very weak bin into a strong one and the
         // reverse, so out-of-range powers saturate instead.
+        // Branch-free: selects rather than jumps for every bin.
         const int magnitude = -static_cast<int>(power);
-        if (magnitude < 0 || magnitude > 255) {
-            clamped = true;
-            b[i] = magnitude < 0 ? 0 : 255;
-        } else {
-            b[i] = static_cast<uint8_t>(magnitude);
-        }
+        const int saturated = std::min(std::max(magnitude, 0), 255);
+        clamped |= saturated != magnitude;
+        b[i] = static_cast<uint8_t>(saturated);
     }
     return clamped;
 }
@@ -321,10 +319,10 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
         subband.duty_avg_list.push_back(
             static_cast<float>(static_cast<double>(subband.duty_sum_list[b]) / subband.num_rows));
     }
-    for (RssiPulse& pulse : subband.active_pulses_list) {
-        pulse.EndPulse();
-    }
-    subband.EmptyActivePulsesList();
+    subband.EndActivePulses();
+    // The list grew by doubling while the subband was open; a closed
+    // subband's pulses only wait for the passes, so the slack goes.
+    subband.completed_pulses_list.shrink_to_fit();
     ap->IncrementCycleCount();
     CheckForDevices(ap);
 }
