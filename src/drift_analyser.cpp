@@ -76,9 +76,10 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
 void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
     // The smallest byte first (a straight minimum, which vectorises), then
     // where it first occurs: the lowest bin wins a tie, as above.
-    uint8_t min_value = row_db[0];
-    for (const uint8_t value : row_db) {
-        min_value = std::min(min_value, value);
+    const uint8_t* row = row_db.data();
+    uint8_t min_value = row[0];
+    for (size_t b = 1; b < kRowBins; b++) {
+        min_value = row[b] < min_value ? row[b] : min_value;
     }
     const auto first = std::find(row_db.begin(), row_db.end(), min_value);
     RecordRowPeak(curr_time, static_cast<int>(first - row_db.begin()),

@@ -226,11 +226,13 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
         // A byte holds 0 to -255 dBm; beyond that, keeping only the low
         // 8 bits would turn a very weak bin into a strong one and the
         // reverse, so out-of-range powers saturate instead.
-        // Branch-free: selects rather than jumps for every bin.
         const int magnitude = -static_cast<int>(power);
-        const int saturated = std::min(std::max(magnitude, 0), 255);
-        clamped |= saturated != magnitude;
-        b[i] = static_cast<uint8_t>(saturated);
+        if (magnitude < 0 || magnitude > 255) {
+            clamped = true;
+            b[i] = magnitude < 0 ? 0 : 255;
+        } else {
+            b[i] = static_cast<uint8_t>(magnitude);
+        }
     }
     return clamped;
 }
