@@ -70,6 +70,23 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
         }
     }
 
+    RecordRowPeak(curr_time, min_index, min_value);
+}
+
+void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
+    // The smallest byte first (a straight minimum, which vectorises), then
+    // where it first occurs: the lowest bin wins a tie, as above.
+    const uint8_t* row = row_db.data();
+    uint8_t min_value = row[0];
+    for (size_t b = 1; b < kRowBins; b++) {
+        min_value = row[b] < min_value ? row[b] : min_value;
+    }
+    const auto first = std::find(row_db.begin(), row_db.end(), min_value);
+    RecordRowPeak(curr_time, static_cast<int>(first - row_db.begin()),
+                  static_cast<float>(min_value));
+}
+
+void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value) {
     if (min_index >= 0 && min_value < RowPeakLimit()) {
         peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
         end_time = curr_time;

@@ -27,8 +27,7 @@ constexpr long ZIGBEE_HOST_SPAN_S = 6;
 typedef std::map<float, std::vector<ZigbeePulseAnalyser::ZigbeeBandMetrics>> ZigbeeMetricsMap;
 
 ZigbeeMetricsMap BuildEmptyMetricsMap() {
-    ZigbeePulseAnalyser::ZigbeeBandMetrics empty{};
-    empty.avg_rssi_list = GetEmptyList(CONST_SUBBAND_NUM_BINS);
+    const ZigbeePulseAnalyser::ZigbeeBandMetrics empty{};
     ZigbeeMetricsMap metrics;
     for (const float freq : CONST_CENTER_FREQUENCIES) {
         metrics[freq] =
@@ -38,31 +37,19 @@ ZigbeeMetricsMap BuildEmptyMetricsMap() {
 }
 
 void AccumulatePulse(ZigbeePulseAnalyser::ZigbeeBandMetrics& m, const RssiPulse& pulse) {
-    const u64 duration = pulse.GetPulseDuration();
-    const float weight = static_cast<float>(duration);
-    m.time_slice_count += duration;
+    m.time_slice_count += pulse.GetPulseDuration();
     m.avg_peak_rssi += pulse.GetAveragePulseRssi();
     m.avg_bw += static_cast<float>(pulse.end_bin_number - pulse.start_bin_number + 1);
     m.pulse_count += 1;
-    const size_t bins = std::min(m.avg_rssi_list.size(), pulse.rssi_list.size());
-    for (size_t i = 0; i < bins; ++i)
-        m.avg_rssi_list[i] += weight * pulse.rssi_list[i];
-    m.total_pulse_duration += weight;
 }
 
-// Airtime to ms, sums to means, and the duration-weighted profile to dBm.
+// Airtime to ms and sums to means.
 void NormaliseMetrics(ZigbeePulseAnalyser::ZigbeeBandMetrics& m) {
     if (m.pulse_count <= 0)
         return;
     m.time_slice_count = m.time_slice_count / 1000;
     m.avg_peak_rssi /= static_cast<float>(m.pulse_count);
     m.avg_bw /= static_cast<float>(m.pulse_count);
-    // Zero-length pulses carry no weight; leave the (all-zero) profile alone.
-    if (m.total_pulse_duration <= 0.0f)
-        return;
-    const double divisor = -static_cast<double>(m.total_pulse_duration);
-    for (float& value : m.avg_rssi_list)
-        value = static_cast<float>(value / divisor);
 }
 
 }  // namespace

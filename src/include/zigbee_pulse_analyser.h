@@ -24,8 +24,6 @@ public:
         float avg_peak_rssi;
         float avg_bw;
         int pulse_count;
-        std::vector<float> avg_rssi_list;
-        float total_pulse_duration;
     };
 
     static void DetermineZigbeePresence(std::list<SubBand>& subband_list,

@@ -528,13 +528,14 @@ std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint
         "analog FM video at " + Fmt(centre_mhz) + " MHz: Gaussian PSD sigma " + Fmt(sigma_mhz) +
             " MHz (the video amplitude distribution through the deviation, ~" +
             Fmt(std::round(6.0 * sigma_mhz)) + " MHz Carson), noise-like per snapshot, continuous");
+}
 
-    std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
-                                            uint64_t off_us, double power_dbm, uint32_t seed) {
-        const ContinuousModel& m = ModelOf(kind);
-        return std::make_unique<ContinuousEmitter>(
-            m.model, m.display_name, centre_mhz, m.mask, on_us, off_us, power_dbm, seed,
-            m.before_centre + Fmt(centre_mhz) + m.after_centre);
-    }
+std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                        uint64_t off_us, double power_dbm, uint32_t seed) {
+    const ContinuousModel& m = ModelOf(kind);
+    return std::make_unique<ContinuousEmitter>(m.model, m.display_name, centre_mhz, m.mask, on_us,
+                                               off_us, power_dbm, seed,
+                                               m.before_centre + Fmt(centre_mhz) + m.after_centre);
+}
 
 }  // namespace sim
