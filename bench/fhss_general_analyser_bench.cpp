@@ -63,8 +63,7 @@ void BM_HopperPass72Subbands(benchmark::State& state) {
         DeviceAnalyzer::ResetForTests();
         sink.str("");
         state.ResumeTiming();
-        FreqHoppingsDeviceAnalyser analyser(history, history.begin(), nkld, "00:11:22:33:44:55",
-                                            65535);
+        FreqHoppingsDeviceAnalyser analyser(history, history.begin(), nkld, 65535);
         analyser.BuildFreqHoppingPulseInfo();
         analyser.GetFeatures();
         benchmark::ClobberMemory();

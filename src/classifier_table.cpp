@@ -37,7 +37,7 @@ void RunMicrowave(ClassifierWindow& w) {
 }
 
 void RunHighDuty(ClassifierWindow& w) {
-    w.analyser.high_duty_analyzer->ComputeMetrics(w.history, w.begin, w.ap.mac_address);
+    w.analyser.high_duty_analyzer->ComputeMetrics(w.history, w.begin);
     if (CONST_OPERATION_MODE == CONST_OP_MODE_SC) {
         for (auto it = w.begin; it != w.history.end(); ++it) {
             it->analogphone_tagging_completed = true;
@@ -56,9 +56,8 @@ void RunHopper(ClassifierWindow& w) {
         SubBandAnalyser::DiscardOvenPulsesInWindow(w.history, w.begin);
     }
     {
-        FreqHoppingsDeviceAnalyser hopper(w.history, w.begin,
-                                          w.analyser.input_nkld_distribution_map,
-                                          w.ap.GetMacAddress(), w.analyser.debug_id);
+        FreqHoppingsDeviceAnalyser hopper(
+            w.history, w.begin, w.analyser.input_nkld_distribution_map, w.analyser.debug_id);
         hopper.BuildFreqHoppingPulseInfo();
         hopper.GetFeatures();
         std::cout << "SubBandAnalyser: subband_list " << w.ap.GetMacAddress() << " "
@@ -96,8 +95,8 @@ const std::vector<HopperFollowUp>& HopperFollowUps() {
     static const std::vector<HopperFollowUp> follow_ups = {
         {"zigbee", [](const HopperVerdict&) { return true; },
          [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict& v,
-            int debug_id) {
-             ZigbeePulseAnalyser::DetermineZigbeePresence(history, begin, v.spurious, debug_id);
+            int /*debug_id: the Zigbee pass prints no feature line*/) {
+             ZigbeePulseAnalyser::DetermineZigbeePresence(history, begin, v.spurious);
          }},
         // Refined: the controller is looked for beside a voice link too.
         {"xbox",

@@ -52,6 +52,80 @@ bool TakesValue(const std::string& name) {
            name == "--card-shell" || name == "--rules";
 }
 
+// Options without a value, and the setting each one makes.
+struct Flag {
+    const char* name;
+    bool DaemonOptions::*field;
+    bool value;
+};
+constexpr Flag kFlags[] = {{"--help", &DaemonOptions::show_help, true},
+                           {"--version", &DaemonOptions::show_version, true},
+                           {"--realtime", &DaemonOptions::realtime, true},
+                           {"--no-card-control", &DaemonOptions::card_control, false},
+                           {"--card-clock", &DaemonOptions::card_clock, true}};
+
+bool SetFlag(const std::string& name, DaemonOptions* options) {
+    for (const Flag& flag : kFlags) {
+        if (name == flag.name) {
+            options->*flag.field = flag.value;
+            return true;
+        }
+    }
+    return false;
+}
+
+// The "--name" or "--name=value" argument at argv[*i]; an option that takes
+// a value without '=' takes the next argument as well.
+bool TakeOption(int argc, const char* const* argv, int* i, DaemonOptions* options,
+                std::string* error) {
+    std::string arg = argv[*i];
+    std::string value;
+    const size_t equals = arg.find('=');
+    const bool has_inline_value = equals != std::string::npos;
+    if (has_inline_value) {
+        value = arg.substr(equals + 1);
+        arg = arg.substr(0, equals);
+    }
+    if (TakesValue(arg)) {
+        if (!has_inline_value) {
+            if (*i + 1 >= argc) {
+                *error = arg + " needs a value";
+                return false;
+            }
+            value = argv[++*i];
+        }
+        return TakeValue(arg, value, options, error);
+    }
+    if (has_inline_value) {
+        *error = arg + " takes no value";
+        return false;
+    }
+    if (!SetFlag(arg, options)) {
+        *error = "unknown option " + arg;
+        return false;
+    }
+    return true;
+}
+
+// The positional arguments' count, and the options that go together.
+bool CheckArguments(const DaemonOptions& options, std::string* error) {
+    const size_t count = options.positional.size() - 1;
+    if (count == 0) {
+        *error = "the signature file is required";
+    } else if (count == 4) {
+        *error = "<phy-device> needs <wlan-interface> too";
+    } else if (count > 5) {
+        *error = "unexpected argument '" + options.positional[6] + "'";
+    } else if (options.realtime && options.replay_file.empty()) {
+        *error = "--realtime goes with --replay";
+    } else if (!options.record_file.empty() && !options.replay_file.empty()) {
+        *error = "--record records live reception; it does not go with --replay";
+    } else {
+        return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool ParseSocketAddress(const std::string& text, sockaddr_in* addr) {
@@ -78,7 +152,7 @@ bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* option
     options->positional.assign(1, argc > 0 ? argv[0] : "tessaron");
     int i = 1;
     for (; i < argc; i++) {
-        std::string arg = argv[i];
+        const std::string arg = argv[i];
         if (arg == "--") {
             i++;
             break;
@@ -90,74 +164,14 @@ bool ParseDaemonOptions(int argc, const char* const* argv, DaemonOptions* option
         if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
             break;
         }
-        std::string value;
-        bool has_inline_value = false;
-        const size_t equals = arg.find('=');
-        if (equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-            has_inline_value = true;
-        }
-        if (TakesValue(arg)) {
-            if (!has_inline_value) {
-                if (i + 1 >= argc) {
-                    *error = arg + " needs a value";
-                    return false;
-                }
-                value = argv[++i];
-            }
-            if (!TakeValue(arg, value, options, error)) {
-                return false;
-            }
-            continue;
-        }
-        if (has_inline_value) {
-            *error = arg + " takes no value";
-            return false;
-        }
-        if (arg == "--help") {
-            options->show_help = true;
-        } else if (arg == "--version") {
-            options->show_version = true;
-        } else if (arg == "--realtime") {
-            options->realtime = true;
-        } else if (arg == "--no-card-control") {
-            options->card_control = false;
-        } else if (arg == "--card-clock") {
-            options->card_clock = true;
-        } else {
-            *error = "unknown option " + arg;
+        if (!TakeOption(argc, argv, &i, options, error)) {
             return false;
         }
     }
     for (; i < argc; i++) {
         options->positional.push_back(argv[i]);
     }
-    if (options->show_help || options->show_version) {
-        return true;
-    }
-    const size_t count = options->positional.size() - 1;
-    if (count == 0) {
-        *error = "the signature file is required";
-        return false;
-    }
-    if (count == 4) {
-        *error = "<phy-device> needs <wlan-interface> too";
-        return false;
-    }
-    if (count > 5) {
-        *error = "unexpected argument '" + options->positional[6] + "'";
-        return false;
-    }
-    if (options->realtime && options->replay_file.empty()) {
-        *error = "--realtime goes with --replay";
-        return false;
-    }
-    if (!options->record_file.empty() && !options->replay_file.empty()) {
-        *error = "--record records live reception; it does not go with --replay";
-        return false;
-    }
-    return true;
+    return options->show_help || options->show_version || CheckArguments(*options, error);
 }
 
 std::string UsageText(const std::string& program) {

@@ -4,8 +4,6 @@
 // INACTIVITY_TIME host seconds are ended, logged and announced as ended.
 #include "device_analyzer.h"
 
-#include "rule_set.h"
-
 #include <iostream>
 #include <string>
 
@@ -70,13 +68,29 @@ DeviceEventRecord Describe(const FixedFreqInterferer& device, int index, int dur
     return record;
 }
 
+// Confirmed by sightings rather than by time (see RuleSet).
+bool ConfirmedBySightings(const FhInterferer&) {
+    return false;
+}
+
+bool ConfirmedBySightings(const FixedFreqInterferer& device) {
+    return ActiveRules().fixed_confirmed_in_one_pass && device.ViewsSeen() >= 2;
+}
+
+// A device is shown to the user, and its end announced, once it has lasted
+// MIN_ACTIVE_HOST_SECONDS or has been confirmed by its sightings.
+template <typename Device>
+bool IsShown(const Device& device) {
+    return device.GetHostDuration() >= MIN_ACTIVE_HOST_SECONDS || ConfirmedBySightings(device);
+}
+
 // Announces every tracked device present long enough, numbered from 1.
 template <typename Device>
 void AnnounceActive(const std::vector<Device>& active) {
     int index = 1;
     for (const Device& device : active) {
         const int duration = device.GetHostDuration();
-        if (duration < MIN_ACTIVE_HOST_SECONDS) {
+        if (!IsShown(device)) {
             PrintShortLived(duration);
             continue;
         }
@@ -130,7 +144,7 @@ long EndInactive(std::vector<Device>& active, const timeval& now, const std::str
             continue;
         }
         const int duration = record.GetHostDuration();
-        const bool long_lived = duration >= MIN_ACTIVE_HOST_SECONDS;
+        const bool long_lived = IsShown(record);
         if (!long_lived) {
             PrintShortLived(duration);
             std::cout << label << " inactive lt: " << record.toString() << "\n";

@@ -70,6 +70,23 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
         }
     }
 
+    RecordRowPeak(curr_time, min_index, min_value);
+}
+
+void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
+    // The smallest byte first (a straight minimum, which vectorises), then
+    // where it first occurs: the lowest bin wins a tie, as above.
+    const uint8_t* row = row_db.data();
+    uint8_t min_value = row[0];
+    for (size_t b = 1; b < kRowBins; b++) {
+        min_value = row[b] < min_value ? row[b] : min_value;
+    }
+    const auto first = std::find(row_db.begin(), row_db.end(), min_value);
+    RecordRowPeak(curr_time, static_cast<int>(first - row_db.begin()),
+                  static_cast<float>(min_value));
+}
+
+void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value) {
     if (min_index >= 0 && min_value < RowPeakLimit()) {
         peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
         end_time = curr_time;
@@ -183,55 +200,62 @@ void DriftAnalyser::ComputeDriftInstances() {
     avg_sweep_freq = 0;
     avg_sweep_lengths = 0;
     max_sweep_length = 0;
+    const std::vector<u64> drift_starts = DriftEpisodeStarts();
+    MeasureStartPhaseSpread(drift_starts);
+    AverageAndPrintSweeps();
+    num_drift_instances = static_cast<u32>(drift_starts.size());
+}
 
-    u64 start_time_current_drift = CONST_INVALID_TIME;
-    bool analysis_on = false;
-    u32 drift_counter = 0;
-    std::vector<PeakRssiHistoryStruct> drift_analysis_list;
-    std::vector<u64> start_drift_list;
-
-    auto close_episode = [&]() {
-        if (IsDrift(drift_analysis_list)) {
-            drift_counter += 1;
-            start_drift_list.push_back(start_time_current_drift);
-        }
-        int curr_sweep_length = 0;
-        int curr_sweep_freq = 0;
-        MaxSweepLength(drift_analysis_list, curr_sweep_length, curr_sweep_freq);
-        if (curr_sweep_length > 0) {
-            count_sweep_length += 1;
-            avg_sweep_freq += curr_sweep_freq;
-            avg_sweep_lengths += curr_sweep_length;
-            max_sweep_length = std::max(max_sweep_length, curr_sweep_length);
-        }
-    };
-
+// Cuts the row history into episodes of rows with a peak, notes the
+// strongest row peak on the way, and returns the start times of the episodes
+// whose peak drifts.
+std::vector<u64> DriftAnalyser::DriftEpisodeStarts() {
+    std::vector<u64> drift_starts;
+    std::vector<PeakRssiHistoryStruct> episode;
+    u64 episode_start = CONST_INVALID_TIME;
     for (const PeakRssiHistoryStruct& entry : peak_rssi_history) {
         if (peak_rssi < entry.rssi) {
             peak_rssi = entry.rssi;
             peak_index = entry.index;
         }
         if (entry.index != -1) {
-            if (!analysis_on) {
-                start_time_current_drift = entry.diffTime;
+            if (episode.empty()) {
+                episode_start = entry.diffTime;
             }
-            drift_analysis_list.push_back(entry);
-            analysis_on = true;
-        } else if (analysis_on) {
-            close_episode();
-            drift_analysis_list.clear();
-            analysis_on = false;
+            episode.push_back(entry);
+        } else if (!episode.empty()) {
+            CloseEpisode(episode, episode_start, &drift_starts);
+            episode.clear();
         }
     }
-    close_episode();
+    CloseEpisode(episode, episode_start, &drift_starts);
+    return drift_starts;
+}
 
-    // Start phase of every drifting burst within one mains period. The starts
-    // are already offsets from the subband start and band_start is subtracted
-    // once more; the shift is the same for all phases, so the spread is not
-    // affected.
+void DriftAnalyser::CloseEpisode(const std::vector<PeakRssiHistoryStruct>& episode,
+                                 u64 episode_start, std::vector<u64>* drift_starts) {
+    if (IsDrift(episode)) {
+        drift_starts->push_back(episode_start);
+    }
+    int curr_sweep_length = 0;
+    int curr_sweep_freq = 0;
+    MaxSweepLength(episode, curr_sweep_length, curr_sweep_freq);
+    if (curr_sweep_length > 0) {
+        count_sweep_length += 1;
+        avg_sweep_freq += curr_sweep_freq;
+        avg_sweep_lengths += curr_sweep_length;
+        max_sweep_length = std::max(max_sweep_length, curr_sweep_length);
+    }
+}
+
+// Start phase of every drifting burst within one mains period. The starts
+// are already offsets from the subband start and band_start is subtracted
+// once more; the shift is the same for all phases, so the spread is not
+// affected.
+void DriftAnalyser::MeasureStartPhaseSpread(const std::vector<u64>& drift_starts) {
     std::vector<float> mod_start_list;
-    mod_start_list.reserve(start_drift_list.size());
-    for (const u64 st_times : start_drift_list) {
+    mod_start_list.reserve(drift_starts.size());
+    for (const u64 st_times : drift_starts) {
         const long long since_band_start = static_cast<long long>(st_times - band_start);
         mod_start_list.push_back(
             static_cast<float>(modifiedMod(since_band_start, CONST_MWO_PERIOD)));
@@ -243,16 +267,17 @@ void DriftAnalyser::ComputeDriftInstances() {
         calc_mean_stdev(mod_start_list, mean, stdev);
         stdev_on_drift_times = stdev;
     }
+}
 
-    if (count_sweep_length > 0) {
-        avg_sweep_lengths /= count_sweep_length;
-        avg_sweep_freq /= count_sweep_length;
-        std::ostringstream line;
-        line << "Sweep: " << static_cast<double>(subband_center_freq) / 1000000 << " "
-             << count_sweep_length << " " << avg_sweep_lengths << " " << max_sweep_length << " "
-             << avg_sweep_freq << "\n";
-        std::cout << line.str();
+void DriftAnalyser::AverageAndPrintSweeps() {
+    if (count_sweep_length == 0) {
+        return;
     }
-
-    num_drift_instances = drift_counter;
+    avg_sweep_lengths /= count_sweep_length;
+    avg_sweep_freq /= count_sweep_length;
+    std::ostringstream line;
+    line << "Sweep: " << static_cast<double>(subband_center_freq) / 1000000 << " "
+         << count_sweep_length << " " << avg_sweep_lengths << " " << max_sweep_length << " "
+         << avg_sweep_freq << "\n";
+    std::cout << line.str();
 }

@@ -316,9 +316,8 @@ bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
 FreqHoppingsDeviceAnalyser::FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
                                                        std::list<SubBand>::iterator beginIt,
                                                        NkldDistMap& input_nkld_distribution_map,
-                                                       std::string mac_address, int debug_id)
+                                                       int debug_id)
     : debug_id(debug_id),
-      mac_address(std::move(mac_address)),
       subband_list(subband_list),
       beginIt(beginIt),
       input_nkld_distribution_map(input_nkld_distribution_map) {
@@ -393,14 +392,6 @@ PowerTuple FreqHoppingsDeviceAnalyser::GetPulsePowerDistribution(PulseType pulse
     calc_mean_stdev(powers, mean, stddev);
     const auto extremes = std::minmax_element(powers.begin(), powers.end());
     return PowerTuple{-*extremes.second, -*extremes.first, -mean, stddev};
-}
-
-void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& feature_string,
-                                               const PowerTuple& tuple) {
-    AppendFeature(feature_string, feature_count + 1, getStr(tuple.min));
-    AppendFeature(feature_string, feature_count + 2, getStr(tuple.max));
-    AppendFeature(feature_string, feature_count + 3, getStr(tuple.mean));
-    AppendFeature(feature_string, feature_count + 4, getStr(tuple.stddev));
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
@@ -589,77 +580,100 @@ void FreqHoppingsDeviceAnalyser::GetFeatures() {
     PrintFeatures(verdict);
 }
 
+namespace {
+
+// The figures of one pass that the feature lines print besides the verdict.
+struct HopperFigures {
+    float mean_count = 0.0f;  // pulses per subband
+    float stddev_count = 0.0f;
+    int fhss_highdur_pulses = 0;
+    int bt_dur_pulses = 0;
+    PowerTuple bt_power = ZeroPowerTuple();
+    int unclassified_pulses = 0;
+    float mean_unclassified = 0.0f;
+    float stddev_unclassified = 0.0f;
+    PowerTuple unclassified_power = ZeroPowerTuple();
+};
+
+void AppendPowerTuple(int feature_count, std::string& line, const PowerTuple& tuple) {
+    AppendFeature(line, feature_count + 1, getStr(tuple.min));
+    AppendFeature(line, feature_count + 2, getStr(tuple.max));
+    AppendFeature(line, feature_count + 3, getStr(tuple.mean));
+    AppendFeature(line, feature_count + 4, getStr(tuple.stddev));
+}
+
+std::string FhssFeatureLine(int debug_id, const HopperVerdict& v, const HopperFigures& f,
+                            const RealIntMap& fhsshigh_per_freq) {
+    std::string line = (debug_id & 512) ? "FHSSHIGH 1" : "FHSSHIGH 0";
+    AppendFeature(line, 2, getStr(0.0f));
+    AppendFeature(line, 4, getStr(v.fhss_pulses));
+    AppendFeature(line, 8, getStr(f.fhss_highdur_pulses));
+    AppendFeature(line, 12, getStr(CheckPulse::GetPulseSpread(fhsshigh_per_freq)));
+    AppendFeature(line, 15, getStr(CheckPulse::GetSpreadMax(fhsshigh_per_freq)));
+    AppendFeature(line, 16, getStr(f.mean_count));
+    AppendFeature(line, 17, getStr(f.stddev_count));
+    AppendPowerTuple(19, line, v.fhss_power);
+    return line;
+}
+
+// The two Bluetooth lines share their timing and spread features.
+void AppendBluetoothFeatures(std::string& line, const HopperVerdict& v, const HopperFigures& f,
+                             const RealIntMap& btsco_per_freq, const RealIntMap& btacl_per_freq) {
+    AppendFeature(line, 2, getStr(0.0f));
+    AppendFeature(line, 5, getStr(v.btsco_pulses));
+    AppendFeature(line, 6, getStr(v.btacl_pulses));
+    AppendFeature(line, 9, getStr(f.bt_dur_pulses));
+    AppendFeature(line, 10, getStr(CheckPulse::GetPulseSpread(btsco_per_freq)));
+    AppendFeature(line, 11, getStr(CheckPulse::GetPulseSpread(btacl_per_freq)));
+    AppendFeature(line, 13, getStr(CheckPulse::GetSpreadMax(btsco_per_freq)));
+    AppendFeature(line, 14, getStr(CheckPulse::GetSpreadMax(btacl_per_freq)));
+    AppendFeature(line, 16, getStr(f.mean_count));
+    AppendFeature(line, 17, getStr(f.stddev_count));
+}
+
+std::string AudioTxFeatureLine(int debug_id, const HopperFigures& f) {
+    std::string line = (debug_id & 1024) ? "AUDIOTX 1" : "AUDIOTX 0";
+    AppendFeature(line, 3, getStr(0.0f));
+    AppendFeature(line, 7, getStr(f.unclassified_pulses));
+    AppendFeature(line, 18, getStr(f.mean_unclassified));
+    AppendFeature(line, 19, getStr(f.stddev_unclassified));
+    AppendPowerTuple(31, line, f.unclassified_power);
+    return line;
+}
+
+}  // namespace
+
+void FreqHoppingsDeviceAnalyser::addPowerTuple(int feature_count, std::string& feature_string,
+                                               const PowerTuple& tuple) {
+    AppendPowerTuple(feature_count, feature_string, tuple);
+}
+
 void FreqHoppingsDeviceAnalyser::PrintFeatures(const HopperVerdict& v) {
-    const int fhss_pulses_time_percentage = v.fhss_pulses;
-    const int btsco_pulses_time_percentage = v.btsco_pulses;
-    const int bt_pulses_time_percentage = v.btacl_pulses;
-    const PowerTuple& power_tuple_fhsshigh = v.fhss_power;
-    const PowerTuple& power_tuple_btsco = v.btsco_power;
-    PowerTuple power_tuple_unclassified = ZeroPowerTuple();
-    PowerTuple power_tuple_bttype = ZeroPowerTuple();
+    HopperFigures f;
     std::vector<float> subband_pulse_count;
     subband_pulse_count.reserve(count_pulses_per_subband.size());
     for (const auto& entry : count_pulses_per_subband) {
         subband_pulse_count.push_back(static_cast<float>(entry.second));
     }
-    float mean_count = 0.0f;
-    float stddev_count = 0.0f;
-    calc_mean_stdev(subband_pulse_count, mean_count, stddev_count);
-    float mean_unclassified_fh_pulses = 0.0f;
-    float stddev_unclassified_fh_pulses = 0.0f;
-    const int total_unclassified_fh_pulses = GetUnclassfiedFhPulsesInfo(
-        mean_unclassified_fh_pulses, stddev_unclassified_fh_pulses, power_tuple_unclassified);
-    const int total_fhss_highdur_pulses = CountFhssphoneHighDurationPulses();
-    const int total_bt_dur_pulses = CountBluetoothPulses(power_tuple_bttype);
-    const float max_btscopulse_pdf = CheckPulse::GetPulseSpread(count_btsco_pulse_perfreq);
-    const float max_btaclpulse_pdf = CheckPulse::GetPulseSpread(count_btacl_pulse_perfreq);
-    const float max_fhsshighpulse_pdf = CheckPulse::GetPulseSpread(count_fhsshigh_pulse_perfreq);
-    const float max_btscopulse_count = CheckPulse::GetSpreadMax(count_btsco_pulse_perfreq);
-    const float max_btaclpulse_count = CheckPulse::GetSpreadMax(count_btacl_pulse_perfreq);
-    const float max_fhsshighpulse_count = CheckPulse::GetSpreadMax(count_fhsshigh_pulse_perfreq);
+    calc_mean_stdev(subband_pulse_count, f.mean_count, f.stddev_count);
+    f.unclassified_pulses = GetUnclassfiedFhPulsesInfo(f.mean_unclassified, f.stddev_unclassified,
+                                                       f.unclassified_power);
+    f.fhss_highdur_pulses = CountFhssphoneHighDurationPulses();
+    f.bt_dur_pulses = CountBluetoothPulses(f.bt_power);
 
-    std::string fhss_string = (debug_id & 512) ? "FHSSHIGH 1" : "FHSSHIGH 0";
-    std::string btsco_string = (debug_id & 128) ? "BTSCO 1" : "BTSCO 0";
-    std::string btacl_string = (debug_id & 256) ? "BTACL 1" : "BTACL 0";
-    std::string audiotx_string = (debug_id & 1024) ? "AUDIOTX 1" : "AUDIOTX 0";
-
-    const std::string zero = getStr(0.0f);
-    AppendFeature(fhss_string, 2, zero);
-    AppendFeature(fhss_string, 4, getStr(fhss_pulses_time_percentage));
-    AppendFeature(fhss_string, 8, getStr(total_fhss_highdur_pulses));
-    AppendFeature(fhss_string, 12, getStr(max_fhsshighpulse_pdf));
-    AppendFeature(fhss_string, 15, getStr(max_fhsshighpulse_count));
-    AppendFeature(fhss_string, 16, getStr(mean_count));
-    AppendFeature(fhss_string, 17, getStr(stddev_count));
-    addPowerTuple(19, fhss_string, power_tuple_fhsshigh);
-
-    // The two Bluetooth lines share their timing and spread features.
-    for (std::string* line : {&btsco_string, &btacl_string}) {
-        AppendFeature(*line, 2, zero);
-        AppendFeature(*line, 5, getStr(btsco_pulses_time_percentage));
-        AppendFeature(*line, 6, getStr(bt_pulses_time_percentage));
-        AppendFeature(*line, 9, getStr(total_bt_dur_pulses));
-        AppendFeature(*line, 10, getStr(max_btscopulse_pdf));
-        AppendFeature(*line, 11, getStr(max_btaclpulse_pdf));
-        AppendFeature(*line, 13, getStr(max_btscopulse_count));
-        AppendFeature(*line, 14, getStr(max_btaclpulse_count));
-        AppendFeature(*line, 16, getStr(mean_count));
-        AppendFeature(*line, 17, getStr(stddev_count));
+    std::string btsco_line = (debug_id & 128) ? "BTSCO 1" : "BTSCO 0";
+    std::string btacl_line = (debug_id & 256) ? "BTACL 1" : "BTACL 0";
+    for (std::string* line : {&btsco_line, &btacl_line}) {
+        AppendBluetoothFeatures(*line, v, f, count_btsco_pulse_perfreq, count_btacl_pulse_perfreq);
     }
-    addPowerTuple(23, btsco_string, power_tuple_btsco);
-    addPowerTuple(27, btsco_string, power_tuple_bttype);
-    addPowerTuple(27, btacl_string, power_tuple_bttype);
+    AppendPowerTuple(23, btsco_line, v.btsco_power);
+    AppendPowerTuple(27, btsco_line, f.bt_power);
+    AppendPowerTuple(27, btacl_line, f.bt_power);
 
-    AppendFeature(audiotx_string, 3, zero);
-    AppendFeature(audiotx_string, 7, getStr(total_unclassified_fh_pulses));
-    AppendFeature(audiotx_string, 18, getStr(mean_unclassified_fh_pulses));
-    AppendFeature(audiotx_string, 19, getStr(stddev_unclassified_fh_pulses));
-    addPowerTuple(31, audiotx_string, power_tuple_unclassified);
-
-    std::cout << fhss_string << "\n"
-              << btsco_string << "\n"
-              << btacl_string << "\n"
-              << audiotx_string << "\n";
+    std::cout << FhssFeatureLine(debug_id, v, f, count_fhsshigh_pulse_perfreq) << "\n"
+              << btsco_line << "\n"
+              << btacl_line << "\n"
+              << AudioTxFeatureLine(debug_id, f) << "\n";
     std::cout << CountLine("Btsco pulse_counts ", count_btsco_pulse_perfreq)
               << CountLine("Btacl pulse_counts ", count_btacl_pulse_perfreq)
               << CountLine("Fhsshigh pulse_counts ", count_fhsshigh_pulse_perfreq);

@@ -22,11 +22,22 @@ float InfoAt(const std::vector<float>& info, size_t index) {
     return index < info.size() ? info[index] : 0.0f;
 }
 
+// Bit of the channel view centred on freq_mhz; 0 for a frequency that is
+// not one of the card's centres.
+unsigned ViewBit(float freq_mhz) {
+    for (int k = 0; k < CONST_NUM_SUBBAND_FREQS; k++) {
+        if (CONST_CENTER_FREQUENCIES[k] == freq_mhz) {
+            return 1u << k;
+        }
+    }
+    return 0u;
+}
+
 }  // namespace
 
 FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tuple, u64 start_timeIn,
                                          u64 end_timeIn, float subband_freq,
-                                         PulseType classificationIn, std::string mac_address)
+                                         PulseType classificationIn)
     : start_time(start_timeIn),
       end_time(end_timeIn),
       count_instances(1),
@@ -38,8 +49,8 @@ FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tupl
       peak_rssi(InfoAt(interferer_info_tuple, 4)),
       host_start_time{0, 0},
       host_end_time{0, 0},
-      classification(classificationIn) {
-    (void)mac_address;  // a single local sensing radio: the address is not kept
+      classification(classificationIn),
+      views_seen(ViewBit(subband_freq)) {
     if (interferer_info_tuple.size() < 5) {
         std::cerr << "Warning... FixedFreqInterferer: information list has "
                   << interferer_info_tuple.size() << " entries, expected 5\n";
@@ -48,6 +59,14 @@ FixedFreqInterferer::FixedFreqInterferer(std::vector<float> interferer_info_tupl
 
 int FixedFreqInterferer::GetHostDuration() const {
     return static_cast<int>(host_end_time.tv_sec - host_start_time.tv_sec);
+}
+
+int FixedFreqInterferer::ViewsSeen() const {
+    int views = 0;
+    for (unsigned bits = views_seen; bits != 0; bits &= bits - 1) {
+        views++;
+    }
+    return views;
 }
 
 bool FixedFreqInterferer::IsMatchingClassification(
@@ -110,6 +129,7 @@ void FixedFreqInterferer::UpdateDeviceInfo(const FixedFreqInterferer& new_interf
     start_time = std::min(start_time, new_interferer.start_time);
     end_time = std::max(end_time, new_interferer.end_time);
     count_instances += new_interferer.count_instances;
+    views_seen |= new_interferer.views_seen;
     host_start_time = EarlierHostTime(host_start_time, new_interferer.host_start_time);
     host_end_time = LaterHostTime(host_end_time, new_interferer.host_end_time);
 

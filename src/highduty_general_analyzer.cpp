@@ -72,8 +72,7 @@ float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
 HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
 
 void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
-                                      std::list<SubBand>::iterator beginIt,
-                                      std::string /*mac_address*/) const {
+                                      std::list<SubBand>::iterator beginIt) const {
     std::vector<FixedFreqInterferer> temp_devices;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
         SubBand& subband = *it;
@@ -204,7 +203,7 @@ void HighDutyAnalyzer::AddDetectedDevice(const HighDutyMetrics& highduty_metrics
         static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
         static_cast<float>(std::abs(m.norm_cfreq_rssi))};
     FixedFreqInterferer device(interferer_info_tuple, subband_object.start_time,
-                               subband_object.end_time, subband_object.curr_freq, dev_id, "local");
+                               subband_object.end_time, subband_object.curr_freq, dev_id);
     timeval now;
     GetHostTime(&now);
     device.set_host_start_time(now);

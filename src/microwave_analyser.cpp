@@ -59,6 +59,102 @@ std::string FeatureLine(const SubBand& subband, int debug_id) {
     return line;
 }
 
+// Per channel: the subbands seen, and those with oven drifts or on-phases,
+// and those with moderate sweeps.
+struct ChannelCounts {
+    explicit ChannelCounts(int num_channels)
+        : subbands(GetEmptyList(num_channels)),
+          microwave_activity(GetEmptyList(num_channels)),
+          sweep_activity(GetEmptyList(num_channels)) {}
+    std::vector<float> subbands;
+    std::vector<float> microwave_activity;
+    std::vector<float> sweep_activity;
+};
+
+using ChosenChannels = std::map<float, MicrowaveAnalyser::MicrowaveMetrics>;
+
+// Prints the subband's feature line and counts its activity on its channel.
+void CountSubband(const SubBand& subband, int debug_id, ChannelCounts* counts) {
+    if (subband.db_avg_list.empty()) {
+        std::cerr << "Warning... MicrowaveAnalyser: subband at " << subband.start_time
+                  << " has no averaged spectrum, skipped\n";
+        return;
+    }
+    const std::string feature_string = FeatureLine(subband, debug_id);
+    // Off a centre frequency the subband belongs to no channel and is
+    // counted nowhere.
+    const int c = GetFreqToBin(subband.curr_freq);
+    if (c >= 0) {
+        counts->subbands[c] += 1;
+    }
+    std::cout << feature_string << std::endl;
+    if (c < 0) {
+        return;
+    }
+    const DriftAnalyser& drift = subband.drift_analyser;
+    if (ActiveRules().oven_needs_on_phases) {
+        counts->microwave_activity[c] += HasOvenOnPhases(subband) ? 1.0f : 0.0f;
+        return;
+    }
+    if (drift.num_drift_instances >= MIN_MWO_DRIFT_INSTANCES ||
+        drift.num_on_pulses >= MIN_MWO_ON_PULSES) {
+        counts->microwave_activity[c] += 1;
+    }
+    if (drift.max_sweep_length > MIN_MWO_SWEEP_LENGTH &&
+        drift.max_sweep_length <= MAX_MWO_SWEEP_LENGTH) {
+        counts->sweep_activity[c] += 1;
+    }
+}
+
+// A channel seen more than once with repeated activity is chosen.
+ChosenChannels ChooseChannels(const ChannelCounts& counts) {
+    ChosenChannels chosen;
+    for (size_t i = 0; i < counts.subbands.size(); ++i) {
+        if (counts.subbands[i] > MIN_CHANNEL_COUNT &&
+            (counts.microwave_activity[i] > MIN_CHANNEL_COUNT ||
+             counts.sweep_activity[i] > MIN_CHANNEL_COUNT)) {
+            std::cout << " Microwave ++++: " << CONST_CENTER_FREQUENCIES[i] << " "
+                      << counts.subbands[i] << " " << counts.microwave_activity[i] << " "
+                      << counts.sweep_activity[i] << "\n";
+            chosen[CONST_CENTER_FREQUENCIES[i]] = MicrowaveAnalyser::MicrowaveMetrics{0, 0.0f, 0};
+        }
+    }
+    return chosen;
+}
+
+// The oven takes the whole subband of a chosen channel, unless an analog
+// phone or video camera already explains its peak.
+void ClaimSubband(SubBand& subband, const std::string& mac_address, ChosenChannels* chosen) {
+    DriftAnalyser& drift = subband.drift_analyser;
+    const auto found = chosen->find(subband.curr_freq);
+    // Refined: on-phases found beside a carrier's bins are the oven's
+    // own, whatever carrier shares the view.
+    const bool own_on_phases = ActiveRules().oven_needs_on_phases && HasOvenOnPhases(subband);
+    if (!own_on_phases &&
+        DeviceAnalyzer::IsHighDeviceActivity(subband.curr_freq, drift.peak_index)) {
+        std::cout << "MicrowaveAnalyser:: HighDuty device already present...\n";
+        return;
+    }
+    if (found == chosen->end()) {
+        return;
+    }
+    MicrowaveAnalyser::MicrowaveMetrics& metrics = found->second;
+    metrics.center_bin += drift.peak_index;
+    metrics.rssi += drift.peak_rssi;
+    metrics.count += 1;
+    if (ActiveRules().oven_needs_on_phases) {
+        DiscardOvenOnPhasePulses(subband);
+    } else {
+        subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
+    }
+    std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " " << drift.peak_index
+              << " " << drift.peak_rssi << "adding " << mac_address << " "
+              << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
+    subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
+                                         drift.mwo_pulses.begin(), drift.mwo_pulses.end());
+    SortPulses(subband.completed_pulses_list, StartTime);
+}
+
 }  // namespace
 
 MicrowaveAnalyser::MicrowaveAnalyser(int debug_id) : debug_id(debug_id) {}
@@ -66,94 +162,16 @@ MicrowaveAnalyser::MicrowaveAnalyser(int debug_id) : debug_id(debug_id) {}
 void MicrowaveAnalyser::ComputeMetrics(std::list<SubBand>& subband_list,
                                        std::list<SubBand>::iterator beginIt,
                                        std::string mac_address) const {
-    const int num_channels = GetNumSubbandFreq();
-    std::vector<float> count_subband_freq = GetEmptyList(num_channels);
-    std::vector<float> count_microwave_activity = GetEmptyList(num_channels);
-    std::vector<float> count_sweep_activity = GetEmptyList(num_channels);
-    std::map<float, MicrowaveMetrics> microwave_metrics_map;
-
-    // Pass 1: one feature line per subband and the per-channel activity counts.
+    ChannelCounts counts(GetNumSubbandFreq());
     for (auto it = beginIt; it != subband_list.end(); ++it) {
-        const SubBand& subband = *it;
-        if (subband.db_avg_list.empty()) {
-            std::cerr << "Warning... MicrowaveAnalyser: subband at " << subband.start_time
-                      << " has no averaged spectrum, skipped\n";
-            continue;
-        }
-        const std::string feature_string = FeatureLine(subband, debug_id);
-        // Off a centre frequency the subband belongs to no channel and is
-        // counted nowhere.
-        const int c = GetFreqToBin(subband.curr_freq);
-        if (c >= 0) {
-            count_subband_freq[c] += 1;
-        }
-        std::cout << feature_string << std::endl;
-        if (c < 0) {
-            continue;
-        }
-        const DriftAnalyser& drift = subband.drift_analyser;
-        if (ActiveRules().oven_needs_on_phases) {
-            count_microwave_activity[c] += HasOvenOnPhases(subband) ? 1.0f : 0.0f;
-            continue;
-        }
-        if (drift.num_drift_instances >= MIN_MWO_DRIFT_INSTANCES ||
-            drift.num_on_pulses >= MIN_MWO_ON_PULSES) {
-            count_microwave_activity[c] += 1;
-        }
-        if (drift.max_sweep_length > MIN_MWO_SWEEP_LENGTH &&
-            drift.max_sweep_length <= MAX_MWO_SWEEP_LENGTH) {
-            count_sweep_activity[c] += 1;
-        }
+        CountSubband(*it, debug_id, &counts);
     }
-
-    // Pass 2: a channel seen more than once with repeated activity is chosen.
-    for (int i = 0; i < num_channels; ++i) {
-        if (count_subband_freq[i] > MIN_CHANNEL_COUNT &&
-            (count_microwave_activity[i] > MIN_CHANNEL_COUNT ||
-             count_sweep_activity[i] > MIN_CHANNEL_COUNT)) {
-            std::cout << " Microwave ++++: " << CONST_CENTER_FREQUENCIES[i] << " "
-                      << count_subband_freq[i] << " " << count_microwave_activity[i] << " "
-                      << count_sweep_activity[i] << "\n";
-            microwave_metrics_map[CONST_CENTER_FREQUENCIES[i]] = MicrowaveMetrics{0, 0.0f, 0};
-        }
-    }
-
-    // Pass 3: the oven takes the whole subband of every chosen channel,
-    // unless an analog phone or video camera already explains its peak.
+    ChosenChannels chosen = ChooseChannels(counts);
     for (auto it = beginIt; it != subband_list.end(); ++it) {
-        SubBand& subband = *it;
-        DriftAnalyser& drift = subband.drift_analyser;
-        const auto found = microwave_metrics_map.find(subband.curr_freq);
-        // Refined: on-phases found beside a carrier's bins are the oven's
-        // own, whatever carrier shares the view.
-        const bool own_on_phases = ActiveRules().oven_needs_on_phases && HasOvenOnPhases(subband);
-        if (!own_on_phases &&
-            DeviceAnalyzer::IsHighDeviceActivity(subband.curr_freq, drift.peak_index)) {
-            std::cout << "MicrowaveAnalyser:: HighDuty device already present...\n";
-            continue;
-        }
-        if (found == microwave_metrics_map.end()) {
-            continue;
-        }
-        MicrowaveMetrics& metrics = found->second;
-        metrics.center_bin += drift.peak_index;
-        metrics.rssi += drift.peak_rssi;
-        metrics.count += 1;
-        if (ActiveRules().oven_needs_on_phases) {
-            DiscardOvenOnPhasePulses(subband);
-        } else {
-            subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
-        }
-        std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " "
-                  << drift.peak_index << " " << drift.peak_rssi << "adding " << mac_address << " "
-                  << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
-        subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
-                                             drift.mwo_pulses.begin(), drift.mwo_pulses.end());
-        SortPulses(subband.completed_pulses_list, StartTime);
+        ClaimSubband(*it, mac_address, &chosen);
     }
-
-    // Pass 4: one oven per chosen channel, spanning the whole history.
-    for (auto& entry : microwave_metrics_map) {
+    // One oven per chosen channel, spanning the whole history.
+    for (auto& entry : chosen) {
         MicrowaveMetrics& metrics = entry.second;
         if (metrics.count == 0) {
             continue;
@@ -173,8 +191,7 @@ void MicrowaveAnalyser::AddMicrowaveDevice(u64 start_time, u64 end_time, float c
         center_bin, 0.0f, static_cast<float>(CONST_SUBBAND_LAST_BIN),
         static_cast<float>(CONST_SUBBAND_NUM_BINS), fabsf(rssi)};
     std::vector<FixedFreqInterferer> devices;
-    devices.emplace_back(interferer_info_tuple, start_time, end_time, curr_freq, PULSE_MWO,
-                         "local");
+    devices.emplace_back(interferer_info_tuple, start_time, end_time, curr_freq, PULSE_MWO);
     timeval now;
     GetHostTime(&now);
     devices.back().set_host_start_time(now);

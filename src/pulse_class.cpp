@@ -45,9 +45,7 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       peak_rssi(0 <= center_bin_number && center_bin_number < CONST_SUBBAND_NUM_BINS
                     ? static_cast<float>(row_db[static_cast<size_t>(center_bin_number)])
                     : 0.0f),
-      average_pulse_rssi(0.0f),
-      count_rows(1),
-      rssi_list(row_db) {
+      average_pulse_rssi(0.0f) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
@@ -80,16 +78,16 @@ bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
            new_pulse.center_bin_number <= end_bin_number;
 }
 
-void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
+void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row) {
     reading_counts += 1;
     end_time = new_pulse.end_time;
     start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
     end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
     for (int b = start_bin_number; b <= end_bin_number; b++) {
-        if (rssi_list[b] > new_pulse.rssi_list[b]) {
-            rssi_list[b] = new_pulse.rssi_list[b];
-            if (static_cast<float>(rssi_list[b]) < peak_rssi) {
-                peak_rssi = static_cast<float>(rssi_list[b]);
+        if (profile[b] > new_row[b]) {
+            profile[b] = new_row[b];
+            if (static_cast<float>(profile[b]) < peak_rssi) {
+                peak_rssi = static_cast<float>(profile[b]);
                 center_bin_number = b;
             }
         }
@@ -98,20 +96,18 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse) {
     // from the peak over the strongest-value profile lets a noise-like wide
     // burst shrink to the few bins around one lucky peak.
     if (ActiveRules().floor_follows_noise) {
-        count_rows += 1;
         return;
     }
     const float floor_dbm =
         parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
-    GetInterestingBand(rssi_list, peak_rssi, center_bin_number, start_bin_number, end_bin_number,
+    GetInterestingBand(profile, peak_rssi, center_bin_number, start_bin_number, end_bin_number,
                        floor_dbm);
-    count_rows += 1;
 }
 
-void RssiPulse::EndPulse() {
+void RssiPulse::EndPulse(const Profile& profile) {
     float sum = 0.0f;
     for (int b = start_bin_number; b <= end_bin_number; b++) {
-        sum += static_cast<float>(rssi_list[b]);
+        sum += static_cast<float>(profile[b]);
     }
     average_pulse_rssi = sum / static_cast<float>(end_bin_number - start_bin_number + 1);
 }

@@ -19,6 +19,7 @@ constexpr RuleSet kStandard = {
     false,  // xbox_count_per_clear_view
     false,  // oven_needs_on_phases
     0.0f,   // oven_row_margin_db
+    false,  // fixed_confirmed_in_one_pass
     false,  // carrier_width_decides
     0.0f,   // highduty_peak_margin_db
     0.0f,   // highduty_edge_margin_db
@@ -41,6 +42,7 @@ constexpr RuleSet kRefined = {
     true,    // xbox_count_per_clear_view
     true,    // oven_needs_on_phases
     10.0f,   // oven_row_margin_db
+    true,    // fixed_confirmed_in_one_pass
     true,    // carrier_width_decides
     5.0f,    // highduty_peak_margin_db
     1.0f,    // highduty_edge_margin_db

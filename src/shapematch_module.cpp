@@ -118,8 +118,11 @@ float DeviceSignatures::GetMinTheta(const std::vector<float>& db_avg_list, int p
         // In 64 bits: offsets come from a hand-edited file and may be huge.
         const long long window_start = static_cast<long long>(peak_index) + offset_list[i].first;
         const long long window_end = static_cast<long long>(peak_index) + offset_list[i].second;
-        const int start_index = static_cast<int>(std::max<long long>(window_start, 0));
-        const int end_index = static_cast<int>(std::min<long long>(window_end, last_bin));
+        // Clamped on both sides before narrowing: a window that lies wholly
+        // beyond the subband is empty, never an index that wrapped round.
+        const int start_index =
+            static_cast<int>(std::clamp<long long>(window_start, 0, last_bin + 1));
+        const int end_index = static_cast<int>(std::clamp<long long>(window_end, -1, last_bin));
 
         std::vector<float> sub_spec;
         for (int b = start_index; b <= end_index; ++b) {

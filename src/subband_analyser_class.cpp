@@ -321,10 +321,10 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
         subband.duty_avg_list.push_back(
             static_cast<float>(static_cast<double>(subband.duty_sum_list[b]) / subband.num_rows));
     }
-    for (RssiPulse& pulse : subband.active_pulses_list) {
-        pulse.EndPulse();
-    }
-    subband.EmptyActivePulsesList();
+    subband.EndActivePulses();
+    // The list grew by doubling while the subband was open; a closed
+    // subband's pulses only wait for the passes, so the slack goes.
+    subband.completed_pulses_list.shrink_to_fit();
     ap->IncrementCycleCount();
     CheckForDevices(ap);
 }

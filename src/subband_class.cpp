@@ -42,6 +42,18 @@ void AccumulateSample(const float* __restrict sample, float* __restrict db_sum,
     }
 }
 
+// Bit b set when bin b is at or above the floor. Branch-free, so that a
+// sample costs a few instructions a bin; the runs are then found with bit
+// scans instead of a walk over every bin.
+uint64_t ActiveBinMask(const float* row, float floor_dbm) {
+    static_assert(CONST_SUBBAND_NUM_BINS < 64, "one bit per bin, with a clear bit above");
+    uint64_t mask = 0;
+    for (int b = 0; b <= kLastBin; b++) {
+        mask |= static_cast<uint64_t>(!(-row[b] < floor_dbm)) << b;
+    }
+    return mask;
+}
+
 }  // namespace
 
 bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b) {
@@ -92,12 +104,20 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
                      adaptive_nf);
 
-    drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list);
+    if (row_db != nullptr) {
+        drift_analyser.UpdateDriftAnalyser(current_time, *row_db);
+    } else {
+        drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list);
+    }
 
     new_pulses_scratch.clear();
     ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, new_pulses_scratch,
                            row_db);
-    UpdateActivePulses(new_pulses_scratch, current_time);
+    if (row_db == nullptr) {
+        row_db_scratch = RssiPulse::ToProfile(sub_band_rssi_list);
+        row_db = &row_db_scratch;
+    }
+    UpdateActivePulses(new_pulses_scratch, current_time, *row_db);
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
@@ -115,22 +135,16 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     const float peak_floor_dbm = PeakFloorDbm();
     std::array<std::pair<int, float>, kMaxSegments> peaks;
     size_t num_peaks = 0;
-    int segment_start = -1;
-    int active_bins = 0;
-    for (int b = 0; b <= kLastBin; b++) {
-        const bool quiet = -sub_band_rssi_list[b] < floor_dbm;
-        active_bins += quiet ? 0 : 1;
-        if (!quiet && segment_start < 0) {
-            segment_start = b;
-        }
-        if (segment_start >= 0 && (quiet || b == kLastBin)) {
-            const int segment_end = quiet ? b - 1 : b;
-            const int peak =
-                GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
-            if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
-                peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
-            }
-            segment_start = -1;
+    const uint64_t active = ActiveBinMask(sub_band_rssi_list.data(), floor_dbm);
+    const int active_bins = __builtin_popcountll(active);
+    // Each step takes the lowest run of set bits, then clears it (adding
+    // the run's lowest bit carries through the whole run).
+    for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
+        const int segment_start = __builtin_ctzll(rest);
+        const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
+        const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
+        if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
+            peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
         }
     }
     if (num_peaks == 0) {
@@ -177,11 +191,14 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end, floor_dbm);
         bands[num_bands++] = {start, end, peak_index};
     }
-    const RssiPulse::Profile profile =
-        row_db != nullptr ? *row_db : RssiPulse::ToProfile(sub_band_rssi_list);
+    RssiPulse::Profile converted{};
+    if (row_db == nullptr) {
+        converted = RssiPulse::ToProfile(sub_band_rssi_list);
+        row_db = &converted;
+    }
     for (size_t k = 0; k < num_bands; k++) {
         new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
-                                     bands[k][2], profile, this);
+                                     bands[k][2], *row_db, this);
     }
 }
 
@@ -201,33 +218,38 @@ void SubBand::AddWidebandPulse(u64 current_time, float current_freq,
                                  this);
 }
 
-void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time) {
+void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
+                                 const RssiPulse::Profile& row_db) {
     // Compacts the active list in place: continued and waiting pulses keep
     // their order, ended ones move to the completed list.
     size_t kept = 0;
     for (size_t i = 0; i < active_pulses_list.size(); i++) {
         RssiPulse& active = active_pulses_list[i];
+        RssiPulse::Profile& profile = active_profiles[i];
         const auto match = std::find_if(
             new_pulses_list.begin(), new_pulses_list.end(),
             [&active](const RssiPulse& candidate) { return active.IsMatchingPulse(candidate); });
         if (match != new_pulses_list.end()) {
-            active.UpdatePulse(*match);
+            active.UpdatePulse(*match, profile, row_db);
             new_pulses_list.erase(match);
         } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
-            active.EndPulse();
+            active.EndPulse(profile);
             completed_pulses_list.push_back(std::move(active));
             continue;
         }
         if (kept != i) {
             active_pulses_list[kept] = std::move(active);
+            active_profiles[kept] = profile;
         }
         kept++;
     }
     active_pulses_list.erase(active_pulses_list.begin() + static_cast<std::ptrdiff_t>(kept),
                              active_pulses_list.end());
+    active_profiles.resize(kept);
     active_pulses_list.insert(active_pulses_list.end(),
                               std::make_move_iterator(new_pulses_list.begin()),
                               std::make_move_iterator(new_pulses_list.end()));
+    active_profiles.resize(active_pulses_list.size(), row_db);
     new_pulses_list.clear();
 }
 
@@ -265,16 +287,17 @@ int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int st
 }
 
 void SubBand::ProcessBigTimeGapEvent() {
-    for (RssiPulse& pulse : active_pulses_list) {
-        pulse.EndPulse();
-    }
-    EmptyActivePulsesList();
+    EndActivePulses();
 }
 
-void SubBand::EmptyActivePulsesList() {
+void SubBand::EndActivePulses() {
+    for (size_t i = 0; i < active_pulses_list.size(); i++) {
+        active_pulses_list[i].EndPulse(active_profiles[i]);
+    }
     completed_pulses_list.insert(completed_pulses_list.end(), active_pulses_list.begin(),
                                  active_pulses_list.end());
     active_pulses_list.clear();
+    active_profiles.clear();
 }
 
 void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {

@@ -190,6 +190,69 @@ int UsageError(const std::string& program, const std::string& reason) {
     return 2;
 }
 
+// What is wrong with the card's names on the command line; empty when
+// nothing is or none are given.
+std::string CardNamesError(const std::vector<std::string>& args) {
+    if (args.size() < 6) {
+        return "";
+    }
+    if (!ChannelManager::IsValidPhyDevice(args[4])) {
+        return "<phy-device> must be 1 to 221 letters, digits, '-', '_' or '.'";
+    }
+    if (!ChannelManager::IsValidInterfaceName(args[5])) {
+        return "<wlan-interface> must be 1 to 15 letters, digits, '-', '_' or '.'";
+    }
+    return "";
+}
+
+void PrintBanner(const DaemonOptions& options) {
+    const int bin_boundary_offset = CONST_SUBBAND_CENTER_BIN;
+    const int total_bin_count =
+        static_cast<int>(static_cast<double>(CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1] -
+                                             CONST_CENTER_FREQUENCIES[0]) *
+                             CONST_BINS_PER_MHZ +
+                         CONST_SUBBAND_NUM_BINS);
+    std::cout << "bin_boundary_offset: " << bin_boundary_offset
+              << " total_bin_count: " << total_bin_count << "\n";
+    // The standard rules print no line of their own, so that their banner
+    // stays what every existing log and comparison expects.
+    if (options.rules != RuleSetId::kStandard) {
+        std::cout << "Classification rules: " << ActiveRules().name << "\n";
+    }
+    std::cout << "Sending events to UI is enabled...\n";
+}
+
+// The UI events, the log files and the card's names, as the command line
+// gives them.
+void SetUpOutputsAndCard(const DaemonOptions& options) {
+    const std::vector<std::string>& args = options.positional;
+    SpectrumMeasurement::ResetSpectrumMeasurements();
+    ChannelVisit::Reset();
+    ExternalInterface::InitSocket(options.ui_addr);
+    if (args.size() >= 3) {
+        ExternalInterface::UpdateLogFileName(args[2]);
+    }
+    if (args.size() >= 4) {
+        std::cout << "Updating energy log file name to: " << args[3] << "\n";
+        ChannelVisit::SetEnergyLogFileName(args[3]);
+    }
+    if (args.size() >= 6) {
+        std::cout << "Updating interface information...\n";
+        ChannelManager::UpdateInterfaceInformation(args[4], args[5]);
+    } else {
+        ChannelManager::InitializeDefaultInterface();
+    }
+}
+
+// Steps the card through the channels, its commands run by `shell`.
+void StartCardControl(const CardShell& shell) {
+    if (shell.program != CONST_POSIX_SHELL) {
+        std::cout << "Card commands run through " << shell.program << "\n";
+    }
+    std::cout << "Using SleepSwitchChannel...\n";
+    ChannelManager::SleepSwitchChannel();
+}
+
 }  // namespace
 
 int TessaronMain(int argc, char** argv) {
@@ -210,53 +273,16 @@ int TessaronMain(int argc, char** argv) {
         return 0;
     }
     SelectRules(options.rules);
-    const std::vector<std::string>& args = options.positional;
-    const size_t positional_argc = args.size();
-    if (positional_argc >= 6 && !ChannelManager::IsValidPhyDevice(args[4])) {
-        return UsageError(program,
-                          "<phy-device> must be 1 to 221 letters, digits, '-', '_' "
-                          "or '.'");
-    }
-    if (positional_argc >= 6 && !ChannelManager::IsValidInterfaceName(args[5])) {
-        return UsageError(program,
-                          "<wlan-interface> must be 1 to 15 letters, digits, '-', '_' or '.'");
+    const std::string card_names_error = CardNamesError(options.positional);
+    if (!card_names_error.empty()) {
+        return UsageError(program, card_names_error);
     }
 
-    const std::string spec_file = args[1];
+    const std::string spec_file = options.positional[1];
     SubBandAnalyser analyser("output.txt", 100000000ULL, spec_file, 65535);
     analyser.SetListenAddress(options.listen_addr);
-
-    const int bin_boundary_offset = CONST_SUBBAND_CENTER_BIN;
-    const int total_bin_count =
-        static_cast<int>(static_cast<double>(CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1] -
-                                             CONST_CENTER_FREQUENCIES[0]) *
-                             CONST_BINS_PER_MHZ +
-                         CONST_SUBBAND_NUM_BINS);
-    std::cout << "bin_boundary_offset: " << bin_boundary_offset
-              << " total_bin_count: " << total_bin_count << "\n";
-    // The standard rules print no line of their own, so that their banner
-    // stays what every existing log and comparison expects.
-    if (options.rules != RuleSetId::kStandard) {
-        std::cout << "Classification rules: " << ActiveRules().name << "\n";
-    }
-    std::cout << "Sending events to UI is enabled...\n";
-    SpectrumMeasurement::ResetSpectrumMeasurements();
-    ChannelVisit::Reset();
-    ExternalInterface::InitSocket(options.ui_addr);
-
-    if (positional_argc >= 3) {
-        ExternalInterface::UpdateLogFileName(args[2]);
-    }
-    if (positional_argc >= 4) {
-        std::cout << "Updating energy log file name to: " << args[3] << "\n";
-        ChannelVisit::SetEnergyLogFileName(args[3]);
-    }
-    if (positional_argc >= 6) {
-        std::cout << "Updating interface information...\n";
-        ChannelManager::UpdateInterfaceInformation(args[4], args[5]);
-    } else {
-        ChannelManager::InitializeDefaultInterface();
-    }
+    PrintBanner(options);
+    SetUpOutputsAndCard(options);
     const CardShell shell = ChooseCardShell(options.card_shell, IsExecutable);
     if (shell.program != CONST_POSIX_SHELL) {
         ChannelManager::SetShellRunner(ExecShellRunner(shell));
@@ -271,11 +297,7 @@ int TessaronMain(int argc, char** argv) {
         SetHostClock(CardClock);
     }
     if (options.card_control) {
-        if (shell.program != CONST_POSIX_SHELL) {
-            std::cout << "Card commands run through " << shell.program << "\n";
-        }
-        std::cout << "Using SleepSwitchChannel...\n";
-        ChannelManager::SleepSwitchChannel();
+        StartCardControl(shell);
     }
     return RunLive(options, analyser);
 }

@@ -27,8 +27,7 @@ constexpr long ZIGBEE_HOST_SPAN_S = 6;
 typedef std::map<float, std::vector<ZigbeePulseAnalyser::ZigbeeBandMetrics>> ZigbeeMetricsMap;
 
 ZigbeeMetricsMap BuildEmptyMetricsMap() {
-    ZigbeePulseAnalyser::ZigbeeBandMetrics empty{};
-    empty.avg_rssi_list = GetEmptyList(CONST_SUBBAND_NUM_BINS);
+    const ZigbeePulseAnalyser::ZigbeeBandMetrics empty{};
     ZigbeeMetricsMap metrics;
     for (const float freq : CONST_CENTER_FREQUENCIES) {
         metrics[freq] =
@@ -38,31 +37,19 @@ ZigbeeMetricsMap BuildEmptyMetricsMap() {
 }
 
 void AccumulatePulse(ZigbeePulseAnalyser::ZigbeeBandMetrics& m, const RssiPulse& pulse) {
-    const u64 duration = pulse.GetPulseDuration();
-    const float weight = static_cast<float>(duration);
-    m.time_slice_count += duration;
+    m.time_slice_count += pulse.GetPulseDuration();
     m.avg_peak_rssi += pulse.GetAveragePulseRssi();
     m.avg_bw += static_cast<float>(pulse.end_bin_number - pulse.start_bin_number + 1);
     m.pulse_count += 1;
-    const size_t bins = std::min(m.avg_rssi_list.size(), pulse.rssi_list.size());
-    for (size_t i = 0; i < bins; ++i)
-        m.avg_rssi_list[i] += weight * pulse.rssi_list[i];
-    m.total_pulse_duration += weight;
 }
 
-// Airtime to ms, sums to means, and the duration-weighted profile to dBm.
+// Airtime to ms and sums to means.
 void NormaliseMetrics(ZigbeePulseAnalyser::ZigbeeBandMetrics& m) {
     if (m.pulse_count <= 0)
         return;
     m.time_slice_count = m.time_slice_count / 1000;
     m.avg_peak_rssi /= static_cast<float>(m.pulse_count);
     m.avg_bw /= static_cast<float>(m.pulse_count);
-    // Zero-length pulses carry no weight; leave the (all-zero) profile alone.
-    if (m.total_pulse_duration <= 0.0f)
-        return;
-    const double divisor = -static_cast<double>(m.total_pulse_duration);
-    for (float& value : m.avg_rssi_list)
-        value = static_cast<float>(value / divisor);
 }
 
 }  // namespace
@@ -96,7 +83,7 @@ bool ZigbeePulseAnalyser::IsZigbeeAirtimeShare(double airtime_ms, int frames, do
 
 void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_list,
                                                   std::list<SubBand>::iterator beginIt,
-                                                  bool is_spurious_pulses, int /*debug_id*/) {
+                                                  bool is_spurious_pulses) {
     ZigbeeMetricsMap zigbee_metrics_map = BuildEmptyMetricsMap();
 
     for (auto it = beginIt; it != subband_list.end(); ++it) {
@@ -139,7 +126,7 @@ void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_li
                 static_cast<float>(centre_bin), static_cast<float>(start_bin),
                 static_cast<float>(end_bin), m.avg_bw, std::fabs(m.avg_peak_rssi)};
             zigbee_devices.emplace_back(info, beginIt->start_time, subband_list.back().end_time,
-                                        freq, PULSE_ZIGBEE, "local");
+                                        freq, PULSE_ZIGBEE);
             timeval now{};
             GetHostTime(&now);
             timeval host_start = now;

@@ -7,6 +7,7 @@
 #include <ctime>
 
 #include "host_clock.h"
+#include "refined_test_support.h"
 #include "temp_dir.h"
 #include "temp_path.h"
 #include "tessaron_main.h"
@@ -20,7 +21,7 @@ FixedFreqInterferer Fixed(PulseType type, float cfreq, int start, int end, float
     const int centre = (start + end) / 2;
     FixedFreqInterferer d({static_cast<float>(centre), static_cast<float>(start),
                            static_cast<float>(end), static_cast<float>(end - start), peak},
-                          1000, 2000, cfreq, type, "local");
+                          1000, 2000, cfreq, type);
     // Fixed-frequency classifiers stamp both host times with the detection instant.
     timeval now{};
     GetHostTime(&now);
@@ -171,6 +172,33 @@ TEST_F(DeviceAnalyzerTest, FixedDeviceIsAnnouncedOnceItsSpanReachesTwoSeconds) {
               std::vector<std::string>{
                   "event: devices\r\ndata: { \"dev\": [\"1\",\"Microwave_Oven\",\"1700000000\","
                   "\"1700000002\",\"2\",\"-48.50\",\"2437.00\",\"0,27,55\",\"1\"]}\n\n"});
+}
+
+// Refined: an analog phone's carrier at 2447 MHz seen from the 2442 and the
+// 2452 MHz views in one pass is confirmed: it is shown at once, and its end
+// is announced although it lasted under 2 host seconds. A band seen three
+// times but only from one view (a burst of traffic during one visit looks
+// the same) still waits for a later pass.
+TEST_F(DeviceAnalyzerTest, RefinedShowsAFixedDeviceSeenFromTwoViewsInOnePass) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    FixedFreqInterferer phone = Fixed(PULSE_ANALOGPHONE, 2442, 14, 16, 55.0f);
+    phone.UpdateDeviceInfo(Fixed(PULSE_ANALOGPHONE, 2452, 0, 2, 57.0f));
+    FixedFreqInterferer burst = Fixed(PULSE_UNK_HIGHDUTY, 2462, 30, 42);
+    burst.UpdateDeviceInfo(Fixed(PULSE_UNK_HIGHDUTY, 2462, 30, 42));
+    burst.UpdateDeviceInfo(Fixed(PULSE_UNK_HIGHDUTY, 2462, 31, 42));
+    AddFixed({phone, burst});
+    EXPECT_EQ(listener.Drain(),
+              std::vector<std::string>{
+                  "event: devices\r\ndata: { \"dev\": [\"1\",\"Analog_Phone\",\"1700000000\","
+                  "\"1700000000\",\"0\",\"-55.00\",\"2442.00\",\"14,15,16\",\"1\"]}\n\n"});
+    FakeHostClock::Advance(5);
+    EndInactive();
+    EXPECT_EQ(ReadFile(log_path),
+              "fixed inactive gt: Fixed: 1700000005 2023-11-14 22:13:25 1 2442 14 15 16 1700000000 "
+              "1700000000 0 -55\n");
+    const std::vector<std::string> ended = listener.Drain();
+    ASSERT_EQ(ended.size(), 1u);
+    EXPECT_NE(ended[0].find("[\"0\",\"Analog_Phone\""), std::string::npos);
 }
 
 TEST_F(DeviceAnalyzerTest, AnnouncementIndexSkipsShortLivedDevices) {

@@ -111,6 +111,33 @@ TEST(DriftRecording, PeakNeedsStrongerThanMinus75AndLowestBinWinsTies) {
     EXPECT_EQ(drift.end_time, kStart + 200);
 }
 
+// The receive path hands the row over as whole-dB bytes: the record must be
+// the one the float row gives, ties, threshold, edges and gaps included.
+TEST(DriftRecording, ByteRowsRecordWhatFloatRowsRecord) {
+    std::vector<std::vector<float>> rows = {Row(20, 75.0f), Row(0, 50.0f), Row(55, 74.0f),
+                                            QuietRow(), QuietRow()};
+    std::vector<float> tie = Row(30, 70.0f);
+    tie[40] = 70.0f;
+    tie[12] = 71.0f;
+    rows.push_back(tie);
+    DriftAnalyser from_floats(kStart, 2437.0f, nullptr);
+    DriftAnalyser from_bytes(kStart, 2437.0f, nullptr);
+    u64 t = kStart;
+    for (const std::vector<float>& row : rows) {
+        t += 600;
+        from_floats.UpdateDriftAnalyser(t, row);
+        from_bytes.UpdateDriftAnalyser(t, RssiPulse::ToProfile(row));
+    }
+    ASSERT_EQ(from_bytes.peak_rssi_history.size(), from_floats.peak_rssi_history.size());
+    for (size_t i = 0; i < from_floats.peak_rssi_history.size(); i++) {
+        EXPECT_EQ(from_bytes.peak_rssi_history[i].diffTime,
+                  from_floats.peak_rssi_history[i].diffTime);
+        EXPECT_EQ(from_bytes.peak_rssi_history[i].index, from_floats.peak_rssi_history[i].index);
+        EXPECT_EQ(from_bytes.peak_rssi_history[i].rssi, from_floats.peak_rssi_history[i].rssi);
+    }
+    EXPECT_EQ(from_bytes.end_time, from_floats.end_time);
+}
+
 TEST(DriftRecording, PeaklessRowsCountFromLastPeakRow) {
     DriftAnalyser drift(kStart, 2412.0f, nullptr);
     // Within the first 800 us of the subband nothing is recorded.

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "device_analyzer.h"
+#include "event_records.h"
 #include "host_clock.h"
 #include "ui_event_listener.h"
 #include "ui_event_text.h"
@@ -54,11 +55,8 @@ TEST(EventSinksTest, EveryInstalledSinkHearsEachReportOnce) {
 
 TEST(EventSinksTest, ChannelTextTruncatesEachBin) {
     const float bins[3] = {60.9f, 0.2f, 75.0f};
-    ChannelSpectrumRecord spectrum;
+    ChannelSpectrumRecord spectrum = SpectrumRecord(2437.0f, 0, bins, 3);
     spectrum.card_time_us = 42;
-    spectrum.freq_mhz = 2437.0f;
-    spectrum.db_below_mw = bins;
-    spectrum.bins = 3;
     EXPECT_EQ(
         ChannelEventText(spectrum),
         "event: channel\r\ndata:{ \"ch\": [60,0,75],\"timestamp\":42,\"freq\": 2437.00}\r\n\n");

@@ -19,8 +19,8 @@ constexpr u64 GROUP_SPACING = 20000;  // beyond every pair search's reach
 class HopperTest : public hoppertest::ClassifierTest {
 protected:
     std::unique_ptr<FreqHoppingsDeviceAnalyser> Collect(int debug_id = 0) {
-        auto analyser = std::make_unique<FreqHoppingsDeviceAnalyser>(history, history.begin(), nkld,
-                                                                     "00:11:22:33:44:55", debug_id);
+        auto analyser =
+            std::make_unique<FreqHoppingsDeviceAnalyser>(history, history.begin(), nkld, debug_id);
         analyser->BuildFreqHoppingPulseInfo();
         return analyser;
     }
@@ -103,7 +103,7 @@ SubBand& VisitWith(std::list<SubBand>& history, std::initializer_list<RssiPulse>
 
 TEST_F(HopperTest, ConstructionSeedsSixFrequenciesAndEmptyWindowStaysZero) {
     hoppertest::AddSubband(history, 2437.0f, 0, 50000);
-    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, "mac", 0);
+    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, 0);
     analyser.BuildFreqHoppingPulseInfo();
     for (const RealIntMap* map : {&analyser.count_pulses_per_subband, &analyser.subband_count}) {
         ASSERT_EQ(map->size(), 6u);
@@ -184,7 +184,7 @@ TEST_F(HopperTest, RepeatedVisitKeyKeepsOnlyTheLaterPulses) {
 }
 
 TEST_F(HopperTest, CountsNormaliseToTheLongestDwell) {
-    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, "mac", 0);
+    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, 0);
     analyser.subband_dwell_time[2412.0f] = 100000;
     analyser.subband_dwell_time[2437.0f] = 50000;
     RealIntMap counts{{2412.0f, 10}, {2437.0f, 10}, {2452.0f, 0}, {2462.0f, 7}};
@@ -302,7 +302,7 @@ TEST_F(HopperTest, AclPairsOnTheSlotGridButOffTheHandsetGrid) {
 }
 
 TEST_F(HopperTest, HandsetGridCombinationsAreIgnored) {
-    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, "mac", 0);
+    FreqHoppingsDeviceAnalyser analyser(history, history.end(), nkld, 0);
     const RssiPulse first = HopPulse(1000, 1);
     for (const u64 gap : {250u, 2250u, 2500u, 4750u, 5000u, 10000u}) {
         EXPECT_TRUE(analyser.IgnoreFhPulseCombination(first, HopPulse(1000 + gap, 1))) << gap;

@@ -14,7 +14,7 @@ FixedFreqInterferer Fixed(PulseType type, float cfreq, int start, int end, float
     const float centre = (start + end) / 2.0f;
     return FixedFreqInterferer({centre, static_cast<float>(start), static_cast<float>(end),
                                 static_cast<float>(end - start), peak},
-                               1000, 2000, cfreq, type, "local");
+                               1000, 2000, cfreq, type);
 }
 
 // Matching prints its reasoning; the tests look only at the verdicts.
@@ -26,8 +26,7 @@ bool Matches(const FixedFreqInterferer& record, const FixedFreqInterferer& insta
 }
 
 TEST(FixedFreqInterfererTest, ConstructorTruncatesBinsAndStartsOneInstance) {
-    FixedFreqInterferer d({27.9f, 3.99f, 50.5f, 46.6f, 71.25f}, 10, 20, 2442.0f, PULSE_ANALOGPHONE,
-                          "local");
+    FixedFreqInterferer d({27.9f, 3.99f, 50.5f, 46.6f, 71.25f}, 10, 20, 2442.0f, PULSE_ANALOGPHONE);
     EXPECT_EQ(d.center_bin_number, 27);
     EXPECT_EQ(d.start_bin_number, 3);
     EXPECT_EQ(d.end_bin_number, 50);
@@ -39,7 +38,7 @@ TEST(FixedFreqInterfererTest, ConstructorTruncatesBinsAndStartsOneInstance) {
 
 TEST(FixedFreqInterfererTest, ShortInformationListIsNotReadPastItsEnd) {
     testing::internal::CaptureStderr();
-    FixedFreqInterferer d({12.0f, 10.0f}, 10, 20, 2437.0f, PULSE_ZIGBEE, "local");
+    FixedFreqInterferer d({12.0f, 10.0f}, 10, 20, 2437.0f, PULSE_ZIGBEE);
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Warning"), std::string::npos);
     EXPECT_EQ(d.center_bin_number, 12);
     EXPECT_EQ(d.start_bin_number, 10);
@@ -105,8 +104,7 @@ TEST(FixedFreqInterfererTest, MergeWidensSpansAndKeepsTheStrongestSighting) {
     FixedFreqInterferer record = Fixed(PULSE_ANALOGPHONE, 2437.0f, 20, 30, 70.0f);
     record.set_host_start_time({100, 0});
     record.set_host_end_time({100, 0});
-    FixedFreqInterferer stronger({8, 5, 12, 7, 55.0f}, 500, 1500, 2442.0f, PULSE_ANALOGPHONE,
-                                 "local");
+    FixedFreqInterferer stronger({8, 5, 12, 7, 55.0f}, 500, 1500, 2442.0f, PULSE_ANALOGPHONE);
     stronger.set_host_start_time({99, 5});
     stronger.set_host_end_time({103, 0});
 
@@ -142,7 +140,7 @@ TEST(FixedFreqInterfererTest, LogLineLayout) {
     tzset();
     SetHostClock(FakeHostClock::Read);
     FakeHostClock::Set(1700000000, 999999);
-    FixedFreqInterferer cam({25, 20, 30, 10, 62.5f}, 1, 2, 2437.0f, PULSE_VIDEOCAM, "local");
+    FixedFreqInterferer cam({25, 20, 30, 10, 62.5f}, 1, 2, 2437.0f, PULSE_VIDEOCAM);
     cam.set_host_start_time({1699999990, 0});
     cam.set_host_end_time({1699999997, 0});
     EXPECT_EQ(cam.toString(),

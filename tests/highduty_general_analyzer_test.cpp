@@ -65,7 +65,7 @@ protected:
 
     std::string Run(std::list<SubBand>& history) {
         testing::internal::CaptureStdout();
-        analyzer.ComputeMetrics(history, history.begin(), "00:11:22:33:44:55");
+        analyzer.ComputeMetrics(history, history.begin());
         return testing::internal::GetCapturedStdout();
     }
 
@@ -187,7 +187,7 @@ TEST_F(HighDutyTest, UnknownHighDutyBandMergesIntoAnOverlappingPhone) {
 FixedFreqInterferer Device(PulseType type, int first, int last, int instances) {
     FixedFreqInterferer d({static_cast<float>((first + last) / 2), static_cast<float>(first),
                            static_cast<float>(last), static_cast<float>(last - first + 1), 60.0f},
-                          1000, 2000, 2437, type, "local");
+                          1000, 2000, 2437, type);
     d.count_instances = instances;
     return d;
 }

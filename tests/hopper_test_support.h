@@ -19,11 +19,10 @@ namespace hoppertest {
 struct PulseSpec {
     u64 start = 0;
     u64 duration = 300;
-    int start_bin = 18;
-    int end_bin = 22;
-    int centre = 20;
-    float peak = 60.0f;  // dB below 1 mW
-    float average = 62.0f;
+    // First, last and strongest bin of the subband.
+    int start_bin = 18, end_bin = 22, centre = 20;
+    // Peak and mean power, dB below 1 mW.
+    float peak = 60.0f, average = 62.0f;
     PulseType type = PULSE_NONE;
 };
 

@@ -127,7 +127,7 @@ TEST_F(MicrowaveTest, SweepWindowIsAbove26UpTo61) {
 }
 
 TEST_F(MicrowaveTest, AnActiveHighDutyDeviceExcusesTheSubband) {
-    FixedFreqInterferer cam({30, 15, 35, 21, 50}, 0, 1, 2437, PULSE_VIDEOCAM, "local");
+    FixedFreqInterferer cam({30, 15, 35, 21, 50}, 0, 1, 2437, PULSE_VIDEOCAM);
     std::vector<FixedFreqInterferer> batch{cam};
     DeviceAnalyzer::AddNewDevices(batch);
     std::list<SubBand> history;

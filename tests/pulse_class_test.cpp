@@ -60,20 +60,22 @@ TEST(PulseMatching, AdjacencyAndCentreRules) {
 }
 
 TEST(PulseMerging, KeepsStrongestProfileAndLowerBinOnTies) {
-    RssiPulse a = Pulse(10, 12, 11, Row({{10, 70}, {11, 60}, {12, 70}}), 1000);
-    RssiPulse b = Pulse(11, 13, 13, Row({{11, 65}, {12, 60}, {13, 60}}), 1100);
+    const std::vector<float> row_a = Row({{10, 70}, {11, 60}, {12, 70}});
+    const std::vector<float> row_b = Row({{11, 65}, {12, 60}, {13, 60}});
+    RssiPulse a = Pulse(10, 12, 11, row_a, 1000);
+    RssiPulse b = Pulse(11, 13, 13, row_b, 1100);
     b.end_time = 1100;
-    a.UpdatePulse(b);
+    RssiPulse::Profile profile = RssiPulse::ToProfile(row_a);
+    a.UpdatePulse(b, profile, RssiPulse::ToProfile(row_b));
     EXPECT_EQ(a.end_time, 1100u);
     EXPECT_EQ(a.reading_counts, 2);
-    EXPECT_EQ(a.count_rows, 2);
     // Bin 12 ties the old peak (60): the lower bin 11 keeps the peak.
     EXPECT_EQ(a.center_bin_number, 11);
     EXPECT_EQ(a.peak_rssi, 60.0f);
-    EXPECT_EQ(a.rssi_list[12], 60.0f);
+    EXPECT_EQ(profile[12], 60);
     EXPECT_EQ(a.start_bin_number, 10);
     EXPECT_EQ(a.end_bin_number, 13);
-    a.EndPulse();
+    a.EndPulse(profile);
     EXPECT_FLOAT_EQ(a.average_pulse_rssi, (70 + 60 + 60 + 60) / 4.0f);
     EXPECT_EQ(a.GetPulseDuration(), 100u);
 }

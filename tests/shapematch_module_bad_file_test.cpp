@@ -75,7 +75,9 @@ TEST(ShapeOffsets, HugeOffsetsNeitherOverflowNorReadOutsideTheShape) {
     const std::vector<float> spectrum(56, -90.0f);
     for (const char* record :
          {"3 Cam 1 -2333333333333333 2 0.4,0.4,0.5", "3 Cam 1 -3 2333333333333333 0.4,0.4,0.5",
-          "3 Cam 1 -2147483648 2147483647 0.4,0.4,0.5"}) {
+          "3 Cam 1 -2147483648 2147483647 0.4,0.4,0.5",
+          // A window that starts past the last bin: the start must not wrap.
+          "3 Cam 1 2147483647 0 0.4,0.4"}) {
         testing::internal::CaptureStdout();
         testing::internal::CaptureStderr();
         const DeviceSignatures signature{std::string(record)};

@@ -136,6 +136,20 @@ TEST(Segmentation, RunOpenAtTheTopBinEndsThere) {
     ExpectBins(pulses[0], 53, 50, 55);
 }
 
+TEST(Segmentation, EveryOtherBinActiveGivesTheMostSingleBinPulses) {
+    SubBand subband = MakeSubBand();
+    std::vector<float> sample = QuietSample();
+    for (int b = 0; b < 56; b += 2) {
+        sample[b] = 50.0f + static_cast<float>(b / 2);  // bin 0 strongest
+    }
+    std::vector<RssiPulse> pulses = PulsesOf(subband, sample);
+    ASSERT_EQ(pulses.size(), 28u);
+    for (size_t i = 0; i < pulses.size(); i++) {
+        const int bin = static_cast<int>(2 * i);
+        ExpectBins(pulses[i], bin, bin, bin);
+    }
+}
+
 TEST(PulseTracking, PulseGrowsWhileContinuedAndEndsOnFirstMiss) {
     SubBand subband = MakeSubBand();
     subband.ProcessSubBand(2000, 2437.0f, kNoiseFloor, Burst(20, 22, 60.0f));

@@ -47,7 +47,7 @@ protected:
         return subband;
     }
     std::string Run(bool spurious = false) {
-        ZigbeePulseAnalyser::DetermineZigbeePresence(history, history.begin(), spurious, 0);
+        ZigbeePulseAnalyser::DetermineZigbeePresence(history, history.begin(), spurious);
         return TakeStdout();
     }
     static const std::vector<FixedFreqInterferer>& Devices() {
@@ -143,7 +143,7 @@ TEST_F(ZigbeeTest, SpuriousWindowAndOffCentreVisitsReportNothing) {
 
 TEST_F(ZigbeeTest, ZeroLengthFramesAndEmptyWindowAreHarmless) {
     AddVisit(2437.0f, 30, 0, 22);
-    ZigbeePulseAnalyser::DetermineZigbeePresence(history, history.end(), false, 0);
+    ZigbeePulseAnalyser::DetermineZigbeePresence(history, history.end(), false);
     const std::string out = Run();
     EXPECT_TRUE(Devices().empty());
     EXPECT_NE(out.find("Zigbee_pulse_timebins: 2437 0 0 30 0 0 0 0 0\n"), std::string::npos);

@@ -51,6 +51,8 @@ public:
     DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in);
 
     void UpdateDriftAnalyser(u64 curr_time, const std::vector<float>& rssi_list);
+    // The same for a row held as whole-dB bytes.
+    void UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db);
     void IsMicrowavePresent();
     // Weakest row peak (positive dB below 1 mW) the history records.
     float RowPeakLimit() const;
@@ -61,6 +63,15 @@ public:
     bool IsDrift(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history);
     void MaxSweepLength(const std::vector<PeakRssiHistoryStruct>& temp_peak_rssi_history,
                         int& max_sweep_length, int& sweep_freq);
+
+private:
+    std::vector<u64> DriftEpisodeStarts();
+    void CloseEpisode(const std::vector<PeakRssiHistoryStruct>& episode, u64 episode_start,
+                      std::vector<u64>* drift_starts);
+    void MeasureStartPhaseSpread(const std::vector<u64>& drift_starts);
+    void AverageAndPrintSweeps();
+    // Records the row's strongest bin (min_index -1: an empty row).
+    void RecordRowPeak(u64 curr_time, int min_index, float min_value);
 };
 
 long long modifiedMod(long long number, long modulus);

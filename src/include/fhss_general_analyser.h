@@ -87,7 +87,6 @@ const std::vector<HopperFollowUp>& HopperFollowUps();
 class FreqHoppingsDeviceAnalyser {
 public:
     int debug_id;
-    std::string mac_address;
     std::list<SubBand>& subband_list;
     std::list<SubBand>::iterator beginIt;
     SbInfoPulseListMap subband_freqhop_device_pulse_info;
@@ -102,8 +101,7 @@ public:
 
     FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
                                std::list<SubBand>::iterator beginIt,
-                               NkldDistMap& input_nkld_distribution_map, std::string mac_address,
-                               int debug_id);
+                               NkldDistMap& input_nkld_distribution_map, int debug_id);
     FreqHoppingsDeviceAnalyser(const FreqHoppingsDeviceAnalyser&) = delete;
     FreqHoppingsDeviceAnalyser& operator=(const FreqHoppingsDeviceAnalyser&) = delete;
 

@@ -28,15 +28,20 @@ public:
     timeval host_start_time;
     timeval host_end_time;
     PulseType classification;
+    // The channel views (bit k: CONST_CENTER_FREQUENCIES[k]) the device
+    // was seen from.
+    unsigned views_seen;
 
     // interferer_info_tuple: centre bin, start bin, end bin, bandwidth, peak
-    // power magnitude. mac_address is accepted and not kept.
+    // power magnitude.
     FixedFreqInterferer(std::vector<float> interferer_info_tuple, u64 start_timeIn, u64 end_timeIn,
-                        float subband_freq, PulseType classificationIn, std::string mac_address);
+                        float subband_freq, PulseType classificationIn);
 
     void set_host_start_time(timeval time) { host_start_time = time; }
     void set_host_end_time(timeval time) { host_end_time = time; }
     int GetHostDuration() const;
+    // Number of different channel views the device was seen from.
+    int ViewsSeen() const;
     bool IsMatchingClassification(const FixedFreqInterferer& new_interferer) const;
     bool IsMatchingBins(const FixedFreqInterferer& new_interferer) const;
     bool IsMatchingInterferer(const FixedFreqInterferer& new_interferer) const;

@@ -20,8 +20,8 @@ public:
 
     explicit HighDutyAnalyzer(int debug_id);
 
-    void ComputeMetrics(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
-                        std::string mac_address) const;
+    void ComputeMetrics(std::list<SubBand>& subband_list,
+                        std::list<SubBand>::iterator beginIt) const;
     bool IsAnalogphonePresent(const HighDutyMetrics& highduty_metrics,
                               float& mintheta_analog) const;
     bool IsVideocamPresent(const HighDutyMetrics& highduty_metrics, float& mintheta_videocam) const;

@@ -1,5 +1,5 @@
 // One pulse: a burst of RF energy seen in one 20 MHz subband, with its card
-// time span, inclusive bin range, peak and per-bin power profile; and the
+// time span, inclusive bin range, peak and mean power; and the
 // classification codes that pulses and detected devices carry.
 #ifndef TESSARON_PULSE_CLASS_H
 #define TESSARON_PULSE_CLASS_H
@@ -48,13 +48,12 @@ public:
     PulseType classification;
     float peak_rssi;
     float average_pulse_rssi;
-    int count_rows;
-    // Strongest value seen in every bin while the pulse grows, in whole dB
-    // below 1 mW as the card's bytes carry them. A fixed array of bytes, so
-    // that making a pulse for every segment of every sample costs no
-    // allocation and a busy window's million pulses stay small.
-    Profile rssi_list;
 
+    // The peak is taken from the sample's row at the centre bin. The row
+    // itself is not kept: the strongest value per bin matters only while the
+    // pulse grows, and the subband holds that profile beside its active
+    // pulses (see UpdatePulse), so a busy window's million completed pulses
+    // carry no profile.
     RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number, int end_bin_number,
               int center_bin_number, const std::vector<float>& rssi_listIn, SubBand* parent);
     // The same from a row already held as whole-dB bytes.
@@ -75,8 +74,12 @@ public:
     u64 GetPulseDuration() const { return end_time - start_time; }
 
     bool IsMatchingPulse(const RssiPulse& new_pulse) const;
-    void UpdatePulse(const RssiPulse& new_pulse);
-    void EndPulse();
+    // Continues the pulse with new_pulse, seen in the sample new_row.
+    // profile is this pulse's strongest value per bin (whole dB below
+    // 1 mW), kept by the caller and updated here.
+    void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row);
+    // The mean power over the pulse's bins of its profile.
+    void EndPulse(const Profile& profile);
     bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
     std::string toString() const;
     static std::string getClassification(PulseType type);

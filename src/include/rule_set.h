@@ -86,6 +86,16 @@ struct RuleSet {
     // -80 dBm at its peak, 15 dB over the noise, keeps nearly every row.
     float oven_row_margin_db;
 
+    // --- Tracker -----------------------------------------------------------
+    // A fixed-frequency device seen from two channel views (two tunings of
+    // the receiver, one visit each) is confirmed and shown at once. Standard
+    // waits for the record to have lasted 2 host seconds, i.e. for a later
+    // pass, which puts the first announcement two high-duty periods after
+    // switch-on, or three for a device the first period's views miss. One
+    // view's visit alone is not enough: a burst of traffic during one visit,
+    // or a wide carrier cut by the view's edge, looks like a device there.
+    bool fixed_confirmed_in_one_pass;
+
     // --- High-duty devices -------------------------------------------------
     // A continuous carrier is judged by its occupied bandwidth first: wider
     // than 10 MHz is an FM video sender, narrower than 1 MHz an analog phone,

@@ -29,6 +29,9 @@ public:
     DriftAnalyser drift_analyser;
     std::vector<RssiPulse> completed_pulses_list;
     std::vector<RssiPulse> active_pulses_list;
+    // Strongest value per bin of each active pulse, in the same order: only
+    // a growing pulse needs it.
+    std::vector<RssiPulse::Profile> active_profiles;
     std::vector<float> db_sum_list;
     std::vector<float> db_avg_list;
     std::vector<float> duty_sum_list;
@@ -53,14 +56,17 @@ public:
                                 const std::vector<float>& sub_band_rssi_list,
                                 std::vector<RssiPulse>& new_pulses_list,
                                 const RssiPulse::Profile* row_db = nullptr);
-    // Continues, ends or starts active pulses; new_pulses_list is left empty.
-    void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time);
+    // Continues, ends or starts active pulses with the new pulses of the
+    // sample row_db; new_pulses_list is left empty.
+    void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
+                            const RssiPulse::Profile& row_db);
     // Strongest (smallest) bin of [start, end], the middle one of equal
     // strongest bins (the upper middle for an even count). The range is
     // clipped to the list; -1 when nothing of it lies in the list.
     int GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start, int end) const;
     void ProcessBigTimeGapEvent();
-    void EmptyActivePulsesList();
+    // Ends every active pulse and moves it to the completed list.
+    void EndActivePulses();
     u64 GetBandDuration() const { return end_time - start_time; }
     void UpdateFilter(int start_bin, int end_bin, PulseType device);
     // Bins at or above this power (dBm) join a pulse; a pulse needs a peak
@@ -77,6 +83,8 @@ private:
     // Reused for the pulses of each sample so that quiet samples cost no
     // allocation; empty between samples.
     std::vector<RssiPulse> new_pulses_scratch;
+    // The sample as whole-dB bytes when the caller gave floats only.
+    RssiPulse::Profile row_db_scratch{};
 };
 
 bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b);

@@ -24,13 +24,11 @@ public:
         float avg_peak_rssi;
         float avg_bw;
         int pulse_count;
-        std::vector<float> avg_rssi_list;
-        float total_pulse_duration;
     };
 
     static void DetermineZigbeePresence(std::list<SubBand>& subband_list,
                                         std::list<SubBand>::iterator beginIt,
-                                        bool is_spurious_pulses, int debug_id);
+                                        bool is_spurious_pulses);
     static int GetZigbeeBandPulseBandId(const RssiPulse& pulse);
     // Channel centre bin of a band id, -1 for an unknown id.
     static int GetCFFromBandId(int band_id);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <fstream>
 #include <iostream>
+#include <utility>
 
 #include "host_clock.h"
 #include "host_port.h"
@@ -39,6 +40,15 @@ bool ParseBroker(const std::string& text, OutputOptions* options) {
     return true;
 }
 
+// Options whose value is kept as given.
+const std::pair<const char*, std::string OutputOptions::*> kTextOptions[] = {
+    {"--json", &OutputOptions::json_path},
+    {"--mqtt-user", &OutputOptions::mqtt_user},
+    {"--mqtt-password-file", &OutputOptions::mqtt_password_file},
+    {"--mqtt-cafile", &OutputOptions::mqtt_ca_file},
+    {"--mqtt-cert", &OutputOptions::mqtt_cert_file},
+    {"--mqtt-key", &OutputOptions::mqtt_key_file}};
+
 bool Assign(const std::string& name, const std::string& value, OutputOptions* o,
             std::string* error) {
     if (value.empty()) {
@@ -51,23 +61,19 @@ bool Assign(const std::string& name, const std::string& value, OutputOptions* o,
             return false;
         }
         o->sensor = value;
-    } else if (name == "--json") {
-        o->json_path = value;
-    } else if (name == "--mqtt") {
+        return true;
+    }
+    if (name == "--mqtt") {
         if (!ParseBroker(value, o)) {
             *error = "--mqtt needs HOST:PORT, got '" + value + "'";
             return false;
         }
-    } else if (name == "--mqtt-user") {
-        o->mqtt_user = value;
-    } else if (name == "--mqtt-password-file") {
-        o->mqtt_password_file = value;
-    } else if (name == "--mqtt-cafile") {
-        o->mqtt_ca_file = value;
-    } else if (name == "--mqtt-cert") {
-        o->mqtt_cert_file = value;
-    } else {
-        o->mqtt_key_file = value;
+        return true;
+    }
+    for (const auto& [option, field] : kTextOptions) {
+        if (name == option) {
+            o->*field = value;
+        }
     }
     return true;
 }

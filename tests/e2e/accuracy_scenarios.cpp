@@ -53,7 +53,8 @@ const char kXboxExact[] =
     "pulses must last exactly 227/228/342/343 us; card-time jitter and other sample intervals "
     "leave far fewer than MIN_XBOX_PULSES (75) per window";
 const char kZigbeeAirtime[] =
-    "2% airtime gives ~26 ms per channel view per window against MIN_ZIGBEE_TIMESLICES 55 ms";
+    "2-3% airtime gives ~26-39 ms per channel view per window against MIN_ZIGBEE_TIMESLICES 55 "
+    "ms";
 const char kBelowPulsePeak[] =
     "the strongest bin lies below the fixed -75 dBm pulse-peak threshold (weak or far device)";
 const char kBelowHighDutyFloor[] =
@@ -75,7 +76,14 @@ const char kWifiHops[] =
 const char kWifiMasks[] =
     "60% Wi-Fi airtime masks the Bluetooth packets, and OFDM frames pass as hoppers and drift";
 const char kCombined[] = "every class at once: the limitations above combine";
+const char kVideoCutByView[] =
+    "from the 2442 MHz view the ~15 MHz sender at 2450 MHz shows only its lower 24 bins (cut by "
+    "the view's edge), under the 29-bin video width: that band is an Unknown_High_Duty_Device";
 // The refined rules are meant to have none; these are the open cases.
+const char kVoiceAsController[] =
+    "lone packets of an HV2 voice link (the partner hopped out of view) last 366 us and are 4-5 "
+    "bins wide, as the controller's long packets; at 800 packets/s over 100 of them pass the "
+    "controller's count and spread tests";
 const char kRefinedOpen[] =
     "open work of the refined rules: devices within ~12 dB of the noise floor, and false "
     "devices they leave";
@@ -86,6 +94,9 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "bt-data", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-data", 64, {"Bluetooth"}, {"Microwave_Oven"}, false, kHopperTiming},
     {Rules::kStandard, "bt-data", 114, {"Bluetooth"}, {"Microwave_Oven"}, false, kHopperTiming},
+    {Rules::kStandard, "bt-data-light", 57, {"Bluetooth"}, {"Bluetooth_Streaming", "Microwave_Oven"}, false, kHopperTiming},
+    {Rules::kStandard, "bt-data-light", 64, {"Bluetooth"}, {"Bluetooth_Streaming", "Microwave_Oven"}, false, kHopperTiming},
+    {Rules::kStandard, "bt-data-light", 114, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-data-jitter", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-data-jitter", 64, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-data-jitter", 114, {"Bluetooth"}, {"Microwave_Oven"}, false, kHopperTiming},
@@ -98,6 +109,8 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "bt-data-zigbee", 114, {"Bluetooth"}, {"Microwave_Oven"}, false, kZigbeeUnderBluetooth},
     {Rules::kStandard, "bt-voice", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-voice", 64, {"Bluetooth_Streaming"}, {"Bluetooth", "Microwave_Oven"}, false, kHopperTiming},
+    {Rules::kStandard, "bt-voice-hv2", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
+    {Rules::kStandard, "bt-voice-hv2", 64, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "bt-voice-far-jitter", kAllIntervals, {"Bluetooth_Streaming"}, {}, false, kBelowPulsePeak},
     {Rules::kStandard, "bt-voice-microwave", 114, {"Bluetooth_Streaming"}, {}, false, kHopperTiming},
     {Rules::kStandard, "bt-voice-weak", kAllIntervals, {"Bluetooth_Streaming"}, {}, false, kBelowPulsePeak},
@@ -111,6 +124,7 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "everything", 114, {"Bluetooth_Streaming", "Unknown_High_Duty_Device", "XBOX_Console", "Zigbee"}, {}, false, kCombined},
     {Rules::kStandard, "fhss-phone", 57, {"FHSS_Phone_(Handset)"}, {"Microwave_Oven"}, false, kHopperTiming},
     {Rules::kStandard, "fhss-phone", 64, {"FHSS_Phone_(Handset)"}, {"Microwave_Oven"}, false, kHopperTiming},
+    {Rules::kStandard, "fhss-phone-10ms", kAllIntervals, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "fhss-phone-analog-phone", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "fhss-phone-analog-phone", 64, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
     {Rules::kStandard, "fhss-phone-jitter", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
@@ -128,6 +142,7 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "video-sender-bt-voice", 57, {"Bluetooth_Streaming"}, {"Bluetooth"}, false, kVoiceInVideo},
     {Rules::kStandard, "video-sender-bt-voice", 64, {"Bluetooth_Streaming"}, {"Bluetooth"}, false, kVoiceInVideo},
     {Rules::kStandard, "video-sender-bt-voice", 114, {}, {"Unknown_High_Duty_Device"}, false, kVoiceInVideo},
+    {Rules::kStandard, "video-sender-2450-narrow", kAllIntervals, {}, {"Unknown_High_Duty_Device"}, false, kVideoCutByView},
     {Rules::kStandard, "video-sender-weak", kAllIntervals, {"Video_Camera"}, {"Zigbee"}, false, kBelowHighDutyFloor},
     {Rules::kStandard, "wifi-ch1-ch11", kAllIntervals, {}, {"Unknown_Hop_Device"}, false, kWifiHops},
     {Rules::kStandard, "wifi-heavy", 114, {}, {"Unknown_Hop_Device", "Zigbee"}, false, kWifiHops},
@@ -137,7 +152,9 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "xbox-weak", 114, {"XBOX_Console"}, {}, false, kBelowPulsePeak},
     {Rules::kStandard, "xbox-wifi", kAllIntervals, {"XBOX_Console"}, {}, false, kXboxExact},
     {Rules::kStandard, "zigbee-ch11-weak", kAllIntervals, {"Zigbee"}, {}, false, kBelowPulsePeak},
+    {Rules::kStandard, "zigbee-ch20-quiet", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeAirtime},
     {Rules::kStandard, "zigbee-quiet", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeAirtime},
+    {Rules::kRefined, "bt-voice-hv2", kAllIntervals, {}, {"XBOX_Console"}, false, kVoiceAsController},
     {Rules::kRefined, "bt-voice-far-jitter", kAllIntervals, {"Bluetooth_Streaming"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "fhss-phone-weak", kAllIntervals, {"FHSS_Phone_(Handset)"}, {}, false, kRefinedOpen},
     {Rules::kRefined, "microwave-50hz-far", 64, {"Microwave_Oven"}, {}, false, kRefinedOpen},
@@ -147,9 +164,10 @@ const Limitation kLimitations[] = {
 // clang-format on
 
 // Growing this list must be a deliberate decision (counted in runs: one
-// scenario at one interval).
-constexpr size_t kStandardLimitationBudget = 79;
-constexpr size_t kRefinedLimitationBudget = 11;
+// scenario at one interval). Grown for the model variations only (standard
+// 79 -> 93, refined 19 -> 22 for the HV2 voice link; refined since down to 14).
+constexpr size_t kStandardLimitationBudget = 93;
+constexpr size_t kRefinedLimitationBudget = 14;
 
 struct Case {
     Rules rules;

@@ -15,9 +15,7 @@ const std::string kSignatures = std::string(TESSARON_SOURCE_DIR) + "/data/signat
 TEST(FixedFrequency, AnalogPhoneIsAnnouncedLive) {
     EventCollector ui;
     DaemonProcess daemon;
-    const std::string shell = daemon.WriteRecordingShell();
-    daemon.Start({"--listen", daemon.ListenOption(), "--ui", ui.Address(), "--card-shell", shell,
-                  kSignatures, "out.log", "energy.log"});
+    daemon.StartLive(ui.Address(), {kSignatures, "out.log", "energy.log"});
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
 
     const bool announced = StreamAnalogPhoneUntilAnnounced(daemon, ui);

@@ -11,10 +11,6 @@ namespace {
 const std::string kSignatures = std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
 constexpr long kEpoch = 1765000000;  // capture time of card time 0
 
-int ExitCode(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 // A narrow carrier on 2437 MHz (an analog cordless phone) for `on_s`
 // seconds, then only the noise floor until `total_s`; one sample per ms.
 std::vector<std::vector<uint8_t>> PhoneThenSilence(int on_s, int total_s) {

@@ -14,10 +14,6 @@ namespace {
 
 const std::string kSignatures = std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt";
 
-int ExitCode(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 size_t CountLines(const std::string& text, const std::string& prefix) {
     size_t n = 0;
     size_t pos = 0;
@@ -172,8 +168,7 @@ TEST(Service, ShippedLogrotateSnippetKeepsTheDaemonLogging) {
     }
     const std::string rotate = "logrotate -f -s '" + dir + "/state' '" + conf + "'";
     daemon.Start({"--no-card-control", "--listen", daemon.ListenOption(), "--ui",
-                  "127.0.0.1:" + std::to_string(FreeUdpPort()), kSignatures, "out.log",
-                  "energy.log"});
+                  LoopbackOption(FreeUdpPort()), kSignatures, "out.log", "energy.log"});
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n"));
 
     const std::string energy = dir + "/energy.log";
@@ -209,10 +204,7 @@ TEST(Service, CardShellOtherThanBinShIsNamed) {
     // The wrapper runs the commands (the startup tests check them); the
     // banner says which program does.
     DaemonProcess daemon;
-    const std::string shell = daemon.WriteRecordingShell();
-    daemon.Start({"--listen", daemon.ListenOption(), "--ui",
-                  "127.0.0.1:" + std::to_string(FreeUdpPort()), "--card-shell", shell,
-                  kSignatures});
+    const std::string shell = daemon.StartLive(LoopbackOption(FreeUdpPort()), {kSignatures});
     ASSERT_TRUE(daemon.WaitFor(false, "Using SleepSwitchChannel...\n"));
     EXPECT_NE(daemon.Stdout().find("Card commands run through " + shell +
                                    "\nUsing SleepSwitchChannel...\n"),

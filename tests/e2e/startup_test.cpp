@@ -23,18 +23,11 @@ bool InOrder(const std::string& haystack, const std::vector<std::string>& texts)
     return true;
 }
 
-int ExitCode(int status) {
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
 }  // namespace
 
 TEST(Startup, BannerThenWarningsForWrongSizedDatagrams) {
     DaemonProcess daemon;
-    const std::string shell = daemon.WriteRecordingShell();
-    daemon.Start({"--listen", daemon.ListenOption(), "--ui",
-                  "127.0.0.1:" + std::to_string(FreeUdpPort()), "--card-shell", shell,
-                  kSignatures});
+    daemon.StartLive(LoopbackOption(FreeUdpPort()), {kSignatures});
     ASSERT_TRUE(daemon.WaitFor(false, "#Size of fft_stats: 1360\n")) << daemon.Stdout();
     EXPECT_TRUE(InOrder(daemon.Stdout(),
                         {"bin_boundary_offset: 28 total_bin_count: 216\n",
@@ -66,10 +59,8 @@ TEST(Startup, BannerThenWarningsForWrongSizedDatagrams) {
 
 TEST(Startup, CardControlActsOnTheNamedInterface) {
     DaemonProcess daemon;
-    const std::string shell = daemon.WriteRecordingShell();
-    daemon.Start({"--listen", daemon.ListenOption(), "--ui",
-                  "127.0.0.1:" + std::to_string(FreeUdpPort()), "--card-shell", shell, kSignatures,
-                  "out.log", "energy.log", "phy0", "wlan0"});
+    daemon.StartLive(LoopbackOption(FreeUdpPort()),
+                     {kSignatures, "out.log", "energy.log", "phy0", "wlan0"});
     ASSERT_TRUE(daemon.WaitFor(false, "Resetting done....\n")) << daemon.Stdout();
     for (int waited = 0; waited < 5000; waited += 20) {
         if (ReadFile(daemon.Dir() + "/commands.log").find("channel 3") != std::string::npos) {

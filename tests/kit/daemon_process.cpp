@@ -28,6 +28,16 @@ std::string DaemonProcess::WriteRecordingShell() const {
     return path;
 }
 
+std::string DaemonProcess::StartLive(const std::string& ui_address,
+                                     const std::vector<std::string>& files) {
+    const std::string shell = WriteRecordingShell();
+    std::vector<std::string> args = {"--listen", ListenOption(), "--ui",
+                                     ui_address, "--card-shell", shell};
+    args.insert(args.end(), files.begin(), files.end());
+    Start(args);
+    return shell;
+}
+
 void DaemonProcess::Start(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     argv.push_back(const_cast<char*>(binary_.c_str()));

@@ -38,6 +38,11 @@ public:
     std::string WriteRecordingShell() const;
 
     void Start(const std::vector<std::string>& args);
+    // Starts the daemon as it runs on a sensor: receiving on its loopback
+    // port, sending UI events to ui_address and stepping the card through a
+    // recording shell; `files` (the signature file, then the log files and
+    // the card's names) follow. Returns the shell's path.
+    std::string StartLive(const std::string& ui_address, const std::vector<std::string>& files);
 
     // Sends datagrams with a short pause every few, as a producer would.
     void SendAll(const std::vector<std::vector<uint8_t>>& datagrams) const;
@@ -74,5 +79,10 @@ private:
     pid_t pid_ = -1;
     int exit_status_ = 0;
 };
+
+// The exit code of a wait status; -1 when the process did not exit.
+inline int ExitCode(int status) {
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
 
 #endif

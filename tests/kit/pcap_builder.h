@@ -10,10 +10,6 @@
 #include <string>
 #include <vector>
 
-// Link types as a pcap file header names them.
-inline constexpr uint32_t PCAP_LINKTYPE_ETHERNET = 1;
-inline constexpr uint32_t PCAP_LINKTYPE_RAW_IP = 101;
-
 inline constexpr size_t IPV4_HEADER_BYTES = 20;
 inline constexpr size_t UDP_HEADER_BYTES = 8;
 
@@ -31,6 +27,10 @@ std::vector<uint8_t> Ethernet(const std::vector<uint8_t>& ip, bool v6 = false, b
 std::vector<uint8_t> LinuxSll(const std::vector<uint8_t>& ip);
 std::vector<uint8_t> LinuxSll2(const std::vector<uint8_t>& ip);
 std::vector<uint8_t> Loopback(const std::vector<uint8_t>& ip);
+
+// Link types as a pcap file header names them.
+inline constexpr uint32_t PCAP_LINKTYPE_ETHERNET = 1;
+inline constexpr uint32_t PCAP_LINKTYPE_RAW_IP = 101;
 
 // Appends packets to a pcap file of one link type.
 class PcapFileWriter {

@@ -6,6 +6,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "event_records.h"
+
 using nlohmann::json;
 
 namespace {
@@ -13,18 +15,7 @@ namespace {
 const EventStamp kStamp{"kitchen", {1700000000, 12}};
 
 DeviceEventRecord MicrowaveOn2437() {
-    DeviceEventRecord d;
-    d.index = 1;
-    d.classification = PULSE_MWO;
-    d.first_seen_s = 1699999990;
-    d.last_seen_s = 1700000000;
-    d.duration_s = 10;
-    d.power_dbm = -52.5f;
-    d.band_cfreq_mhz = 2437.0f;
-    d.start_bin = 10;
-    d.center_bin = 30;
-    d.end_bin = 50;
-    return d;
+    return FixedEvent(PULSE_MWO, {2437.0f, 10, 30, 50}, 1699999990, 1700000000, -52.5f);
 }
 
 ParsedEvent RoundTrip(const std::string& text) {
@@ -75,14 +66,8 @@ TEST(EventJson, FixedDeviceCarriesItsBandChannelsAndTimes) {
 }
 
 TEST(EventJson, HoppersCoverEveryChannelAndEndsLeaveUnknownFiguresNull) {
-    DeviceEventRecord bt;
+    DeviceEventRecord bt = HopperEvent(PULSE_BLUETOOTH_SCO, 100, 106, -60.0f);
     bt.index = 2;
-    bt.classification = PULSE_BLUETOOTH_SCO;
-    bt.hopper = true;
-    bt.first_seen_s = 100;
-    bt.last_seen_s = 106;
-    bt.duration_s = 6;
-    bt.power_dbm = -60.0f;
     json j = json::parse(DeviceEventJson(bt, kStamp));
     EXPECT_TRUE(j["freq_mhz"].is_null());
     EXPECT_TRUE(j["bins"].is_null());
@@ -110,12 +95,8 @@ TEST(EventJson, SpectrumInDbmWithDutyAndSurveyTextsOfAnyBytes) {
         bins[i] = 90.0f - i * 0.25f;
         above[i] = i % 5;
     }
-    ChannelSpectrumRecord s;
+    ChannelSpectrumRecord s = SpectrumRecord(2462.0f, 4, bins, 56);
     s.card_time_us = 4294967296ULL;
-    s.freq_mhz = 2462.0f;
-    s.spectra = 4;
-    s.db_below_mw = bins;
-    s.bins = 56;
     s.above_noise = above;
     const json j = json::parse(ChannelSpectrumJson(s, kStamp));
     EXPECT_EQ(j["power_dbm"].size(), 56u);
@@ -170,11 +151,7 @@ TEST(EventJson, MalformedFeedsAreRejected) {
         return j.dump();
     };
     float bins[56] = {};
-    ChannelSpectrumRecord s;
-    s.freq_mhz = 2412.0f;
-    s.spectra = 10;
-    s.db_below_mw = bins;
-    s.bins = 55;
+    ChannelSpectrumRecord s = SpectrumRecord(2412.0f, 10, bins, 55);
     const std::vector<std::string> bad = {
         "",
         "[1,2]",

@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "event_records.h"
 #include "temp_path.h"
 
 TEST(JsonLinesSink, OneWholeObjectPerLineAppendedToTheFile) {
@@ -17,12 +18,7 @@ TEST(JsonLinesSink, OneWholeObjectPerLineAppendedToTheFile) {
         JsonLinesSink sink("bench", [&second](timeval* t) { *t = {second++, 5}; });
         std::string error;
         ASSERT_TRUE(sink.Open(path, &error)) << error;
-        DeviceEventRecord d;
-        d.classification = PULSE_BLUETOOTH;
-        d.hopper = true;
-        d.first_seen_s = 1;
-        d.last_seen_s = 9;
-        sink.OnDevice(d);
+        sink.OnDevice(HopperEvent(PULSE_BLUETOOTH, 1, 9));
         ChannelUtilisationRecord u;
         u.survey_text = "line one\nline two";
         sink.OnChannelUtilisation(u);

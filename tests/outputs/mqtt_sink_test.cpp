@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "event_records.h"
 #include "outputs/broker.h"
 
 namespace {
@@ -23,17 +24,19 @@ MqttOptions Options(int port, const std::string& sensor) {
 }
 
 DeviceEventRecord Device(int index) {
-    DeviceEventRecord d;
+    DeviceEventRecord d = HopperEvent(PULSE_BLUETOOTH_SCO, 1000 + index, 1006 + index);
     d.index = index;
-    d.classification = PULSE_BLUETOOTH_SCO;
-    d.hopper = true;
-    d.first_seen_s = 1000 + index;
-    d.last_seen_s = 1006 + index;
     return d;
 }
 
 bool Has(const MqttMessage& m, const std::string& topic, const std::string& payload) {
     return m.topic == topic && m.payload == payload;
+}
+
+// A device event of the given index.
+std::function<bool(const MqttMessage&)> DeviceNumbered(int index) {
+    const std::string field = "\"index\":" + std::to_string(index) + ",";
+    return [field](const MqttMessage& m) { return m.payload.find(field) != std::string::npos; };
 }
 
 }  // namespace
@@ -51,12 +54,7 @@ TEST(MqttSink, PublishesEventsUnderTheSensorsTopicsAndSaysOnlineAndOffline) {
             [](const MqttMessage& m) { return Has(m, "tessaron/north/status", "online"); }, 5000));
         sink.OnDevice(Device(1));
         float bins[56] = {};
-        ChannelSpectrumRecord s;
-        s.freq_mhz = 2437.0f;
-        s.spectra = 1;
-        s.db_below_mw = bins;
-        s.bins = 56;
-        sink.OnChannelSpectrum(s);
+        sink.OnChannelSpectrum(SpectrumRecord(2437.0f, 1, bins, 56));
         ChannelUtilisationRecord u;
         u.survey_text = "survey";
         sink.OnChannelUtilisation(u);
@@ -123,13 +121,11 @@ TEST(MqttSink, ABrokerThatIsAwayCostsQueuedEventsNotTime) {
     ASSERT_TRUE(broker.Start());
     TopicCollector sub;
     ASSERT_TRUE(sub.Subscribe(broker.port(), "tessaron/south/#"));
-    ASSERT_TRUE(sub.WaitForMessage(
-        [](const MqttMessage& m) { return m.payload.find("\"index\":10") != std::string::npos; },
-        8000));
+    ASSERT_TRUE(sub.WaitForMessage(DeviceNumbered(10), 8000));
     int devices = 0;
     for (const MqttMessage& m : sub.Messages()) {
         devices += m.topic == "tessaron/south/devices";
-        EXPECT_EQ(m.payload.find("\"index\":6,"), std::string::npos);
+        EXPECT_FALSE(DeviceNumbered(6)(m));
     }
     EXPECT_EQ(devices, 4);
 
@@ -144,9 +140,7 @@ TEST(MqttSink, ABrokerThatIsAwayCostsQueuedEventsNotTime) {
     ASSERT_TRUE(again.Start());
     TopicCollector sub2;
     ASSERT_TRUE(sub2.Subscribe(again.port(), "tessaron/south/#"));
-    EXPECT_TRUE(sub2.WaitForMessage(
-        [](const MqttMessage& m) { return m.payload.find("\"index\":11") != std::string::npos; },
-        8000));
+    EXPECT_TRUE(sub2.WaitForMessage(DeviceNumbered(11), 8000));
     EXPECT_TRUE(sub2.WaitForMessage(
         [](const MqttMessage& m) {
             return m.topic == "tessaron/south/status" && m.payload == "online";

@@ -176,39 +176,137 @@ void SetSeq(WireDatagram& wire, uint64_t seq) {
 
 const char kArguments[] = "DAEMON CAPTURE [--seconds S] [--rate DATAGRAMS_PER_S]";
 
-}  // namespace
+struct LossBenchOptions {
+    std::string daemon_binary;  // absolute: the daemon runs in a directory of its own
+    std::string capture;
+    double seconds = 60.0;
+    double rate = 17857.0;  // datagrams per second
+};
 
-int main(int argc, char** argv) {
+// Reads the command line and loads the capture it names: 0 to run, else the
+// exit status, after saying why.
+int Prepare(int argc, char** argv, LossBenchOptions* options, BenchStream* stream) {
     if (argc < 3) {
         return BenchUsage(argv[0], kArguments);
     }
-    // The daemon runs in a working directory of its own.
     char* daemon_path = realpath(argv[1], nullptr);
     if (daemon_path == nullptr) {
         perror(argv[1]);
         return 1;
     }
-    const std::string daemon_binary = daemon_path;
+    options->daemon_binary = daemon_path;
     free(daemon_path);
-    const std::string capture = argv[2];
-    double seconds = 60.0;
-    double rate = 17857.0;
+    options->capture = argv[2];
     for (int i = 3; i < argc; i++) {
         if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-            seconds = atof(argv[++i]);
+            options->seconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--rate") == 0 && i + 1 < argc) {
-            rate = atof(argv[++i]);
+            options->rate = atof(argv[++i]);
         } else {
             return BenchUsage(argv[0], kArguments);
         }
     }
+    return LoadCaptureStream(options->capture, stream) ? 0 : 1;
+}
+
+// The receive socket exists once it shows in /proc/net/udp.
+void WaitForReceiveSocket(DaemonProcess& daemon, uint16_t listen_port) {
+    for (int waited = 0; ProcNetUdpLine(listen_port).empty(); waited += 10) {
+        if (waited > 10000) {
+            fprintf(stderr, "the daemon did not open its port; see %s\n", daemon.Dir().c_str());
+            daemon.Stop(SIGKILL);
+            _exit(1);  // the FIFO reader may never see a writer; keeps the directory
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
+struct SendFigures {
+    uint64_t sent = 0;
+    uint64_t send_errors = 0;
+    double send_s = 0;
+};
+
+// Sends the stream, numbered, at the given rate for the given time.
+SendFigures SendAtRate(const DaemonProcess& daemon, BenchStream& stream, double seconds,
+                       double rate) {
+    SendFigures f;
+    const uint64_t total = static_cast<uint64_t>(seconds * rate);
+    const double ns_per_datagram = 1e9 / rate;
+    size_t next = 0;
+    const auto start = Clock::now();
+    while (f.sent < total) {
+        const double elapsed_ns =
+            std::chrono::duration<double, std::nano>(Clock::now() - start).count();
+        const uint64_t due =
+            std::min<uint64_t>(total, static_cast<uint64_t>(elapsed_ns / ns_per_datagram) + 1);
+        while (f.sent < due) {
+            if (next == stream.datagrams.size()) {
+                AdvanceStream(&stream);
+                next = 0;
+            }
+            WireDatagram& wire = stream.datagrams[next];
+            SetSeq(wire, f.sent);
+            if (!daemon.Send(wire.data(), wire.size())) {
+                f.send_errors++;
+                continue;  // the producer tries the same datagram again
+            }
+            next++;
+            f.sent++;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    f.send_s = std::chrono::duration<double>(Clock::now() - start).count();
+    return f;
+}
+
+// What the daemon's process and socket show, read around the run.
+struct DaemonFigures {
+    long granted = -1;
+    long drops_before = -1;
+    long drops_after = -1;
+    long cpu_before = -1;
+    long cpu_after = -1;
+    long hwm_kb = -1;
+    long rss_kb = -1;
+    int status = 0;
+};
+
+void PrintFigures(const SendFigures& f, const RecordingReader& recording, const DaemonFigures& d) {
+    const uint64_t tail_lost = recording.any && recording.last_seq + 1 < f.sent
+                                   ? f.sent - recording.last_seq - 1
+                                   : (recording.any ? 0 : f.sent);
+    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
+    printf("sent %llu\n", static_cast<unsigned long long>(f.sent));
+    printf("send_seconds %.2f\n", f.send_s);
+    printf("send_rate %.0f\n", static_cast<double>(f.sent) / f.send_s);
+    printf("send_errors %llu\n", static_cast<unsigned long long>(f.send_errors));
+    printf("received %llu\n", static_cast<unsigned long long>(recording.received));
+    printf("lost %llu\n", static_cast<unsigned long long>(recording.gaps + tail_lost));
+    printf("out_of_order %llu\n", static_cast<unsigned long long>(recording.out_of_order));
+    printf("kernel_drops %ld\n",
+           d.drops_before >= 0 && d.drops_after >= 0 ? d.drops_after - d.drops_before : -1);
+    printf("rcvbuf_granted %ld\n", d.granted);
+    printf("peak_rss_kb %ld\n", d.hwm_kb);
+    printf("final_rss_kb %ld\n", d.rss_kb);
+    printf("daemon_cpu_percent %.1f\n",
+           d.cpu_before >= 0 && d.cpu_after >= 0
+               ? 100.0 * static_cast<double>(d.cpu_after - d.cpu_before) / ticks / (f.send_s + 1.5)
+               : -1.0);
+    printf("daemon_exit %d\n", ExitCode(d.status));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    LossBenchOptions options;
     BenchStream stream;
-    if (!LoadCaptureStream(capture, &stream)) {
-        return 1;
+    if (const int status = Prepare(argc, argv, &options, &stream)) {
+        return status;
     }
     signal(SIGPIPE, SIG_IGN);
 
-    DaemonProcess daemon(daemon_binary);
+    DaemonProcess daemon(options.daemon_binary);
     const std::string fifo = daemon.Dir() + "/recording.pcap";
     if (mkfifo(fifo.c_str(), 0600) != 0) {
         perror("mkfifo");
@@ -225,80 +323,23 @@ int main(int argc, char** argv) {
     daemon.Start({"--no-card-control", "--listen", daemon.ListenOption(), "--ui", ui.Address(),
                   "--record", fifo, signatures, "out.log", "energy.log"});
     const pid_t pid = daemon.Pid();
-
-    // The receive socket exists once it shows in /proc/net/udp.
-    for (int waited = 0; ProcNetUdpLine(listen_port).empty(); waited += 10) {
-        if (waited > 10000) {
-            fprintf(stderr, "the daemon did not open its port; see %s\n", daemon.Dir().c_str());
-            daemon.Stop(SIGKILL);
-            _exit(1);  // the FIFO reader may never see a writer; keeps the directory
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    const long granted = GrantedReceiveBuffer(listen_port);
-    const long drops_before = KernelDrops(listen_port);
-
-    const uint64_t total = static_cast<uint64_t>(seconds * rate);
-    const double ns_per_datagram = 1e9 / rate;
-    uint64_t sent = 0;
-    uint64_t send_errors = 0;
-    size_t next = 0;
-    const long cpu_before = CpuTicks(pid);
-    const auto start = Clock::now();
-    while (sent < total) {
-        const double elapsed_ns =
-            std::chrono::duration<double, std::nano>(Clock::now() - start).count();
-        const uint64_t due =
-            std::min<uint64_t>(total, static_cast<uint64_t>(elapsed_ns / ns_per_datagram) + 1);
-        while (sent < due) {
-            if (next == stream.datagrams.size()) {
-                AdvanceStream(&stream);
-                next = 0;
-            }
-            WireDatagram& wire = stream.datagrams[next];
-            SetSeq(wire, sent);
-            if (!daemon.Send(wire.data(), wire.size())) {
-                send_errors++;
-                continue;  // the producer tries the same datagram again
-            }
-            next++;
-            sent++;
-        }
-        std::this_thread::sleep_for(std::chrono::microseconds(100));
-    }
-    const double send_s = std::chrono::duration<double>(Clock::now() - start).count();
+    WaitForReceiveSocket(daemon, listen_port);
+    DaemonFigures d;
+    d.granted = GrantedReceiveBuffer(listen_port);
+    d.drops_before = KernelDrops(listen_port);
+    d.cpu_before = CpuTicks(pid);
+    const SendFigures sent = SendAtRate(daemon, stream, options.seconds, options.rate);
     // Let the daemon finish what is queued, then read its figures.
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
-    const long cpu_after = CpuTicks(pid);
-    const long drops_after = KernelDrops(listen_port);
-    const long hwm_kb = StatusKb(pid, "VmHWM:");
-    const long rss_kb = StatusKb(pid, "VmRSS:");
-    const int status = daemon.Stop(SIGTERM);
+    d.cpu_after = CpuTicks(pid);
+    d.drops_after = KernelDrops(listen_port);
+    d.hwm_kb = StatusKb(pid, "VmHWM:");
+    d.rss_kb = StatusKb(pid, "VmRSS:");
+    d.status = daemon.Stop(SIGTERM);
     reader.join();
 
-    const uint64_t received = recording.received;
-    const uint64_t tail_lost = recording.any && recording.last_seq + 1 < sent
-                                   ? sent - recording.last_seq - 1
-                                   : (recording.any ? 0 : sent);
-    const double ticks = static_cast<double>(sysconf(_SC_CLK_TCK));
-    printf("sent %llu\n", static_cast<unsigned long long>(sent));
-    printf("send_seconds %.2f\n", send_s);
-    printf("send_rate %.0f\n", static_cast<double>(sent) / send_s);
-    printf("send_errors %llu\n", static_cast<unsigned long long>(send_errors));
-    printf("received %llu\n", static_cast<unsigned long long>(received));
-    printf("lost %llu\n", static_cast<unsigned long long>(recording.gaps + tail_lost));
-    printf("out_of_order %llu\n", static_cast<unsigned long long>(recording.out_of_order));
-    printf("kernel_drops %ld\n",
-           drops_before >= 0 && drops_after >= 0 ? drops_after - drops_before : -1);
-    printf("rcvbuf_granted %ld\n", granted);
-    printf("peak_rss_kb %ld\n", hwm_kb);
-    printf("final_rss_kb %ld\n", rss_kb);
-    printf("daemon_cpu_percent %.1f\n",
-           cpu_before >= 0 && cpu_after >= 0
-               ? 100.0 * static_cast<double>(cpu_after - cpu_before) / ticks / (send_s + 1.5)
-               : -1.0);
-    printf("daemon_exit %d\n", WIFEXITED(status) ? WEXITSTATUS(status) : -1);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    PrintFigures(sent, recording, d);
+    if (ExitCode(d.status) != 0) {
         fprintf(stderr, "daemon stderr:\n%s", daemon.Stderr().c_str());
     }
     return 0;

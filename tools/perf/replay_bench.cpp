@@ -83,43 +83,125 @@ bool ClosesSubband(const WireDatagram& wire, const AccessPoint& ap) {
 
 const char kArguments[] = "CAPTURE [--seconds S] [--no-latency]";
 
-}  // namespace
+struct ReplayOptions {
+    std::string capture;
+    double seconds = 30.0;
+    bool latency = true;
+};
 
-int main(int argc, char** argv) {
+// A stretch shorter than the capture replays only its beginning.
+void KeepFirstSeconds(BenchStream* stream, double seconds) {
+    size_t keep = 0;
+    uint64_t kept_samples = 0;
+    uint64_t kept_last_ts = stream->first_ts;
+    for (; keep < stream->datagrams.size() &&
+           static_cast<double>(kept_last_ts - stream->first_ts) / 1e6 < seconds;
+         keep++) {
+        kept_last_ts = LastSampleTime(stream->datagrams[keep]);
+        kept_samples += stream->datagrams[keep][1344];
+    }
+    if (keep < stream->datagrams.size()) {
+        stream->datagrams.resize(keep);
+        stream->samples = kept_samples;
+        stream->last_ts = kept_last_ts;
+    }
+}
+
+// Reads the command line and loads the capture it names, cut to the
+// wanted stretch: 0 to run, else the exit status, after saying why.
+int Prepare(int argc, char** argv, ReplayOptions* options, BenchStream* stream) {
     if (argc < 2) {
         return BenchUsage(argv[0], kArguments);
     }
-    const std::string capture = argv[1];
-    double seconds = 30.0;
-    bool latency = true;
+    options->capture = argv[1];
     for (int i = 2; i < argc; i++) {
         if (strcmp(argv[i], "--seconds") == 0 && i + 1 < argc) {
-            seconds = atof(argv[++i]);
+            options->seconds = atof(argv[++i]);
         } else if (strcmp(argv[i], "--no-latency") == 0) {
-            latency = false;
+            options->latency = false;
         } else {
             return BenchUsage(argv[0], kArguments);
         }
     }
-
-    BenchStream stream;
-    if (!LoadCaptureStream(capture, &stream)) {
+    if (!LoadCaptureStream(options->capture, stream)) {
         return 1;
     }
-    // A stretch shorter than the capture replays only its beginning.
-    size_t keep = 0;
-    uint64_t kept_samples = 0;
-    uint64_t kept_last_ts = stream.first_ts;
-    for (; keep < stream.datagrams.size() &&
-           static_cast<double>(kept_last_ts - stream.first_ts) / 1e6 < seconds;
-         keep++) {
-        kept_last_ts = LastSampleTime(stream.datagrams[keep]);
-        kept_samples += stream.datagrams[keep][1344];
+    KeepFirstSeconds(stream, options->seconds);
+    return 0;
+}
+
+struct ReplayFigures {
+    uint64_t passes = 0;
+    uint64_t card_us = 0;
+    double busy_ns = 0;
+    double wall_ns = 0;
+    double longest_ns = 0;
+};
+
+// Feeds the stream to the analyser, moved on in card time after each pass,
+// until the wanted stretch of card time has gone through.
+ReplayFigures Replay(BenchStream& stream, SubBandAnalyser& analyser, const ReplayOptions& options) {
+    ReplayFigures f;
+    const uint64_t first_ts = stream.first_ts;
+    while (static_cast<double>(f.card_us) / 1e6 < options.seconds || f.passes == 0) {
+        const double cpu_start = ThreadCpuNs();
+        const auto wall_start = std::chrono::steady_clock::now();
+        for (const WireDatagram& wire : stream.datagrams) {
+            host_card_time = LastSampleTime(wire);
+            // Only a datagram that closes a subband can run a classifier
+            // pass; those are timed one by one.
+            if (options.latency && ClosesSubband(wire, *analyser.current_ap)) {
+                const double t0 = ThreadCpuNs();
+                analyser.ProcessDatagram(wire.data(), static_cast<ssize_t>(wire.size()));
+                f.longest_ns = std::max(f.longest_ns, ThreadCpuNs() - t0);
+            } else {
+                analyser.ProcessDatagram(wire.data(), static_cast<ssize_t>(wire.size()));
+            }
+        }
+        f.busy_ns += ThreadCpuNs() - cpu_start;
+        f.wall_ns +=
+            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - wall_start)
+                .count();
+        f.passes++;
+        f.card_us = stream.last_ts - first_ts;
+        AdvanceStream(&stream);
     }
-    if (keep < stream.datagrams.size()) {
-        stream.datagrams.resize(keep);
-        stream.samples = kept_samples;
-        stream.last_ts = kept_last_ts;
+    fflush(stdout);
+    return f;
+}
+
+void PrintFigures(FILE* report, const ReplayFigures& f, const BenchStream& stream,
+                  const SubBandAnalyser& analyser, bool latency) {
+    // Moving the stream on in time keeps its datagrams and samples.
+    const uint64_t samples = f.passes * stream.samples;
+    const uint64_t datagrams = f.passes * stream.datagrams.size();
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    fprintf(report, "samples %llu\n", static_cast<unsigned long long>(samples));
+    fprintf(report, "datagrams %llu\n", static_cast<unsigned long long>(datagrams));
+    fprintf(report, "card_seconds %.1f\n", static_cast<double>(f.card_us) / 1e6);
+    fprintf(report, "cpu_seconds %.3f\n", f.busy_ns / 1e9);
+    fprintf(report, "wall_seconds %.3f\n", f.wall_ns / 1e9);
+    fprintf(report, "samples_per_s %.0f\n", static_cast<double>(samples) / (f.busy_ns / 1e9));
+    fprintf(report, "wall_samples_per_s %.0f\n", static_cast<double>(samples) / (f.wall_ns / 1e9));
+    fprintf(report, "ns_per_sample %.1f\n", f.busy_ns / static_cast<double>(samples));
+    if (latency) {
+        fprintf(report, "longest_stall_ms %.3f\n", f.longest_ns / 1e6);
+    }
+    fprintf(report, "cycles %llu\n",
+            static_cast<unsigned long long>(analyser.current_ap->GetCycleCount()));
+    fprintf(report, "history %zu\n", analyser.current_ap->completed_sub_bands_list.size());
+    fprintf(report, "active_devices %zu\n", DeviceAnalyzer::ActiveDeviceCount());
+    fprintf(report, "peak_rss_kb %ld\n", usage.ru_maxrss);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ReplayOptions options;
+    BenchStream stream;
+    if (const int status = Prepare(argc, argv, &options, &stream)) {
+        return status;
     }
     // The daemon's diagnostics go where a service's would, line-buffered
     // into a file; the report goes to the original standard output.
@@ -130,9 +212,8 @@ int main(int argc, char** argv) {
     setvbuf(stdout, nullptr, _IOLBF, 0);
     const TempDir dir("tessaron-replay-bench");
 
-    const uint64_t first_ts = stream.first_ts;
     SetHostClock(CardTimeClock);
-    host_card_time = first_ts;
+    host_card_time = stream.first_ts;
     SpectrumMeasurement::ResetSpectrumMeasurements();
     ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir.Path() + "/out.log");
@@ -141,57 +222,8 @@ int main(int argc, char** argv) {
         "TESSARON_SIGNATURES", std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt");
     SubBandAnalyser analyser("output.txt", 100000000ULL, signatures, 65535);
 
-    uint64_t passes = 0;
-    uint64_t card_us = 0;
-    double busy_ns = 0;
-    double wall_ns = 0;
-    double longest_ns = 0;
-    while (static_cast<double>(card_us) / 1e6 < seconds || passes == 0) {
-        const double cpu_start = ThreadCpuNs();
-        const auto wall_start = std::chrono::steady_clock::now();
-        for (const WireDatagram& wire : stream.datagrams) {
-            host_card_time = LastSampleTime(wire);
-            // Only a datagram that closes a subband can run a classifier
-            // pass; those are timed one by one.
-            if (latency && ClosesSubband(wire, *analyser.current_ap)) {
-                const double t0 = ThreadCpuNs();
-                analyser.ProcessDatagram(wire.data(), static_cast<ssize_t>(wire.size()));
-                longest_ns = std::max(longest_ns, ThreadCpuNs() - t0);
-            } else {
-                analyser.ProcessDatagram(wire.data(), static_cast<ssize_t>(wire.size()));
-            }
-        }
-        busy_ns += ThreadCpuNs() - cpu_start;
-        wall_ns +=
-            std::chrono::duration<double, std::nano>(std::chrono::steady_clock::now() - wall_start)
-                .count();
-        passes++;
-        card_us = stream.last_ts - first_ts;
-        AdvanceStream(&stream);
-    }
-    fflush(stdout);
-    // Moving the stream on in time keeps its datagrams and samples.
-    const uint64_t samples = passes * stream.samples;
-    const uint64_t datagrams = passes * stream.datagrams.size();
-
-    rusage usage;
-    getrusage(RUSAGE_SELF, &usage);
-    fprintf(report, "samples %llu\n", static_cast<unsigned long long>(samples));
-    fprintf(report, "datagrams %llu\n", static_cast<unsigned long long>(datagrams));
-    fprintf(report, "card_seconds %.1f\n", static_cast<double>(card_us) / 1e6);
-    fprintf(report, "cpu_seconds %.3f\n", busy_ns / 1e9);
-    fprintf(report, "wall_seconds %.3f\n", wall_ns / 1e9);
-    fprintf(report, "samples_per_s %.0f\n", static_cast<double>(samples) / (busy_ns / 1e9));
-    fprintf(report, "wall_samples_per_s %.0f\n", static_cast<double>(samples) / (wall_ns / 1e9));
-    fprintf(report, "ns_per_sample %.1f\n", busy_ns / static_cast<double>(samples));
-    if (latency) {
-        fprintf(report, "longest_stall_ms %.3f\n", longest_ns / 1e6);
-    }
-    fprintf(report, "cycles %llu\n",
-            static_cast<unsigned long long>(analyser.current_ap->GetCycleCount()));
-    fprintf(report, "history %zu\n", analyser.current_ap->completed_sub_bands_list.size());
-    fprintf(report, "active_devices %zu\n", DeviceAnalyzer::ActiveDeviceCount());
-    fprintf(report, "peak_rss_kb %ld\n", usage.ru_maxrss);
+    const ReplayFigures figures = Replay(stream, analyser, options);
+    PrintFigures(report, figures, stream, analyser, options.latency);
     fclose(report);
     return 0;
 }

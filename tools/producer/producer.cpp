@@ -244,6 +244,46 @@ bool Pump(const ProducerOptions& options, const Input& in, RelayDecoder& decoder
     return ok;
 }
 
+bool TakesValue(const std::string& name) {
+    return name == "--input" || name == "--to" || name == "--pcap" || name == "--flush-ms" ||
+           name == "--noise-floor";
+}
+
+// A whole number from low to high; `needs` says so when the value is not.
+bool ParseBounded(const std::string& name, const std::string& value, long low, long high,
+                  const char* needs, int* out, std::string* error) {
+    long number = 0;
+    if (!ParseInt(value, low, high, &number)) {
+        *error = name + " needs " + needs + ", got '" + value + "'";
+        return false;
+    }
+    *out = static_cast<int>(number);
+    return true;
+}
+
+bool TakeValue(const std::string& name, const std::string& value, ProducerOptions* options,
+               std::string* error) {
+    if (name == "--input") {
+        options->input = value;
+    } else if (name == "--pcap") {
+        options->pcap_file = value;
+    } else if (name == "--to") {
+        if (!ParseDestination(value, &options->to)) {
+            *error = "--to needs ADDR:PORT, got '" + value + "'";
+            return false;
+        }
+    } else if (name == "--flush-ms") {
+        return ParseBounded(name, value, 1, 60000, "1 to 60000", &options->flush_ms, error);
+    } else {
+        int floor = 0;
+        if (!ParseBounded(name, value, -150, 0, "dBm from -150 to 0", &floor, error)) {
+            return false;
+        }
+        options->noise_floor = floor;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ParseProducerOptions(int argc, const char* const* argv, ProducerOptions* options,
@@ -260,8 +300,7 @@ bool ParseProducerOptions(int argc, const char* const* argv, ProducerOptions* op
             options->follow = true;
             continue;
         }
-        if (arg != "--input" && arg != "--to" && arg != "--pcap" && arg != "--flush-ms" &&
-            arg != "--noise-floor") {
+        if (!TakesValue(arg)) {
             *error = "unknown argument '" + arg + "'";
             return false;
         }
@@ -269,29 +308,8 @@ bool ParseProducerOptions(int argc, const char* const* argv, ProducerOptions* op
             *error = arg + " needs a value";
             return false;
         }
-        const std::string value = argv[++i];
-        long number = 0;
-        if (arg == "--input") {
-            options->input = value;
-        } else if (arg == "--to") {
-            if (!ParseDestination(value, &options->to)) {
-                *error = "--to needs ADDR:PORT, got '" + value + "'";
-                return false;
-            }
-        } else if (arg == "--pcap") {
-            options->pcap_file = value;
-        } else if (arg == "--flush-ms") {
-            if (!ParseInt(value, 1, 60000, &number)) {
-                *error = "--flush-ms needs 1 to 60000, got '" + value + "'";
-                return false;
-            }
-            options->flush_ms = static_cast<int>(number);
-        } else {
-            if (!ParseInt(value, -150, 0, &number)) {
-                *error = "--noise-floor needs dBm from -150 to 0, got '" + value + "'";
-                return false;
-            }
-            options->noise_floor = static_cast<int>(number);
+        if (!TakeValue(arg, argv[++i], options, error)) {
+            return false;
         }
     }
     if (options->input.empty()) {

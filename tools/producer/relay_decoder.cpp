@@ -51,23 +51,14 @@ bool PlausibleHt20Fields(const uint8_t* payload) {
 }  // namespace
 
 const char* SkipReasonName(SkipReason reason) {
-    switch (reason) {
-        case SkipReason::kOutOfBand:
-            return "outside 2.4 GHz";
-        case SkipReason::kHt2040:
-            return "20/40 MHz reports";
-        case SkipReason::kVariableLength:
-            return "variable-length reports";
-        case SkipReason::kBadLength:
-            return "wrong length";
-        case SkipReason::kUnknownType:
-            return "unknown type";
-        case SkipReason::kTruncated:
-            return "truncated";
-        case SkipReason::kCount:
-            break;
-    }
-    return "?";
+    // In the order of SkipReason.
+    static const char* const names[] = {
+        "outside 2.4 GHz", "20/40 MHz reports", "variable-length reports",
+        "wrong length",    "unknown type",      "truncated"};
+    static_assert(sizeof(names) / sizeof(names[0]) == static_cast<size_t>(SkipReason::kCount),
+                  "a name for every reason");
+    const auto i = static_cast<size_t>(reason);
+    return i < static_cast<size_t>(SkipReason::kCount) ? names[i] : "?";
 }
 
 uint64_t DecoderCounters::SkippedTotal() const {

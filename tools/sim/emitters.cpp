@@ -229,13 +229,16 @@ uint64_t SlotAtOrAfter(uint64_t t) {
 
 }  // namespace
 
-BtVoiceLink::BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BandHopper("bt-voice", "Bluetooth_Streaming", GfskMask(), on_us, off_us, power_dbm, seed) {}
+BtVoiceLink::BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                         int slots_per_pair)
+    : BandHopper("bt-voice", "Bluetooth_Streaming", GfskMask(), on_us, off_us, power_dbm, seed),
+      slots_per_pair_(static_cast<uint64_t>(std::max(slots_per_pair, 2))) {}
 
 uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
-    // HV3 reserves slot pairs every 6 slots (3.75 ms); a new hop per slot.
+    // HV3 reserves slot pairs every 6 slots (3.75 ms), HV2 every 4, HV1
+    // every 2; a new hop per slot.
     uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
-    slot += (SLOTS_PER_PAIR - slot % SLOTS_PER_PAIR) % SLOTS_PER_PAIR;
+    slot += (slots_per_pair_ - slot % slots_per_pair_) % slots_per_pair_;
     std::uniform_int_distribution<int> hop(0, 78);
     std::normal_distribution<double> slave_level(-3.0, 1.0);
     for (int i = 0; i < 2; i++) {
@@ -243,19 +246,23 @@ uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
         const double level = PowerDbm() + (i == 0 ? 0.0 : slave_level(Rng()));
         queue.push_back(Burst{start, start + PACKET_US, BluetoothChannelMhz(hop(Rng())), level});
     }
-    slot_ = slot + SLOTS_PER_PAIR;
+    slot_ = slot + slots_per_pair_;
     return slot_ * BT_SLOT_US;
 }
 
 std::string BtVoiceLink::Parameters() const {
-    return "GFSK 1 Mbit/s sigma 0.2 MHz; 79 hop channels 2402-2480 MHz, 1600 hops/s; HV3: " +
-           std::to_string(PACKET_US) + " us master+slave packets in slots 0,1 of every 6 (" +
-           std::to_string(SLOTS_PER_PAIR * BT_SLOT_US) + " us); slave 3 dB weaker; " +
+    return "GFSK 1 Mbit/s sigma 0.2 MHz; 79 hop channels 2402-2480 MHz, 1600 hops/s; HV" +
+           std::to_string(slots_per_pair_ / 2) + ": " + std::to_string(PACKET_US) +
+           " us master+slave packets in slots 0,1 of every " + std::to_string(slots_per_pair_) +
+           " (" + std::to_string(slots_per_pair_ * BT_SLOT_US) + " us); slave 3 dB weaker; " +
            Fmt(PowerDbm()) + " dBm";
 }
 
-BtDataLink::BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
-    : BandHopper("bt-data", "Bluetooth", GfskMask(), on_us, off_us, power_dbm, seed) {}
+BtDataLink::BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                       double dh5_share, double dh3_share)
+    : BandHopper("bt-data", "Bluetooth", GfskMask(), on_us, off_us, power_dbm, seed),
+      dh5_share_(dh5_share),
+      dh3_share_(dh3_share) {}
 
 uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
@@ -265,10 +272,10 @@ uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     const double r = pick(Rng());
     int slots;
     uint64_t length;
-    if (r < 0.5) {
+    if (r < dh5_share_) {
         slots = 5;  // DH5
         length = 2871;
-    } else if (r < 0.75) {
+    } else if (r < dh5_share_ + dh3_share_) {
         slots = 3;  // DH3
         length = 1626;
     } else {
@@ -287,34 +294,39 @@ uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
 }
 
 std::string BtDataLink::Parameters() const {
-    return "GFSK sigma 0.2 MHz, 79 channels; master DH5 2871 us (50%), DH3 1626 us (25%) or "
-           "POLL 126 us (25%) in even slots, slave NULL 126 us / DH1 366 us in the next slot, "
-           "each packet on the hop of its first slot; " +
+    return "GFSK sigma 0.2 MHz, 79 channels; master DH5 2871 us (" + Fmt(dh5_share_ * 100) +
+           "%), DH3 1626 us (" + Fmt(dh3_share_ * 100) + "%) or POLL 126 us (" +
+           Fmt((1.0 - dh5_share_ - dh3_share_) * 100) +
+           "%) in even slots, slave NULL 126 us / DH1 366 us in the next slot, each packet on "
+           "the hop of its first slot; " +
            Fmt(PowerDbm()) + " dBm";
 }
 
 // -------------------------------------------------------------- FHSS phone
 
-FhssPhone::FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed)
+FhssPhone::FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                     const FhssPhoneModel& model)
     : BandHopper("fhss-phone", "FHSS_Phone_(Handset)", GfskMask(0.22), on_us, off_us, power_dbm,
-                 seed) {}
+                 seed),
+      model_(model) {}
 
 uint64_t FhssPhone::Schedule(uint64_t from, std::deque<Burst>& queue) {
-    const uint64_t frame = (from + FRAME_US - 1) / FRAME_US;
-    const uint64_t start = frame * FRAME_US;
-    std::uniform_int_distribution<int> hop(0, 78);
-    const double f = 2402.0 + hop(Rng());
-    queue.push_back(Burst{start, start + BURST_US, f, PowerDbm()});
-    queue.push_back(Burst{start + HANDSET_OFFSET_US, start + HANDSET_OFFSET_US + BURST_US, f,
-                          PowerDbm() - 4.0});
-    return start + FRAME_US;
+    const uint64_t frame_us = model_.frame_us;
+    const uint64_t start = (from + frame_us - 1) / frame_us * frame_us;
+    const uint64_t handset = start + frame_us / 2;
+    std::uniform_int_distribution<int> hop(0, model_.channels - 1);
+    const double f = 2402.0 + hop(Rng()) * model_.spacing_mhz;
+    queue.push_back(Burst{start, start + model_.burst_us, f, PowerDbm()});
+    queue.push_back(Burst{handset, handset + model_.burst_us, f, PowerDbm() - 4.0});
+    return start + frame_us;
 }
 
 std::string FhssPhone::Parameters() const {
-    return "GFSK sigma 0.22 MHz; 79 channels 2402-2480 MHz, one hop per 5 ms frame; base burst " +
-           std::to_string(BURST_US) +
-           " us at frame start, handset burst 2500 us later on the "
-           "same frequency (4 dB weaker); " +
+    return "GFSK sigma 0.22 MHz; " + std::to_string(model_.channels) + " channels " +
+           Fmt(model_.spacing_mhz) + " MHz apart from 2402 MHz, one hop per " +
+           Fmt(static_cast<double>(model_.frame_us) / 1000.0) + " ms frame; base burst " +
+           std::to_string(model_.burst_us) + " us at frame start, handset burst " +
+           std::to_string(model_.frame_us / 2) + " us later on the same frequency (4 dB weaker); " +
            Fmt(PowerDbm()) + " dBm";
 }
 
@@ -408,9 +420,10 @@ std::string WifiTraffic::Parameters() const {
 // --------------------------------------------------------------- Microwave
 
 MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                             uint32_t seed, double mains_hz)
+                             uint32_t seed, double mains_hz, double sweep_mhz)
     : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed),
       base_mhz_(base_mhz),
+      sweep_mhz_(sweep_mhz),
       mains_period_us_(1e6 / mains_hz),
       on_phase_us_(ON_FRACTION * 1e6 / mains_hz) {
     std::uniform_real_distribution<double> phase(0.0, mains_period_us_);
@@ -436,7 +449,7 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
     }
     const double envelope = std::sin(kPi * phase / on_phase_us_);
     std::normal_distribution<double> fm(0.0, 0.03);
-    const double f = cycle_start_mhz_ + SWEEP_MHZ * envelope + fm(Rng());
+    const double f = cycle_start_mhz_ + sweep_mhz_ * envelope + fm(Rng());
     const double level = PowerDbm() + 10.0 * std::log10(std::max(envelope, 1e-3));
     out.push_back(Emission{f, level, &mask_});
 }
@@ -447,7 +460,7 @@ std::string MicrowaveOven::Parameters() const {
            Fmt(std::round(mains_period_us_ / 10) / 100) +
            " ms (48%); power follows the half-sine "
            "of the anode current; carrier line sigma 0.25 MHz rises by " +
-           Fmt(SWEEP_MHZ) + " MHz and falls back within each on-phase from a start near " +
+           Fmt(sweep_mhz_) + " MHz and falls back within each on-phase from a start near " +
            Fmt(base_mhz_) + " MHz that wanders 0.3 MHz per cycle; peak " + Fmt(PowerDbm()) + " dBm";
 }
 
@@ -478,33 +491,51 @@ void ContinuousEmitter::Radiate(uint64_t t, std::vector<Emission>& out) {
     out.push_back(Emission{f, PowerDbm(), &mask_});
 }
 
-std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed) {
-    return std::make_unique<ContinuousEmitter>(
-        "analog-phone", "Analog_Phone", centre_mhz,
-        Mask::Of(MaskKind::kTone, 0.0, Fluctuation::kSteady, 0.3), on_us, off_us, power_dbm, seed,
-        "narrowband FM carrier at " + Fmt(centre_mhz) +
-            " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
-            "Hann-windowed FFT");
+namespace {
+
+// What tells the continuous transmitters apart: the model's names, its
+// spectral mask, and the description around its centre frequency.
+struct ContinuousModel {
+    const char* model;
+    const char* display_name;
+    Mask mask;
+    const char* before_centre;
+    const char* after_centre;
+};
+
+// In the order of ContinuousKind.
+const ContinuousModel& ModelOf(ContinuousKind kind) {
+    static const ContinuousModel models[] = {
+        {"analog-phone", "Analog_Phone", Mask::Of(MaskKind::kTone, 0.0, Fluctuation::kSteady, 0.3),
+         "narrowband FM carrier at ",
+         " MHz, +-50 kHz deviation (~110 kHz Carson), continuous; seen through the card's "
+         "Hann-windowed FFT"},
+        {"unknown-continuous", "Unknown_High_Duty_Device",
+         Mask::Of(MaskKind::kFlat, 4.0, Fluctuation::kNoiseLike), "continuous digital link at ",
+         " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty"},
+    };
+    return models[static_cast<int>(kind)];
 }
+
+}  // namespace
 
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed) {
+                                         double power_dbm, uint32_t seed, double sigma_mhz) {
     return std::make_unique<ContinuousEmitter>(
         "video-sender", "Video_Camera", centre_mhz,
-        Mask::Of(MaskKind::kGaussian, 3.0, Fluctuation::kNoiseLike), on_us, off_us, power_dbm, seed,
-        "analog FM video at " + Fmt(centre_mhz) +
-            " MHz: Gaussian PSD sigma 3 MHz (video amplitude distribution through ~4 MHz "
-            "deviation, ~18 MHz Carson), noise-like per snapshot, continuous");
+        Mask::Of(MaskKind::kGaussian, sigma_mhz, Fluctuation::kNoiseLike), on_us, off_us, power_dbm,
+        seed,
+        "analog FM video at " + Fmt(centre_mhz) + " MHz: Gaussian PSD sigma " + Fmt(sigma_mhz) +
+            " MHz (the video amplitude distribution through the deviation, ~" +
+            Fmt(std::round(6.0 * sigma_mhz)) + " MHz Carson), noise-like per snapshot, continuous");
 }
 
-std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                               double power_dbm, uint32_t seed) {
-    return std::make_unique<ContinuousEmitter>(
-        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz,
-        Mask::Of(MaskKind::kFlat, 4.0, Fluctuation::kNoiseLike), on_us, off_us, power_dbm, seed,
-        "continuous digital link at " + Fmt(centre_mhz) +
-            " MHz, flat 4 MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty");
+std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                        uint64_t off_us, double power_dbm, uint32_t seed) {
+    const ContinuousModel& m = ModelOf(kind);
+    return std::make_unique<ContinuousEmitter>(m.model, m.display_name, centre_mhz, m.mask, on_us,
+                                               off_us, power_dbm, seed,
+                                               m.before_centre + Fmt(centre_mhz) + m.after_centre);
 }
 
 }  // namespace sim

@@ -153,11 +153,13 @@ public:
     double FreqHiMhz() const override { return 2480; }
 };
 
-// Bluetooth SCO voice link (HV3): master and slave 366 us packets in the
-// first two slots of every six, a new hop frequency in every slot.
+// Bluetooth SCO voice link: master and slave 366 us packets in the first
+// two slots of every `slots_per_pair` (6: HV3, 4: HV2, 2: HV1), a new hop
+// frequency in every slot.
 class BtVoiceLink : public BandHopper {
 public:
-    BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+                int slots_per_pair = SLOTS_PER_PAIR);
     std::string Parameters() const override;
     static constexpr uint64_t PACKET_US = 366;
     static constexpr int SLOTS_PER_PAIR = 6;
@@ -166,36 +168,50 @@ protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
 
 private:
+    uint64_t slots_per_pair_;
     uint64_t slot_ = 0;
 };
 
 // Bluetooth ACL data link: master multi-slot packets (DH3 1626 us, DH5
 // 2871 us) or polls, each answered by a one-slot slave packet; every packet
-// sits on the hop frequency of its first slot.
+// sits on the hop frequency of its first slot. The load is the share of
+// master packets that are DH5 and DH3 (the rest are polls).
 class BtDataLink : public BandHopper {
 public:
-    BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+               double dh5_share = 0.5, double dh3_share = 0.25);
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
 
 private:
+    double dh5_share_;
+    double dh3_share_;
     uint64_t slot_ = 0;
 };
 
-// FHSS cordless phone: 5 ms frames; the base bursts at the frame start and
-// the handset 2.5 ms later on the same hop frequency; one hop per frame.
+// FHSS cordless phone: the base bursts at the frame start and the handset
+// half a frame later on the same hop frequency; one hop per frame over a
+// hop set of `channels` channels `spacing_mhz` apart from 2402 MHz.
+struct FhssPhoneModel {
+    uint64_t frame_us = 5000;
+    uint64_t burst_us = 700;
+    int channels = 79;
+    double spacing_mhz = 1.0;
+};
+
 class FhssPhone : public BandHopper {
 public:
-    FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed);
+    FhssPhone(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
+              const FhssPhoneModel& model = FhssPhoneModel());
     std::string Parameters() const override;
-    static constexpr uint64_t FRAME_US = 5000;
-    static constexpr uint64_t BURST_US = 700;
-    static constexpr uint64_t HANDSET_OFFSET_US = 2500;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
+
+private:
+    FhssPhoneModel model_;
 };
 
 // Game-console controller link: short packets about 1.5 MHz wide (five
@@ -256,9 +272,9 @@ protected:
 class MicrowaveOven : public Emitter {
 public:
     MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-                  double mains_hz = 60.0);
+                  double mains_hz = 60.0, double sweep_mhz = SWEEP_MHZ);
     double FreqLoMhz() const override { return base_mhz_ - 2; }
-    double FreqHiMhz() const override { return base_mhz_ + SWEEP_MHZ + 2; }
+    double FreqHiMhz() const override { return base_mhz_ + sweep_mhz_ + 2; }
     std::string Parameters() const override;
     double MainsPeriodUs() const { return mains_period_us_; }
     double OnPhaseUs() const { return on_phase_us_; }
@@ -270,6 +286,7 @@ protected:
 
 private:
     double base_mhz_;
+    double sweep_mhz_;
     double mains_period_us_;
     double on_phase_us_;
     double mains_phase_us_;
@@ -300,12 +317,15 @@ private:
     std::string parameters_;
 };
 
-std::unique_ptr<Emitter> MakeAnalogPhone(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed);
+// The narrow carriers whose model is fixed: an analog phone's FM tone and
+// an unknown flat digital link.
+enum class ContinuousKind { kAnalogPhone, kUnknown };
+
+std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
+                                        uint64_t off_us, double power_dbm, uint32_t seed);
+// `sigma_mhz`: the spread of the FM video spectrum (3 MHz: ~18 MHz Carson).
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                         double power_dbm, uint32_t seed);
-std::unique_ptr<Emitter> MakeUnknownContinuous(double centre_mhz, uint64_t on_us, uint64_t off_us,
-                                               double power_dbm, uint32_t seed);
+                                         double power_dbm, uint32_t seed, double sigma_mhz = 3.0);
 
 }  // namespace sim
 

@@ -45,6 +45,30 @@ Adder Hopper(double on = 0, double off = -1, double power = -50, uint64_t jitter
         jitter);
 }
 
+// Model variations of the hoppers: another voice packet type, another data
+// load, another phone frame and hop set.
+Adder VoiceLink(int slots_per_pair, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) {
+            return std::make_unique<BtVoiceLink>(0, kForever, power, seed, slots_per_pair);
+        },
+        jitter);
+}
+
+Adder DataLink(double dh5_share, double dh3_share, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) {
+            return std::make_unique<BtDataLink>(0, kForever, power, seed, dh5_share, dh3_share);
+        },
+        jitter);
+}
+
+Adder Phone(const FhssPhoneModel& model, double power, uint64_t jitter) {
+    return Bursts(
+        [=](uint32_t seed) { return std::make_unique<FhssPhone>(0, kForever, power, seed, model); },
+        jitter);
+}
+
 Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off = -1,
              double power = -55, uint64_t jitter = 0) {
     return Bursts(
@@ -56,29 +80,33 @@ Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off 
 }
 
 Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45,
-                double mains_hz = 60) {
+                double mains_hz = 60, double sweep_mhz = MicrowaveOven::SWEEP_MHZ) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(
-            std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed, mains_hz));
+        s.emitters.push_back(std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed,
+                                                             mains_hz, sweep_mhz));
+    };
+}
+
+// Adds a continuous emitter on a fixed frequency.
+Adder Continuous(ContinuousKind kind, double f, double on, double off, double power) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(MakeContinuous(kind, f, Us(on), OffUs(off), power, seed));
     };
 }
 
 Adder Analog(double f = 2447.0, double on = 0, double off = -1, double power = -55) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeAnalogPhone(f, Us(on), OffUs(off), power, seed));
-    };
+    return Continuous(ContinuousKind::kAnalogPhone, f, on, off, power);
 }
 
-Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40) {
+Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -40,
+            double sigma_mhz = 3.0) {
     return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeVideoSender(f, Us(on), OffUs(off), power, seed));
+        s.emitters.push_back(MakeVideoSender(f, Us(on), OffUs(off), power, seed, sigma_mhz));
     };
 }
 
 Adder Unknown(double f = 2466.0, double on = 0, double off = -1, double power = -50) {
-    return [=](Scenario& s, uint32_t seed) {
-        s.emitters.push_back(MakeUnknownContinuous(f, Us(on), OffUs(off), power, seed));
-    };
+    return Continuous(ContinuousKind::kUnknown, f, on, off, power);
 }
 
 Adder Wifi(int channel, double airtime, double power = -55) {
@@ -88,180 +116,165 @@ Adder Wifi(int channel, double airtime, double power = -55) {
     };
 }
 
+// What a scenario holds: its emitters, added in order, over 30 s of air
+// unless it says otherwise.
 struct Recipe {
     std::string description;
-    double duration_s;
-    bool clock_wrap;
     std::vector<Adder> adders;
+    double duration_s = 30;
+    bool clock_wrap = false;
 };
 
-const std::vector<std::pair<std::string, Recipe>>& Catalogue() {
-    static const std::vector<std::pair<std::string, Recipe>> catalogue = {
-        {"idle", {"receiver noise only", 30, false, {}}},
-        {"wifi-light", {"802.11 OFDM on channel 6 at 3% airtime", 30, false, {Wifi(6, 0.03)}}},
+using Entry = std::pair<std::string, Recipe>;
+
+// One device class alone, then the classes side by side, then the
+// switch-offs, the clock wrap and the mixes.
+std::vector<Entry> BaseScenarios() {
+    return {
+        {"idle", {"receiver noise only", {}}},
+        {"wifi-light", {"802.11 OFDM on channel 6 at 3% airtime", {Wifi(6, 0.03)}}},
         {"wifi-heavy",
          {"802.11 OFDM: channel 6 at 60% airtime and channel 1 at 20% (weaker)",
-          30,
-          false,
           {Wifi(6, 0.60), Wifi(1, 0.20, -68)}}},
-        {"bt-voice", {"Bluetooth SCO voice link", 30, false, {Hopper<BtVoiceLink>()}}},
-        {"bt-data", {"Bluetooth ACL data link", 30, false, {Hopper<BtDataLink>()}}},
-        {"fhss-phone", {"FHSS cordless phone call", 30, false, {Hopper<FhssPhone>()}}},
-        {"xbox", {"game-console controller link", 30, false, {Hopper<XboxController>()}}},
-        {"zigbee",
-         {"busy Zigbee network on channel 18 (2440 MHz), 5% airtime", 30, false, {Zigbee()}}},
+        {"bt-voice", {"Bluetooth SCO voice link", {Hopper<BtVoiceLink>()}}},
+        {"bt-data", {"Bluetooth ACL data link", {Hopper<BtDataLink>()}}},
+        {"fhss-phone", {"FHSS cordless phone call", {Hopper<FhssPhone>()}}},
+        {"xbox", {"game-console controller link", {Hopper<XboxController>()}}},
+        {"zigbee", {"busy Zigbee network on channel 18 (2440 MHz), 5% airtime", {Zigbee()}}},
         {"zigbee-quiet",
          {"Zigbee network on channel 18 at 2% airtime (typical sensor traffic)",
-          30,
-          false,
           {Zigbee(18, 0.02)}}},
-        {"microwave",
-         {"microwave oven heating, carrier near 2452-2457 MHz", 30, false, {Microwave()}}},
-        {"analog-phone", {"analog cordless phone carrier at 2447 MHz", 30, false, {Analog()}}},
-        {"video-sender", {"analog video sender at 2432 MHz", 30, false, {Video()}}},
-        {"unknown-continuous",
-         {"unknown continuous 4 MHz emitter at 2466 MHz", 30, false, {Unknown()}}},
+        {"microwave", {"microwave oven heating, carrier near 2452-2457 MHz", {Microwave()}}},
+        {"analog-phone", {"analog cordless phone carrier at 2447 MHz", {Analog()}}},
+        {"video-sender", {"analog video sender at 2432 MHz", {Video()}}},
+        {"unknown-continuous", {"unknown continuous 4 MHz emitter at 2466 MHz", {Unknown()}}},
         {"bt-voice-microwave",
          {"Bluetooth voice link next to a running microwave oven",
-          30,
-          false,
           {Hopper<BtVoiceLink>(), Microwave()}}},
         {"bt-data-zigbee",
-         {"Bluetooth data link and a busy Zigbee network",
-          30,
-          false,
-          {Hopper<BtDataLink>(), Zigbee()}}},
+         {"Bluetooth data link and a busy Zigbee network", {Hopper<BtDataLink>(), Zigbee()}}},
         {"fhss-phone-analog-phone",
-         {"FHSS phone and analog phone", 30, false, {Hopper<FhssPhone>(), Analog()}}},
+         {"FHSS phone and analog phone", {Hopper<FhssPhone>(), Analog()}}},
         {"xbox-wifi",
-         {"game controller beside light Wi-Fi",
-          30,
-          false,
-          {Hopper<XboxController>(), Wifi(6, 0.03)}}},
+         {"game controller beside light Wi-Fi", {Hopper<XboxController>(), Wifi(6, 0.03)}}},
         {"video-sender-bt-voice",
-         {"video sender and a Bluetooth voice link", 30, false, {Video(), Hopper<BtVoiceLink>()}}},
+         {"video sender and a Bluetooth voice link", {Video(), Hopper<BtVoiceLink>()}}},
         {"bt-data-wifi-heavy",
-         {"Bluetooth data link under heavy Wi-Fi",
-          30,
-          false,
-          {Hopper<BtDataLink>(), Wifi(6, 0.60)}}},
+         {"Bluetooth data link under heavy Wi-Fi", {Hopper<BtDataLink>(), Wifi(6, 0.60)}}},
         {"switch-off",
-         {"Bluetooth data link switched off after 15 s", 45, false, {Hopper<BtDataLink>(0, 15)}}},
+         {"Bluetooth data link switched off after 15 s", {Hopper<BtDataLink>(0, 15)}, 45}},
         {"analog-phone-switch-off",
-         {"analog phone hung up after 15 s", 45, false, {Analog(2447.0, 0, 15)}}},
+         {"analog phone hung up after 15 s", {Analog(2447.0, 0, 15)}, 45}},
         {"clock-wrap",
          {"Bluetooth data link and analog phone; the card's 32-bit clock wraps after 5 s",
+          {Hopper<BtDataLink>(), Analog()},
           30,
-          true,
-          {Hopper<BtDataLink>(), Analog()}}},
+          true}},
         {"everything",
          {"every class at once with light Wi-Fi",
-          30,
-          false,
           {Hopper<BtVoiceLink>(), Hopper<BtDataLink>(0, -1, -55), Hopper<FhssPhone>(),
            Hopper<XboxController>(), Zigbee(12), Microwave(), Analog(2447.0), Video(2432.0),
            Unknown(2466.0), Wifi(6, 0.03)}}},
         {"demo",
          {"mixed: Bluetooth voice link, microwave oven, analog phone and light Wi-Fi",
-          25,
-          false,
-          {Hopper<BtVoiceLink>(), Microwave(), Analog(2447.0), Wifi(6, 0.03)}}},
-        // Variations: the same device models further away, on other
-        // channels, with other mains, duty or sloppier timing.
+          {Hopper<BtVoiceLink>(), Microwave(), Analog(2447.0), Wifi(6, 0.03)},
+          25}},
+    };
+}
+
+// The same device models further away, on other channels, with other mains,
+// duty or sloppier timing.
+std::vector<Entry> Variations() {
+    return {
         {"bt-voice-weak",
-         {"Bluetooth SCO voice link at -75 dBm", 30, false, {Hopper<BtVoiceLink>(0, -1, -75)}}},
+         {"Bluetooth SCO voice link at -75 dBm", {Hopper<BtVoiceLink>(0, -1, -75)}}},
         {"bt-voice-far-jitter",
          {"Bluetooth SCO voice link at -82 dBm, packets +-10 us off their slots",
-          30,
-          false,
           {Hopper<BtVoiceLink>(0, -1, -82, 10)}}},
-        {"bt-data-weak",
-         {"Bluetooth ACL data link at -75 dBm", 30, false, {Hopper<BtDataLink>(0, -1, -75)}}},
+        {"bt-data-weak", {"Bluetooth ACL data link at -75 dBm", {Hopper<BtDataLink>(0, -1, -75)}}},
         {"bt-data-jitter",
          {"Bluetooth ACL data link at -62 dBm, packets +-10 us off their slots",
-          30,
-          false,
           {Hopper<BtDataLink>(0, -1, -62, 10)}}},
-        {"fhss-phone-weak",
-         {"FHSS cordless phone at -75 dBm", 30, false, {Hopper<FhssPhone>(0, -1, -75)}}},
+        {"fhss-phone-weak", {"FHSS cordless phone at -75 dBm", {Hopper<FhssPhone>(0, -1, -75)}}},
         {"fhss-phone-jitter",
          {"FHSS cordless phone at -62 dBm, frames +-15 us off",
-          30,
-          false,
           {Hopper<FhssPhone>(0, -1, -62, 15)}}},
-        {"xbox-weak",
-         {"game-console controller at -72 dBm", 30, false, {Hopper<XboxController>(0, -1, -72)}}},
+        {"xbox-weak", {"game-console controller at -72 dBm", {Hopper<XboxController>(0, -1, -72)}}},
         {"xbox-jitter",
          {"game-console controller at -58 dBm, packets +-10 us off",
-          30,
-          false,
           {Hopper<XboxController>(0, -1, -58, 10)}}},
         {"zigbee-ch23",
          {"Zigbee on channel 23 (2465 MHz, near the top of the card's views) at -60 dBm, 5% "
           "airtime",
-          30,
-          false,
           {Zigbee(23, 0.05, 0, -1, -60)}}},
         {"zigbee-ch11-weak",
          {"Zigbee on channel 11 (2405 MHz) at -78 dBm, 5% airtime",
-          30,
-          false,
           {Zigbee(11, 0.05, 0, -1, -78)}}},
         {"zigbee-ch15-jitter",
          {"Zigbee on channel 15 (2425 MHz) at -65 dBm, 8% airtime, frames +-8 us off",
-          30,
-          false,
           {Zigbee(15, 0.08, 0, -1, -65, 8)}}},
         {"microwave-50hz",
          {"microwave oven on 50 Hz mains, carrier near 2450-2455 MHz",
-          30,
-          false,
           {Microwave(2450, 0, -1, -45, 50)}}},
         {"microwave-weak",
-         {"microwave oven in another room, -70 dBm peak",
-          30,
-          false,
-          {Microwave(2452, 0, -1, -70)}}},
+         {"microwave oven in another room, -70 dBm peak", {Microwave(2452, 0, -1, -70)}}},
         {"microwave-50hz-far",
          {"microwave oven on 50 Hz mains at -80 dBm peak, carrier near 2456-2461 MHz",
-          30,
-          false,
           {Microwave(2456, 0, -1, -80, 50)}}},
         {"analog-phone-weak",
-         {"analog cordless phone carrier at 2447 MHz, -75 dBm",
-          30,
-          false,
-          {Analog(2447.0, 0, -1, -75)}}},
+         {"analog cordless phone carrier at 2447 MHz, -75 dBm", {Analog(2447.0, 0, -1, -75)}}},
         {"analog-phone-2421",
-         {"analog cordless phone carrier at 2421.5 MHz, -62 dBm",
-          30,
-          false,
-          {Analog(2421.5, 0, -1, -62)}}},
+         {"analog cordless phone carrier at 2421.5 MHz, -62 dBm", {Analog(2421.5, 0, -1, -62)}}},
         {"video-sender-ch11",
-         {"analog video sender at 2462 MHz, -55 dBm", 30, false, {Video(2462.0, 0, -1, -55)}}},
+         {"analog video sender at 2462 MHz, -55 dBm", {Video(2462.0, 0, -1, -55)}}},
         {"video-sender-weak",
-         {"analog video sender at 2432 MHz, -70 dBm", 30, false, {Video(2432.0, 0, -1, -70)}}},
+         {"analog video sender at 2432 MHz, -70 dBm", {Video(2432.0, 0, -1, -70)}}},
         {"unknown-continuous-weak",
-         {"unknown continuous 4 MHz emitter at 2466 MHz, -75 dBm",
-          30,
-          false,
-          {Unknown(2466.0, 0, -1, -75)}}},
+         {"unknown continuous 4 MHz emitter at 2466 MHz, -75 dBm", {Unknown(2466.0, 0, -1, -75)}}},
         {"unknown-continuous-2417",
-         {"unknown continuous 4 MHz emitter at 2417 MHz, -60 dBm",
-          30,
-          false,
-          {Unknown(2417.0, 0, -1, -60)}}},
+         {"unknown continuous 4 MHz emitter at 2417 MHz, -60 dBm", {Unknown(2417.0, 0, -1, -60)}}},
         {"wifi-strong",
          {"802.11 OFDM on channel 11 at 40% airtime, -38 dBm (close access point)",
-          30,
-          false,
           {Wifi(11, 0.40, -38)}}},
         {"wifi-ch1-ch11",
          {"802.11 OFDM on channels 1 (-50 dBm) and 11 (-62 dBm), 30% airtime each",
-          30,
-          false,
           {Wifi(1, 0.30, -50), Wifi(11, 0.30, -62)}}},
+        // Variations of the models themselves: other packet types, loads,
+        // frames, hop sets, sweeps and spectrum widths.
+        {"bt-voice-hv2",
+         {"Bluetooth HV2 voice link (a packet pair every 4 slots) at -66 dBm, packets +-5 us off",
+          {VoiceLink(4, -66, 5)}}},
+        {"bt-data-light",
+         {"lightly loaded Bluetooth ACL link (10% DH5, 10% DH3, 80% polls) at -60 dBm",
+          {DataLink(0.1, 0.1, -60, 0)}}},
+        {"fhss-phone-10ms",
+         {"FHSS cordless phone with 10 ms frames and 1.2 ms bursts over 95 channels 0.8 MHz "
+          "apart, -64 dBm",
+          {Phone(FhssPhoneModel{10000, 1200, 95, 0.8}, -64, 0)}}},
+        {"zigbee-ch20-quiet",
+         {"Zigbee on channel 20 (2450 MHz) at -70 dBm, 3% airtime, frames +-5 us off",
+          {Zigbee(20, 0.03, 0, -1, -70, 5)}}},
+        {"microwave-wide-sweep",
+         {"microwave oven on 60 Hz mains at -58 dBm whose carrier sweeps 8 MHz up from near "
+          "2445 MHz",
+          {Microwave(2445, 0, -1, -58, 60, 8.0)}}},
+        {"analog-phone-2465",
+         {"analog cordless phone carrier at 2465.2 MHz, -68 dBm", {Analog(2465.2, 0, -1, -68)}}},
+        {"video-sender-2450-narrow",
+         {"analog video sender at 2450 MHz with a narrower spectrum (sigma 2.5 MHz, ~15 MHz), "
+          "-60 dBm",
+          {Video(2450.0, 0, -1, -60, 2.5)}}},
     };
+}
+
+const std::vector<Entry>& Catalogue() {
+    static const std::vector<Entry> catalogue = [] {
+        std::vector<Entry> all = BaseScenarios();
+        for (Entry& e : Variations()) {
+            all.push_back(std::move(e));
+        }
+        return all;
+    }();
     return catalogue;
 }
 

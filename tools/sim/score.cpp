@@ -268,6 +268,58 @@ bool ParseTruth(const std::string& json, Truth* truth, std::string* error) {
     return true;
 }
 
+namespace {
+
+// Applies one device event, fields f, heard at scenario time now_s.
+void ApplyDeviceEvent(const std::vector<std::string>& f, double now_s, const Truth& truth,
+                      Observations* obs) {
+    int64_t host_start = 0;
+    if (f.size() != 9 || !ParseInt(f[2], &host_start)) {
+        obs->unreadable++;
+        return;
+    }
+    Record* r = FindRecord(obs->records, f[1], host_start);
+    if (f[0] == "0") {
+        // Ended device: class and host start name the record it closes.
+        if (r == nullptr) {
+            obs->records.push_back(Record{f[1], false, host_start, -1, -1, {}, false, -1});
+            r = &obs->records.back();
+        }
+        r->ended = true;
+        r->end_s = now_s;
+        return;
+    }
+    const bool hopper = f[7] == "Freq Hopper";
+    double cfreq = 0;
+    int first = 0, last = 0;
+    if (!hopper && (!ParseDouble(f[6], &cfreq) || !ParseBins(f[7], &first, &last))) {
+        obs->unreadable++;
+        return;
+    }
+    if (r == nullptr) {
+        obs->records.push_back(Record{f[1],
+                                      hopper,
+                                      host_start,
+                                      SeenSeconds(host_start, hopper, truth),
+                                      now_s,
+                                      {},
+                                      false,
+                                      -1});
+        r = &obs->records.back();
+    }
+    if (r->announced_s < 0) {
+        r->announced_s = now_s;
+    }
+    if (!hopper) {
+        const auto band = AnnouncedBandMhz(cfreq, first, last);
+        if (std::find(r->bands.begin(), r->bands.end(), band) == r->bands.end()) {
+            r->bands.push_back(band);
+        }
+    }
+}
+
+}  // namespace
+
 Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, const Truth& truth) {
     Observations obs;
     obs.datagrams = static_cast<int>(datagrams.size());
@@ -276,60 +328,15 @@ Observations ObservationsFromEvents(const std::vector<std::string>& datagrams, c
     uint64_t last_unwrapped = truth.card_start_tsf;
     for (const std::string& d : datagrams) {
         if (d.rfind("event: channel\r\n", 0) == 0) {
+            // The channel events carry the card time the devices are dated by.
             const size_t at = d.find("\"timestamp\":");
             if (at != std::string::npos) {
                 const uint64_t ts = strtoull(d.c_str() + at + 12, nullptr, 10);
                 now_s = ScenarioSeconds(ts, truth, &last_unwrapped);
                 obs.have_clock = true;
             }
-            continue;
-        }
-        if (d.rfind("event: devices\r\n", 0) != 0) {
-            continue;
-        }
-        const std::vector<std::string> f = DeviceFields(d);
-        int64_t host_start = 0;
-        if (f.size() != 9 || !ParseInt(f[2], &host_start)) {
-            obs.unreadable++;
-            continue;
-        }
-        Record* r = FindRecord(obs.records, f[1], host_start);
-        if (f[0] == "0") {
-            // Ended device: class and host start name the record it closes.
-            if (r == nullptr) {
-                obs.records.push_back(Record{f[1], false, host_start, -1, -1, {}, false, -1});
-                r = &obs.records.back();
-            }
-            r->ended = true;
-            r->end_s = now_s;
-            continue;
-        }
-        const bool hopper = f[7] == "Freq Hopper";
-        double cfreq = 0;
-        int first = 0, last = 0;
-        if (!hopper && (!ParseDouble(f[6], &cfreq) || !ParseBins(f[7], &first, &last))) {
-            obs.unreadable++;
-            continue;
-        }
-        if (r == nullptr) {
-            obs.records.push_back(Record{f[1],
-                                         hopper,
-                                         host_start,
-                                         SeenSeconds(host_start, hopper, truth),
-                                         now_s,
-                                         {},
-                                         false,
-                                         -1});
-            r = &obs.records.back();
-        }
-        if (r->announced_s < 0) {
-            r->announced_s = now_s;
-        }
-        if (!hopper) {
-            const auto band = AnnouncedBandMhz(cfreq, first, last);
-            if (std::find(r->bands.begin(), r->bands.end(), band) == r->bands.end()) {
-                r->bands.push_back(band);
-            }
+        } else if (d.rfind("event: devices\r\n", 0) == 0) {
+            ApplyDeviceEvent(DeviceFields(d), now_s, truth, &obs);
         }
     }
     return obs;
@@ -381,27 +388,34 @@ Observations ObservationsFromLog(const std::string& log_text, const Truth& truth
     return obs;
 }
 
-ScoreReport Score(const Truth& truth, const Observations& obs) {
-    ScoreReport report;
+namespace {
+
+// Notes on what the observations lack; false when there is nothing to score.
+bool NoteGaps(const Observations& obs, ScoreReport* report) {
     if (!obs.from_log && obs.datagrams == 0) {
-        report.no_data = true;
-        report.notes.push_back(
+        report->no_data = true;
+        report->notes.push_back(
             "no event datagram at all: the daemon's --ui did not reach the listener, or it did "
             "not run; nothing was scored");
-        return report;
+        return false;
     }
     if (!obs.from_log && !obs.have_clock) {
-        report.notes.push_back(
+        report->notes.push_back(
             "no channel event: announcement and end times are unknown (shown as -)");
     }
     if (obs.unreadable > 0) {
-        report.notes.push_back(std::to_string(obs.unreadable) +
-                               (obs.from_log ? " log lines" : " device events") +
-                               " could not be read and were left out");
+        report->notes.push_back(std::to_string(obs.unreadable) +
+                                (obs.from_log ? " log lines" : " device events") +
+                                " could not be read and were left out");
     }
-    // Each record goes to the first device it describes.
+    return true;
+}
+
+// Each record goes to the first device it describes; the records that
+// describe none are left in *unmatched.
+std::vector<std::vector<const Record*>> MatchRecords(const Truth& truth, const Observations& obs,
+                                                     std::vector<const Record*>* unmatched) {
     std::vector<std::vector<const Record*>> mine(truth.devices.size());
-    std::vector<const Record*> unmatched;
     for (const Record& r : obs.records) {
         bool matched = false;
         for (size_t i = 0; i < truth.devices.size() && !matched; i++) {
@@ -411,9 +425,14 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
             }
         }
         if (!matched) {
-            unmatched.push_back(&r);
+            unmatched->push_back(&r);
         }
     }
+    return mine;
+}
+
+void AddDeviceRows(const Truth& truth, const Observations& obs,
+                   const std::vector<std::vector<const Record*>>& mine, ScoreReport* report) {
     for (size_t i = 0; i < truth.devices.size(); i++) {
         const TruthDevice& d = truth.devices[i];
         if (!d.announce) {
@@ -423,28 +442,31 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
         // The card cannot see it: reported, not held against the daemon.
         row.out_of_view = !row.detected && !InView(d.freq_lo_mhz, d.freq_hi_mhz);
         row.not_judged = row.not_judged && !row.out_of_view;
-        report.out_of_view += row.out_of_view;
-        report.missed += !row.detected && !row.not_judged && !row.out_of_view;
-        report.not_judged += row.not_judged;
-        report.early_ends += row.early_ends;
-        report.missed_ends += row.needs_end && row.detected && !row.end_detected;
-        report.rows.push_back(row);
+        report->out_of_view += row.out_of_view;
+        report->missed += !row.detected && !row.not_judged && !row.out_of_view;
+        report->not_judged += row.not_judged;
+        report->early_ends += row.early_ends;
+        report->missed_ends += row.needs_end && row.detected && !row.end_detected;
+        report->rows.push_back(row);
     }
-    // False records, one row per class and band.
+}
+
+// False records, one row per class and band.
+void AddFalseRows(const std::vector<const Record*>& unmatched, ScoreReport* report) {
     for (const Record* r : unmatched) {
         const std::string band =
             r->hopper || r->bands.empty() ? "hops" : Band(r->bands[0].first, r->bands[0].second);
-        auto it = std::find_if(report.rows.begin(), report.rows.end(), [&](const ScoreRow& row) {
+        auto it = std::find_if(report->rows.begin(), report->rows.end(), [&](const ScoreRow& row) {
             return !row.present && row.name == r->name && row.band == band;
         });
-        if (it == report.rows.end()) {
+        if (it == report->rows.end()) {
             ScoreRow row;
             row.name = r->name;
             row.band = band;
             row.detected = true;
-            report.rows.push_back(row);
-            report.false_devices++;
-            it = report.rows.end() - 1;
+            report->rows.push_back(row);
+            report->false_devices++;
+            it = report->rows.end() - 1;
         }
         it->records++;
         if (r->seen_s >= 0 && (it->seen_s < 0 || r->seen_s < it->seen_s)) {
@@ -454,6 +476,19 @@ ScoreReport Score(const Truth& truth, const Observations& obs) {
             it->announced_s = r->announced_s;
         }
     }
+}
+
+}  // namespace
+
+ScoreReport Score(const Truth& truth, const Observations& obs) {
+    ScoreReport report;
+    if (!NoteGaps(obs, &report)) {
+        return report;
+    }
+    std::vector<const Record*> unmatched;
+    const std::vector<std::vector<const Record*>> mine = MatchRecords(truth, obs, &unmatched);
+    AddDeviceRows(truth, obs, mine, &report);
+    AddFalseRows(unmatched, &report);
     if (obs.from_log) {
         if (obs.records.empty()) {
             report.notes.push_back("the log holds no ended device");

@@ -64,77 +64,115 @@ const char kHelp[] =
     "Exit status: 0 pass, 1 fail, 2 usage or unreadable input, 3 no event\n"
     "datagram at all in --events (nothing scored).\n";
 
-}  // namespace
+// ReadAll, saying so when the file cannot be read.
+bool ReadInput(const std::string& path, std::string* text) {
+    if (!ReadAll(path, text)) {
+        std::cerr << "tessaron-score: cannot read " << path << "\n";
+        return false;
+    }
+    return true;
+}
 
-int main(int argc, char** argv) {
-    std::string truth_file, events_file, log_file;
+struct ScoreOptions {
+    std::string truth_file;
+    std::string events_file;
+    std::string log_file;
     bool brief = false;
+    bool help = false;
+};
+
+// False after saying why on stderr.
+bool ParseOptions(int argc, char** argv, ScoreOptions* o) {
     for (int i = 1; i < argc; i++) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
-            return 0;
+            o->help = true;
+            return true;
         }
         if (a == "--brief") {
-            brief = true;
+            o->brief = true;
             continue;
         }
         if (i + 1 >= argc) {
             std::cerr << "tessaron-score: " << a << " needs a value\n";
-            return 2;
+            return false;
         }
         if (a == "--truth") {
-            truth_file = argv[++i];
+            o->truth_file = argv[++i];
         } else if (a == "--events") {
-            events_file = argv[++i];
+            o->events_file = argv[++i];
         } else if (a == "--log") {
-            log_file = argv[++i];
+            o->log_file = argv[++i];
         } else {
             std::cerr << "tessaron-score: unknown option " << a << "\n";
-            return 2;
+            return false;
         }
     }
-    if (truth_file.empty() || events_file.empty() == log_file.empty()) {
+    if (o->truth_file.empty() || o->events_file.empty() == o->log_file.empty()) {
         std::cerr << "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE)\n";
+        return false;
+    }
+    return true;
+}
+
+// The announcements in recorded UI event datagrams, one escaped datagram a
+// line, read from path.
+sim::Observations ObservationsFromEventsText(const std::string& path, const std::string& text,
+                                             const sim::Truth& truth) {
+    std::vector<std::string> datagrams;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        datagrams.push_back(sim::UnescapeDatagram(line));
+    }
+    sim::Observations observations = sim::ObservationsFromEvents(datagrams, truth);
+    if (datagrams.empty()) {
+        std::cerr << "tessaron-score: warning: " << path
+                  << " holds no event at all; nothing to score\n";
+    }
+    return observations;
+}
+
+// The devices that ended in the daemon's output log, read from path.
+sim::Observations ObservationsFromLogText(const std::string& path, const std::string& text,
+                                          const sim::Truth& truth) {
+    sim::Observations observations = sim::ObservationsFromLog(text, truth);
+    if (observations.datagrams == 0) {
+        std::cerr << "tessaron-score: warning: " << path
+                  << " is empty: no device ended; devices still on the air are not judged\n";
+    }
+    return observations;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    ScoreOptions options;
+    if (!ParseOptions(argc, argv, &options)) {
         return 2;
+    }
+    if (options.help) {
+        std::cout << kHelp;
+        return 0;
     }
     std::string text, error;
     sim::Truth truth;
-    if (!ReadAll(truth_file, &text) || !sim::ParseTruth(text, &truth, &error)) {
-        std::cerr << "tessaron-score: cannot read ground truth " << truth_file
+    if (!ReadAll(options.truth_file, &text) || !sim::ParseTruth(text, &truth, &error)) {
+        std::cerr << "tessaron-score: cannot read ground truth " << options.truth_file
                   << (error.empty() ? "" : ": " + error) << "\n";
         return 2;
     }
-    sim::Observations observations;
-    if (!events_file.empty()) {
-        if (!ReadAll(events_file, &text)) {
-            std::cerr << "tessaron-score: cannot read " << events_file << "\n";
-            return 2;
-        }
-        std::vector<std::string> datagrams;
-        std::istringstream lines(text);
-        std::string line;
-        while (std::getline(lines, line)) {
-            datagrams.push_back(sim::UnescapeDatagram(line));
-        }
-        observations = sim::ObservationsFromEvents(datagrams, truth);
-        if (datagrams.empty()) {
-            std::cerr << "tessaron-score: warning: " << events_file
-                      << " holds no event at all; nothing to score\n";
-        }
-    } else {
-        if (!ReadAll(log_file, &text)) {
-            std::cerr << "tessaron-score: cannot read " << log_file << "\n";
-            return 2;
-        }
-        observations = sim::ObservationsFromLog(text, truth);
-        if (observations.datagrams == 0) {
-            std::cerr << "tessaron-score: warning: " << log_file
-                      << " is empty: no device ended; devices still on the air are not judged\n";
-        }
+    const bool from_events = !options.events_file.empty();
+    const std::string& input = from_events ? options.events_file : options.log_file;
+    if (!ReadInput(input, &text)) {
+        return 2;
     }
+    const sim::Observations observations = from_events
+                                               ? ObservationsFromEventsText(input, text, truth)
+                                               : ObservationsFromLogText(input, text, truth);
     const sim::ScoreReport report = sim::Score(truth, observations);
-    std::cout << (brief ? sim::BriefReport(report) + "\n" : sim::FormatReport(truth, report));
+    std::cout << (options.brief ? sim::BriefReport(report) + "\n"
+                                : sim::FormatReport(truth, report));
     if (report.no_data) {
         return 3;
     }

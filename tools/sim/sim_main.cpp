@@ -236,44 +236,31 @@ int Send(const Args& args) {
     return 0;
 }
 
-int Listen(const Args& args) {
-    sockaddr_in on;
-    const auto addr = args.values.find("on");
-    const auto out_name = args.values.find("out");
-    if (addr == args.values.end() || !ParseAddress(addr->second, &on)) {
-        std::cerr << "tessaron-sim: --on ADDR:PORT is required\n";
-        return 2;
-    }
-    if (out_name == args.values.end()) {
-        std::cerr << "tessaron-sim: --out FILE is required\n";
-        return 2;
-    }
-    double seconds = 60, count = 0, idle = 0;
-    if (!Number(args, "seconds", &seconds) || !Number(args, "count", &count) ||
-        !Number(args, "idle", &idle)) {
-        return 2;
-    }
+// A UDP socket with a large receive buffer bound to `on`; -1 after saying
+// why when it cannot be had.
+int BindListener(const sockaddr_in& on) {
     const int fd = socket(AF_INET, SOCK_DGRAM, 0);
     const int size = 8 << 20;
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &size, sizeof(size));
     if (fd < 0 || bind(fd, reinterpret_cast<const sockaddr*>(&on), sizeof(on)) != 0) {
         perror("tessaron-sim: bind");
-        return 1;
+        return -1;
     }
-    std::ofstream out(out_name->second);
-    if (!out) {
-        std::cerr << "tessaron-sim: cannot write " << out_name->second << "\n";
-        return 1;
-    }
-    const auto port_file = args.values.find("port-file");
-    if (port_file != args.values.end()) {
-        // With port 0 the kernel picks one; tell the caller which.
-        sockaddr_in bound;
-        socklen_t len = sizeof(bound);
-        getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
-        std::ofstream(port_file->second) << ntohs(bound.sin_port) << "\n";
-    }
-    // Bounded by time, by count, and (after the first datagram) by silence.
+    return fd;
+}
+
+// With port 0 the kernel picks one; tells the caller which.
+void WriteBoundPort(int fd, const std::string& path) {
+    sockaddr_in bound;
+    socklen_t len = sizeof(bound);
+    getsockname(fd, reinterpret_cast<sockaddr*>(&bound), &len);
+    std::ofstream(path) << ntohs(bound.sin_port) << "\n";
+}
+
+// Writes each datagram received, escaped, on a line of its own. Bounded by
+// time, by count, and (after the first datagram) by silence; returns the
+// datagrams recorded.
+long Record(int fd, std::ofstream& out, double seconds, double count, double idle) {
     const auto deadline = std::chrono::steady_clock::now() +
                           std::chrono::milliseconds(static_cast<long>(seconds * 1000));
     auto last = std::chrono::steady_clock::now();
@@ -301,6 +288,40 @@ int Listen(const Args& args) {
         received++;
         last = std::chrono::steady_clock::now();
     }
+    return received;
+}
+
+int Listen(const Args& args) {
+    sockaddr_in on;
+    const auto addr = args.values.find("on");
+    const auto out_name = args.values.find("out");
+    if (addr == args.values.end() || !ParseAddress(addr->second, &on)) {
+        std::cerr << "tessaron-sim: --on ADDR:PORT is required\n";
+        return 2;
+    }
+    if (out_name == args.values.end()) {
+        std::cerr << "tessaron-sim: --out FILE is required\n";
+        return 2;
+    }
+    double seconds = 60, count = 0, idle = 0;
+    if (!Number(args, "seconds", &seconds) || !Number(args, "count", &count) ||
+        !Number(args, "idle", &idle)) {
+        return 2;
+    }
+    const int fd = BindListener(on);
+    if (fd < 0) {
+        return 1;
+    }
+    std::ofstream out(out_name->second);
+    if (!out) {
+        std::cerr << "tessaron-sim: cannot write " << out_name->second << "\n";
+        return 1;
+    }
+    const auto port_file = args.values.find("port-file");
+    if (port_file != args.values.end()) {
+        WriteBoundPort(fd, port_file->second);
+    }
+    const long received = Record(fd, out, seconds, count, idle);
     close(fd);
     fprintf(stderr, "tessaron-sim listen: %ld datagrams recorded\n", received);
     return 0;

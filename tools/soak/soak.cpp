@@ -146,45 +146,33 @@ bool ParseOptions(int argc, char** argv, Options& opt) {
     return opt.minutes > 0 && opt.step_us > 0;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-    Options opt;
-    if (!ParseOptions(argc, argv, opt)) {
-        fprintf(stderr, "usage: %s [--minutes M] [--step-us S] [--max-growth-kib K]\n", argv[0]);
-        return 2;
-    }
-    // The analysis talks a lot on stdout and warns on stderr; keep both in
-    // files and write the report to the terminal.
-    const std::string dir = MakeTempDir("tessaron-soak");
-    if (dir.empty()) {
-        perror("mkdtemp");
-        return 2;
-    }
-    FILE* report = fdopen(dup(STDOUT_FILENO), "w");
+// Keeps the analysis's stdout and stderr in files under dir; the report
+// goes to the terminal through *report. False when that cannot be arranged.
+bool RedirectOutput(const std::string& dir, FILE** report) {
+    *report = fdopen(dup(STDOUT_FILENO), "w");
     if (freopen("/dev/null", "w", stdout) == nullptr ||
         freopen((dir + "/stderr.txt").c_str(), "w", stderr) == nullptr) {
-        fprintf(report, "cannot redirect output\n");
-        return 2;
+        fprintf(*report, "cannot redirect output\n");
+        return false;
     }
+    return true;
+}
 
-    const uint64_t total_us = static_cast<uint64_t>(opt.minutes * 60e6);
+// The analysis with its outputs in dir, as the daemon sets it up.
+void SetUpAnalysis(const std::string& dir, const UiCounts& ui, uint64_t total_us) {
     SetHostClock(FakeHostClock::Read);
     SetHostFromCapture(0, total_us);
-    UiCounts ui;
     ExternalInterface::InitSocket(ui.Address());
     ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir + "/output.log");
     ChannelVisit::SetEnergyLogFileName(dir + "/energy.log");
     SpectrumMeasurement::ResetSpectrumMeasurements();
+}
 
-    SubBandAnalyser analyser("output.txt", 100000000,
-                             std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt", 65535);
-    SoakStreamConfig config;
-    config.sample_step_us = opt.step_us;
-    SoakStream stream(config, total_us);
-
-    const auto wall_start = std::chrono::steady_clock::now();
+// Feeds the whole stream to the analyser; returns one row per reporting
+// interval.
+std::vector<Row> Feed(SoakStream& stream, SubBandAnalyser& analyser, UiCounts& ui,
+                      const std::string& dir, uint64_t total_us) {
     std::vector<Row> rows;
     const uint64_t row_every_us = total_us >= 300000000 ? 30000000 : 10000000;
     const uint64_t sample_every_us = 1000000;
@@ -215,11 +203,10 @@ int main(int argc, char** argv) {
     });
     ui.Drain();
     fflush(stderr);
-    const double wall_s =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+    return rows;
+}
 
-    fprintf(report, "soak: %.1f min of capture, sample every %llu us, in %.1f s\n", opt.minutes,
-            static_cast<unsigned long long>(opt.step_us), wall_s);
+void PrintRows(FILE* report, const std::vector<Row>& rows) {
     fprintf(report, "%7s %9s %9s %9s %9s %7s %7s %8s %8s %8s\n", "minute", "datagrams", "rss_kib",
             "heap_min", "heap_max", "history", "devices", "ch_evts", "dev_evts", "energy");
     for (const Row& r : rows) {
@@ -228,49 +215,60 @@ int main(int argc, char** argv) {
                 r.memory.heap_min_kib, r.memory.heap_max_kib, r.memory.history_max,
                 r.active_devices, r.events.channel, r.events.devices, r.energy_lines);
     }
+}
 
-    bool ok = true;
-    auto fail = [&](const std::string& why) {
-        fprintf(report, "FAIL: %s\n", why.c_str());
-        ok = false;
-    };
-    if (rows.size() < 4) {
-        fail("run too short to judge");
-    } else {
-        // The history oscillates between 121 and 240 subbands (about 13 s
-        // to 26 s of capture); once it has been trimmed a few times, the
-        // peaks of the last third of the run must not rise above those of
-        // the middle third.
-        const size_t third = rows.size() / 3;
-        const auto heap = [](const Row& r) { return r.memory.heap_max_kib; };
-        const auto rss = [](const Row& r) { return r.memory.rss_max_kib; };
-        const long heap_growth =
-            MaxOver(rows, 2 * third, rows.size(), heap) - MaxOver(rows, third, 2 * third, heap);
-        const long rss_growth =
-            MaxOver(rows, 2 * third, rows.size(), rss) - MaxOver(rows, third, 2 * third, rss);
-        fprintf(report,
-                "memory, last third against middle third: heap peak %+ld KiB, rss peak %+ld KiB "
-                "(limit %ld)\n",
-                heap_growth, rss_growth, opt.max_growth_kib);
-        if (heap_growth > opt.max_growth_kib || rss_growth > opt.max_growth_kib) {
-            fail("memory grows after the history is full");
-        }
-        // Output keeps coming: every reporting interval after the first
-        // brings channel events and energy-log lines.
-        for (size_t i = 1; i < rows.size(); i++) {
-            if (rows[i].events.channel <= rows[i - 1].events.channel ||
-                rows[i].energy_lines <= rows[i - 1].energy_lines) {
-                fail("no channel events or energy lines before minute " +
-                     std::to_string(rows[i].minute));
-                break;
-            }
+// The checks' findings, said on the report as they come.
+class Verdict {
+public:
+    explicit Verdict(FILE* report) : report_(report) {}
+    void Fail(const std::string& why) {
+        fprintf(report_, "FAIL: %s\n", why.c_str());
+        ok_ = false;
+    }
+    bool Ok() const { return ok_; }
+
+private:
+    FILE* report_;
+    bool ok_ = true;
+};
+
+// The history oscillates between 121 and 240 subbands (about 13 s to 26 s
+// of capture); once it has been trimmed a few times, the peaks of the last
+// third of the run must not rise above those of the middle third.
+void CheckMemoryStaysFlat(const std::vector<Row>& rows, long max_growth_kib, FILE* report,
+                          Verdict* verdict) {
+    const size_t third = rows.size() / 3;
+    const auto heap = [](const Row& r) { return r.memory.heap_max_kib; };
+    const auto rss = [](const Row& r) { return r.memory.rss_max_kib; };
+    const long heap_growth =
+        MaxOver(rows, 2 * third, rows.size(), heap) - MaxOver(rows, third, 2 * third, heap);
+    const long rss_growth =
+        MaxOver(rows, 2 * third, rows.size(), rss) - MaxOver(rows, third, 2 * third, rss);
+    fprintf(report,
+            "memory, last third against middle third: heap peak %+ld KiB, rss peak %+ld KiB "
+            "(limit %ld)\n",
+            heap_growth, rss_growth, max_growth_kib);
+    if (heap_growth > max_growth_kib || rss_growth > max_growth_kib) {
+        verdict->Fail("memory grows after the history is full");
+    }
+}
+
+// Output keeps coming: every reporting interval after the first brings
+// channel events and energy-log lines.
+void CheckOutputKeepsComing(const std::vector<Row>& rows, Verdict* verdict) {
+    for (size_t i = 1; i < rows.size(); i++) {
+        if (rows[i].events.channel <= rows[i - 1].events.channel ||
+            rows[i].energy_lines <= rows[i - 1].energy_lines) {
+            verdict->Fail("no channel events or energy lines before minute " +
+                          std::to_string(rows[i].minute));
+            return;
         }
     }
-    if (ui.events.devices == 0) {
-        fail("no device was ever announced");
-    }
-    const SoakStreamCounts& sent = stream.Counts();
-    const DatagramCounters& seen = analyser.GetDatagramCounters();
+}
+
+// Every datagram sent is accounted for by the receive path's counters.
+void CheckDatagramCounts(const SoakStreamCounts& sent, const DatagramCounters& seen, FILE* report,
+                         Verdict* verdict) {
     fprintf(report,
             "datagrams: %" PRIu64 " sent, %" PRIu64 " used, %" PRIu64 " wrong-sized, %" PRIu64
             " bad count; card clock wraps %" PRIu64 ", resets %" PRIu64 "; channel changes %" PRIu64
@@ -285,17 +283,70 @@ int main(int argc, char** argv) {
     if (seen.received != sent.datagrams || seen.used != sent.Good() ||
         seen.wrong_size != sent.faults[kWrongSize] || seen.bad_count != sent.BadCount() ||
         seen.off_centre != sent.faults[kOffCentre] || seen.clock_wraps < sent.card_wraps) {
-        fail("datagram counts do not add up");
+        verdict->Fail("datagram counts do not add up");
     }
+}
+
+// Every malformed datagram left a warning on stderr.
+void CheckWarnings(const std::string& dir, const SoakStreamCounts& sent, const EventCounts& events,
+                   FILE* report, Verdict* verdict) {
     const long warnings = CountLines(dir + "/stderr.txt");
     fprintf(
         report,
         "stderr warnings: %ld; ended devices logged: %ld; UI events: %ld channel, %ld devices\n",
-        warnings, CountLines(dir + "/output.log"), ui.events.channel, ui.events.devices);
+        warnings, CountLines(dir + "/output.log"), events.channel, events.devices);
     if (warnings < static_cast<long>(sent.faults[kWrongSize] + sent.BadCount())) {
-        fail("a malformed datagram went by without a warning");
+        verdict->Fail("a malformed datagram went by without a warning");
     }
-    fprintf(report, "%s (logs in %s)\n", ok ? "soak: PASS" : "soak: FAIL", dir.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Options opt;
+    if (!ParseOptions(argc, argv, opt)) {
+        fprintf(stderr, "usage: %s [--minutes M] [--step-us S] [--max-growth-kib K]\n", argv[0]);
+        return 2;
+    }
+    const std::string dir = MakeTempDir("tessaron-soak");
+    if (dir.empty()) {
+        perror("mkdtemp");
+        return 2;
+    }
+    FILE* report = nullptr;
+    if (!RedirectOutput(dir, &report)) {
+        return 2;
+    }
+
+    const uint64_t total_us = static_cast<uint64_t>(opt.minutes * 60e6);
+    UiCounts ui;
+    SetUpAnalysis(dir, ui, total_us);
+    SubBandAnalyser analyser("output.txt", 100000000,
+                             std::string(TESSARON_SOURCE_DIR) + "/data/signatures.txt", 65535);
+    SoakStreamConfig config;
+    config.sample_step_us = opt.step_us;
+    SoakStream stream(config, total_us);
+    const auto wall_start = std::chrono::steady_clock::now();
+    const std::vector<Row> rows = Feed(stream, analyser, ui, dir, total_us);
+    const double wall_s =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - wall_start).count();
+
+    fprintf(report, "soak: %.1f min of capture, sample every %llu us, in %.1f s\n", opt.minutes,
+            static_cast<unsigned long long>(opt.step_us), wall_s);
+    PrintRows(report, rows);
+    Verdict verdict(report);
+    if (rows.size() < 4) {
+        verdict.Fail("run too short to judge");
+    } else {
+        CheckMemoryStaysFlat(rows, opt.max_growth_kib, report, &verdict);
+        CheckOutputKeepsComing(rows, &verdict);
+    }
+    if (ui.events.devices == 0) {
+        verdict.Fail("no device was ever announced");
+    }
+    CheckDatagramCounts(stream.Counts(), analyser.GetDatagramCounters(), report, &verdict);
+    CheckWarnings(dir, stream.Counts(), ui.events, report, &verdict);
+    fprintf(report, "%s (logs in %s)\n", verdict.Ok() ? "soak: PASS" : "soak: FAIL", dir.c_str());
     fclose(report);
-    return ok ? 0 : 1;
+    return verdict.Ok() ? 0 : 1;
 }

@@ -26,7 +26,8 @@ SoakStream::SoakStream(const SoakStreamConfig& config, uint64_t total_us)
         scenario_->emitters.push_back(std::make_unique<sim::BtVoiceLink>(
             on, on + kHopperOnUs, -50.0, config.seed + static_cast<uint32_t>(on / kHopperCycleUs)));
     }
-    scenario_->emitters.push_back(sim::MakeAnalogPhone(2430.0, 0, total_us, -55.0, config.seed));
+    scenario_->emitters.push_back(sim::MakeContinuous(sim::ContinuousKind::kAnalogPhone, 2430.0, 0,
+                                                      total_us, -55.0, config.seed));
     scenario_->emitters.push_back(
         std::make_unique<sim::MicrowaveOven>(2455.0, 0, total_us, -45.0, config.seed));
 }

@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 
+#include <utility>
+
 #include "event_json.h"
 #include "host_port.h"
 
@@ -25,6 +27,62 @@ bool ParseHostPort(const std::string& text, HostPort* out) {
     return true;
 }
 
+namespace {
+
+// Options whose value is kept as given.
+const std::pair<const char*, std::string UiOptions::*> kTextOptions[] = {
+    {"--ui-dir", &UiOptions::ui_dir},
+    {"--mqtt-user", &UiOptions::mqtt_user},
+    {"--mqtt-password-file", &UiOptions::mqtt_password_file},
+    {"--mqtt-cafile", &UiOptions::mqtt_ca_file}};
+
+// Options naming an IPv4 address and port.
+const std::pair<const char*, HostPort UiOptions::*> kAddressOptions[] = {
+    {"--udp", &UiOptions::udp}, {"--http", &UiOptions::http}, {"--mqtt", &UiOptions::mqtt}};
+
+// The field an option of the table sets; null when the table lacks it.
+template <typename Field, size_t N>
+Field UiOptions::*FieldOf(const std::pair<const char*, Field UiOptions::*> (&table)[N],
+                          const std::string& name) {
+    for (const auto& [option, field] : table) {
+        if (name == option) {
+            return field;
+        }
+    }
+    return nullptr;
+}
+
+bool TakesValue(const std::string& name) {
+    return name == "--sensor" || FieldOf(kTextOptions, name) != nullptr ||
+           FieldOf(kAddressOptions, name) != nullptr;
+}
+
+bool TakeValue(const std::string& name, const std::string& value, UiOptions* options,
+               std::string* error) {
+    if (const auto text = FieldOf(kTextOptions, name)) {
+        options->*text = value;
+        return true;
+    }
+    if (name == "--sensor") {
+        if (!IsValidSensorName(value)) {
+            *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.'";
+            return false;
+        }
+        options->sensor = value;
+        return true;
+    }
+    HostPort& address = options->*FieldOf(kAddressOptions, name);
+    // A broker has a port of its own; the listening ports may be picked.
+    const bool needs_port = name == "--mqtt";
+    if (!ParseHostPort(value, &address) || (needs_port && address.port == 0)) {
+        *error = name + " needs ADDR:PORT with an IPv4 address, not '" + value + "'";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, std::string* error) {
     for (size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
@@ -36,10 +94,7 @@ bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, st
             options->version = true;
             continue;
         }
-        const bool known = arg == "--udp" || arg == "--http" || arg == "--ui-dir" ||
-                           arg == "--sensor" || arg == "--mqtt" || arg == "--mqtt-user" ||
-                           arg == "--mqtt-password-file" || arg == "--mqtt-cafile";
-        if (!known) {
+        if (!TakesValue(arg)) {
             *error = "unknown argument '" + arg + "'";
             return false;
         }
@@ -47,28 +102,7 @@ bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, st
             *error = arg + " needs a value";
             return false;
         }
-        const std::string& value = args[++i];
-        if (arg == "--ui-dir") {
-            options->ui_dir = value;
-        } else if (arg == "--sensor") {
-            if (!IsValidSensorName(value)) {
-                *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.'";
-                return false;
-            }
-            options->sensor = value;
-        } else if (arg == "--mqtt-user") {
-            options->mqtt_user = value;
-        } else if (arg == "--mqtt-password-file") {
-            options->mqtt_password_file = value;
-        } else if (arg == "--mqtt-cafile") {
-            options->mqtt_ca_file = value;
-        } else if (arg == "--mqtt") {
-            if (!ParseHostPort(value, &options->mqtt) || options->mqtt.port == 0) {
-                *error = "--mqtt needs ADDR:PORT with an IPv4 address, not '" + value + "'";
-                return false;
-            }
-        } else if (!ParseHostPort(value, arg == "--udp" ? &options->udp : &options->http)) {
-            *error = arg + " needs ADDR:PORT with an IPv4 address, not '" + value + "'";
+        if (!TakeValue(arg, args[++i], options, error)) {
             return false;
         }
     }

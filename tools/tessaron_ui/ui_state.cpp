@@ -445,33 +445,72 @@ std::map<std::string, std::vector<ChannelQuality>> UiState::Quality(std::int64_t
     return QualityLocked();
 }
 
+namespace {
+
+// What the page shows of a device as the daemon described it.
+json DescribedDevice(const DeviceRecord& d) {
+    const bool seen_alive = d.reports > 0;
+    const json event = json::parse(DeviceEventJson(d.AsEvent(), {d.sensor, {0, 0}}));
+    json out;
+    out["sensor"] = d.sensor;
+    out["class"] = d.ClassName();
+    out["label"] = DeviceLabel(d.classification);
+    out["kind"] = d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
+    for (const char* key : {"freq_mhz", "band_mhz", "subband_mhz", "bins"}) {
+        out[key] = seen_alive ? event[key] : json(nullptr);
+    }
+    out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
+    out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
+    out["first_seen"] = d.first_seen;
+    out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
+    out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
+    out["state"] = d.ended ? "ended" : "active";
+    out["end"] = !d.ended ? json(nullptr) : json(d.end_announced ? "announced" : "silent");
+    out["index"] = d.index;
+    out["updated_ms"] = d.updated_ms;
+    out["ended_ms"] = d.ended ? json(d.ended_ms) : json(nullptr);
+    out["reports"] = d.reports;
+    return out;
+}
+
+// Earlier lives of the same emitter on this sensor: its on/off history.
+json HistoryOf(const DeviceRecord& d, const std::vector<DeviceRecord>& all) {
+    json history = json::array();
+    for (const DeviceRecord& other : all) {
+        if (other.sensor == d.sensor && other.reports > 0 && SameEmitter(other, d) &&
+            history.size() < kMaxHistorySpans) {
+            history.push_back({other.first_seen, other.last_seen});
+        }
+    }
+    std::sort(history.begin(), history.end());
+    return history;
+}
+
+// Of the sensors hearing this emitter now, the loudest is likely the nearest.
+const DeviceRecord* LoudestOf(const DeviceRecord& d, const std::vector<DeviceRecord>& all) {
+    const DeviceRecord* loudest = nullptr;
+    for (const DeviceRecord& other : all) {
+        if (!other.ended && other.reports > 0 && SameEmitter(other, d) &&
+            (loudest == nullptr || other.power_dbm > loudest->power_dbm)) {
+            loudest = &other;
+        }
+    }
+    return loudest;
+}
+
+}  // namespace
+
 std::string UiState::DevicesJson(std::int64_t now_ms) {
     const std::vector<DeviceRecord> devices = Devices(now_ms);
     std::lock_guard<std::mutex> lock(mutex_);
     json list = json::array();
     for (const DeviceRecord& d : devices) {
-        const bool seen_alive = d.reports > 0;
-        const json event = json::parse(DeviceEventJson(d.AsEvent(), {d.sensor, {0, 0}}));
-        json out;
-        out["sensor"] = d.sensor;
-        out["class"] = d.ClassName();
-        out["label"] = DeviceLabel(d.classification);
-        out["kind"] = d.hopper ? "hopper" : (seen_alive ? "fixed" : "unknown");
-        for (const char* key : {"freq_mhz", "band_mhz", "subband_mhz", "bins"}) {
-            out[key] = seen_alive ? event[key] : json(nullptr);
-        }
-        out["wifi_channels"] = seen_alive ? event["wifi_channels"] : json::array();
-        out["power_dbm"] = seen_alive ? json(Round(d.power_dbm, 2)) : json(nullptr);
-        out["first_seen"] = d.first_seen;
-        out["last_seen"] = seen_alive ? json(d.last_seen) : json(nullptr);
-        out["duration_s"] = seen_alive ? json(d.duration) : json(nullptr);
-        out["state"] = d.ended ? "ended" : "active";
-        out["end"] = !d.ended ? json(nullptr) : json(d.end_announced ? "announced" : "silent");
-        out["index"] = d.index;
-        out["updated_ms"] = d.updated_ms;
-        out["ended_ms"] = d.ended ? json(d.ended_ms) : json(nullptr);
-        out["reports"] = d.reports;
-        if (seen_alive) {
+        json out = DescribedDevice(d);
+        out["duty"] = nullptr;
+        out["duty_measured"] = false;
+        out["impact"] = nullptr;
+        out["impact_channel"] = nullptr;
+        if (d.reports > 0) {
             bool measured = false;
             const Interferer interferer = AsInterferer(d, &measured);
             int worst_channel = 0;
@@ -479,31 +518,9 @@ std::string UiState::DevicesJson(std::int64_t now_ms) {
             out["duty_measured"] = measured;
             out["impact"] = DeviceImpact(interferer, &worst_channel);
             out["impact_channel"] = worst_channel > 0 ? json(worst_channel) : json(nullptr);
-        } else {
-            out["duty"] = nullptr;
-            out["duty_measured"] = false;
-            out["impact"] = nullptr;
-            out["impact_channel"] = nullptr;
         }
-        // Earlier lives of the same emitter on this sensor: its on/off history.
-        json history = json::array();
-        for (const DeviceRecord& other : devices_) {
-            if (other.sensor == d.sensor && other.reports > 0 && SameEmitter(other, d) &&
-                history.size() < kMaxHistorySpans) {
-                history.push_back({other.first_seen, other.last_seen});
-            }
-        }
-        std::sort(history.begin(), history.end());
-        out["history"] = history;
-        // Of the sensors hearing this emitter now, the loudest is likely the
-        // nearest.
-        const DeviceRecord* loudest = nullptr;
-        for (const DeviceRecord& other : devices_) {
-            if (!other.ended && other.reports > 0 && SameEmitter(other, d) &&
-                (loudest == nullptr || other.power_dbm > loudest->power_dbm)) {
-                loudest = &other;
-            }
-        }
+        out["history"] = HistoryOf(d, devices_);
+        const DeviceRecord* loudest = LoudestOf(d, devices_);
         out["strongest_sensor"] = loudest != nullptr ? json(loudest->sensor) : json(nullptr);
         out["strongest_dbm"] =
             loudest != nullptr ? json(Round(loudest->power_dbm, 2)) : json(nullptr);
@@ -594,39 +611,62 @@ std::string UiState::StatsJson(const std::string& extra_fields) const {
     return Dump(out);
 }
 
+namespace {
+
+void MetricHead(std::ostream& m, const char* name, const char* type, const char* help) {
+    m << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
+}
+
+// One sample labelled with its sensor and one more label.
+template <typename Value>
+void LabelledSample(std::ostream& m, const char* name, const std::string& sensor, const char* label,
+                    const std::string& label_text, const Value& value) {
+    m << name << "{sensor=\"" << PromLabel(sensor) << "\"," << label << "=\"" << label_text
+      << "\"} " << value << "\n";
+}
+
+}  // namespace
+
 std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped) {
     std::lock_guard<std::mutex> lock(mutex_);
     Expire(now_ms);
     std::ostringstream m;
-    auto head = [&m](const char* name, const char* type, const char* help) {
-        m << "# HELP " << name << " " << help << "\n# TYPE " << name << " " << type << "\n";
-    };
+    DeviceMetrics(m);
+    CounterMetrics(m, sse_dropped);
+    ChannelMetrics(m);
+    return m.str();
+}
+
+void UiState::DeviceMetrics(std::ostream& m) const {
     std::map<std::pair<std::string, std::string>, int> active;
     for (const DeviceRecord& d : devices_) {
         if (!d.ended && d.reports > 0) {
             ++active[{d.sensor, d.ClassName()}];
         }
     }
-    head("tessaron_active_devices", "gauge",
-         "Devices announced and not ended, by sensor and class.");
-    for (const auto& entry : active) {
-        m << "tessaron_active_devices{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
-          << PromLabel(entry.first.second) << "\"} " << entry.second << "\n";
+    MetricHead(m, "tessaron_active_devices", "gauge",
+               "Devices announced and not ended, by sensor and class.");
+    for (const auto& [key, count] : active) {
+        LabelledSample(m, "tessaron_active_devices", key.first, "class", PromLabel(key.second),
+                       count);
     }
-    head("tessaron_device_announcements_total", "counter", "Device announcements received.");
-    for (const auto& entry : device_counts_) {
-        m << "tessaron_device_announcements_total{sensor=\"" << PromLabel(entry.first.first)
-          << "\",class=\"" << PromLabel(entry.first.second) << "\"} " << entry.second.announcements
-          << "\n";
+    MetricHead(m, "tessaron_device_announcements_total", "counter",
+               "Device announcements received.");
+    for (const auto& [key, counts] : device_counts_) {
+        LabelledSample(m, "tessaron_device_announcements_total", key.first, "class",
+                       PromLabel(key.second), counts.announcements);
     }
-    head("tessaron_device_ends_total", "counter", "Device ends received.");
-    for (const auto& entry : device_counts_) {
-        m << "tessaron_device_ends_total{sensor=\"" << PromLabel(entry.first.first) << "\",class=\""
-          << PromLabel(entry.first.second) << "\"} " << entry.second.ends << "\n";
+    MetricHead(m, "tessaron_device_ends_total", "counter", "Device ends received.");
+    for (const auto& [key, counts] : device_counts_) {
+        LabelledSample(m, "tessaron_device_ends_total", key.first, "class", PromLabel(key.second),
+                       counts.ends);
     }
-    // The page server's own counters: one unlabelled sample each.
-    auto counter = [&m, &head](const char* name, const char* help, std::uint64_t value) {
-        head(name, "counter", help);
+}
+
+// The page server's own counters: one unlabelled sample each.
+void UiState::CounterMetrics(std::ostream& m, std::uint64_t sse_dropped) const {
+    auto counter = [&m](const char* name, const char* help, std::uint64_t value) {
+        MetricHead(m, name, "counter", help);
         m << name << " " << value << "\n";
     };
     counter("tessaron_ui_datagrams_received_total", "UDP event datagrams received.",
@@ -642,35 +682,35 @@ std::string UiState::MetricsText(std::int64_t now_ms, std::uint64_t sse_dropped)
             counters_.mqtt_malformed);
     counter("tessaron_ui_page_events_dropped_total",
             "Events not delivered to pages that read too slowly.", sse_dropped);
-    head("tessaron_channel_utilisation_ratio", "gauge",
-         "Busy share of the latest visit of each monitored channel (0 to 1).");
+}
+
+void UiState::ChannelMetrics(std::ostream& m) const {
+    MetricHead(m, "tessaron_channel_utilisation_ratio", "gauge",
+               "Busy share of the latest visit of each monitored channel (0 to 1).");
     for (const auto& entry : channels_) {
         const ChannelRecord& c = entry.second;
-        if (c.bins.empty()) {
-            continue;
+        if (!c.bins.empty()) {
+            LabelledSample(m, "tessaron_channel_utilisation_ratio", c.sensor, "freq_mhz",
+                           std::to_string(std::llround(c.freq_mhz)), Round(c.Utilisation(), 3));
         }
-        m << "tessaron_channel_utilisation_ratio{sensor=\"" << PromLabel(c.sensor)
-          << "\",freq_mhz=\"" << std::llround(c.freq_mhz) << "\"} " << Round(c.Utilisation(), 3)
-          << "\n";
     }
     const auto quality = QualityLocked();
-    head("tessaron_channel_air_quality", "gauge",
-         "Air quality of each Wi-Fi channel, 0 (unusable) to 100 (clean).");
-    for (const auto& entry : quality) {
-        for (const ChannelQuality& q : entry.second) {
-            m << "tessaron_channel_air_quality{sensor=\"" << PromLabel(entry.first)
-              << "\",channel=\"" << q.channel << "\"} " << q.quality << "\n";
+    MetricHead(m, "tessaron_channel_air_quality", "gauge",
+               "Air quality of each Wi-Fi channel, 0 (unusable) to 100 (clean).");
+    for (const auto& [sensor, channels] : quality) {
+        for (const ChannelQuality& q : channels) {
+            LabelledSample(m, "tessaron_channel_air_quality", sensor, "channel",
+                           std::to_string(q.channel), q.quality);
         }
     }
-    head("tessaron_channel_airtime_lost_ratio", "gauge",
-         "Share of a Wi-Fi channel's airtime held by interferers above energy detect.");
-    for (const auto& entry : quality) {
-        for (const ChannelQuality& q : entry.second) {
-            m << "tessaron_channel_airtime_lost_ratio{sensor=\"" << PromLabel(entry.first)
-              << "\",channel=\"" << q.channel << "\"} " << Round(q.airtime_lost, 3) << "\n";
+    MetricHead(m, "tessaron_channel_airtime_lost_ratio", "gauge",
+               "Share of a Wi-Fi channel's airtime held by interferers above energy detect.");
+    for (const auto& [sensor, channels] : quality) {
+        for (const ChannelQuality& q : channels) {
+            LabelledSample(m, "tessaron_channel_airtime_lost_ratio", sensor, "channel",
+                           std::to_string(q.channel), Round(q.airtime_lost, 3));
         }
     }
-    return m.str();
 }
 
 }  // namespace tessaron_ui

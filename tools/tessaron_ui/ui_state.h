@@ -8,6 +8,7 @@
 #define TESSARON_UI_UI_STATE_H
 
 #include <cstdint>
+#include <iosfwd>
 #include <map>
 #include <mutex>
 #include <string>
@@ -137,6 +138,10 @@ private:
     void EndDevice(DeviceRecord* device, std::int64_t now_ms, bool announced);
     Interferer AsInterferer(const DeviceRecord& d, bool* measured) const;
     std::map<std::string, std::vector<ChannelQuality>> QualityLocked() const;
+    // The sections of the metrics text.
+    void DeviceMetrics(std::ostream& m) const;
+    void CounterMetrics(std::ostream& m, std::uint64_t sse_dropped) const;
+    void ChannelMetrics(std::ostream& m) const;
     SensorRecord& Sensor(const std::string& name, bool from_udp);
 
     using ChannelKey = std::pair<std::string, long long>;  // sensor, kHz

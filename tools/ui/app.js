@@ -137,16 +137,25 @@
       });
   }
 
-  // Device changes are re-read from the server, at most twice a second.
-  let refreshQueued = false;
-  function scheduleRefresh() {
-    if (refreshQueued) return;
-    refreshQueued = true;
-    setTimeout(() => {
-      refreshQueued = false;
-      loadDevices().then(renderAll).catch(() => {});
-    }, 500);
+  // A function that runs `work` once, when `wait` (a timer or a frame
+  // request) calls back, however often it is called in between.
+  function coalesced(wait, work) {
+    let queued = false;
+    return () => {
+      if (queued) return;
+      queued = true;
+      wait(() => {
+        queued = false;
+        work();
+      });
+    };
   }
+
+  // Device changes are re-read from the server, at most twice a second.
+  const scheduleRefresh = coalesced(
+    (run) => setTimeout(run, 500),
+    () => loadDevices().then(renderAll).catch(() => {}),
+  );
 
   // ---- event stream -------------------------------------------------------
 
@@ -417,6 +426,9 @@
     return ratio;
   }
 
+  // The spectrum plot's margins (px), frequency span (MHz) and power span (dBm).
+  const SPECTRUM_PLOT = { left: 40, right: 10, top: 26, bottom: 24, fLow: 2400, fHigh: 2474, dLow: -110, dHigh: -20 };
+
   function drawSpectrum() {
     const sensor = plotSensor();
     document.getElementById('spectrum-hint').textContent =
@@ -427,14 +439,7 @@
     ctx.setTransform(ratio, 0, 0, ratio, 0, 0);
     const W = canvas.width / ratio;
     const H = canvas.height / ratio;
-    const left = 40;
-    const right = 10;
-    const top = 26;
-    const bottom = 24;
-    const fLow = 2400;
-    const fHigh = 2474;
-    const dLow = -110;
-    const dHigh = -20;
+    const { left, right, top, bottom, fLow, fHigh, dLow, dHigh } = SPECTRUM_PLOT;
     const x = (f) => left + ((f - fLow) * (W - left - right)) / (fHigh - fLow);
     const y = (d) => top + ((dHigh - d) * (H - top - bottom)) / (dHigh - dLow);
     ctx.clearRect(0, 0, W, H);
@@ -669,15 +674,7 @@
   }
 
   // Bursts of events (a replay) are drawn once per frame.
-  let renderQueued = false;
-  function scheduleRender() {
-    if (renderQueued) return;
-    renderQueued = true;
-    requestAnimationFrame(() => {
-      renderQueued = false;
-      renderAll();
-    });
-  }
+  const scheduleRender = coalesced((run) => requestAnimationFrame(run), renderAll);
 
   function pollStats() {
     fetchJson('/api/stats')

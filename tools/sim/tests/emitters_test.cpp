@@ -97,6 +97,57 @@ TEST(FhssPhone, BaseAndHandsetShareTheFramesHop) {
     }
 }
 
+// The model variations of the catalogue: an HV2 voice link, a lightly
+// loaded data link, a phone with 10 ms frames over another hop set, an oven
+// with a wider sweep and a narrower video sender.
+TEST(ModelVariations, PacketTypeLoadFrameHopSetSweepAndWidthFollowTheirParameters) {
+    sim::BtVoiceLink hv2(0, ~uint64_t{0}, -50, 11, 4);
+    const std::vector<Seen> voice = Observe(hv2, 0, 100000);
+    EXPECT_NEAR(static_cast<double>(voice.size()), 2 * 100000.0 / 2500.0, 2.0);
+    for (const Seen& b : voice) {
+        EXPECT_LT(b.start / 625 % 4, 2u);
+    }
+
+    sim::BtDataLink light(0, ~uint64_t{0}, -50, 5, 0.1, 0.1);
+    const std::vector<Seen> data = Observe(light, 0, 1000000);
+    int multi_slot = 0, masters = 0;
+    for (const Seen& b : data) {
+        masters += b.start / 625 % 2 == 0 ? 1 : 0;
+        multi_slot += b.end - b.start > 1000 ? 1 : 0;
+    }
+    ASSERT_GT(masters, 200);
+    EXPECT_NEAR(static_cast<double>(multi_slot) / masters, 0.2, 0.06);
+
+    sim::FhssPhone phone(0, ~uint64_t{0}, -50, 3, sim::FhssPhoneModel{10000, 1200, 95, 0.8});
+    const std::vector<Seen> frames = Observe(phone, 0, 2000000);
+    ASSERT_EQ(frames.size(), 400u);
+    for (size_t i = 0; i + 1 < frames.size(); i += 2) {
+        EXPECT_EQ(frames[i].start % 10000, 0u);
+        EXPECT_EQ(frames[i].end - frames[i].start, 1200u);
+        EXPECT_EQ(frames[i + 1].start - frames[i].start, 5000u);
+        const double k = (frames[i].mhz - 2402.0) / 0.8;
+        EXPECT_NEAR(k, std::round(k), 1e-6) << "0.8 MHz grid";
+        EXPECT_LE(frames[i].mhz, 2402.0 + 94 * 0.8 + 1e-6);
+    }
+
+    sim::MicrowaveOven oven(2445, 0, ~uint64_t{0}, -45, 1, 60.0, 8.0);
+    std::vector<sim::Emission> now;
+    double lo = 1e9, hi = 0;
+    for (uint64_t t = 0; t < 100000; t += 10) {
+        now.clear();
+        oven.EmissionsAt(t, now);
+        for (const sim::Emission& x : now) {
+            lo = std::min(lo, x.centre_mhz);
+            hi = std::max(hi, x.centre_mhz);
+        }
+    }
+    EXPECT_GT(hi - lo, 7.0);
+    EXPECT_EQ(oven.FreqHiMhz(), 2445.0 + 8.0 + 2.0);
+
+    const auto narrow = sim::MakeVideoSender(2450, 0, ~uint64_t{0}, -60, 1, 2.5);
+    EXPECT_DOUBLE_EQ(narrow->FreqHiMhz() - narrow->FreqLoMhz(), 15.0);
+}
+
 TEST(ZigbeeNetwork, ChannelPlanFrameLengthsAndAirtime) {
     EXPECT_EQ(sim::ZigbeeChannelMhz(11), 2405.0);
     EXPECT_EQ(sim::ZigbeeChannelMhz(18), 2440.0);
@@ -177,7 +228,7 @@ TEST(BurstEmitter, TimingJitterMovesWholeExchangesWithinTheBound) {
 }
 
 TEST(Emitter, SwitchesOnAndOff) {
-    auto phone = sim::MakeAnalogPhone(2447, 1000, 2000, -55, 1);
+    auto phone = sim::MakeContinuous(sim::ContinuousKind::kAnalogPhone, 2447, 1000, 2000, -55, 1);
     std::vector<sim::Emission> now;
     phone->EmissionsAt(999, now);
     EXPECT_TRUE(now.empty());

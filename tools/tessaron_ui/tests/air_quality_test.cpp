@@ -6,22 +6,11 @@ namespace tessaron_ui {
 namespace {
 
 Interferer Fixed(double low, double high, double power, double duty) {
-    Interferer i;
-    i.classification = PULSE_MWO;
-    i.low_mhz = low;
-    i.high_mhz = high;
-    i.power_dbm = power;
-    i.duty = duty;
-    return i;
+    return Interferer{PULSE_MWO, false, low, high, power, duty};
 }
 
 Interferer Hopper(double power, double duty) {
-    Interferer i;
-    i.classification = PULSE_BLUETOOTH;
-    i.hopper = true;
-    i.power_dbm = power;
-    i.duty = duty;
-    return i;
+    return Interferer{PULSE_BLUETOOTH, true, 0.0, 0.0, power, duty};
 }
 
 TEST(AirQuality, CleanAirAndTheTwoWaysALinkLoses) {

@@ -33,7 +33,7 @@ protected:
     }
 
     static std::vector<FixedFreqInterferer> Microwave() {
-        FixedFreqInterferer mwo({28, 0, 55, 55, 40}, 0, 10, 2437.0f, PULSE_MWO, "");
+        FixedFreqInterferer mwo({28, 0, 55, 55, 40}, 0, 10, 2437.0f, PULSE_MWO);
         timeval now;
         GetHostTime(&now);
         mwo.set_host_start_time(now);

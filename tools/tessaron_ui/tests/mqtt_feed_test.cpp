@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "event_records.h"
 #include "mqtt_feed.h"
 #include "mqtt_sink.h"
 #include "outputs/broker.h"
@@ -15,18 +16,7 @@ namespace {
 using nlohmann::json;
 
 DeviceEventRecord Microwave(float power) {
-    DeviceEventRecord d;
-    d.index = 1;
-    d.classification = PULSE_MWO;
-    d.first_seen_s = 1700000000;
-    d.last_seen_s = 1700000004;
-    d.duration_s = 4;
-    d.power_dbm = power;
-    d.band_cfreq_mhz = 2437.0f;
-    d.start_bin = 0;
-    d.center_bin = 28;
-    d.end_bin = 55;
-    return d;
+    return FixedEvent(PULSE_MWO, {2437.0f, 0, 28, 55}, 1700000000, 1700000004, power);
 }
 
 void Clock(timeval* t) {
