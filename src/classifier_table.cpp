@@ -103,9 +103,10 @@ const std::vector<HopperFollowUp>& HopperFollowUps() {
          [](const HopperVerdict& v) {
              return !v.btsco_present || ActiveRules().hoppers_announced_separately;
          },
-         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict&,
+         [](std::list<SubBand>& history, std::list<SubBand>::iterator begin, const HopperVerdict& v,
             int debug_id) {
              XboxAnalyser xbox_analyser(history, begin, debug_id);
+             xbox_analyser.voice_pair_starts = v.voice_pair_starts;
              xbox_analyser.GetFeatures();
          }},
     };

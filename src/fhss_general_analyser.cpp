@@ -105,7 +105,7 @@ size_t FirstStartingAt(const std::vector<RssiPulse>& pulses, size_t from, u64 ti
 }
 
 PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
-                       const PairRule& rule) {
+                       const PairRule& rule, std::vector<u64>* pair_starts = nullptr) {
     ResetSixFrequencies(tagged_per_freq);
     const bool jump_to_windows = ActiveRules().id == RuleSetId::kStandard;
     PairCounts counts;
@@ -147,6 +147,8 @@ PairCounts SearchPairs(SbInfoPulseListMap& visits, RealIntMap& tagged_per_freq,
                 if (!rule.partner(pulse1, partner, gap))
                     continue;
                 ++counts.pairs;
+                if (pair_starts != nullptr)
+                    pair_starts->push_back(pulse1.start_time);
                 tag(pulse1, tagged_here);
                 tag(partner, tagged_here);
             }
@@ -425,8 +427,11 @@ int FreqHoppingsDeviceAnalyser::FindAndTagFhssPulses(PowerTuple& ptuple,
 }
 
 int FreqHoppingsDeviceAnalyser::FindAndTagBluetoothSCOPulses(PowerTuple& ptuple) {
+    voice_pair_starts.clear();
     const PairCounts counts =
-        SearchPairs(subband_freqhop_device_pulse_info, count_btsco_pulse_perfreq, kBtScoPairs);
+        SearchPairs(subband_freqhop_device_pulse_info, count_btsco_pulse_perfreq, kBtScoPairs,
+                    &voice_pair_starts);
+    std::sort(voice_pair_starts.begin(), voice_pair_starts.end());
     ptuple = TaggedPower(counts.candidates, PULSE_BLUETOOTH_SCO);
     return counts.candidates == 0 ? 0 : counts.pairs;
 }
@@ -541,6 +546,8 @@ HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
             v.btacl_present &&
             CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
     }
+    if (ActiveRules().voice_link_keeps_its_slots && v.btsco_present)
+        v.voice_pair_starts = voice_pair_starts;
     return v;
 }
 

@@ -17,6 +17,7 @@ constexpr RuleSet kStandard = {
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
     false,  // xbox_count_per_clear_view
+    false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
     0.0f,   // oven_row_margin_db
     false,  // fixed_confirmed_in_one_pass
@@ -40,6 +41,7 @@ constexpr RuleSet kRefined = {
     14,      // min_voice_pairs
     true,    // zigbee_airtime_share
     true,    // xbox_count_per_clear_view
+    true,    // voice_link_keeps_its_slots
     true,    // oven_needs_on_phases
     10.0f,   // oven_row_margin_db
     true,    // fixed_confirmed_in_one_pass

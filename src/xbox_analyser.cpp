@@ -25,6 +25,40 @@ void AppendFeature(std::string& line, int number, float value) {
 // Smallest clear share the count is scaled from (see RuleSet).
 constexpr double MIN_CLEAR_VIEW_SHARE = 0.5;
 
+constexpr u64 BT_SLOT_US = 625;
+// A voice link reserves every 4th or 6th slot; longest first. A link on
+// every 2nd slot fills the slot grid: its pairs start on either packet
+// (each answer is followed one slot later by the next master), and a data
+// link's single-slot exchanges show the same spacings, so crediting its
+// slots would take a controller's packets on the whole slot grid.
+constexpr u64 VOICE_LINK_INTERVALS_US[] = {6 * BT_SLOT_US, 4 * BT_SLOT_US};
+// The link's clock and the card's each run within 20 ppm of nominal.
+constexpr double CLOCK_DRIFT = 40e-6;
+// Beyond this a pair says nothing about a packet's phase: the clocks may
+// have slipped apart by 4 us, and the search stays local.
+constexpr u64 MAX_PHASE_SPAN_US = 100000;
+// Timestamps carry +-1 us of jitter at each end.
+constexpr double TIMESTAMP_JITTER_US = 2.0;
+// Before the interval is measured, the card's usual one.
+constexpr float DEFAULT_SAMPLE_INTERVAL_US = 57.0f;
+
+// How far from the slot pattern a start may be read after `span` us: each
+// start is seen up to one sample interval late.
+double PhaseTolerance(u64 span, float sample_interval_us) {
+    const double t = sample_interval_us > 0.0f ? sample_interval_us : DEFAULT_SAMPLE_INTERVAL_US;
+    return t + TIMESTAMP_JITTER_US + CLOCK_DRIFT * static_cast<double>(span);
+}
+
+// Distance (us) of `offset` from the nearest whole multiple of `period`.
+double OffGrid(u64 offset, u64 period) {
+    const u64 r = offset % period;
+    return static_cast<double>(std::min(r, period - r));
+}
+
+float SampleIntervalOf(const RssiPulse& pulse) {
+    return pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+}
+
 }  // namespace
 
 double XboxAnalyser::ClearViewShare(const std::list<SubBand>& subband_list,
@@ -42,6 +76,49 @@ double XboxAnalyser::ClearViewShare(const std::list<SubBand>& subband_list,
                     static_cast<double>(duty.size());
     }
     return all_us > 0.0 ? clear_us / all_us : 1.0;
+}
+
+u64 XboxAnalyser::VoiceLinkInterval(const std::vector<u64>& pair_starts, float sample_interval_us) {
+    for (const u64 interval : VOICE_LINK_INTERVALS_US) {
+        int spacings = 0;
+        int fitting = 0;
+        for (size_t i = 1; i < pair_starts.size(); ++i) {
+            const u64 span = pair_starts[i] - pair_starts[i - 1];
+            if (span == 0 || span > MAX_PHASE_SPAN_US)
+                continue;
+            ++spacings;
+            if (OffGrid(span, interval) <= PhaseTolerance(span, sample_interval_us))
+                ++fitting;
+        }
+        // Spacings at random fit one interval in 10 or fewer; a link at a
+        // shorter interval fits a longer one in 2 or 3 (every 2nd or 3rd
+        // spacing). Three quarters tells the link's own interval apart.
+        if (spacings > 0 && 4 * fitting >= 3 * spacings)
+            return interval;
+    }
+    return 0;
+}
+
+bool XboxAnalyser::InVoiceLinkSlot(u64 start, const std::vector<u64>& pair_starts,
+                                   u64 link_interval_us, float sample_interval_us) {
+    if (pair_starts.empty())
+        return false;
+    const auto after = std::lower_bound(pair_starts.begin(), pair_starts.end(), start);
+    u64 nearest = after != pair_starts.end() ? *after : pair_starts.back();
+    if (after != pair_starts.begin() &&
+        (after == pair_starts.end() || start - *(after - 1) < *after - start)) {
+        nearest = *(after - 1);
+    }
+    const u64 span = start > nearest ? start - nearest : nearest - start;
+    if (span > MAX_PHASE_SPAN_US)
+        return false;
+    // The link's own offsets from the pair: the master's slot and, one
+    // slot later, the slave's, repeating every reserved interval.
+    const u64 period = link_interval_us;
+    const u64 offset = start >= nearest ? start - nearest : period - (nearest - start) % period;
+    const double tolerance = PhaseTolerance(span, sample_interval_us);
+    return OffGrid(offset, period) <= tolerance ||
+           OffGrid(offset + period - BT_SLOT_US, period) <= tolerance;
 }
 
 bool XboxAnalyser::EnoughPulses(int pulse_count) const {
@@ -79,10 +156,22 @@ int XboxAnalyser::BuildXboxNewTypeInfo(PowerTuple& tuple) {
         count_xbox_pulses_perfreq[freq] = 0;
     float count = 0.0f;
     std::vector<float> powers;
+    const bool voice_link = ActiveRules().voice_link_keeps_its_slots && !voice_pair_starts.empty();
+    const float link_sample_interval =
+        beginIt != subband_list.end() ? beginIt->sample_interval_us : 0.0f;
+    // Without a reserved interval read from the pairs (too few of them
+    // close together, or pairs of more than one link), the link's slots
+    // cannot be placed and nothing is credited to it.
+    const u64 link_interval =
+        voice_link ? VoiceLinkInterval(voice_pair_starts, link_sample_interval) : 0;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
         const float whole_mhz = static_cast<float>(static_cast<int>(it->curr_freq));
         for (const RssiPulse& pulse : it->completed_pulses_list) {
             if (!CheckPulse::IsXboxPulseType(pulse))
+                continue;
+            // Refined: a packet in a voice link's slot is the link's.
+            if (link_interval != 0 && InVoiceLinkSlot(pulse.start_time, voice_pair_starts,
+                                                      link_interval, SampleIntervalOf(pulse)))
                 continue;
             count += 1.0f;
             powers.push_back(pulse.GetAveragePulseRssi());

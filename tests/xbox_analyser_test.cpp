@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 
 #include "hopper_test_support.h"
 #include "refined_test_support.h"
@@ -127,6 +128,73 @@ TEST_F(XboxTest, RefinedCountFollowsTheClearShareOfTheView) {
     AddVisits({{2412.0f, 25}, {2437.0f, 25}, {2462.0f, 25}});
     EXPECT_DOUBLE_EQ(XboxAnalyser::ClearViewShare(history, history.begin()), 1.0);
     TakeStdout();
+}
+
+// A voice link reserving every 4th slot (2.5 ms): the pairs the card saw
+// whole, one in seven of the link's, start at `phase` (us) past the link's
+// interval grid.
+std::vector<u64> VoicePairStarts(u64 window_us, u64 interval_us, u64 phase) {
+    std::vector<u64> starts;
+    for (u64 t = phase; t < window_us; t += 7 * interval_us)
+        starts.push_back(t);
+    return starts;
+}
+
+// The link's interval is read from its pairs' spacing: 6 or 4 slots; none
+// from spacings on the bare slot grid (a 2-slot link, or a data link's
+// single-slot exchanges) or on no grid at all.
+TEST_F(XboxTest, VoiceLinkIntervalFromItsPairs) {
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval(VoicePairStarts(300000, 3750, 40), 57.0f), 3750u);
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval(VoicePairStarts(300000, 2500, 40), 57.0f), 2500u);
+    // Spacings of 1, 2, 3, 5 intervals of 2.5 ms, the partner seen 1-114 us
+    // late: still 2.5 ms, not the 3.75 ms every third spacing fits.
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval({0, 2540, 7500, 15114, 27500}, 114.0f), 2500u);
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval({0, 625, 1875, 3125, 3750, 5625}, 57.0f), 0u);
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval({0, 3704, 60000, 91700, 92425, 159858}, 57.0f), 0u);
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval({40}, 57.0f), 0u);
+}
+
+// Under the refined rules a voice link's lone packets, long and 4-5 bins
+// wide like the controller's, keep the link's slot phase and are not a
+// console; a controller beside the link, at its own phase, still is.
+TEST_F(XboxTest, RefinedVoiceLinkPacketsInItsSlotsAreNotAConsole) {
+    refinedtest::RulesScope scope(RuleSetId::kRefined);
+    const u64 window = 300000;
+    const u64 interval = 2500;
+    const std::vector<u64> pairs = VoicePairStarts(window, interval, 40);
+    const auto run = [this, &pairs]() {
+        XboxAnalyser analyser(history, history.begin(), 0);
+        analyser.voice_pair_starts = pairs;
+        analyser.GetFeatures();
+        const bool console = Reported(TakeStdout());
+        ::testing::internal::CaptureStdout();
+        return console;
+    };
+    // 90 of the link's packets, master and slave alternately, each seen up
+    // to one sample interval late.
+    const std::array<float, 3> freqs = {2412.0f, 2437.0f, 2462.0f};
+    for (int i = 0; i < 90; ++i) {
+        const u64 on_air = 40 + static_cast<u64>(i) * 3 * interval + (i % 2) * 625;
+        const u64 seen = on_air + static_cast<u64>(i * 13 % 57);
+        hoppertest::AddSubband(history, freqs[i % 3], seen - 100, seen + 1000)
+            .completed_pulses_list.push_back(XboxPulse(seen, 342));
+    }
+    EXPECT_FALSE(run());
+    // The same packets without a voice link in the window are a console.
+    XboxAnalyser alone(history, history.begin(), 0);
+    alone.GetFeatures();
+    EXPECT_TRUE(Reported(TakeStdout()));
+    ::testing::internal::CaptureStdout();
+    // A controller's 90 packets at its own clock (a 1.6 ms period drifting
+    // through every phase of the link's interval) lose only those that land
+    // in the link's slots.
+    history.clear();
+    for (int i = 0; i < 90; ++i) {
+        const u64 seen = 1000 + static_cast<u64>(i) * 3310;
+        hoppertest::AddSubband(history, freqs[i % 3], seen - 100, seen + 1000)
+            .completed_pulses_list.push_back(XboxPulse(seen, 228));
+    }
+    EXPECT_TRUE(run());
 }
 
 TEST_F(XboxTest, EmptyWindowPrintsZeroFeatures) {

@@ -73,6 +73,9 @@ struct HopperVerdict {
     bool fhss_present = false;
     bool btsco_present = false;
     bool btacl_present = false;
+    // Refined, with a voice link present: the start of the first packet of
+    // each of its tagged pairs, in time order (the link's slot clock).
+    std::vector<u64> voice_pair_starts;
 };
 
 // A pass that runs on the hopper window after the hopper pass, when due(verdict).
@@ -98,6 +101,8 @@ public:
     RealIntMap count_fhsshigh_pulse_perfreq;
     RealIntMap count_btsco_pulse_perfreq;
     RealIntMap count_btacl_pulse_perfreq;
+    // Start of the first packet of each voice pair the last search tagged.
+    std::vector<u64> voice_pair_starts;
 
     FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
                                std::list<SubBand>::iterator beginIt,

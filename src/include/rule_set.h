@@ -72,6 +72,16 @@ struct RuleSet {
     // measures the neighbours, not the controller. Never scaled by more than
     // 2: from less than half the view the clear part is too small a sample.
     bool xbox_count_per_clear_view;
+    // A voice link transmits a master packet and the slave's answer one
+    // 625 us slot later, repeating every reserved interval (2, 4 or 6
+    // slots). Most of its packets hop out of the view alone and look like
+    // the controller's long packets, but they keep the link's slot phase:
+    // a controller candidate that starts within one sample interval of the
+    // link's pattern, measured against the nearest voice pair in time (the
+    // two clocks drift apart by up to 40 ppm), is the link's packet. A
+    // controller's packets, at arbitrary phase, lose only 4T over the
+    // link's interval of them (9-18 %).
+    bool voice_link_keeps_its_slots;
 
     // --- Microwave oven ----------------------------------------------------
     // An oven is an on-phase of several ms gated at the mains frequency

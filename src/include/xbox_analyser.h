@@ -6,6 +6,7 @@
 
 #include <list>
 #include <map>
+#include <vector>
 
 #include "fhss_general_analyser.h"
 #include "script_utils_module.h"
@@ -23,6 +24,10 @@ public:
     float total_candidates;
     int debug_id;
 
+    // Refined: the slot clock of a voice link in the window (the starts of
+    // its pairs' first packets, in time order); empty without one.
+    std::vector<u64> voice_pair_starts;
+
     XboxAnalyser(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
                  int debug_id);
     XboxAnalyser(const XboxAnalyser&) = delete;
@@ -34,6 +39,14 @@ public:
     // (1 for a window without measured duty).
     static double ClearViewShare(const std::list<SubBand>& subband_list,
                                  std::list<SubBand>::const_iterator beginIt);
+    // The voice link's reserved interval (us): the longer of 6 and 4
+    // slots that most spacings between its neighbouring pairs are whole
+    // multiples of; 0 when none fits.
+    static u64 VoiceLinkInterval(const std::vector<u64>& pair_starts, float sample_interval_us);
+    // A packet starting at `start` lies in the link's master or slave slot,
+    // in phase with the nearest pair in time.
+    static bool InVoiceLinkSlot(u64 start, const std::vector<u64>& pair_starts,
+                                u64 link_interval_us, float sample_interval_us);
     // Enough controller packets for a console, under the rules in force.
     bool EnoughPulses(int pulse_count) const;
     void DecisionTree(PowerTuple tuple, unsigned long long device_start_time,
