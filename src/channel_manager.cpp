@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,8 @@ long current_channel_count = 0;
 long reset_count_val = 0;
 timeval timeStart = {0, 0};
 pthread_t channel_thread;
+bool channel_thread_running = false;
+std::atomic<bool> channel_thread_stop{false};
 
 void SleepMicroseconds(unsigned usec) {
     usleep(usec);
@@ -156,14 +159,26 @@ void ChannelManager::UpdateInterfaceInformation(std::string phy_device, std::str
 
 void ChannelManager::SleepSwitchChannel() {
     std::cout << "Starting...\n";
+    channel_thread_stop = false;
     if (pthread_create(&channel_thread, nullptr, ThreadWork, nullptr) != 0) {
         std::cerr << "Warning!! Cannot start the channel thread: the card stays on its channel\n";
+        return;
     }
+    channel_thread_running = true;
+}
+
+void ChannelManager::StopSwitchingChannels() {
+    if (!channel_thread_running) {
+        return;
+    }
+    channel_thread_stop = true;
+    pthread_join(channel_thread, nullptr);
+    channel_thread_running = false;
 }
 
 void* ChannelManager::ThreadWork(void* /*ptr*/) {
     ThreadStartStep();
-    for (;;) {
+    while (!channel_thread_stop) {
         ThreadLoopStep();
     }
     return nullptr;

@@ -299,5 +299,7 @@ int TessaronMain(int argc, char** argv) {
     if (options.card_control) {
         StartCardControl(shell);
     }
-    return RunLive(options, analyser);
+    const int status = RunLive(options, analyser);
+    ChannelManager::StopSwitchingChannels();
+    return status;
 }

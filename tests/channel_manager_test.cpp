@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdlib>
@@ -276,6 +277,32 @@ TEST(ChannelThreadTest, SleepSwitchChannelStartsTheThreadAndReturns) {
         },
         ::testing::ExitedWithCode(0),
         "first: ifconfig wlan1 down; ifconfig wlan1 up \\| iwconfig wlan1 channel 1");
+}
+
+// At shutdown the daemon stops the thread before its globals are destroyed:
+// once StopSwitchingChannels returns, no card command runs any more.
+TEST(ChannelThreadTest, StopEndsTheThreadAndNoCommandRunsAfterIt) {
+    EXPECT_EXIT(
+        {
+            static std::atomic<int> calls{0};
+            ChannelManager::InitializeDefaultInterface();
+            ChannelManager::SetShellRunner([](const std::string&, std::string*) {
+                calls++;
+                return 0;
+            });
+            ChannelManager::SetSleeper([](unsigned) { usleep(50); });
+            ChannelManager::SleepSwitchChannel();
+            for (int i = 0; i < 100000 && calls < 20; i++) {
+                usleep(50);
+            }
+            ChannelManager::StopSwitchingChannels();
+            const int at_stop = calls;
+            usleep(20000);
+            std::cerr << (calls == at_stop && at_stop >= 20 ? "stopped" : "still running")
+                      << std::endl;
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "stopped");
 }
 
 }  // namespace

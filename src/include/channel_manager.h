@@ -30,6 +30,11 @@ public:
     // digits, '-', '_' and '.', not starting with '-'.
     static bool IsValidInterfaceName(const std::string& name);
     static void SleepSwitchChannel();
+    // Ends the channel thread after its current step and waits for it. The
+    // daemon calls it before returning from main: a thread still stepping
+    // the card while the process's globals are destroyed would run a
+    // command through a runner, interface name and event sinks already gone.
+    static void StopSwitchingChannels();
     static void* ThreadWork(void* ptr);
     static void IncrementChannel();
     static void SetChannel(int channel);
@@ -37,7 +42,8 @@ public:
     static void SendChannelUtilizationInfo();
 
     // The two halves of the thread body: the start-up step, and one pass of
-    // the endless loop (next channel, scan, survey event).
+    // the loop that runs until StopSwitchingChannels (next channel, scan,
+    // survey event).
     static void ThreadStartStep();
     static void ThreadLoopStep();
 
