@@ -100,7 +100,12 @@ TEST(MqttFeed, ShowsEverySensorOnTheBroker) {
     EXPECT_NE(metrics.find("tessaron_active_devices{sensor=\"office\",class=\"Microwave_Oven\"} 1"),
               std::string::npos)
         << metrics;
-    EXPECT_NE(metrics.find("tessaron_ui_mqtt_messages_received_total 8\n"), std::string::npos);
+    // Eight messages, or nine when the broker also sends the office's last
+    // will: it may judge the sensor's close unclean and publish the same
+    // retained "offline" a second time.
+    EXPECT_TRUE(metrics.find("tessaron_ui_mqtt_messages_received_total 8\n") != std::string::npos ||
+                metrics.find("tessaron_ui_mqtt_messages_received_total 9\n") != std::string::npos)
+        << metrics;
     EXPECT_NE(metrics.find("tessaron_ui_mqtt_messages_malformed_total 3\n"), std::string::npos);
     kitchen.Stop();
     server.Stop();
