@@ -84,17 +84,23 @@ TEST(BtDataLink, SlotAlignedMultiSlotPacketsWithSlaveReplies) {
     EXPECT_GT(long_packets, static_cast<int>(b.size()) / 4);
 }
 
+// A phone's frame: the base's burst at the frame start, the weaker
+// handset's on the same channel half a frame later.
+void ExpectBaseThenHandset(const std::vector<Seen>& b, uint64_t frame_us, uint64_t burst_us) {
+    for (size_t i = 0; i + 1 < b.size(); i += 2) {
+        EXPECT_EQ(b[i].start % frame_us, 0u);
+        EXPECT_EQ(b[i].end - b[i].start, burst_us);
+        EXPECT_EQ(b[i + 1].start - b[i].start, frame_us / 2);
+        EXPECT_EQ(b[i + 1].mhz, b[i].mhz);
+        EXPECT_LT(b[i + 1].dbm, b[i].dbm);
+    }
+}
+
 TEST(FhssPhone, BaseAndHandsetShareTheFramesHop) {
     sim::FhssPhone phone(0, ~uint64_t{0}, -50, 3);
     const std::vector<Seen> b = Observe(phone, 0, 100000);
     ASSERT_EQ(b.size(), 40u);
-    for (size_t i = 0; i + 1 < b.size(); i += 2) {
-        EXPECT_EQ(b[i].start % 5000, 0u);
-        EXPECT_EQ(b[i].end - b[i].start, 700u);
-        EXPECT_EQ(b[i + 1].start - b[i].start, 2500u);
-        EXPECT_EQ(b[i + 1].mhz, b[i].mhz);
-        EXPECT_LT(b[i + 1].dbm, b[i].dbm);
-    }
+    ExpectBaseThenHandset(b, 5000, 700);
 }
 
 // The model variations of the catalogue: an HV2 voice link, a lightly
@@ -121,10 +127,8 @@ TEST(ModelVariations, PacketTypeLoadFrameHopSetSweepAndWidthFollowTheirParameter
     sim::FhssPhone phone(0, ~uint64_t{0}, -50, 3, sim::FhssPhoneModel{10000, 1200, 95, 0.8});
     const std::vector<Seen> frames = Observe(phone, 0, 2000000);
     ASSERT_EQ(frames.size(), 400u);
+    ExpectBaseThenHandset(frames, 10000, 1200);
     for (size_t i = 0; i + 1 < frames.size(); i += 2) {
-        EXPECT_EQ(frames[i].start % 10000, 0u);
-        EXPECT_EQ(frames[i].end - frames[i].start, 1200u);
-        EXPECT_EQ(frames[i + 1].start - frames[i].start, 5000u);
         const double k = (frames[i].mhz - 2402.0) / 0.8;
         EXPECT_NEAR(k, std::round(k), 1e-6) << "0.8 MHz grid";
         EXPECT_LE(frames[i].mhz, 2402.0 + 94 * 0.8 + 1e-6);
