@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "command_line.h"
 #include "host_port.h"
 
 namespace {
@@ -182,21 +183,26 @@ std::string UsageText(const std::string& program) {
            "Finds and names the non-Wi-Fi radios of the 2.4 GHz band from spectral-scan\n"
            "datagrams.\n"
            "\n"
-           "Options:\n"
-           "  --listen ADDR:PORT  receive spectrum datagrams here (default 0.0.0.0:10000)\n"
-           "  --ui ADDR:PORT      send UI events here (default 0.0.0.0:5000)\n"
-           "  --replay FILE       analyse a pcap/pcapng capture ('-' for standard input)\n"
-           "  --realtime          with --replay, pace packets by their capture times\n"
-           "  --record FILE       also write every received datagram to a pcap file\n"
-           "  --no-card-control   do not step the card through channels\n"
-           "  --card-clock        take host times from the samples' card clock, so that a\n"
-           "                      live run repeats exactly (comparing builds)\n"
-           "  --card-shell PROG   run card-control commands through PROG: a shell (a name\n"
-           "                      ending in sh) as PROG -c '<command>', any other program\n"
-           "                      as PROG '<command>' (default /bin/sh, else /system/bin/sh)\n"
-           "  --rules SET         classification rules: 'standard' (default) or 'refined'\n"
-           "                      (noise-following pulse floor, sample-interval timing,\n"
-           "                      oven on-phases, carrier-width rules)\n"
-           "  -h, --help          print this text and exit\n"
-           "  --version           print the version and exit\n";
+           "Options:\n" +
+           OptionHelpLines(
+               {{"--listen ADDR:PORT", "receive spectrum datagrams here (default 0.0.0.0:10000)"},
+                {"--ui ADDR:PORT", "send UI events here (default 0.0.0.0:5000)"},
+                {"--replay FILE", "analyse a pcap/pcapng capture ('-' for standard input)"},
+                {"--realtime", "with --replay, pace packets by their capture times"},
+                {"--record FILE", "also write every received datagram to a pcap file"},
+                {"--no-card-control", "do not step the card through channels"},
+                {"--card-clock",
+                 "take host times from the samples' card clock, so that a\n"
+                 "live run repeats exactly (comparing builds)"},
+                {"--card-shell PROG",
+                 "run card-control commands through PROG: a shell (a name\n"
+                 "ending in sh) as PROG -c '<command>', any other program\n"
+                 "as PROG '<command>' (default /bin/sh, else /system/bin/sh)"},
+                {"--rules SET",
+                 "classification rules: 'standard' (default) or 'refined'\n"
+                 "(noise-following pulse floor, sample-interval timing,\n"
+                 "oven on-phases, carrier-width rules)"},
+                {"-h, --help", "print this text and exit"},
+                {"--version", "print the version and exit"}},
+               20);
 }

@@ -75,73 +75,85 @@ void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
                                       std::list<SubBand>::iterator beginIt) const {
     std::vector<FixedFreqInterferer> temp_devices;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
-        SubBand& subband = *it;
-        std::vector<float> db_avg_list;
-        db_avg_list.reserve(subband.db_avg_list.size());
-        for (float v : subband.db_avg_list) {
-            db_avg_list.push_back(-fabsf(v));
-        }
-        std::vector<HighDutyMetrics> highdutymetrics_list;
-        const AverageFloors floors = HighDutyFloors(subband);
-        ShapeMetrics::ObtainShapeMetrics(db_avg_list, subband.duty_avg_list,
-                                         static_cast<int>(std::lround(floors.peak_dbm)),
-                                         highdutymetrics_list, floors.edge_dbm);
-        for (const HighDutyMetrics& m : highdutymetrics_list) {
-            // Refined bands already stand above the measured noise.
-            if (!ActiveRules().floor_follows_noise && m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
-                continue;
-            }
-            if (ActiveRules().skirts_left_to_neighbour &&
-                IsSkirtOfNeighbour(m, subband.curr_freq)) {
-                // Its fragments are still the neighbour's emitter: set aside,
-                // not taken for hops.
-                subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
-                continue;
-            }
-            PrintMetrics(subband, m);
-            float mintheta_analog = 0.0f;
-            float mintheta_videocam = 0.0f;
-            const bool decision_analog = IsAnalogphonePresent(m, mintheta_analog);
-            const bool decision_videocam = IsVideocamPresent(m, mintheta_videocam);
-            std::cout << "analog: " << decision_analog << " videocam: " << decision_videocam
-                      << " mintheta_analog: " << mintheta_analog
-                      << " mintheta_videocam: " << mintheta_videocam << "\n";
-
-            const char* message = nullptr;
-            PulseType device = PULSE_NONE;
-            const PulseType by_width = ActiveRules().carrier_width_decides
-                                           ? CarrierClassByWidth(m, db_avg_list, floors.edge_dbm)
-                                           : PULSE_NONE;
-            if (by_width == PULSE_VIDEOCAM) {
-                message = "HighDutyAnalyzer: videocam detected...";
-                device = PULSE_VIDEOCAM;
-            } else if (by_width == PULSE_ANALOGPHONE) {
-                message = "HighDutyAnalyzer: analogphone detected...";
-                device = PULSE_ANALOGPHONE;
-            } else if (mintheta_analog < mintheta_videocam && decision_analog) {
-                message = "HighDutyAnalyzer: analogphone1 detected...";
-                device = PULSE_ANALOGPHONE;
-            } else if (decision_videocam) {
-                message = "HighDutyAnalyzer: videocam detected...";
-                device = PULSE_VIDEOCAM;
-            } else if (decision_analog) {
-                message = "HighDutyAnalyzer: analogphone detected...";
-                device = PULSE_ANALOGPHONE;
-            } else if (static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
-                message = "HighDutyAnalyzer: unknown_high_duty_dev detected...";
-                device = PULSE_UNK_HIGHDUTY;
-            }
-            if (message == nullptr) {
-                continue;
-            }
-            std::cout << message << std::endl;
-            AddDetectedDevice(m, subband, temp_devices, device);
-            subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, device);
-        }
+        JudgeSubband(*it, temp_devices);
     }
     std::vector<FixedFreqInterferer> final_devices;
     ConsolidateNewDevices(temp_devices, final_devices);
     DeviceAnalyzer::AddNewDevices(final_devices);
+}
+
+void HighDutyAnalyzer::JudgeSubband(SubBand& subband,
+                                    std::vector<FixedFreqInterferer>& devices) const {
+    std::vector<float> db_avg_list;
+    db_avg_list.reserve(subband.db_avg_list.size());
+    for (float v : subband.db_avg_list) {
+        db_avg_list.push_back(-fabsf(v));
+    }
+    std::vector<HighDutyMetrics> highdutymetrics_list;
+    const AverageFloors floors = HighDutyFloors(subband);
+    ShapeMetrics::ObtainShapeMetrics(db_avg_list, subband.duty_avg_list,
+                                     static_cast<int>(std::lround(floors.peak_dbm)),
+                                     highdutymetrics_list, floors.edge_dbm);
+    for (const HighDutyMetrics& m : highdutymetrics_list) {
+        // Refined bands already stand above the measured noise.
+        if (!ActiveRules().floor_follows_noise && m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
+            continue;
+        }
+        if (ActiveRules().skirts_left_to_neighbour && IsSkirtOfNeighbour(m, subband.curr_freq)) {
+            // Its fragments are still the neighbour's emitter: set aside, not
+            // taken for hops.
+            subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
+            continue;
+        }
+        PrintMetrics(subband, m);
+        const char* message = nullptr;
+        const PulseType device = Decide(m, db_avg_list, floors.edge_dbm, &message);
+        if (device == PULSE_NONE) {
+            continue;
+        }
+        std::cout << message << std::endl;
+        AddDetectedDevice(m, subband, devices, device);
+        subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, device);
+    }
+}
+
+PulseType HighDutyAnalyzer::Decide(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                                   float edge_dbm, const char** message) const {
+    float mintheta_analog = 0.0f;
+    float mintheta_videocam = 0.0f;
+    const bool decision_analog = IsAnalogphonePresent(m, mintheta_analog);
+    const bool decision_videocam = IsVideocamPresent(m, mintheta_videocam);
+    std::cout << "analog: " << decision_analog << " videocam: " << decision_videocam
+              << " mintheta_analog: " << mintheta_analog
+              << " mintheta_videocam: " << mintheta_videocam << "\n";
+    const PulseType by_width = ActiveRules().carrier_width_decides
+                                   ? CarrierClassByWidth(m, db_avg_list, edge_dbm)
+                                   : PULSE_NONE;
+    if (by_width == PULSE_VIDEOCAM) {
+        *message = "HighDutyAnalyzer: videocam detected...";
+        return PULSE_VIDEOCAM;
+    }
+    if (by_width == PULSE_ANALOGPHONE) {
+        *message = "HighDutyAnalyzer: analogphone detected...";
+        return PULSE_ANALOGPHONE;
+    }
+    if (mintheta_analog < mintheta_videocam && decision_analog) {
+        *message = "HighDutyAnalyzer: analogphone1 detected...";
+        return PULSE_ANALOGPHONE;
+    }
+    if (decision_videocam) {
+        *message = "HighDutyAnalyzer: videocam detected...";
+        return PULSE_VIDEOCAM;
+    }
+    if (decision_analog) {
+        *message = "HighDutyAnalyzer: analogphone detected...";
+        return PULSE_ANALOGPHONE;
+    }
+    if (static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+        *message = "HighDutyAnalyzer: unknown_high_duty_dev detected...";
+        return PULSE_UNK_HIGHDUTY;
+    }
+    return PULSE_NONE;
 }
 
 bool HighDutyAnalyzer::IsAnalogphonePresent(const HighDutyMetrics& highduty_metrics,
@@ -222,6 +234,27 @@ void HighDutyAnalyzer::HandleNewInstance(std::vector<FixedFreqInterferer>& devic
     devices.push_back(new_device);
 }
 
+namespace {
+
+// Folds device into the first of devices over the same bins, or adds it. With
+// takes_class, the class seen more often names the merged band.
+void MergeByBins(std::vector<FixedFreqInterferer>& devices, const FixedFreqInterferer& device,
+                 bool takes_class) {
+    const auto same_bins =
+        std::find_if(devices.begin(), devices.end(),
+                     [&device](const FixedFreqInterferer& d) { return d.IsMatchingBins(device); });
+    if (same_bins == devices.end()) {
+        devices.push_back(device);
+        return;
+    }
+    if (takes_class && same_bins->count_instances < device.count_instances) {
+        same_bins->classification = device.classification;
+    }
+    same_bins->UpdateDeviceInfo(device);
+}
+
+}  // namespace
+
 void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
                                              std::vector<FixedFreqInterferer>& new_devices) const {
     // Known classes first; an unknown high-duty band survives only where no
@@ -232,34 +265,10 @@ void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterfer
             unk_devices.push_back(device);
             continue;
         }
-        bool merged = false;
-        for (FixedFreqInterferer& existing : new_devices) {
-            if (!existing.IsMatchingBins(device)) {
-                continue;
-            }
-            if (existing.count_instances < device.count_instances) {
-                existing.classification = device.classification;
-            }
-            existing.UpdateDeviceInfo(device);
-            merged = true;
-            break;
-        }
-        if (!merged) {
-            new_devices.push_back(device);
-        }
+        MergeByBins(new_devices, device, true);
     }
     for (const FixedFreqInterferer& unknown : unk_devices) {
-        bool merged = false;
-        for (FixedFreqInterferer& existing : new_devices) {
-            if (existing.IsMatchingBins(unknown)) {
-                existing.UpdateDeviceInfo(unknown);
-                merged = true;
-                break;
-            }
-        }
-        if (!merged) {
-            new_devices.push_back(unknown);
-        }
+        MergeByBins(new_devices, unknown, false);
     }
     for (const FixedFreqInterferer& device : new_devices) {
         std::cout << "Final Device: " << getStr(static_cast<int>(device.classification)) << "\n";

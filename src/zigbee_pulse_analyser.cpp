@@ -52,6 +52,107 @@ void NormaliseMetrics(ZigbeePulseAnalyser::ZigbeeBandMetrics& m) {
     m.avg_bw /= static_cast<float>(m.pulse_count);
 }
 
+using SubbandIt = std::list<SubBand>::iterator;
+
+// Airtime, power and width of the Zigbee-shaped pulses of the visits [begin,
+// end), per channel frequency and Zigbee channel; not yet normalised.
+ZigbeeMetricsMap SumZigbeePulses(SubbandIt begin, SubbandIt end) {
+    ZigbeeMetricsMap metrics = BuildEmptyMetricsMap();
+    for (auto it = begin; it != end; ++it) {
+        const auto entry = metrics.find(it->curr_freq);
+        // A visit off the six channel centres has no Zigbee channel frame.
+        if (entry == metrics.end())
+            continue;
+        for (const RssiPulse& pulse : it->completed_pulses_list) {
+            if (!CheckPulse::IsZigbeePulseType(pulse))
+                continue;
+            AccumulatePulse(entry->second[ZigbeePulseAnalyser::GetZigbeeBandPulseBandId(pulse)],
+                            pulse);
+        }
+    }
+    return metrics;
+}
+
+// Time spent on each channel frequency in the visits [begin, end), ms.
+std::map<float, double> DwellMs(SubbandIt begin, SubbandIt end) {
+    std::map<float, double> dwell_ms;
+    for (auto it = begin; it != end; ++it) {
+        dwell_ms[it->curr_freq] += static_cast<double>(it->GetBandDuration()) / 1000.0;
+    }
+    return dwell_ms;
+}
+
+// Whether a Zigbee channel's normalised metrics make a network, under the
+// active rules.
+bool IsNetwork(const ZigbeePulseAnalyser::ZigbeeBandMetrics& m, double dwell_ms,
+               bool is_spurious_pulses) {
+    if (ActiveRules().zigbee_airtime_share) {
+        return ZigbeePulseAnalyser::IsZigbeeAirtimeShare(m.time_slice_count, m.pulse_count,
+                                                         dwell_ms, is_spurious_pulses);
+    }
+    return ZigbeePulseAnalyser::IsZigbeePresent(static_cast<int>(m.time_slice_count),
+                                                is_spurious_pulses);
+}
+
+// Bins of a network on Zigbee channel band_id: its mean width around the
+// channel centre, inside the subband.
+struct NetworkBins {
+    int centre;
+    int start;
+    int end;
+};
+
+NetworkBins BinsOf(const ZigbeePulseAnalyser::ZigbeeBandMetrics& m, int band_id) {
+    const int centre = ZigbeePulseAnalyser::GetCFFromBandId(band_id);
+    const int half_bw = static_cast<int>(m.avg_bw * 0.5);
+    return {centre, std::max(centre - half_bw, 0),
+            std::min(centre + half_bw, CONST_SUBBAND_LAST_BIN)};
+}
+
+// The tracker's record of a network seen on the freq subband from card time
+// start_time to end_time, dated so that the tracker announces it at once.
+FixedFreqInterferer NetworkDevice(const ZigbeePulseAnalyser::ZigbeeBandMetrics& m,
+                                  const NetworkBins& bins, float freq, u64 start_time,
+                                  u64 end_time) {
+    const std::vector<float> info{static_cast<float>(bins.centre), static_cast<float>(bins.start),
+                                  static_cast<float>(bins.end), m.avg_bw,
+                                  std::fabs(m.avg_peak_rssi)};
+    FixedFreqInterferer device(info, start_time, end_time, freq, PULSE_ZIGBEE);
+    timeval now{};
+    GetHostTime(&now);
+    timeval host_start = now;
+    host_start.tv_sec -= ZIGBEE_HOST_SPAN_S;
+    device.set_host_end_time(now);
+    device.set_host_start_time(host_start);
+    return device;
+}
+
+// Keeps the network's bins of every freq visit in [begin, end) out of the
+// later passes.
+void FilterNetworkBins(SubbandIt begin, SubbandIt end, float freq, int band_id,
+                       const NetworkBins& bins) {
+    std::cout << "Filtering Zigbee pulses " << static_cast<double>(freq) << " index " << band_id
+              << "....\n";
+    for (auto it = begin; it != end; ++it) {
+        if (it->curr_freq == freq)
+            it->UpdateFilter(bins.start, bins.end, PULSE_ZIGBEE);
+    }
+}
+
+void PrintTimeBins(const ZigbeeMetricsMap& metrics) {
+    const int num_freqs = GetNumSubbandFreq();
+    std::cout << "Num frequencies: " << num_freqs << "\n";
+    for (int i = 0; i < num_freqs; ++i) {
+        const float freq = CONST_CENTER_FREQUENCIES[i];
+        std::cout << "Zigbee_pulse_timebins: " << static_cast<double>(freq);
+        for (const ZigbeePulseAnalyser::ZigbeeBandMetrics& m : metrics.at(freq)) {
+            std::cout << " " << m.pulse_count << " " << m.time_slice_count;
+        }
+        std::cout << "\n";
+    }
+    std::cout.flush();
+}
+
 }  // namespace
 
 int ZigbeePulseAnalyser::GetZigbeeBandPulseBandId(const RssiPulse& pulse) {
@@ -84,75 +185,24 @@ bool ZigbeePulseAnalyser::IsZigbeeAirtimeShare(double airtime_ms, int frames, do
 void ZigbeePulseAnalyser::DetermineZigbeePresence(std::list<SubBand>& subband_list,
                                                   std::list<SubBand>::iterator beginIt,
                                                   bool is_spurious_pulses) {
-    ZigbeeMetricsMap zigbee_metrics_map = BuildEmptyMetricsMap();
-
-    for (auto it = beginIt; it != subband_list.end(); ++it) {
-        const auto entry = zigbee_metrics_map.find(it->curr_freq);
-        // A visit off the six channel centres has no Zigbee channel frame.
-        if (entry == zigbee_metrics_map.end())
-            continue;
-        for (const RssiPulse& pulse : it->completed_pulses_list) {
-            if (!CheckPulse::IsZigbeePulseType(pulse))
-                continue;
-            AccumulatePulse(entry->second[GetZigbeeBandPulseBandId(pulse)], pulse);
-        }
-    }
-
-    // Time spent on each channel in the window, ms.
-    std::map<float, double> dwell_ms;
-    for (auto it = beginIt; it != subband_list.end(); ++it) {
-        dwell_ms[it->curr_freq] += static_cast<double>(it->GetBandDuration()) / 1000.0;
-    }
+    const SubbandIt end = subband_list.end();
+    ZigbeeMetricsMap metrics = SumZigbeePulses(beginIt, end);
+    std::map<float, double> dwell_ms = DwellMs(beginIt, end);
     std::vector<FixedFreqInterferer> zigbee_devices;
-    const bool window_empty = beginIt == subband_list.end();
-    for (auto& entry : zigbee_metrics_map) {
-        const float freq = entry.first;
+    const bool window_empty = beginIt == end;
+    for (auto& [freq, bands] : metrics) {
         for (int band_id = 0; band_id < NUM_ZIGBEE_BANDS; ++band_id) {
-            ZigbeeBandMetrics& m = entry.second[band_id];
+            ZigbeeBandMetrics& m = bands[band_id];
             NormaliseMetrics(m);
-            const bool present =
-                ActiveRules().zigbee_airtime_share
-                    ? IsZigbeeAirtimeShare(m.time_slice_count, m.pulse_count, dwell_ms[freq],
-                                           is_spurious_pulses)
-                    : IsZigbeePresent(static_cast<int>(m.time_slice_count), is_spurious_pulses);
-            if (window_empty || !present) {
+            if (window_empty || !IsNetwork(m, dwell_ms[freq], is_spurious_pulses)) {
                 continue;
             }
-            const int centre_bin = GetCFFromBandId(band_id);
-            const int half_bw = static_cast<int>(m.avg_bw * 0.5);
-            const int start_bin = std::max(centre_bin - half_bw, 0);
-            const int end_bin = std::min(centre_bin + half_bw, CONST_SUBBAND_LAST_BIN);
-            const std::vector<float> info{
-                static_cast<float>(centre_bin), static_cast<float>(start_bin),
-                static_cast<float>(end_bin), m.avg_bw, std::fabs(m.avg_peak_rssi)};
-            zigbee_devices.emplace_back(info, beginIt->start_time, subband_list.back().end_time,
-                                        freq, PULSE_ZIGBEE);
-            timeval now{};
-            GetHostTime(&now);
-            timeval host_start = now;
-            host_start.tv_sec -= ZIGBEE_HOST_SPAN_S;
-            zigbee_devices.back().set_host_end_time(now);
-            zigbee_devices.back().set_host_start_time(host_start);
-
-            std::cout << "Filtering Zigbee pulses " << static_cast<double>(freq) << " index "
-                      << band_id << "....\n";
-            for (auto it = beginIt; it != subband_list.end(); ++it) {
-                if (it->curr_freq == freq)
-                    it->UpdateFilter(start_bin, end_bin, PULSE_ZIGBEE);
-            }
+            const NetworkBins bins = BinsOf(m, band_id);
+            zigbee_devices.push_back(
+                NetworkDevice(m, bins, freq, beginIt->start_time, subband_list.back().end_time));
+            FilterNetworkBins(beginIt, end, freq, band_id, bins);
         }
     }
     DeviceAnalyzer::AddNewDevices(zigbee_devices);
-
-    const int num_freqs = GetNumSubbandFreq();
-    std::cout << "Num frequencies: " << num_freqs << "\n";
-    for (int i = 0; i < num_freqs; ++i) {
-        const float freq = CONST_CENTER_FREQUENCIES[i];
-        std::cout << "Zigbee_pulse_timebins: " << static_cast<double>(freq);
-        for (const ZigbeeBandMetrics& m : zigbee_metrics_map[freq]) {
-            std::cout << " " << m.pulse_count << " " << m.time_slice_count;
-        }
-        std::cout << "\n";
-    }
-    std::cout.flush();
+    PrintTimeBins(metrics);
 }

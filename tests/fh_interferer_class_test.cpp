@@ -31,7 +31,6 @@ protected:
         tzset();
         SetHostClock(FakeHostClock::Read);
     }
-    void TearDown() override { ResetHostClock(); }
 };
 
 TEST_F(FhInterfererTest, MatchesOnClassificationOnly) {

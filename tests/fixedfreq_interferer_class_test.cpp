@@ -146,7 +146,6 @@ TEST(FixedFreqInterfererTest, LogLineLayout) {
     EXPECT_EQ(cam.toString(),
               "Fixed: 1700000000 2023-11-14 22:13:20 3 2437 20 25 30 1699999990 1699999997 7 "
               "-62.5\n");
-    ResetHostClock();
 }
 
 }  // namespace

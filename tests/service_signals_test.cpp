@@ -13,7 +13,6 @@ FhInterferer Hopper(PulseType type) {
 }  // namespace
 
 TEST(ServiceSignals, StatusLineCountsDevicesByClass) {
-    DeviceAnalyzer::ResetForTests();
     DatagramCounters counters;
     counters.samples = 1400;
     counters.used = 100;
@@ -31,5 +30,4 @@ TEST(ServiceSignals, StatusLineCountsDevicesByClass) {
     EXPECT_NE(line.find("active devices: 2 Bluetooth_Streaming, 1 FHSS_Phone, dropped"),
               std::string::npos)
         << line;
-    DeviceAnalyzer::ResetForTests();
 }

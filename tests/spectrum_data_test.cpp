@@ -41,14 +41,8 @@ std::string Repeat(const std::string& item, int n) {
 class SpectrumMeasurementTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        SpectrumMeasurement::ResetSpectrumMeasurements();
-        ResetLogWarningsForTests();
         SetHostClock(FakeHostClock::Read);
         FakeHostClock::Set(1700000000, 12);
-    }
-    void TearDown() override {
-        SpectrumMeasurement::ResetSpectrumMeasurements();
-        ResetHostClock();
     }
 };
 

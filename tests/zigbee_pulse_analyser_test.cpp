@@ -32,10 +32,6 @@ protected:
         ClassifierTest::SetUp();
         SetHostClock(FixedClock);
     }
-    void TearDown() override {
-        ResetHostClock();
-        ClassifierTest::TearDown();
-    }
     // Frames of the given length back to back, 2 ms apart, in one visit.
     SubBand& AddVisit(float freq, int frames, u64 duration, int centre, int width = 6) {
         const u64 start = history.empty() ? 0 : history.back().end_time;

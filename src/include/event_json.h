@@ -41,6 +41,9 @@ std::vector<int> WifiChannelsOverlapped(const DeviceEventRecord& device);
 // Sensor names go into topics and file names: 1 to 64 letters, digits, '-',
 // '_' or '.'.
 bool IsValidSensorName(const std::string& name);
+// The value of a --sensor option into *sensor when it is a valid name, else
+// false with the reason in *error.
+bool TakeSensorName(const std::string& value, std::string* sensor, std::string* error);
 
 // One event read back from its JSON. The spectrum record points into the
 // vectors here, so it is built on request.

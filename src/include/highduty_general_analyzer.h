@@ -32,6 +32,15 @@ public:
                            const FixedFreqInterferer& new_device) const;
     void ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
                                std::vector<FixedFreqInterferer>& new_devices) const;
+
+private:
+    // Judges every candidate band of one subband; detections go to devices
+    // and their bins are filtered from the subband.
+    void JudgeSubband(SubBand& subband, std::vector<FixedFreqInterferer>& devices) const;
+    // The class of one candidate band, PULSE_NONE for none, with the line
+    // that announces it. db_avg_list is the subband's mean spectrum (dBm).
+    PulseType Decide(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                     float edge_dbm, const char** message) const;
 };
 
 #endif

@@ -317,6 +317,15 @@ bool IsValidSensorName(const std::string& name) {
     return true;
 }
 
+bool TakeSensorName(const std::string& value, std::string* sensor, std::string* error) {
+    if (!IsValidSensorName(value)) {
+        *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.', got '" + value + "'";
+        return false;
+    }
+    *sensor = value;
+    return true;
+}
+
 std::string DeviceEventJson(const DeviceEventRecord& d, const EventStamp& stamp) {
     json out = Stamped("device", stamp);
     const bool ended = d.kind == DeviceEventRecord::Kind::Ended;

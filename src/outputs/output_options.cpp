@@ -7,6 +7,7 @@
 #include <iostream>
 #include <utility>
 
+#include "command_line.h"
 #include "host_clock.h"
 #include "host_port.h"
 #include "tessaron_main.h"
@@ -56,12 +57,7 @@ bool Assign(const std::string& name, const std::string& value, OutputOptions* o,
         return false;
     }
     if (name == "--sensor") {
-        if (!IsValidSensorName(value)) {
-            *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.', got '" + value + "'";
-            return false;
-        }
-        o->sensor = value;
-        return true;
+        return TakeSensorName(value, &o->sensor, error);
     }
     if (name == "--mqtt") {
         if (!ParseBroker(value, o)) {
@@ -126,15 +122,17 @@ bool TakeOutputOptions(std::vector<std::string>* args, OutputOptions* options, s
 
 std::string OutputUsageText() {
     return "\n"
-           "Outputs (events as JSON, see docs/events.md):\n"
-           "  --sensor NAME       name of this sensor in the feeds (default: the host name)\n"
-           "  --json FILE         append one JSON object per event to FILE ('-': standard output)\n"
-           "  --mqtt HOST:PORT    publish to an MQTT broker under tessaron/<sensor>/\n"
-           "  --mqtt-user NAME    log in to the broker as NAME\n"
-           "  --mqtt-password-file FILE  with the password on the first line of FILE\n"
-           "  --mqtt-cafile FILE  use TLS and check the broker against this CA\n"
-           "  --mqtt-cert FILE    client certificate for TLS (with --mqtt-key)\n"
-           "  --mqtt-key FILE     its private key\n";
+           "Outputs (events as JSON, see docs/events.md):\n" +
+           OptionHelpLines(
+               {{"--sensor NAME", "name of this sensor in the feeds (default: the host name)"},
+                {"--json FILE", "append one JSON object per event to FILE ('-': standard output)"},
+                {"--mqtt HOST:PORT", "publish to an MQTT broker under tessaron/<sensor>/"},
+                {"--mqtt-user NAME", "log in to the broker as NAME"},
+                {"--mqtt-password-file FILE", "with the password on the first line of FILE"},
+                {"--mqtt-cafile FILE", "use TLS and check the broker against this CA"},
+                {"--mqtt-cert FILE", "client certificate for TLS (with --mqtt-key)"},
+                {"--mqtt-key FILE", "its private key"}},
+               20);
 }
 
 std::string DefaultSensorName() {

@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "capture_file.h"
+#include "command_line.h"
 #include "host_port.h"
 #include "signal_handlers.h"
 
@@ -290,29 +291,15 @@ bool ParseProducerOptions(int argc, const char* const* argv, ProducerOptions* op
                           std::string* error) {
     *options = ProducerOptions();
     ParseDestination("127.0.0.1:10000", &options->to);
-    for (int i = 1; i < argc; i++) {
-        const std::string arg = argv[i];
-        if (arg == "--help" || arg == "-h") {
-            options->show_help = true;
-            return true;
-        }
-        if (arg == "--follow") {
-            options->follow = true;
-            continue;
-        }
-        if (!TakesValue(arg)) {
-            *error = "unknown argument '" + arg + "'";
-            return false;
-        }
-        if (i + 1 >= argc) {
-            *error = arg + " needs a value";
-            return false;
-        }
-        if (!TakeValue(arg, argv[++i], options, error)) {
-            return false;
-        }
+    const auto take = [options](const std::string& name, const std::string& value,
+                                std::string* why) { return TakeValue(name, value, options, why); };
+    const std::initializer_list<FlagOption> flags = {{"--help", &options->show_help, true},
+                                                     {"-h", &options->show_help, true},
+                                                     {"--follow", &options->follow, false}};
+    if (!WalkOptions(ArgumentsOf(argc, argv), flags, TakesValue, take, error)) {
+        return false;
     }
-    if (options->input.empty()) {
+    if (options->input.empty() && !options->show_help) {
         *error = "--input PATH is required ('-' for standard input)";
         return false;
     }
@@ -322,15 +309,18 @@ bool ParseProducerOptions(int argc, const char* const* argv, ProducerOptions* op
 std::string ProducerUsage(const std::string& program) {
     return "Usage: " + program +
            " --input PATH [options]\n"
-           "Turns the card's spectral-scan relay stream into spectrum datagrams.\n"
-           "  --input PATH        relay file or saved dump; '-' reads standard input\n"
-           "  --follow            keep reading as the file grows, until SIGINT/SIGTERM\n"
-           "  --to ADDR:PORT      send datagrams here (default 127.0.0.1:10000)\n"
-           "  --pcap FILE         write a capture for 'tessaron --replay' instead\n"
-           "  --flush-ms N        send a partly filled datagram after N ms without\n"
-           "                      reports (default 20)\n"
-           "  --noise-floor DBM   use this noise floor instead of the card's readings\n"
-           "  -h, --help          this text\n";
+           "Turns the card's spectral-scan relay stream into spectrum datagrams.\n" +
+           OptionHelpLines(
+               {{"--input PATH", "relay file or saved dump; '-' reads standard input"},
+                {"--follow", "keep reading as the file grows, until SIGINT/SIGTERM"},
+                {"--to ADDR:PORT", "send datagrams here (default 127.0.0.1:10000)"},
+                {"--pcap FILE", "write a capture for 'tessaron --replay' instead"},
+                {"--flush-ms N",
+                 "send a partly filled datagram after N ms without\n"
+                 "reports (default 20)"},
+                {"--noise-floor DBM", "use this noise floor instead of the card's readings"},
+                {"-h, --help", "this text"}},
+               20);
 }
 
 std::string FormatProducerSummary(const ProducerSummary& s) {

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "score.h"
 
 namespace {
@@ -83,30 +84,28 @@ struct ScoreOptions {
 
 // False after saying why on stderr.
 bool ParseOptions(int argc, char** argv, ScoreOptions* o) {
-    for (int i = 1; i < argc; i++) {
-        const std::string a = argv[i];
-        if (a == "--help" || a == "-h") {
-            o->help = true;
-            return true;
-        }
-        if (a == "--brief") {
-            o->brief = true;
-            continue;
-        }
-        if (i + 1 >= argc) {
-            std::cerr << "tessaron-score: " << a << " needs a value\n";
-            return false;
-        }
-        if (a == "--truth") {
-            o->truth_file = argv[++i];
-        } else if (a == "--events") {
-            o->events_file = argv[++i];
-        } else if (a == "--log") {
-            o->log_file = argv[++i];
-        } else {
-            std::cerr << "tessaron-score: unknown option " << a << "\n";
-            return false;
-        }
+    const auto file_of = [o](const std::string& name) {
+        return name == "--truth"    ? &o->truth_file
+               : name == "--events" ? &o->events_file
+               : name == "--log"    ? &o->log_file
+                                    : nullptr;
+    };
+    const auto takes_value = [&file_of](const std::string& name) {
+        return file_of(name) != nullptr;
+    };
+    const auto take = [&file_of](const std::string& name, const std::string& value, std::string*) {
+        *file_of(name) = value;
+        return true;
+    };
+    std::string error;
+    const std::initializer_list<FlagOption> flags = {
+        {"--help", &o->help, true}, {"-h", &o->help, true}, {"--brief", &o->brief, false}};
+    if (!WalkOptions(ArgumentsOf(argc, argv), flags, takes_value, take, &error)) {
+        std::cerr << "tessaron-score: " << error << "\n";
+        return false;
+    }
+    if (o->help) {
+        return true;
     }
     if (o->truth_file.empty() || o->events_file.empty() == o->log_file.empty()) {
         std::cerr << "usage: tessaron-score --truth FILE.json (--events FILE | --log FILE)\n";

@@ -4,6 +4,7 @@
 
 #include <utility>
 
+#include "command_line.h"
 #include "event_json.h"
 #include "host_port.h"
 
@@ -64,12 +65,7 @@ bool TakeValue(const std::string& name, const std::string& value, UiOptions* opt
         return true;
     }
     if (name == "--sensor") {
-        if (!IsValidSensorName(value)) {
-            *error = "--sensor needs 1 to 64 letters, digits, '-', '_' or '.'";
-            return false;
-        }
-        options->sensor = value;
-        return true;
+        return TakeSensorName(value, &options->sensor, error);
     }
     HostPort& address = options->*FieldOf(kAddressOptions, name);
     // A broker has a port of its own; the listening ports may be picked.
@@ -84,29 +80,13 @@ bool TakeValue(const std::string& name, const std::string& value, UiOptions* opt
 }  // namespace
 
 bool ParseUiOptions(const std::vector<std::string>& args, UiOptions* options, std::string* error) {
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (arg == "--help" || arg == "-h") {
-            options->help = true;
-            continue;
-        }
-        if (arg == "--version") {
-            options->version = true;
-            continue;
-        }
-        if (!TakesValue(arg)) {
-            *error = "unknown argument '" + arg + "'";
-            return false;
-        }
-        if (i + 1 >= args.size()) {
-            *error = arg + " needs a value";
-            return false;
-        }
-        if (!TakeValue(arg, args[++i], options, error)) {
-            return false;
-        }
-    }
-    return true;
+    const auto take = [options](const std::string& name, const std::string& value,
+                                std::string* why) { return TakeValue(name, value, options, why); };
+    return WalkOptions(args,
+                       {{"--help", &options->help, false},
+                        {"-h", &options->help, false},
+                        {"--version", &options->version, false}},
+                       TakesValue, take, error);
 }
 
 std::string UiUsage(const std::string& program) {
@@ -114,17 +94,20 @@ std::string UiUsage(const std::string& program) {
            " [options]\n\n"
            "Shows the daemon's devices, spectra, channel utilisation and air quality in a\n"
            "web page, with Prometheus metrics on /metrics.\n\n"
-           "Options:\n"
-           "  --udp ADDR:PORT   receive the daemon's UI events here (default 127.0.0.1:5000)\n"
-           "  --http ADDR:PORT  serve the page here (default 127.0.0.1:8080; port 0 picks one)\n"
-           "  --ui-dir DIR      serve the page's files from DIR\n"
-           "  --sensor NAME     name the daemon heard over UDP on the page (default local)\n"
-           "  --mqtt ADDR:PORT  also show every sensor publishing to this MQTT broker\n"
-           "  --mqtt-user NAME  log in to the broker as NAME\n"
-           "  --mqtt-password-file FILE  with the password on the first line of FILE\n"
-           "  --mqtt-cafile FILE  use TLS, checking the broker against this CA\n"
-           "  --help            print this text and exit\n"
-           "  --version         print the version and exit\n";
+           "Options:\n" +
+           OptionHelpLines(
+               {{"--udp ADDR:PORT", "receive the daemon's UI events here (default 127.0.0.1:5000)"},
+                {"--http ADDR:PORT",
+                 "serve the page here (default 127.0.0.1:8080; port 0 picks one)"},
+                {"--ui-dir DIR", "serve the page's files from DIR"},
+                {"--sensor NAME", "name the daemon heard over UDP on the page (default local)"},
+                {"--mqtt ADDR:PORT", "also show every sensor publishing to this MQTT broker"},
+                {"--mqtt-user NAME", "log in to the broker as NAME"},
+                {"--mqtt-password-file FILE", "with the password on the first line of FILE"},
+                {"--mqtt-cafile FILE", "use TLS, checking the broker against this CA"},
+                {"--help", "print this text and exit"},
+                {"--version", "print the version and exit"}},
+               18);
 }
 
 }  // namespace tessaron_ui
