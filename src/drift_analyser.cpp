@@ -98,7 +98,8 @@ void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value)
 void DriftAnalyser::IsMicrowavePresent() {
     ComputeDriftInstances();
     if (ActiveRules().oven_needs_on_phases) {
-        OvenOnPhases oven = FindOvenOnPhases(peak_rssi_history, start_time);
+        const size_t subband_rows = parent != nullptr ? parent->num_rows : 0;
+        OvenOnPhases oven = FindOvenOnPhases(peak_rssi_history, start_time, subband_rows);
         oven_on_phase_spans = std::move(oven.spans);
         oven_mains_gated = oven.mains_gated;
     }

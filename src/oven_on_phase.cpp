@@ -76,20 +76,23 @@ bool AreMainsSpaced(const std::vector<double>& centres_us) {
     return false;
 }
 
-OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u64 subband_start) {
-    // Bins held by a continuous carrier, with their neighbours.
+OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u64 subband_start,
+                              size_t subband_rows) {
+    // Bins held by a continuous carrier, with their neighbours. The share is
+    // of all the subband's rows, i.e. of its time on the air, not of the
+    // rows with a peak: a weak oven shows a peak only near the top of its
+    // anode current, where its sweep also turns and dwells on one bin.
     std::array<int, 56> peak_count{};
-    int rows_with_peak = 0;
     for (const PeakRssiHistoryStruct& row : rows) {
         if (row.index >= 0 && row.index < 56) {
             peak_count[static_cast<size_t>(row.index)]++;
-            rows_with_peak++;
         }
     }
+    const size_t all_rows = std::max(subband_rows, rows.size());
     std::array<bool, 56> carrier{};
     for (int b = 0; b < 56; b++) {
         if (static_cast<float>(peak_count[static_cast<size_t>(b)]) >=
-            OVEN_CARRIER_ROW_SHARE * static_cast<float>(rows_with_peak)) {
+            OVEN_CARRIER_ROW_SHARE * static_cast<float>(all_rows)) {
             for (int k = std::max(b - 1, 0); k <= std::min(b + 1, 55); k++) {
                 carrier[static_cast<size_t>(k)] = true;
             }
@@ -109,7 +112,12 @@ OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u6
         const u64 length = last - first;
         if (!bins.empty() && length >= OVEN_MIN_ON_PHASE_US && length <= OVEN_MAX_ON_PHASE_US &&
             IsSweepingOnPhase(bins)) {
-            result.spans.emplace_back(subband_start + first, subband_start + last);
+            // The smoothed peak's range: a lone row taken by another
+            // emitter during the phase is not the oven's.
+            const std::vector<int> smoothed = RunningMedian(bins);
+            const auto range = std::minmax_element(smoothed.begin(), smoothed.end());
+            result.spans.push_back(
+                {subband_start + first, subband_start + last, *range.first, *range.second});
             if (first > rows_begin && last < rows_end) {
                 centres.push_back(0.5 * static_cast<double>(first + last));
             }
@@ -143,7 +151,9 @@ size_t DiscardOvenOnPhasePulses(SubBand& subband) {
     size_t count = 0;
     for (RssiPulse& pulse : subband.completed_pulses_list) {
         const bool inside = std::any_of(spans.begin(), spans.end(), [&pulse](const auto& span) {
-            return pulse.start_time <= span.second && span.first <= pulse.end_time;
+            return pulse.start_time <= span.end && span.start <= pulse.end_time &&
+                   pulse.start_bin_number <= span.high_bin + OVEN_LINE_HALF_WIDTH_BINS &&
+                   span.low_bin - OVEN_LINE_HALF_WIDTH_BINS <= pulse.end_bin_number;
         });
         if (inside && pulse.classification == PULSE_NONE) {
             pulse.set_classification(PULSE_DISCARD);

@@ -11,6 +11,8 @@ constexpr RuleSet kStandard = {
     0.0f,   // peak_margin_db
     0.0f,   // max_noise_dbm
     0.0f,   // hopper_peak_margin_db
+    0.0f,   // skirt_depth_db
+    0,      // skirt_gap_bins
     false,  // durations_in_sample_intervals
     false,  // hoppers_announced_separately
     false,  // hop_order_free
@@ -35,6 +37,8 @@ constexpr RuleSet kRefined = {
     13.0f,   // peak_margin_db
     -90.0f,  // max_noise_dbm
     15.0f,   // hopper_peak_margin_db
+    20.0f,   // skirt_depth_db
+    3,       // skirt_gap_bins
     true,    // durations_in_sample_intervals
     true,    // hoppers_announced_separately
     true,    // hop_order_free

@@ -11,6 +11,7 @@
 #include <iterator>
 
 #include "access_point.h"
+#include "emitter_skirts.h"
 #include "host_clock.h"
 #include "rule_set.h"
 
@@ -135,17 +136,32 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     const float peak_floor_dbm = PeakFloorDbm();
     std::array<std::pair<int, float>, kMaxSegments> peaks;
     size_t num_peaks = 0;
+    std::array<BinRun, kMaxSegments> runs;
+    size_t num_runs = 0;
     const uint64_t active = ActiveBinMask(sub_band_rssi_list.data(), floor_dbm);
-    const int active_bins = __builtin_popcountll(active);
+    int active_bins = __builtin_popcountll(active);
     // Each step takes the lowest run of set bits, then clears it (adding
     // the run's lowest bit carries through the whole run).
     for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
         const int segment_start = __builtin_ctzll(rest);
         const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
         const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
+        runs[num_runs++] = {segment_start, segment_end, sub_band_rssi_list[peak]};
         if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
             peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
         }
+    }
+    if (num_peaks > 0 && ActiveRules().skirt_depth_db > 0.0f) {
+        // Refined: a strong emitter's skirts are neither peaks nor breadth.
+        const SampleSkirts skirts =
+            FindSkirts(sub_band_rssi_list.data(), runs.data(), num_runs,
+                       ActiveRules().skirt_depth_db, ActiveRules().skirt_gap_bins);
+        const auto is_skirt = [&skirts](const std::pair<int, float>& p) {
+            return ((skirts.skirt_bins >> p.first) & 1u) != 0;
+        };
+        num_peaks = static_cast<size_t>(
+            std::remove_if(peaks.begin(), peaks.begin() + num_peaks, is_skirt) - peaks.begin());
+        active_bins = skirts.wide_bins;
     }
     if (num_peaks == 0) {
         return;

@@ -44,37 +44,74 @@ Rows Oven(double period_us, double interval_us, int sweep_bins = 16, int carrier
 TEST(OvenOnPhaseTest, MainsGatedSweepsAreAnOvenAtEverySampleInterval) {
     for (const double period : {1e6 / 60.0, 1e6 / 50.0}) {
         for (const double interval : {57.0, 64.0, 114.0}) {
-            const OvenOnPhases oven = FindOvenOnPhases(Oven(period, interval).rows, 1000);
+            const OvenOnPhases oven = FindOvenOnPhases(Oven(period, interval).rows, 1000, 0);
             EXPECT_TRUE(oven.mains_gated) << period << " " << interval;
             EXPECT_GE(oven.spans.size(), 5u);
             for (const auto& span : oven.spans) {
-                EXPECT_GE(span.second - span.first, OVEN_MIN_ON_PHASE_US);
-                EXPECT_GE(span.first, 1000u);  // card times, not offsets
+                EXPECT_GE(span.end - span.start, OVEN_MIN_ON_PHASE_US);
+                EXPECT_GE(span.start, 1000u);  // card times, not offsets
             }
+        }
+    }
+}
+
+// An oven a room away (-80 dBm at its peak): its power follows the
+// half-sine of the anode current, so its rows pass the margin only while
+// the current is high, the middle 56 % of the on-phase, where the sweep
+// turns and dwells on its top bins. The rest of the subband's rows have no
+// peak and are left out of the history once 800 us have passed.
+Rows WeakOven(double period_us, double interval_us, double top_share) {
+    Rows r;
+    const double on_us = 0.48 * period_us;
+    u64 last_peak = 0;
+    for (double t = 0; t < 110000; t += interval_us) {
+        const double phase = std::fmod(t + 3000.0, period_us);
+        const u64 at = static_cast<u64>(t);
+        const double current = phase < on_us ? std::sin(kPi * phase / on_us) : 0.0;
+        if (current >= 1.0 - top_share) {
+            // 5 MHz (16 bins) of sweep over the whole current.
+            r.Add(at, 20 + static_cast<int>(std::lround(16.0 * current)));
+            last_peak = at;
+        } else if (at - last_peak > 800) {
+            r.Gap(at);
+        }
+    }
+    return r;
+}
+
+TEST(OvenOnPhaseTest, WeakOvenIsFoundAtEverySampleInterval) {
+    for (const double period : {1e6 / 60.0, 1e6 / 50.0}) {
+        for (const double interval : {57.0, 64.0, 114.0}) {
+            const Rows oven = WeakOven(period, interval, 0.37);
+            const size_t all_rows = static_cast<size_t>(110000 / interval);
+            EXPECT_TRUE(FindOvenOnPhases(oven.rows, 0, all_rows).mains_gated)
+                << period << " " << interval;
         }
     }
 }
 
 TEST(OvenOnPhaseTest, AnalogCarrierInTheViewDoesNotHideTheOven) {
     // Between on-phases the carrier is the strongest bin of every row.
-    EXPECT_TRUE(FindOvenOnPhases(Oven(1e6 / 60.0, 57.0, 16, 44).rows, 0).mains_gated);
+    EXPECT_TRUE(FindOvenOnPhases(Oven(1e6 / 60.0, 57.0, 16, 44).rows, 0, 0).mains_gated);
 }
 
 TEST(OvenOnPhaseTest, HopperExchangesAreNoOnPhases) {
     // A Bluetooth voice exchange every 3.75 ms: two 366 us packets 625 us
     // apart on different hops.
-    Rows voice;
+    for (const u64 interval : {57u, 64u, 114u}) {
+        Rows voice;
+        for (u64 t = 0; t < 110000; t += interval) {
+            const u64 in_frame = t % 3750;
+            if (in_frame < 366 || (in_frame >= 625 && in_frame < 991)) {
+                voice.Add(t, 10 + static_cast<int>((t / 3750) % 30));
+            } else {
+                voice.Gap(t);
+            }
+        }
+        EXPECT_TRUE(FindOvenOnPhases(voice.rows, 0, 0).spans.empty()) << interval;
+    }
     std::mt19937 rng(9);
     std::uniform_int_distribution<int> hop(2, 53);
-    for (u64 t = 0; t < 110000; t += 57) {
-        const u64 in_frame = t % 3750;
-        if (in_frame < 366 || (in_frame >= 625 && in_frame < 991)) {
-            voice.Add(t, 10 + static_cast<int>((t / 3750) % 30));
-        } else {
-            voice.Gap(t);
-        }
-    }
-    EXPECT_TRUE(FindOvenOnPhases(voice.rows, 0).spans.empty());
     // Back-to-back data: 2.87 ms packets and 366 us replies on new hops,
     // 254 us apart, joined into long busy stretches that jump.
     Rows data;
@@ -87,7 +124,7 @@ TEST(OvenOnPhaseTest, HopperExchangesAreNoOnPhases) {
         }
         data.Add(t, bin);
     }
-    EXPECT_FALSE(FindOvenOnPhases(data.rows, 0).mains_gated);
+    EXPECT_FALSE(FindOvenOnPhases(data.rows, 0, 0).mains_gated);
 }
 
 TEST(OvenOnPhaseTest, SweepNeedsSmallStepsAndTravel) {
@@ -117,22 +154,33 @@ TEST(OvenOnPhaseTest, MainsSpacing) {
     EXPECT_FALSE(AreMainsSpaced({4000}));
 }
 
-TEST(OvenOnPhaseTest, OnlyPulsesInsideOnPhasesAreDiscarded) {
+TEST(OvenOnPhaseTest, OnlyPulsesOnTheSweepInsideOnPhasesAreDiscarded) {
     SubBand band(nullptr, 0, 2452.0f, 95.0f, 0);
-    band.drift_analyser.oven_on_phase_spans = {{1000, 9000}, {17667, 25667}};
+    // The oven's peak crossed bins 20-36 in both on-phases.
+    band.drift_analyser.oven_on_phase_spans = {{1000, 9000, 20, 36}, {17667, 25667, 20, 36}};
     band.drift_analyser.oven_mains_gated = true;
     const std::vector<float> row(56, 60.0f);
-    const u64 starts[] = {500, 5000, 12000, 25000, 30000};
-    for (const u64 start : starts) {
-        band.completed_pulses_list.emplace_back(start, 2452.0f, 10, 12, 11, row, nullptr);
-        band.completed_pulses_list.back().end_time = start + 600;
+    // Start and bins of each pulse: before the first phase; inside it on
+    // the sweep; between phases; overlapping the second one's end; on the
+    // sweep's line edge; after it; and inside a phase, far off the sweep
+    // (a hopper packet elsewhere in the view).
+    const struct {
+        u64 start;
+        int low;
+        int high;
+    } pulses[] = {{100, 25, 28},  {5000, 25, 28},  {12000, 25, 28}, {25000, 25, 28},
+                  {3000, 38, 41}, {30000, 25, 28}, {6000, 2, 5}};
+    for (const auto& p : pulses) {
+        band.completed_pulses_list.emplace_back(p.start, 2452.0f, p.low, p.high, p.low + 1, row,
+                                                nullptr);
+        band.completed_pulses_list.back().end_time = p.start + 600;
     }
     band.completed_pulses_list[2].classification = PULSE_BLUETOOTH;
     EXPECT_TRUE(HasOvenOnPhases(band));
     EXPECT_EQ(DiscardOvenOnPhasePulses(band), 3u);
-    const PulseType expected[] = {PULSE_DISCARD, PULSE_DISCARD, PULSE_BLUETOOTH, PULSE_DISCARD,
-                                  PULSE_NONE};
-    for (size_t i = 0; i < 5; i++) {
+    const PulseType expected[] = {PULSE_NONE,    PULSE_DISCARD, PULSE_BLUETOOTH, PULSE_DISCARD,
+                                  PULSE_DISCARD, PULSE_NONE,    PULSE_NONE};
+    for (size_t i = 0; i < 7; i++) {
         EXPECT_EQ(band.completed_pulses_list[i].classification, expected[i]) << i;
     }
 }

@@ -5,6 +5,7 @@
 
 #include "access_point.h"
 #include "check_pulse_type.h"
+#include "emitter_skirts.h"
 #include "refined_test_support.h"
 #include "subband_class.h"
 
@@ -111,6 +112,102 @@ TEST(RefinedDetectionTest, NoiseLikeWideBurstStaysOnePulse) {
         narrow_hoppers += CheckPulse::IsFhssphoneHigh(p) || CheckPulse::IsBluetoothSCOPulse(p);
     }
     EXPECT_LE(narrow_hoppers, 2u);
+}
+
+// A strong emitter's spectrum in one sample: a main lobe 2 MHz wide at
+// `centre`, and sidelobes every 3 bins on both sides (Zigbee's every 1 MHz),
+// the first 25 dB under the peak and each further one 6 dB lower, with
+// nulls between.
+void AddStrongEmitter(Receiver& run, std::vector<float>& row, int centre, double peak_dbm) {
+    for (int d = -4; d <= 4; d++) {
+        run.noise.AddSignal(row, centre + d, peak_dbm - 1.2 * d * d);
+    }
+    for (int lobe = 1; lobe <= 5; lobe++) {
+        const double level = peak_dbm - 25.0 - 6.0 * (lobe - 1);
+        for (const int side : {-1, 1}) {
+            const int at = centre + side * (4 + 3 * lobe);
+            if (at >= 1 && at <= 54) {
+                run.noise.AddSignal(row, at, level);
+                run.noise.AddSignal(row, at - side, level - 4.0);
+            }
+        }
+    }
+}
+
+TEST(SkirtTest, StrongZigbeePacketIsOnePulseNotAWideBurst) {
+    RulesScope refined(RuleSetId::kRefined);
+    Receiver run;
+    run.Noise(2000);
+    // A Zigbee packet at -40 dBm on the channel at the view's bin 22 for
+    // 1 ms, with a weak headset packet (-78 dBm) far off in the same view at
+    // the same time.
+    for (int i = 0; i < 18; i++) {
+        std::vector<float> row = run.noise.Sample();
+        AddStrongEmitter(run, row, 22, -40.0);
+        run.noise.AddSignal(row, 49, -84.0);
+        run.noise.AddSignal(row, 50, -78.0);
+        run.noise.AddSignal(row, 51, -84.0);
+        run.Feed(row);
+    }
+    run.Noise(5);
+    run.Close();
+    size_t zigbee = 0;
+    size_t headset = 0;
+    size_t others = 0;
+    for (const RssiPulse& p : run.Band().completed_pulses_list) {
+        EXPECT_LE(p.end_bin_number - p.start_bin_number, 7) << "wide burst";
+        if (p.center_bin_number >= 45) {
+            headset++;
+        } else if (p.GetPulseDuration() >= 900 && CheckPulse::IsZigbeePulseType(p) &&
+                   p.center_bin_number == 22) {
+            zigbee++;
+        } else {
+            others++;
+        }
+    }
+    EXPECT_EQ(zigbee, 1u);
+    // The packet of its own is kept; the sidelobes make no pulses.
+    EXPECT_GE(headset, 1u);
+    EXPECT_EQ(others, 0u);
+}
+
+TEST(SkirtTest, StrongCarrierSkirtsMakeNoHopperPulses) {
+    RulesScope refined(RuleSetId::kRefined);
+    Receiver run;
+    run.Noise(2000);
+    // A narrow carrier at -45 dBm held for 200 ms: its sidelobes sit near
+    // the floor and flicker with the noise, but are no packets.
+    for (int i = 0; i < 3500; i++) {
+        std::vector<float> row = run.noise.Sample();
+        AddStrongEmitter(run, row, 20, -45.0);
+        run.Feed(row);
+    }
+    run.Close();
+    for (const RssiPulse& p : run.Band().completed_pulses_list) {
+        EXPECT_TRUE(p.start_bin_number <= 22 && p.end_bin_number >= 18)
+            << "pulse off the carrier at bins " << p.start_bin_number << "-" << p.end_bin_number;
+    }
+}
+
+TEST(SkirtTest, SkirtsAreWeakRunsJoinedToAStrongOne) {
+    std::vector<float> row(56, 95.0f);
+    // Strong run 20-24 (peak 40), skirts 26-27 (68) and 30 (75) above it,
+    // 17-18 (70) below it; a weak run of its own at 40-42 (72), 9 quiet
+    // bins past the last skirt.
+    const BinRun runs[] = {
+        {17, 18, 70.0f}, {20, 24, 40.0f}, {26, 27, 68.0f}, {30, 30, 75.0f}, {40, 42, 72.0f}};
+    for (int b = 20; b <= 24; b++) {
+        row[static_cast<size_t>(b)] = b == 22 ? 40.0f : 52.0f;
+    }
+    row[24] = 64.0f;  // the main lobe's own edge, 24 dB down
+    const SampleSkirts skirts = FindSkirts(row.data(), runs, 5, 20.0f, 3);
+    const uint64_t expected = (uint64_t{3} << 17) | (uint64_t{3} << 26) | (uint64_t{1} << 30);
+    EXPECT_EQ(skirts.skirt_bins, expected);
+    // Bins 20-23 of the strong run and the weak run of its own.
+    EXPECT_EQ(skirts.wide_bins, 4 + 3);
+    // A noise-like burst with every run within the depth: nothing set aside.
+    const BinRun flat[] = {{2, 5, 80.0f}, {7, 9, 78.0f}, {11, 30, 76.0f}};
+    EXPECT_EQ(FindSkirts(row.data(), flat, 3, 20.0f, 3).skirt_bins, 0u);
 }
 
 TEST(RefinedDetectionTest, StandardFloorStaysFixed) {

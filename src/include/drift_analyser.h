@@ -16,6 +16,14 @@ class SubBand;
 inline constexpr int CONST_MWO_PERIOD = 16678;  // us, one 60 Hz mains cycle
 inline constexpr u32 MIN_VALID_READINGS = 10;
 
+// One sweeping oven on-phase: its card times and the bins its peak crossed.
+struct OvenOnPhaseSpan {
+    u64 start;
+    u64 end;
+    int low_bin;
+    int high_bin;
+};
+
 struct PeakRssiHistoryStruct {
     u64 diffTime;
     int index;  // -1: a row without a peak
@@ -43,9 +51,9 @@ public:
     u32 num_on_pulses;
     float peak_rssi;
     int peak_index;
-    // Refined rules: card times of the sweeping oven on-phases of the
-    // subband, and whether they repeat at the mains period.
-    std::vector<std::pair<u64, u64>> oven_on_phase_spans;
+    // Refined rules: the sweeping oven on-phases of the subband, and whether
+    // they repeat at the mains period.
+    std::vector<OvenOnPhaseSpan> oven_on_phase_spans;
     bool oven_mains_gated = false;
 
     DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in);

@@ -42,6 +42,24 @@ struct RuleSet {
     // door leave many fragments just past the detector's margin.
     float hopper_peak_margin_db;
 
+    // A strong emitter's skirts in one sample (see emitter_skirts.h): runs
+    // lying wholly this far under the sample's strongest bin, joined to a
+    // strong run by short gaps, are neither peaks of their own nor breadth
+    // of a wide burst (standard: 0, every run counts). A Zigbee O-QPSK
+    // signal's first sidelobe lies 23 dB under its main lobe, the FFT
+    // window's leakage 31 dB under its peak. An OFDM frame's 52 subcarriers
+    // fade like noise from bin to bin: its strongest bin stands near
+    // ln 52 = 4, 6 dB, over their mean, and a bin falls 14 dB under the
+    // mean with probability 1 - exp(-10^-1.4) = 4 %, so it keeps nearly
+    // all its bins within 20 dB and stays one wide burst.
+    float skirt_depth_db;
+    // Quiet bins a skirt may skip and still belong to its emitter: where a
+    // skirt is strong enough to raise a pulse peak (5 dB over the join
+    // floor) a bin fades under the join floor with probability
+    // 1 - exp(-10^-0.5) = 27 %, four in a row 0.5 %; a packet of its own
+    // further off is not the emitter's.
+    int skirt_gap_bins;
+
     // --- Timing ------------------------------------------------------------
     // Pulse durations are judged in units of the card's measured sample
     // interval: a burst of length L sampled every T us shows a duration
