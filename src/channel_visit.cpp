@@ -28,12 +28,14 @@ std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
 // Adds one spectrum's bins to one set of sums; returns the bins above the
 // floor. Plain arrays and selects let the compiler vectorise it: it runs
-// twice for most spectra.
-int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __restrict duty,
+// twice for most spectra. A byte row holds the same whole numbers as a float
+// row, and the sums come out the same.
+template <typename Bin>
+int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
                   float* __restrict db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -in[i];
+        const float power_dbm = -static_cast<float>(in[i]);
         const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
@@ -43,13 +45,15 @@ int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __r
     return above;
 }
 
-float AccumulateBins(const float* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
+template <typename Bin>
+float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
                      std::vector<float>& db_sum) {
     return static_cast<float>(
         AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
 }
 
-void AccumulateSpectrum(const float* row) {
+template <typename Bin>
+void AccumulateSpectrum(const Bin* row) {
     using M = SpectrumMeasurement;
     M::num_samples += 1;
     const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
@@ -228,16 +232,15 @@ void StartVisit(float freq) {
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
 }
 
-// One spectrum of NUM_BINS values into the visit; power_index holds the
-// values the mW powers are taken from (the row itself, or the same row as
-// whole-dB bytes for a table lookup).
+// One spectrum of NUM_BINS values (floats, or whole-dB bytes whose mW
+// powers come from a table) into the visit.
 template <typename Bin>
-void AddRow(const float* row, const Bin* power_index, const AccessPoint* ap) {
+void AddRow(const Bin* row, const AccessPoint* ap) {
     const float freq = ap->curr_freq;
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
         float* sum = visit_sum_mw.data();
         for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(power_index[i]);
+            sum[i] += BinPowerMw(row[i]);
         }
         ++visit_samples;
         AccumulateSpectrum(row);
@@ -270,15 +273,16 @@ bool DropsSpectrum(const std::vector<float>& sub_band_rssi_list, const AccessPoi
 void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
                                const AccessPoint* ap) {
     if (!DropsSpectrum(sub_band_rssi_list, ap)) {
-        AddRow(sub_band_rssi_list.data(), sub_band_rssi_list.data(), ap);
+        AddRow(sub_band_rssi_list.data(), ap);
     }
 }
 
-void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list, const uint8_t* row_db,
-                               const AccessPoint* ap) {
-    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
-        AddRow(sub_band_rssi_list.data(), row_db, ap);
+void ChannelVisit::AddSpectrum(const uint8_t* row_db, const AccessPoint* ap) {
+    if (ap == nullptr) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point dropped\n";
+        return;
     }
+    AddRow(row_db, ap);
 }
 
 void ChannelVisit::Reset() {
