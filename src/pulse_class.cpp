@@ -5,6 +5,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "byte_row.h"
 #include "rule_set.h"
 #include "subband_class.h"
 
@@ -83,14 +84,29 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
     end_time = new_pulse.end_time;
     start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
     end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
-    for (int b = start_bin_number; b <= end_bin_number; b++) {
-        if (profile[b] > new_row[b]) {
-            profile[b] = new_row[b];
-            if (static_cast<float>(profile[b]) < peak_rssi) {
-                peak_rssi = static_cast<float>(profile[b]);
-                center_bin_number = b;
-            }
+    // Over the band the profile keeps each bin's strongest value. The peak
+    // moves to the first bin that the sample strengthens beyond it; a bin
+    // the sample does not strengthen cannot move it. A strengthened value is
+    // below 255, so 255 stands for none.
+    uint8_t* kept = profile.data();
+    const uint8_t* row = new_row.data();
+    const int first = start_bin_number;
+    const int last = end_bin_number;
+    uint8_t strongest_new = 255;
+    for (int b = first; b <= last; b++) {
+        const uint8_t strengthened = row[b] < kept[b] ? row[b] : 255;
+        strongest_new = strengthened < strongest_new ? strengthened : strongest_new;
+    }
+    if (strongest_new < 255 && static_cast<float>(strongest_new) < peak_rssi) {
+        int b = first;
+        while (!(row[b] == strongest_new && row[b] < kept[b])) {
+            b++;
         }
+        peak_rssi = static_cast<float>(strongest_new);
+        center_bin_number = b;
+    }
+    for (int b = first; b <= last; b++) {
+        kept[b] = row[b] < kept[b] ? row[b] : kept[b];
     }
     // Refined: the band is every bin the pulse has covered. Regrowing it
     // from the peak over the strongest-value profile lets a noise-like wide
@@ -201,6 +217,22 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
 void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
                         float peak_rssi, int peak_index, int& start_index, int& end_index,
                         float floor_dbm) {
-    GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
-             end_index, floor_dbm);
+    const bool whole_peak = peak_rssi >= 0.0f && peak_rssi <= 255.0f &&
+                            static_cast<float>(static_cast<int>(peak_rssi)) == peak_rssi;
+    if (!whole_peak || peak_index < 0 || peak_index >= CONST_SUBBAND_NUM_BINS) {
+        GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
+                 end_index, floor_dbm);
+        return;
+    }
+    // For a whole-dB peak the band is the run, around the peak, of bins from
+    // the peak's value to CONST_BW_THRESHOLD dB weaker and not below the
+    // floor: one mask over the row instead of a walk.
+    const int peak = static_cast<int>(peak_rssi);
+    const int weakest = std::min(peak + CONST_BW_THRESHOLD, byte_row::AtOrAboveLimit(floor_dbm));
+    uint64_t joins = 1ULL << peak_index;
+    if (weakest >= peak) {
+        joins |= byte_row::MaskBetween(rssi_list.data(), static_cast<uint8_t>(peak),
+                                       static_cast<uint8_t>(weakest));
+    }
+    byte_row::RunAround(joins, peak_index, start_index, end_index);
 }
