@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -17,6 +18,10 @@
 #include <sstream>
 
 #include "host_clock.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -45,6 +50,47 @@ int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __res
     return above;
 }
 
+#if defined(__SSE2__)
+// The same for a byte row, eight bins a step: a bin is above the floor
+// (-85 dBm) when its byte is below 85 and above the peak threshold when below
+// 75; its power is the byte negated, so the float sum takes the byte away.
+// A compare gives -1 where true, so the counts subtract it.
+int AccumulateRow(const uint8_t* __restrict in, int* __restrict highduty, int* __restrict duty,
+                  float* __restrict db) {
+    static_assert(NUM_BINS % 8 == 0, "whole steps of eight bins");
+    static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
+                  "the byte limits below");
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i floor_byte = _mm_set1_epi16(85);
+    const __m128i peak_byte = _mm_set1_epi16(75);
+    __m128i above = zero;
+    const auto subtract = [](int* counts, __m128i flags16) {
+        __m128i* at = reinterpret_cast<__m128i*>(counts);
+        _mm_storeu_si128(at,
+                         _mm_sub_epi32(_mm_loadu_si128(at), _mm_unpacklo_epi16(flags16, flags16)));
+        _mm_storeu_si128(
+            at + 1, _mm_sub_epi32(_mm_loadu_si128(at + 1), _mm_unpackhi_epi16(flags16, flags16)));
+    };
+    for (size_t i = 0; i < NUM_BINS; i += 8) {
+        const __m128i bytes =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i)), zero);
+        const __m128i over_floor = _mm_cmplt_epi16(bytes, floor_byte);
+        subtract(duty + i, over_floor);
+        subtract(highduty + i, _mm_cmplt_epi16(bytes, peak_byte));
+        above = _mm_sub_epi16(above, over_floor);
+        _mm_storeu_ps(db + i, _mm_sub_ps(_mm_loadu_ps(db + i),
+                                         _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero))));
+        _mm_storeu_ps(db + i + 4, _mm_sub_ps(_mm_loadu_ps(db + i + 4),
+                                             _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero))));
+    }
+    // Eight lanes of at most seven each: their sum.
+    above = _mm_madd_epi16(above, _mm_set1_epi16(1));
+    above = _mm_add_epi32(above, _mm_shuffle_epi32(above, _MM_SHUFFLE(1, 0, 3, 2)));
+    above = _mm_add_epi32(above, _mm_shuffle_epi32(above, _MM_SHUFFLE(2, 3, 0, 1)));
+    return _mm_cvtsi128_si32(above);
+}
+#endif
+
 template <typename Bin>
 float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
                      std::vector<float>& db_sum) {
@@ -65,11 +111,20 @@ void AccumulateSpectrum(const Bin* row) {
                    M::ui_db_sum_filterhigh);
 }
 
-template <typename T>
-void AppendGroup(std::ostringstream& line, const std::vector<T>& values) {
-    for (const T& v : values) {
-        line << v << "_";
+// Each count followed by "_", written as the stream would write an int.
+void AppendGroup(std::ostringstream& line, const std::vector<int>& values) {
+    constexpr size_t kMostChars = 12;  // "-2147483648_"
+    char text[16 * kMostChars];
+    char* end = text;
+    for (const int v : values) {
+        if (end + kMostChars > text + sizeof(text)) {
+            line.write(text, end - text);
+            end = text;
+        }
+        end = std::to_chars(end, end + kMostChars - 1, v).ptr;
+        *end++ = '_';
     }
+    line.write(text, end - text);
 }
 
 // Mean power per bin as a whole positive number of dB below 1 mW; no spectra
@@ -221,9 +276,30 @@ float BinPowerMw(float db_below_mw) {
     return powf(10.0f, -db_below_mw / 10.0f);
 }
 
-float BinPowerMw(uint8_t db_below_mw) {
+// Used where the vector step below is not built.
+[[maybe_unused]] float BinPowerMw(uint8_t db_below_mw) {
     return kBinPower.mw[db_below_mw];
 }
+
+template <typename Bin>
+void AddPowers(const Bin* row, float* __restrict sum) {
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        sum[i] += BinPowerMw(row[i]);
+    }
+}
+
+#if defined(__SSE2__)
+// Four table lookups make one vector, added to four sums at once.
+void AddPowers(const uint8_t* row, float* __restrict sum) {
+    static_assert(NUM_BINS % 4 == 0, "whole steps of four bins");
+    const float* mw = kBinPower.mw;
+    for (size_t i = 0; i < NUM_BINS; i += 4) {
+        const __m128 power =
+            _mm_setr_ps(mw[row[i]], mw[row[i + 1]], mw[row[i + 2]], mw[row[i + 3]]);
+        _mm_storeu_ps(sum + i, _mm_add_ps(_mm_loadu_ps(sum + i), power));
+    }
+}
+#endif
 
 void StartVisit(float freq) {
     SpectrumMeasurement::ResetSpectrumMeasurements();
@@ -238,10 +314,7 @@ template <typename Bin>
 void AddRow(const Bin* row, const AccessPoint* ap) {
     const float freq = ap->curr_freq;
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
-        float* sum = visit_sum_mw.data();
-        for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(row[i]);
-        }
+        AddPowers(row, visit_sum_mw.data());
         ++visit_samples;
         AccumulateSpectrum(row);
         return;
