@@ -82,22 +82,44 @@ inline uint64_t MaskAtMost(const uint8_t* row, int limit) {
     return MaskBetween(row, 0, static_cast<uint8_t>(limit > 255 ? 255 : limit));
 }
 
-// The smallest byte of the whole row.
-inline uint8_t RowMin(const uint8_t* row) {
-    uint8_t m = row[0];
-    for (int b = 1; b < kBins; b++) {
-        m = row[b] < m ? row[b] : m;
-    }
-    return m;
-}
-
 // The smallest byte of row[first..last], first <= last.
 inline uint8_t RangeMin(const uint8_t* row, int first, int last) {
+#if defined(__SSE2__)
+    if (last - first >= 16) {
+        // A long run: the whole row sixteen bins a step, bins outside the
+        // run counted as 255. The last step reads 8 bins (zeros above).
+        const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+        const __m128i span = _mm_set1_epi8(static_cast<char>(last - first));
+        __m128i m = _mm_set1_epi8(-1);
+        const auto step = [&](int at, __m128i v) {
+            const __m128i offset =
+                _mm_sub_epi8(_mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(at))),
+                             _mm_set1_epi8(static_cast<char>(first)));
+            const __m128i outside = _mm_xor_si128(
+                _mm_cmpeq_epi8(_mm_min_epu8(offset, span), offset), _mm_set1_epi8(-1));
+            m = _mm_min_epu8(m, _mm_or_si128(v, outside));
+        };
+        for (int at = 0; at < 48; at += 16) {
+            step(at, _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at)));
+        }
+        step(48, _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 48)));
+        m = _mm_min_epu8(m, _mm_srli_si128(m, 8));
+        m = _mm_min_epu8(m, _mm_srli_si128(m, 4));
+        m = _mm_min_epu8(m, _mm_srli_si128(m, 2));
+        m = _mm_min_epu8(m, _mm_srli_si128(m, 1));
+        return static_cast<uint8_t>(_mm_cvtsi128_si32(m));
+    }
+#endif
     uint8_t m = row[first];
     for (int b = first + 1; b <= last; b++) {
         m = row[b] < m ? row[b] : m;
     }
     return m;
+}
+
+// The smallest byte of the whole row.
+inline uint8_t RowMin(const uint8_t* row) {
+    return RangeMin(row, 0, kBins - 1);
 }
 
 // Bits first..last set (0 <= first <= last < 64).
