@@ -216,7 +216,24 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     // keeps every partial sum exact: they are whole numbers below
     // 56 * 255^2 < 2^24. So the integer sum is the same S.
     uint32_t sum_sq_exact = 0;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
+    int first_unsummed = CONST_FIRST_BIN;
+#if defined(__SSE2__)
+    // Eight squares a step, summed in pairs into four lanes.
+    {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i sums = zero;
+        for (; first_unsummed + 8 <= CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS;
+             first_unsummed += 8) {
+            const __m128i words = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + first_unsummed)), zero);
+            sums = _mm_add_epi32(sums, _mm_madd_epi16(words, words));
+        }
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
+        sum_sq_exact = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+    }
+#endif
+    for (int i = first_unsummed; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
     const float sum_sq = static_cast<float>(sum_sq_exact);
@@ -224,6 +241,9 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
     uint8_t* row = b + CONST_FIRST_BIN;
+    // A byte holds 0 to -255 dBm; beyond that, keeping only the low 8 bits
+    // would turn a very weak bin into a strong one and the reverse, so
+    // out-of-range powers saturate instead.
     int out_of_range = 0;
     int i = 0;
 #if defined(__SSE2__)
@@ -253,9 +273,6 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
 #endif
     for (; i < CONST_SUBBAND_NUM_BINS; i++) {
         const float power = rssi_dbm + table.db[row[i]] - total_db;
-        // A byte holds 0 to -255 dBm; beyond that, keeping only the low
-        // 8 bits would turn a very weak bin into a strong one and the
-        // reverse, so out-of-range powers saturate instead.
         const int magnitude = -static_cast<int>(power);
         out_of_range |= magnitude < 0 || magnitude > 255;
         row[i] = static_cast<uint8_t>(std::clamp(magnitude, 0, 255));
