@@ -36,9 +36,9 @@ bool IsFullSample(const std::vector<float>& rssi_list) {
     return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
 }
 
-// Adds one sample to the per-bin power sums and below-noise counts. Plain
-// arrays and a select instead of a branch let the compiler vectorise it
-// (adding 0.0f leaves a count unchanged); every byte is exact as a float.
+// Adds one sample to the per-bin power sums and above-floor counts, with a
+// select instead of a branch (adding 0.0f leaves a count unchanged); every
+// byte is exact as a float, so the sums are those of the float row.
 void AccumulateSample(const uint8_t* __restrict sample, float* __restrict db_sum,
                       float* __restrict duty_sum, float adaptive_nf) {
     int b = 0;
