@@ -17,6 +17,7 @@
 #include <set>
 #include <sstream>
 
+#include "byte_row.h"
 #include "host_clock.h"
 
 #if defined(__SSE2__)
@@ -32,9 +33,8 @@ timeval currentUnixTime{0, 0};
 std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
 // Adds one spectrum's bins to one set of sums; returns the bins above the
-// floor. Plain arrays and selects let the compiler vectorise it: it runs
-// twice for most spectra. A byte row holds the same whole numbers as a float
-// row, and the sums come out the same.
+// floor. Plain arrays and selects let the compiler vectorise it. A byte row
+// holds the same whole numbers as a float row, and the sums come out the same.
 template <typename Bin>
 int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
                   float* __restrict db) {
@@ -49,47 +49,6 @@ int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __res
     }
     return above;
 }
-
-#if defined(__SSE2__)
-// The same for a byte row, eight bins a step: a bin is above the floor
-// (-85 dBm) when its byte is below 85 and above the peak threshold when below
-// 75; its power is the byte negated, so the float sum takes the byte away.
-// A compare gives -1 where true, so the counts subtract it.
-int AccumulateRow(const uint8_t* __restrict in, int* __restrict highduty, int* __restrict duty,
-                  float* __restrict db) {
-    static_assert(NUM_BINS % 8 == 0, "whole steps of eight bins");
-    static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
-                  "the byte limits below");
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i floor_byte = _mm_set1_epi16(85);
-    const __m128i peak_byte = _mm_set1_epi16(75);
-    __m128i above = zero;
-    const auto subtract = [](int* counts, __m128i flags16) {
-        __m128i* at = reinterpret_cast<__m128i*>(counts);
-        _mm_storeu_si128(at,
-                         _mm_sub_epi32(_mm_loadu_si128(at), _mm_unpacklo_epi16(flags16, flags16)));
-        _mm_storeu_si128(
-            at + 1, _mm_sub_epi32(_mm_loadu_si128(at + 1), _mm_unpackhi_epi16(flags16, flags16)));
-    };
-    for (size_t i = 0; i < NUM_BINS; i += 8) {
-        const __m128i bytes =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(in + i)), zero);
-        const __m128i over_floor = _mm_cmplt_epi16(bytes, floor_byte);
-        subtract(duty + i, over_floor);
-        subtract(highduty + i, _mm_cmplt_epi16(bytes, peak_byte));
-        above = _mm_sub_epi16(above, over_floor);
-        _mm_storeu_ps(db + i, _mm_sub_ps(_mm_loadu_ps(db + i),
-                                         _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero))));
-        _mm_storeu_ps(db + i + 4, _mm_sub_ps(_mm_loadu_ps(db + i + 4),
-                                             _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero))));
-    }
-    // Eight lanes of at most seven each: their sum.
-    above = _mm_madd_epi16(above, _mm_set1_epi16(1));
-    above = _mm_add_epi32(above, _mm_shuffle_epi32(above, _MM_SHUFFLE(1, 0, 3, 2)));
-    above = _mm_add_epi32(above, _mm_shuffle_epi32(above, _MM_SHUFFLE(2, 3, 0, 1)));
-    return _mm_cvtsi128_si32(above);
-}
-#endif
 
 template <typename Bin>
 float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
@@ -110,6 +69,56 @@ void AccumulateSpectrum(const Bin* row) {
     AccumulateBins(row, M::ui_highduty_sum_filterhigh, M::ui_duty_sum_filterhigh,
                    M::ui_db_sum_filterhigh);
 }
+
+#if defined(__SSE2__)
+// The same for a byte row. Whether the spectrum is a high-energy one is
+// known first, from a mask of its bins above the floor, so that one pass
+// of eight bins a step adds to both sets of sums. A bin is above the floor
+// (-85 dBm) when its byte is below 85 and above the peak threshold when
+// below 75; its power is the byte negated, so the float sums take the byte
+// away. A compare gives -1 where true, so the counts subtract it.
+void AccumulateSpectrum(const uint8_t* row) {
+    using M = SpectrumMeasurement;
+    static_assert(NUM_BINS % 8 == 0, "whole steps of eight bins");
+    static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
+                  "the byte limits below");
+    M::num_samples += 1;
+    const float above = static_cast<float>(__builtin_popcountll(byte_row::MaskAtMost(row, 84)));
+    const bool high_energy = above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION;
+    M::num_high_energy_ffts += high_energy ? 1 : 0;
+
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i floor_byte = _mm_set1_epi16(85);
+    const __m128i peak_byte = _mm_set1_epi16(75);
+    const auto subtract = [](int* counts, __m128i flags16) {
+        __m128i* at = reinterpret_cast<__m128i*>(counts);
+        _mm_storeu_si128(at,
+                         _mm_sub_epi32(_mm_loadu_si128(at), _mm_unpacklo_epi16(flags16, flags16)));
+        _mm_storeu_si128(
+            at + 1, _mm_sub_epi32(_mm_loadu_si128(at + 1), _mm_unpackhi_epi16(flags16, flags16)));
+    };
+    const auto take_away = [](float* sums, __m128 low, __m128 high) {
+        _mm_storeu_ps(sums, _mm_sub_ps(_mm_loadu_ps(sums), low));
+        _mm_storeu_ps(sums + 4, _mm_sub_ps(_mm_loadu_ps(sums + 4), high));
+    };
+    for (size_t i = 0; i < NUM_BINS; i += 8) {
+        const __m128i bytes =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i)), zero);
+        const __m128i over_floor = _mm_cmplt_epi16(bytes, floor_byte);
+        const __m128i over_peak = _mm_cmplt_epi16(bytes, peak_byte);
+        const __m128 low = _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero));
+        const __m128 high = _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero));
+        subtract(M::ui_duty_sum.data() + i, over_floor);
+        subtract(M::ui_highduty_sum.data() + i, over_peak);
+        take_away(M::ui_db_sum.data() + i, low, high);
+        if (!high_energy) {
+            subtract(M::ui_duty_sum_filterhigh.data() + i, over_floor);
+            subtract(M::ui_highduty_sum_filterhigh.data() + i, over_peak);
+            take_away(M::ui_db_sum_filterhigh.data() + i, low, high);
+        }
+    }
+}
+#endif
 
 // Each count followed by "_", written as the stream would write an int.
 void AppendGroup(std::ostringstream& line, const std::vector<int>& values) {
