@@ -25,9 +25,24 @@ void NoiseFloorEstimator::Observe(const std::vector<float>& sample) {
         return;
     }
     for (size_t b = 0; b < 56; b++) {
-        const int value = std::clamp(static_cast<int>(sample[b]) - kLowestValue, 0, kValues - 1);
-        counts[b][static_cast<size_t>(value)]++;
+        Count(b, static_cast<int>(sample[b]));
     }
+    EndSample();
+}
+
+void NoiseFloorEstimator::Observe(const uint8_t* row) {
+    for (size_t b = 0; b < 56; b++) {
+        Count(b, row[b]);
+    }
+    EndSample();
+}
+
+void NoiseFloorEstimator::Count(size_t bin, int stored) {
+    const int value = std::clamp(stored - kLowestValue, 0, kValues - 1);
+    counts[bin][static_cast<size_t>(value)]++;
+}
+
+void NoiseFloorEstimator::EndSample() {
     if (++samples_in_block == kBlockSamples) {
         EndBlock();
     }
@@ -85,6 +100,12 @@ void ChannelConditions::Observe(u64 time_us, float freq, const std::vector<float
     interval.Observe(time_us, freq);
     const int c = ChannelIndex(freq);
     (c < 0 ? off_channel : floors[static_cast<size_t>(c)]).Observe(sample);
+}
+
+void ChannelConditions::Observe(u64 time_us, float freq, const uint8_t* row) {
+    interval.Observe(time_us, freq);
+    const int c = ChannelIndex(freq);
+    (c < 0 ? off_channel : floors[static_cast<size_t>(c)]).Observe(row);
 }
 
 float ChannelConditions::NoiseMeanDbm(float freq) const {

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -16,7 +17,12 @@
 #include <set>
 #include <sstream>
 
+#include "byte_row.h"
 #include "host_clock.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -27,13 +33,14 @@ timeval currentUnixTime{0, 0};
 std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
 // Adds one spectrum's bins to one set of sums; returns the bins above the
-// floor. Plain arrays and selects let the compiler vectorise it: it runs
-// twice for most spectra.
-int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __restrict duty,
+// floor. Plain arrays and selects let the compiler vectorise it. A byte row
+// holds the same whole numbers as a float row, and the sums come out the same.
+template <typename Bin>
+int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
                   float* __restrict db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -in[i];
+        const float power_dbm = -static_cast<float>(in[i]);
         const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
@@ -43,13 +50,15 @@ int AccumulateRow(const float* __restrict in, int* __restrict highduty, int* __r
     return above;
 }
 
-float AccumulateBins(const float* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
+template <typename Bin>
+float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
                      std::vector<float>& db_sum) {
     return static_cast<float>(
         AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
 }
 
-void AccumulateSpectrum(const float* row) {
+template <typename Bin>
+void AccumulateSpectrum(const Bin* row) {
     using M = SpectrumMeasurement;
     M::num_samples += 1;
     const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
@@ -61,11 +70,70 @@ void AccumulateSpectrum(const float* row) {
                    M::ui_db_sum_filterhigh);
 }
 
-template <typename T>
-void AppendGroup(std::ostringstream& line, const std::vector<T>& values) {
-    for (const T& v : values) {
-        line << v << "_";
+#if defined(__SSE2__)
+// The same for a byte row. Whether the spectrum is a high-energy one is
+// known first, from a mask of its bins above the floor, so that one pass
+// of eight bins a step adds to both sets of sums. A bin is above the floor
+// (-85 dBm) when its byte is below 85 and above the peak threshold when
+// below 75; its power is the byte negated, so the float sums take the byte
+// away. A compare gives -1 where true, so the counts subtract it.
+void AccumulateSpectrum(const uint8_t* row) {
+    using M = SpectrumMeasurement;
+    static_assert(NUM_BINS % 8 == 0, "whole steps of eight bins");
+    static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
+                  "the byte limits below");
+    M::num_samples += 1;
+    const float above = static_cast<float>(__builtin_popcountll(byte_row::MaskAtMost(row, 84)));
+    const bool high_energy = above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION;
+    M::num_high_energy_ffts += high_energy ? 1 : 0;
+
+    const __m128i zero = _mm_setzero_si128();
+    const __m128i floor_byte = _mm_set1_epi16(85);
+    const __m128i peak_byte = _mm_set1_epi16(75);
+    const auto subtract = [](int* counts, __m128i flags16) {
+        __m128i* at = reinterpret_cast<__m128i*>(counts);
+        _mm_storeu_si128(at,
+                         _mm_sub_epi32(_mm_loadu_si128(at), _mm_unpacklo_epi16(flags16, flags16)));
+        _mm_storeu_si128(
+            at + 1, _mm_sub_epi32(_mm_loadu_si128(at + 1), _mm_unpackhi_epi16(flags16, flags16)));
+    };
+    const auto take_away = [](float* sums, __m128 low, __m128 high) {
+        _mm_storeu_ps(sums, _mm_sub_ps(_mm_loadu_ps(sums), low));
+        _mm_storeu_ps(sums + 4, _mm_sub_ps(_mm_loadu_ps(sums + 4), high));
+    };
+    for (size_t i = 0; i < NUM_BINS; i += 8) {
+        const __m128i bytes =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i)), zero);
+        const __m128i over_floor = _mm_cmplt_epi16(bytes, floor_byte);
+        const __m128i over_peak = _mm_cmplt_epi16(bytes, peak_byte);
+        const __m128 low = _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero));
+        const __m128 high = _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero));
+        subtract(M::ui_duty_sum.data() + i, over_floor);
+        subtract(M::ui_highduty_sum.data() + i, over_peak);
+        take_away(M::ui_db_sum.data() + i, low, high);
+        if (!high_energy) {
+            subtract(M::ui_duty_sum_filterhigh.data() + i, over_floor);
+            subtract(M::ui_highduty_sum_filterhigh.data() + i, over_peak);
+            take_away(M::ui_db_sum_filterhigh.data() + i, low, high);
+        }
     }
+}
+#endif
+
+// Each count followed by "_", written as the stream would write an int.
+void AppendGroup(std::ostringstream& line, const std::vector<int>& values) {
+    constexpr size_t kMostChars = 12;  // "-2147483648_"
+    char text[16 * kMostChars];
+    char* end = text;
+    for (const int v : values) {
+        if (end + kMostChars > text + sizeof(text)) {
+            line.write(text, end - text);
+            end = text;
+        }
+        end = std::to_chars(end, end + kMostChars - 1, v).ptr;
+        *end++ = '_';
+    }
+    line.write(text, end - text);
 }
 
 // Mean power per bin as a whole positive number of dB below 1 mW; no spectra
@@ -217,9 +285,30 @@ float BinPowerMw(float db_below_mw) {
     return powf(10.0f, -db_below_mw / 10.0f);
 }
 
-float BinPowerMw(uint8_t db_below_mw) {
+// Used where the vector step below is not built.
+[[maybe_unused]] float BinPowerMw(uint8_t db_below_mw) {
     return kBinPower.mw[db_below_mw];
 }
+
+template <typename Bin>
+void AddPowers(const Bin* row, float* __restrict sum) {
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        sum[i] += BinPowerMw(row[i]);
+    }
+}
+
+#if defined(__SSE2__)
+// Four table lookups make one vector, added to four sums at once.
+void AddPowers(const uint8_t* row, float* __restrict sum) {
+    static_assert(NUM_BINS % 4 == 0, "whole steps of four bins");
+    const float* mw = kBinPower.mw;
+    for (size_t i = 0; i < NUM_BINS; i += 4) {
+        const __m128 power =
+            _mm_setr_ps(mw[row[i]], mw[row[i + 1]], mw[row[i + 2]], mw[row[i + 3]]);
+        _mm_storeu_ps(sum + i, _mm_add_ps(_mm_loadu_ps(sum + i), power));
+    }
+}
+#endif
 
 void StartVisit(float freq) {
     SpectrumMeasurement::ResetSpectrumMeasurements();
@@ -228,17 +317,13 @@ void StartVisit(float freq) {
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
 }
 
-// One spectrum of NUM_BINS values into the visit; power_index holds the
-// values the mW powers are taken from (the row itself, or the same row as
-// whole-dB bytes for a table lookup).
+// One spectrum of NUM_BINS values (floats, or whole-dB bytes whose mW
+// powers come from a table) into the visit.
 template <typename Bin>
-void AddRow(const float* row, const Bin* power_index, const AccessPoint* ap) {
+void AddRow(const Bin* row, const AccessPoint* ap) {
     const float freq = ap->curr_freq;
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
-        float* sum = visit_sum_mw.data();
-        for (size_t i = 0; i < NUM_BINS; ++i) {
-            sum[i] += BinPowerMw(power_index[i]);
-        }
+        AddPowers(row, visit_sum_mw.data());
         ++visit_samples;
         AccumulateSpectrum(row);
         return;
@@ -270,15 +355,16 @@ bool DropsSpectrum(const std::vector<float>& sub_band_rssi_list, const AccessPoi
 void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list,
                                const AccessPoint* ap) {
     if (!DropsSpectrum(sub_band_rssi_list, ap)) {
-        AddRow(sub_band_rssi_list.data(), sub_band_rssi_list.data(), ap);
+        AddRow(sub_band_rssi_list.data(), ap);
     }
 }
 
-void ChannelVisit::AddSpectrum(const std::vector<float>& sub_band_rssi_list, const uint8_t* row_db,
-                               const AccessPoint* ap) {
-    if (!DropsSpectrum(sub_band_rssi_list, ap)) {
-        AddRow(sub_band_rssi_list.data(), row_db, ap);
+void ChannelVisit::AddSpectrum(const uint8_t* row_db, const AccessPoint* ap) {
+    if (ap == nullptr) {
+        std::cerr << "Warning... UpdateUIFFT: spectrum without access point dropped\n";
+        return;
     }
+    AddRow(row_db, ap);
 }
 
 void ChannelVisit::Reset() {

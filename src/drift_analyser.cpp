@@ -11,6 +11,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "byte_row.h"
 #include "oven_on_phase.h"
 #include "rule_set.h"
 #include "subband_class.h"
@@ -74,16 +75,16 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
 }
 
 void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
-    // The smallest byte first (a straight minimum, which vectorises), then
-    // where it first occurs: the lowest bin wins a tie, as above.
+    // The smallest byte first (a straight minimum, which vectorises); where
+    // it first occurs matters only for a row the history keeps as a peak.
+    // The lowest bin wins a tie, as above.
     const uint8_t* row = row_db.data();
-    uint8_t min_value = row[0];
-    for (size_t b = 1; b < kRowBins; b++) {
-        min_value = row[b] < min_value ? row[b] : min_value;
-    }
-    const auto first = std::find(row_db.begin(), row_db.end(), min_value);
-    RecordRowPeak(curr_time, static_cast<int>(first - row_db.begin()),
-                  static_cast<float>(min_value));
+    const uint8_t strongest = byte_row::RowMin(row);
+    const float min_value = static_cast<float>(strongest);
+    const int min_index = min_value < RowPeakLimit()
+                              ? __builtin_ctzll(byte_row::MaskBetween(row, strongest, strongest))
+                              : 0;
+    RecordRowPeak(curr_time, min_index, min_value);
 }
 
 void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value) {

@@ -36,7 +36,7 @@ uint64_t LinkedWeakRuns(const BinRun* runs, size_t num_runs, float strong_value,
 
 }  // namespace
 
-SampleSkirts FindSkirts(const float* row, const BinRun* runs, size_t num_runs, float depth_db,
+SampleSkirts FindSkirts(const uint8_t* row, const BinRun* runs, size_t num_runs, float depth_db,
                         int max_gap_bins) {
     float strongest = runs[0].peak_value;
     for (size_t k = 1; k < num_runs; k++) {

@@ -5,6 +5,11 @@
 #include <iostream>
 #include <sstream>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "byte_row.h"
 #include "rule_set.h"
 #include "subband_class.h"
 
@@ -16,6 +21,52 @@ uint8_t ProfileByte(float value) {
     const float above_zero = value > 0.0f ? value : 0.0f;
     return static_cast<uint8_t>(above_zero < 255.0f ? above_zero : 255.0f);
 }
+
+#if defined(__SSE2__)
+// Lowers kept[first..last] to row's values where the row is stronger;
+// returns the bins it lowered as bits and their strongest new value in
+// strongest_new (left alone when none).
+uint64_t StrengthenBand(uint8_t* kept, const uint8_t* row, int first, int last,
+                        uint8_t& strongest_new) {
+    static_assert(CONST_SUBBAND_NUM_BINS == 56, "three whole vectors and a half");
+    const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+    const __m128i span = _mm_set1_epi8(static_cast<char>(last - first));
+    const __m128i none = _mm_set1_epi8(-1);
+    __m128i strongest = none;
+    uint64_t lowered = 0;
+    const auto step = [&](int at, __m128i k, __m128i r) {
+        // Lane in the band when (at + lane - first) wraps to at most last - first.
+        const __m128i offset =
+            _mm_sub_epi8(_mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(at))),
+                         _mm_set1_epi8(static_cast<char>(first)));
+        const __m128i in_band = _mm_cmpeq_epi8(_mm_min_epu8(offset, span), offset);
+        const __m128i lower = _mm_min_epu8(r, k);
+        const __m128i stronger = _mm_andnot_si128(_mm_cmpeq_epi8(lower, k), in_band);
+        strongest = _mm_min_epu8(
+            strongest, _mm_or_si128(_mm_and_si128(stronger, r), _mm_andnot_si128(stronger, none)));
+        lowered |= static_cast<uint64_t>(static_cast<uint32_t>(_mm_movemask_epi8(stronger))) << at;
+        return _mm_or_si128(_mm_and_si128(stronger, r), _mm_andnot_si128(stronger, k));
+    };
+    for (int at = 0; at < 48; at += 16) {
+        __m128i* k = reinterpret_cast<__m128i*>(kept + at);
+        _mm_storeu_si128(k, step(at, _mm_loadu_si128(k),
+                                 _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + at))));
+    }
+    __m128i* k = reinterpret_cast<__m128i*>(kept + 48);
+    _mm_storel_epi64(k, step(48, _mm_loadl_epi64(k),
+                             _mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 48))));
+    lowered &= (1ULL << CONST_SUBBAND_NUM_BINS) - 1;
+    // The smallest of the sixteen lanes.
+    strongest = _mm_min_epu8(strongest, _mm_srli_si128(strongest, 8));
+    strongest = _mm_min_epu8(strongest, _mm_srli_si128(strongest, 4));
+    strongest = _mm_min_epu8(strongest, _mm_srli_si128(strongest, 2));
+    strongest = _mm_min_epu8(strongest, _mm_srli_si128(strongest, 1));
+    if (lowered != 0) {
+        strongest_new = static_cast<uint8_t>(_mm_cvtsi128_si32(strongest));
+    }
+    return lowered;
+}
+#endif
 
 }  // namespace
 
@@ -83,14 +134,37 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
     end_time = new_pulse.end_time;
     start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
     end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
-    for (int b = start_bin_number; b <= end_bin_number; b++) {
-        if (profile[b] > new_row[b]) {
-            profile[b] = new_row[b];
-            if (static_cast<float>(profile[b]) < peak_rssi) {
-                peak_rssi = static_cast<float>(profile[b]);
-                center_bin_number = b;
-            }
+    // Over the band the profile keeps each bin's strongest value. The peak
+    // moves to the first bin that the sample strengthens beyond it; a bin
+    // the sample does not strengthen cannot move it. A strengthened value is
+    // below 255, so 255 stands for none.
+    uint8_t* kept = profile.data();
+    const uint8_t* row = new_row.data();
+    const int first = start_bin_number;
+    const int last = end_bin_number;
+    uint8_t strongest_new = 255;
+    uint64_t strengthened = 0;  // bit b: the sample strengthened bin b
+    bool wide = false;
+#if defined(__SSE2__)
+    // A wide band: the whole row sixteen bins a step, bins outside the band
+    // left as they were.
+    wide = last - first >= 12;
+    if (wide) {
+        strengthened = StrengthenBand(kept, row, first, last, strongest_new);
+    }
+#endif
+    if (!wide) {
+        for (int b = first; b <= last; b++) {
+            const bool stronger = row[b] < kept[b];
+            strengthened |= static_cast<uint64_t>(stronger) << b;
+            strongest_new = stronger && row[b] < strongest_new ? row[b] : strongest_new;
+            kept[b] = stronger ? row[b] : kept[b];
         }
+    }
+    if (strongest_new < 255 && static_cast<float>(strongest_new) < peak_rssi) {
+        peak_rssi = static_cast<float>(strongest_new);
+        center_bin_number = __builtin_ctzll(
+            strengthened & byte_row::MaskBetween(row, strongest_new, strongest_new));
     }
     // Refined: the band is every bin the pulse has covered. Regrowing it
     // from the peak over the strongest-value profile lets a noise-like wide
@@ -201,6 +275,22 @@ void GetInterestingBand(const std::vector<float>& sub_band_rssi_list, float peak
 void GetInterestingBand(const std::array<uint8_t, CONST_SUBBAND_NUM_BINS>& rssi_list,
                         float peak_rssi, int peak_index, int& start_index, int& end_index,
                         float floor_dbm) {
-    GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
-             end_index, floor_dbm);
+    const bool whole_peak = peak_rssi >= 0.0f && peak_rssi <= 255.0f &&
+                            static_cast<float>(static_cast<int>(peak_rssi)) == peak_rssi;
+    if (!whole_peak || peak_index < 0 || peak_index >= CONST_SUBBAND_NUM_BINS) {
+        GrowBand(rssi_list.data(), CONST_SUBBAND_NUM_BINS, peak_rssi, peak_index, start_index,
+                 end_index, floor_dbm);
+        return;
+    }
+    // For a whole-dB peak the band is the run, around the peak, of bins from
+    // the peak's value to CONST_BW_THRESHOLD dB weaker and not below the
+    // floor: one mask over the row instead of a walk.
+    const int peak = static_cast<int>(peak_rssi);
+    const int weakest = std::min(peak + CONST_BW_THRESHOLD, byte_row::AtOrAboveLimit(floor_dbm));
+    uint64_t joins = 1ULL << peak_index;
+    if (weakest >= peak) {
+        joins |= byte_row::MaskBetween(rssi_list.data(), static_cast<uint8_t>(peak),
+                                       static_cast<uint8_t>(weakest));
+    }
+    byte_row::RunAround(joins, peak_index, start_index, end_index);
 }

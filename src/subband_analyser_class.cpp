@@ -9,6 +9,10 @@
 #include <fstream>
 #include <iostream>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "channel_visit.h"
 #include "classifier_table.h"
 #include "highduty_general_analyzer.h"
@@ -69,8 +73,7 @@ SubBandAnalyser::SubBandAnalyser(std::string output_file, u64 num_lines, std::st
       current_ap(nullptr),
       debug_id(debug_id),
       listen_addr(),
-      datagram(),
-      float_sub_band_rssi_list(CONST_SUBBAND_NUM_BINS, 0.0f) {
+      datagram() {
     ShapeMetrics::InitShapeMetrics(spec_file);
     high_duty_analyzer = new HighDutyAnalyzer(debug_id);
     microwave_analyser = new MicrowaveAnalyser(debug_id);
@@ -213,28 +216,68 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     // keeps every partial sum exact: they are whole numbers below
     // 56 * 255^2 < 2^24. So the integer sum is the same S.
     uint32_t sum_sq_exact = 0;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
+    int first_unsummed = CONST_FIRST_BIN;
+#if defined(__SSE2__)
+    // Eight squares a step, summed in pairs into four lanes.
+    {
+        const __m128i zero = _mm_setzero_si128();
+        __m128i sums = zero;
+        for (; first_unsummed + 8 <= CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS;
+             first_unsummed += 8) {
+            const __m128i words = _mm_unpacklo_epi8(
+                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + first_unsummed)), zero);
+            sums = _mm_add_epi32(sums, _mm_madd_epi16(words, words));
+        }
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
+        sum_sq_exact = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+    }
+#endif
+    for (int i = first_unsummed; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
         sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
     const float sum_sq = static_cast<float>(sum_sq_exact);
     const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
-    bool clamped = false;
-    for (int i = CONST_FIRST_BIN; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
-        const float power = rssi_dbm + table.db[b[i]] - total_db;
-        // A byte holds 0 to -255 dBm; beyond that, keeping only the low
-        // 8 bits would turn a very weak bin into a strong one and the
-        // reverse, so out-of-range powers saturate instead.
-        const int magnitude = -static_cast<int>(power);
-        if (magnitude < 0 || magnitude > 255) {
-            clamped = true;
-            b[i] = magnitude < 0 ? 0 : 255;
-        } else {
-            b[i] = static_cast<uint8_t>(magnitude);
-        }
+    uint8_t* row = b + CONST_FIRST_BIN;
+    // A byte holds 0 to -255 dBm; beyond that, keeping only the low 8 bits
+    // would turn a very weak bin into a strong one and the reverse, so
+    // out-of-range powers saturate instead.
+    int out_of_range = 0;
+    int i = 0;
+#if defined(__SSE2__)
+    // Eight bins a step: the same single-precision sums, truncation and
+    // negation, four bins per instruction. The two saturating packs clamp the
+    // magnitude to 0..255; a magnitude needs clamping when anything is left
+    // above its low 8 bits (a negative one has all of them set).
+    const __m128 rssi_v = _mm_set1_ps(rssi_dbm);
+    const __m128 total_v = _mm_set1_ps(total_db);
+    const __m128i zero = _mm_setzero_si128();
+    __m128i beyond = zero;
+    const auto magnitudes = [&](const uint8_t* at) {
+        const __m128 db =
+            _mm_setr_ps(table.db[at[0]], table.db[at[1]], table.db[at[2]], table.db[at[3]]);
+        const __m128 power = _mm_sub_ps(_mm_add_ps(rssi_v, db), total_v);
+        const __m128i magnitude = _mm_sub_epi32(zero, _mm_cvttps_epi32(power));
+        beyond = _mm_or_si128(beyond, _mm_srai_epi32(magnitude, 8));
+        return magnitude;
+    };
+    for (; i + 8 <= CONST_SUBBAND_NUM_BINS; i += 8) {
+        const __m128i low = magnitudes(row + i);
+        const __m128i high = magnitudes(row + i + 4);
+        const __m128i bytes = _mm_packus_epi16(_mm_packs_epi32(low, high), zero);
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(row + i), bytes);
     }
-    return clamped;
+    out_of_range = _mm_movemask_epi8(_mm_cmpeq_epi32(beyond, zero)) != 0xffff;
+#endif
+    for (; i < CONST_SUBBAND_NUM_BINS; i++) {
+        const float power = rssi_dbm + table.db[row[i]] - total_db;
+        const int magnitude = -static_cast<int>(power);
+        out_of_range |= magnitude < 0 || magnitude > 255;
+        row[i] = static_cast<uint8_t>(std::clamp(magnitude, 0, 255));
+    }
+    return out_of_range != 0;
 }
 
 void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
@@ -272,14 +315,9 @@ void SubBandAnalyser::ExtractPulsesFromFFT(const spectrum_fft& fft) {
     }
 
     if (ap->prev_time != CONST_INVALID_TIME) {
-        const int start = fft.start_index;
-        std::copy_n(fft.samples + start, CONST_SUBBAND_NUM_BINS, row_db.begin());
-        for (int i = 0; i < CONST_SUBBAND_NUM_BINS; i++) {
-            float_sub_band_rssi_list[i] = static_cast<float>(row_db[i]);
-        }
-        ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf,
-                                               float_sub_band_rssi_list, &row_db);
-        ChannelVisit::AddSpectrum(float_sub_band_rssi_list, row_db.data(), ap);
+        std::copy_n(fft.samples + fft.start_index, CONST_SUBBAND_NUM_BINS, row_db.begin());
+        ap->GetCurrentSubband().ProcessSubBand(ap->curr_time, ap->curr_freq, ap->curr_nf, row_db);
+        ChannelVisit::AddSpectrum(row_db.data(), ap);
     }
 
     ap->prev_time = fft.ts;

@@ -11,9 +11,14 @@
 #include <iterator>
 
 #include "access_point.h"
+#include "byte_row.h"
 #include "emitter_skirts.h"
 #include "host_clock.h"
 #include "rule_set.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace {
 
@@ -32,34 +37,44 @@ bool IsFullSample(const std::vector<float>& rssi_list) {
     return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
 }
 
-// Adds one sample to the per-bin power sums and above-floor counts. Plain
-// arrays and a select instead of a branch let the compiler vectorise it
-// (adding 0.0f leaves a count unchanged).
-void AccumulateSample(const float* __restrict sample, float* __restrict db_sum,
+// Adds one sample to the per-bin power sums and above-floor counts, with a
+// select instead of a branch (adding 0.0f leaves a count unchanged); every
+// byte is exact as a float, so the sums are those of the float row.
+void AccumulateSample(const uint8_t* __restrict sample, float* __restrict db_sum,
                       float* __restrict duty_sum, float adaptive_nf) {
-    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
-        db_sum[b] += sample[b];
-        duty_sum[b] += sample[b] < adaptive_nf ? 1.0f : 0.0f;
+    int b = 0;
+#if defined(__SSE2__)
+    // Eight bins a step: bytes widened to floats, the same float sums.
+    const __m128i zero = _mm_setzero_si128();
+    const __m128 nf = _mm_set1_ps(adaptive_nf);
+    const __m128 one = _mm_set1_ps(1.0f);
+    const auto add = [&](int at, __m128i words) {
+        const __m128 power = _mm_cvtepi32_ps(words);
+        _mm_storeu_ps(db_sum + at, _mm_add_ps(_mm_loadu_ps(db_sum + at), power));
+        _mm_storeu_ps(duty_sum + at, _mm_add_ps(_mm_loadu_ps(duty_sum + at),
+                                                _mm_and_ps(_mm_cmplt_ps(power, nf), one)));
+    };
+    for (; b + 8 <= CONST_SUBBAND_NUM_BINS; b += 8) {
+        const __m128i bytes =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sample + b)), zero);
+        add(b, _mm_unpacklo_epi16(bytes, zero));
+        add(b + 4, _mm_unpackhi_epi16(bytes, zero));
+    }
+#endif
+    for (; b < CONST_SUBBAND_NUM_BINS; b++) {
+        const float power = sample[b];
+        db_sum[b] += power;
+        duty_sum[b] += power < adaptive_nf ? 1.0f : 0.0f;
     }
 }
 
-// Bit b set when bin b is at or above the floor. Branch-free, so that a
-// sample costs a few instructions a bin; the runs are then found with bit
-// scans instead of a walk over every bin.
-uint64_t ActiveBinMask(const float* row, float floor_dbm) {
-    static_assert(CONST_SUBBAND_NUM_BINS < 64, "one bit per bin, with a clear bit above");
-    uint64_t mask = 0;
-    for (int b = 0; b <= kLastBin; b++) {
-        mask |= static_cast<uint64_t>(!(-row[b] < floor_dbm)) << b;
-    }
-    return mask;
-}
+// A run's peak, to be sorted strongest first.
+struct RunPeak {
+    int bin;
+    uint8_t value;
+};
 
 }  // namespace
-
-bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b) {
-    return a.second < b.second;
-}
 
 SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf,
                  u64 sync_offset)
@@ -83,13 +98,17 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
 }
 
 void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
-                             const std::vector<float>& sub_band_rssi_list,
-                             const RssiPulse::Profile* row_db) {
+                             const std::vector<float>& sub_band_rssi_list) {
     if (!IsFullSample(sub_band_rssi_list)) {
         std::cerr << "Warning... SubBand::ProcessSubBand: sample of " << sub_band_rssi_list.size()
                   << " bins dropped, " << CONST_SUBBAND_NUM_BINS << " expected\n";
         return;
     }
+    ProcessSubBand(current_time, current_freq, curr_nf, RssiPulse::ToProfile(sub_band_rssi_list));
+}
+
+void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
+                             const RssiPulse::Profile& row) {
     num_rows += 1;
     if (num_rows > 1) {
         avg_nf =
@@ -97,67 +116,65 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     }
     const float adaptive_nf = GetAdaptiveNF(avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
     if (ActiveRules().floor_follows_noise && parent != nullptr) {
-        parent->conditions.Observe(current_time, current_freq, sub_band_rssi_list);
+        parent->conditions.Observe(current_time, current_freq, row.data());
         noise_mean_dbm = parent->conditions.NoiseMeanDbm(current_freq);
         sample_interval_us = parent->conditions.SampleIntervalUs();
     }
 
-    AccumulateSample(sub_band_rssi_list.data(), db_sum_list.data(), duty_sum_list.data(),
-                     adaptive_nf);
-
-    if (row_db != nullptr) {
-        drift_analyser.UpdateDriftAnalyser(current_time, *row_db);
-    } else {
-        drift_analyser.UpdateDriftAnalyser(current_time, sub_band_rssi_list);
-    }
+    AccumulateSample(row.data(), db_sum_list.data(), duty_sum_list.data(), adaptive_nf);
+    drift_analyser.UpdateDriftAnalyser(current_time, row);
 
     new_pulses_scratch.clear();
-    ProcessSingleRssiBand2(current_time, current_freq, sub_band_rssi_list, new_pulses_scratch,
-                           row_db);
-    if (row_db == nullptr) {
-        row_db_scratch = RssiPulse::ToProfile(sub_band_rssi_list);
-        row_db = &row_db_scratch;
-    }
-    UpdateActivePulses(new_pulses_scratch, current_time, *row_db);
+    ProcessSingleRssiBand2(current_time, current_freq, row, new_pulses_scratch);
+    UpdateActivePulses(new_pulses_scratch, current_time, row);
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const std::vector<float>& sub_band_rssi_list,
-                                     std::vector<RssiPulse>& new_pulses_list,
-                                     const RssiPulse::Profile* row_db) {
-    end_time = current_time;
+                                     std::vector<RssiPulse>& new_pulses_list) {
     if (!IsFullSample(sub_band_rssi_list)) {
+        end_time = current_time;
         return;
     }
+    ProcessSingleRssiBand2(current_time, current_freq, RssiPulse::ToProfile(sub_band_rssi_list),
+                           new_pulses_list);
+}
 
+void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
+                                     const RssiPulse::Profile& row,
+                                     std::vector<RssiPulse>& new_pulses_list) {
+    end_time = current_time;
     // Segments: maximal runs of bins at or above the pulse floor (fixed
     // -85 dBm under the standard rules), each represented by its peak.
-    const float floor_dbm = JoinFloorDbm();
-    const float peak_floor_dbm = PeakFloorDbm();
-    std::array<std::pair<int, float>, kMaxSegments> peaks;
+    const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
+    const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
+    if (active == 0) {
+        return;
+    }
+    const int peak_limit = byte_row::AtOrAboveLimit(PeakFloorDbm());
+    std::array<RunPeak, kMaxSegments> peaks;
     size_t num_peaks = 0;
     std::array<BinRun, kMaxSegments> runs;
     size_t num_runs = 0;
-    const uint64_t active = ActiveBinMask(sub_band_rssi_list.data(), floor_dbm);
     int active_bins = __builtin_popcountll(active);
     // Each step takes the lowest run of set bits, then clears it (adding
     // the run's lowest bit carries through the whole run).
     for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
         const int segment_start = __builtin_ctzll(rest);
         const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
-        const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
-        runs[num_runs++] = {segment_start, segment_end, sub_band_rssi_list[peak]};
-        if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
-            peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
+        const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
+        runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
+        if (row[peak] <= peak_limit) {
+            peaks[num_peaks++] = {peak, row[peak]};
         }
     }
     if (num_peaks > 0 && ActiveRules().skirt_depth_db > 0.0f) {
         // Refined: a strong emitter's skirts are neither peaks nor breadth.
         const SampleSkirts skirts =
-            FindSkirts(sub_band_rssi_list.data(), runs.data(), num_runs,
-                       ActiveRules().skirt_depth_db, ActiveRules().skirt_gap_bins);
-        const auto is_skirt = [&skirts](const std::pair<int, float>& p) {
-            return ((skirts.skirt_bins >> p.first) & 1u) != 0;
+            FindSkirts(row.data(), runs.data(), num_runs, ActiveRules().skirt_depth_db,
+                       ActiveRules().skirt_gap_bins);
+        const auto is_skirt = [&skirts](const RunPeak& p) {
+            return ((skirts.skirt_bins >> p.bin) & 1u) != 0;
         };
         num_peaks = static_cast<size_t>(
             std::remove_if(peaks.begin(), peaks.begin() + num_peaks, is_skirt) - peaks.begin());
@@ -168,70 +185,43 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     }
     if (ActiveRules().floor_follows_noise &&
         (num_peaks >= kWidebandMinPeaks || active_bins * 2 >= CONST_SUBBAND_NUM_BINS)) {
-        AddWidebandPulse(current_time, current_freq, sub_band_rssi_list, floor_dbm,
-                         new_pulses_list);
+        AddWidebandPulse(current_time, current_freq, row, active, new_pulses_list);
         return;
     }
 
     // Strongest peak first; a stable insertion sort keeps equal peaks in bin
     // order without allocating.
     for (size_t i = 1; i < num_peaks; i++) {
-        const std::pair<int, float> current = peaks[i];
+        const RunPeak current = peaks[i];
         size_t j = i;
-        while (j > 0 && myCompFunc(current, peaks[j - 1])) {
+        while (j > 0 && current.value < peaks[j - 1].value) {
             peaks[j] = peaks[j - 1];
             j--;
         }
         peaks[j] = current;
     }
 
-    // Bands as [start, end, peak]; a peak inside a band found earlier yields
-    // none.
-    std::array<std::array<int, 3>, kMaxSegments> bands;
-    size_t num_bands = 0;
-    const auto is_new_peak = [&bands, &num_bands](int index) {
-        for (size_t k = 0; k < num_bands; k++) {
-            if (bands[k][0] <= index && index <= bands[k][1]) {
-                return false;
-            }
-        }
-        return true;
-    };
+    // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
+    // weaker. A run's bins are all at or above the floor and none is
+    // stronger than its peak, so the band never leaves the run, and every
+    // run gives its own band.
     for (size_t i = 0; i < num_peaks; i++) {
-        const int peak_index = peaks[i].first;
-        if (!is_new_peak(peak_index)) {
-            continue;
-        }
-        int start = peak_index;
-        int end = peak_index;
-        GetInterestingBand(sub_band_rssi_list, peaks[i].second, peak_index, start, end, floor_dbm);
-        bands[num_bands++] = {start, end, peak_index};
-    }
-    RssiPulse::Profile converted{};
-    if (row_db == nullptr) {
-        converted = RssiPulse::ToProfile(sub_band_rssi_list);
-        row_db = &converted;
-    }
-    for (size_t k = 0; k < num_bands; k++) {
-        new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
-                                     bands[k][2], *row_db, this);
+        const int peak = peaks[i].bin;
+        const int weakest = std::min(peaks[i].value + CONST_BW_THRESHOLD, join_limit);
+        const uint64_t near_peak = byte_row::MaskAtMost(row.data(), weakest);
+        int start = peak;
+        int end = peak;
+        byte_row::RunAround(near_peak, peak, start, end);
+        new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, this);
     }
 }
 
-void SubBand::AddWidebandPulse(u64 current_time, float current_freq,
-                               const std::vector<float>& sub_band_rssi_list, float floor_dbm,
-                               std::vector<RssiPulse>& new_pulses_list) {
-    int first = -1;
-    int last = -1;
-    for (int b = 0; b <= kLastBin; b++) {
-        if (-sub_band_rssi_list[b] >= floor_dbm) {
-            first = first < 0 ? b : first;
-            last = b;
-        }
-    }
-    const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, first, last);
-    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, sub_band_rssi_list,
-                                 this);
+void SubBand::AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
+                               uint64_t active, std::vector<RssiPulse>& new_pulses_list) {
+    const int first = __builtin_ctzll(active);
+    const int last = 63 - __builtin_clzll(active);
+    const int peak = byte_row::MiddleStrongest(row.data(), first, last);
+    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, row, this);
 }
 
 void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,

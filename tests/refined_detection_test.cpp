@@ -190,16 +190,16 @@ TEST(SkirtTest, StrongCarrierSkirtsMakeNoHopperPulses) {
 }
 
 TEST(SkirtTest, SkirtsAreWeakRunsJoinedToAStrongOne) {
-    std::vector<float> row(56, 95.0f);
+    std::vector<uint8_t> row(56, 95);
     // Strong run 20-24 (peak 40), skirts 26-27 (68) and 30 (75) above it,
     // 17-18 (70) below it; a weak run of its own at 40-42 (72), 9 quiet
     // bins past the last skirt.
     const BinRun runs[] = {
         {17, 18, 70.0f}, {20, 24, 40.0f}, {26, 27, 68.0f}, {30, 30, 75.0f}, {40, 42, 72.0f}};
     for (int b = 20; b <= 24; b++) {
-        row[static_cast<size_t>(b)] = b == 22 ? 40.0f : 52.0f;
+        row[static_cast<size_t>(b)] = b == 22 ? 40 : 52;
     }
-    row[24] = 64.0f;  // the main lobe's own edge, 24 dB down
+    row[24] = 64;  // the main lobe's own edge, 24 dB down
     const SampleSkirts skirts = FindSkirts(row.data(), runs, 5, 20.0f, 3);
     const uint64_t expected = (uint64_t{3} << 17) | (uint64_t{3} << 26) | (uint64_t{1} << 30);
     EXPECT_EQ(skirts.skirt_bins, expected);

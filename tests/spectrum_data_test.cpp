@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <sstream>
 
+#include "access_point.h"
 #include "host_clock.h"
 #include "temp_dir.h"
 #include "temp_path.h"
@@ -156,6 +157,79 @@ TEST_F(SpectrumMeasurementTest, WritesAppendToTheEnergyLog) {
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("/nonexistent-trk-dir/e.log"), err.rfind("/nonexistent-trk-dir/e.log"));
     EXPECT_NE(err.find("/nonexistent-trk-dir/e.log"), std::string::npos);
+}
+
+}  // namespace
+
+namespace {
+
+// What a visit holds after a run of spectra: the energy-log statistics and
+// the average the UI is sent.
+struct VisitState {
+    std::vector<int> highduty, duty, highduty_filtered, duty_filtered;
+    std::vector<float> db, db_filtered, average;
+    int samples = 0;
+    int high_energy = 0;
+};
+
+VisitState Visit(const std::vector<std::vector<float>>& rows, bool as_bytes) {
+    ChannelVisit::Reset();
+    AccessPoint ap{"local", 0, "ap"};
+    ap.curr_freq = 2437.0f;
+    for (const std::vector<float>& row : rows) {
+        if (as_bytes) {
+            std::vector<uint8_t> bytes(row.begin(), row.end());
+            ChannelVisit::AddSpectrum(bytes.data(), &ap);
+        } else {
+            ChannelVisit::AddSpectrum(row, &ap);
+        }
+    }
+    using M = SpectrumMeasurement;
+    VisitState s;
+    s.highduty = M::ui_highduty_sum;
+    s.duty = M::ui_duty_sum;
+    s.highduty_filtered = M::ui_highduty_sum_filterhigh;
+    s.duty_filtered = M::ui_duty_sum_filterhigh;
+    s.db = M::ui_db_sum;
+    s.db_filtered = M::ui_db_sum_filterhigh;
+    const ChannelSpectrumRecord record = ChannelVisit::Spectrum(0, 2437.0f);
+    s.samples = M::num_samples;
+    s.high_energy = M::num_high_energy_ffts;
+    // The running mW sums, before a finished visit turns them into dB.
+    s.average.assign(record.db_below_mw, record.db_below_mw + record.bins);
+    return s;
+}
+
+// The receive path adds whole-dB byte rows; they must count, sum and average
+// exactly as the same rows given as floats, around both thresholds.
+TEST(SpectrumOfByteRows, MatchesTheSameRowsAsFloats) {
+    std::vector<std::vector<float>> rows;
+    unsigned seed = 7;
+    for (int n = 0; n < 400; ++n) {
+        std::vector<float> row(56);
+        for (float& v : row) {
+            seed = seed * 1103515245u + 12345u;
+            const unsigned r = (seed >> 16) % 100;
+            // Mostly around the -85 and -75 dBm thresholds, some anywhere.
+            v = static_cast<float>(r < 70 ? 70 + r % 22 : (seed >> 8) % 256);
+        }
+        rows.push_back(row);
+    }
+    // The first spectrum only opens the visit; the rest are counted.
+    const VisitState floats = Visit(rows, false);
+    const VisitState bytes = Visit(rows, true);
+    EXPECT_EQ(bytes.samples, 399);
+    EXPECT_EQ(bytes.samples, floats.samples);
+    EXPECT_EQ(bytes.high_energy, floats.high_energy);
+    EXPECT_GT(floats.high_energy, 0);
+    EXPECT_LT(floats.high_energy, floats.samples);
+    EXPECT_EQ(bytes.highduty, floats.highduty);
+    EXPECT_EQ(bytes.duty, floats.duty);
+    EXPECT_EQ(bytes.highduty_filtered, floats.highduty_filtered);
+    EXPECT_EQ(bytes.duty_filtered, floats.duty_filtered);
+    EXPECT_EQ(bytes.db, floats.db);
+    EXPECT_EQ(bytes.db_filtered, floats.db_filtered);
+    EXPECT_EQ(bytes.average, floats.average);
 }
 
 }  // namespace

@@ -120,7 +120,7 @@ TEST(Segmentation, TwoSegmentsStrongerFirst) {
     for (int b = 40; b <= 42; b++) {
         sample[b] = 60.0f;
     }
-    sample[9] = 85.01f;  // just below the floor: quiet
+    sample[9] = 86.0f;  // the strongest whole power below the floor: quiet
     std::vector<RssiPulse> pulses = PulsesOf(subband, sample, 3000);
     ASSERT_EQ(pulses.size(), 2u);
     ExpectBins(pulses[0], 41, 40, 42);

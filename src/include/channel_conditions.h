@@ -29,6 +29,8 @@ public:
 
     // Takes one 56-value sample (positive dB below 1 mW).
     void Observe(const std::vector<float>& sample);
+    // The same for a sample held as 56 whole-dB bytes.
+    void Observe(const uint8_t* row);
     // Mean noise power per bin in dBm, nominal until the first full block.
     float NoiseMeanDbm() const { return noise_mean_dbm; }
     bool HasEstimate() const { return has_estimate; }
@@ -39,6 +41,8 @@ private:
     float noise_mean_dbm = kNominalNoiseDbm;
     bool has_estimate = false;
 
+    void Count(size_t bin, int stored);
+    void EndSample();
     void EndBlock();
 };
 
@@ -66,6 +70,7 @@ private:
 class ChannelConditions {
 public:
     void Observe(u64 time_us, float freq, const std::vector<float>& sample);
+    void Observe(u64 time_us, float freq, const uint8_t* row);
     float NoiseMeanDbm(float freq) const;
     float SampleIntervalUs() const { return interval.IntervalUs(); }
 

@@ -46,10 +46,9 @@ public:
     // time and frequency; a spectrum that ends a visit reports the visit and
     // starts the next one without being counted.
     static void AddSpectrum(const std::vector<float>& sub_band_rssi_list, const AccessPoint* ap);
-    // The same with the row also as CONST_SUBBAND_NUM_BINS whole-dB bytes,
-    // as the receive path holds it: a table lookup per bin gives its power.
-    static void AddSpectrum(const std::vector<float>& sub_band_rssi_list, const uint8_t* row_db,
-                            const AccessPoint* ap);
+    // The same for a row of CONST_SUBBAND_NUM_BINS whole-dB bytes, as the
+    // receive path holds it: a table lookup per bin gives its power.
+    static void AddSpectrum(const uint8_t* row_db, const AccessPoint* ap);
     // Zeros the average and forgets the visit (start-up, and tests).
     static void Reset();
     static void SetEnergyLogFileName(const std::string& log_file_name);

@@ -30,11 +30,11 @@ struct SampleSkirts {
 };
 
 // runs: the sample's runs in bin order (at least one); row: the sample's 56
-// values. A run whose strongest bin lies at least depth_db under the
+// powers (whole dB below 1 mW). A run whose strongest bin lies at least depth_db under the
 // sample's strongest is weak; a weak run joined to a strong run by gaps of
 // at most max_gap_bins quiet bins, directly or through other weak runs, is
 // that emitter's skirt.
-SampleSkirts FindSkirts(const float* row, const BinRun* runs, size_t num_runs, float depth_db,
+SampleSkirts FindSkirts(const uint8_t* row, const BinRun* runs, size_t num_runs, float depth_db,
                         int max_gap_bins);
 
 #endif

@@ -115,8 +115,7 @@ public:
 private:
     sockaddr_in listen_addr;
     fft_data datagram;
-    std::vector<float> float_sub_band_rssi_list;
-    RssiPulse::Profile row_db{};  // the same sample as whole-dB bytes
+    RssiPulse::Profile row_db{};  // the sample's bin powers as whole-dB bytes
     DatagramCounters counters;
     DatagramTap datagram_tap;
     std::function<void()> between_datagrams;

@@ -6,6 +6,7 @@
 
 #include <sys/time.h>
 
+#include <cstdint>
 #include <map>
 #include <utility>
 #include <vector>
@@ -47,15 +48,23 @@ public:
 
     SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float curr_nf, u64 sync_offset);
 
-    // row_db, when given, is the same sample as whole-dB bytes (as the
-    // receive path holds it), so that new pulses copy their profile from it.
+    // One sample: the bin powers as whole dB below 1 mW, as the card
+    // reports them.
     void ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
-                        const std::vector<float>& sub_band_rssi_list,
-                        const RssiPulse::Profile* row_db = nullptr);
+                        const RssiPulse::Profile& row);
+    // The same for powers held as floats (whole dB, as the card gives them;
+    // a fraction is dropped). A row of another length is dropped with a
+    // warning.
+    void ProcessSubBand(u64 current_time, float current_freq, float curr_nf,
+                        const std::vector<float>& sub_band_rssi_list);
+    // Cuts the sample into runs of bins at or above the join floor; every run
+    // whose strongest bin reaches the peak floor adds one pulse, strongest
+    // first, to new_pulses_list.
+    void ProcessSingleRssiBand2(u64 current_time, float current_freq, const RssiPulse::Profile& row,
+                                std::vector<RssiPulse>& new_pulses_list);
     void ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                 const std::vector<float>& sub_band_rssi_list,
-                                std::vector<RssiPulse>& new_pulses_list,
-                                const RssiPulse::Profile* row_db = nullptr);
+                                std::vector<RssiPulse>& new_pulses_list);
     // Continues, ends or starts active pulses with the new pulses of the
     // sample row_db; new_pulses_list is left empty.
     void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
@@ -75,18 +84,14 @@ public:
     float PeakFloorDbm() const;
 
 private:
-    // Refined rules: one pulse over every bin at or above floor_dbm, for a
-    // sample whose many separate peaks belong to one noise-like wide burst.
-    void AddWidebandPulse(u64 current_time, float current_freq,
-                          const std::vector<float>& sub_band_rssi_list, float floor_dbm,
-                          std::vector<RssiPulse>& new_pulses_list);
+    // Refined rules: one pulse over every bin of the `active` mask (bins at
+    // or above the join floor), for a sample whose many separate peaks
+    // belong to one noise-like wide burst.
+    void AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
+                          uint64_t active, std::vector<RssiPulse>& new_pulses_list);
     // Reused for the pulses of each sample so that quiet samples cost no
     // allocation; empty between samples.
     std::vector<RssiPulse> new_pulses_scratch;
-    // The sample as whole-dB bytes when the caller gave floats only.
-    RssiPulse::Profile row_db_scratch{};
 };
-
-bool myCompFunc(const std::pair<int, float>& a, const std::pair<int, float>& b);
 
 #endif
