@@ -193,23 +193,20 @@ void RunPass(benchmark::State& state, size_t window, Pass pass, Prepare prepare 
     state.counters["pulses"] = static_cast<double>(pulses);
 }
 
-// A fixed-frequency pass (microwave or high duty) of the analyser, over
-// the window it reads.
-template <typename Pass>
-void RunMetricsPass(benchmark::State& state, size_t window, Pass SubBandAnalyser::*pass) {
-    RunPass(state, window, [pass](SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
-        (analyser.*pass)
-            ->ComputeMetrics(subbands, subbands.begin(), analyser.current_ap->mac_address);
-    });
-}
-
 void BM_MicrowavePass(benchmark::State& state) {
-    RunMetricsPass(state, CONST_NUM_CYCLES_MICROWAVE_SC, &SubBandAnalyser::microwave_analyser);
+    RunPass(state, CONST_NUM_CYCLES_MICROWAVE_SC,
+            [](SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
+                analyser.microwave_analyser->ComputeMetrics(subbands, subbands.begin(),
+                                                            analyser.current_ap->mac_address);
+            });
 }
 BENCHMARK(BM_MicrowavePass)->Unit(benchmark::kMillisecond);
 
 void BM_HighDutyPass(benchmark::State& state) {
-    RunMetricsPass(state, CONST_NUM_CYCLES_HIGHDUTY_SC, &SubBandAnalyser::high_duty_analyzer);
+    RunPass(state, CONST_NUM_CYCLES_HIGHDUTY_SC,
+            [](SubBandAnalyser& analyser, std::list<SubBand>& subbands) {
+                analyser.high_duty_analyzer->ComputeMetrics(subbands, subbands.begin());
+            });
 }
 BENCHMARK(BM_HighDutyPass)->Unit(benchmark::kMillisecond);
 

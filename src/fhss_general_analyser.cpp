@@ -343,7 +343,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
         entry.clear();
 
-        SortPulses(subband.completed_pulses_list, StartOrderKey);
+        SortPulsesByStartAndPeak(subband.completed_pulses_list);
         size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
             if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {
