@@ -28,7 +28,9 @@ struct BenchStream {
 
     double CardSeconds() const { return static_cast<double>(last_ts - first_ts) / 1e6; }
     // The memory the datagrams take, in KiB.
-    long HeldKb() const { return static_cast<long>(datagrams.size() * sizeof(WireDatagram) / 1024); }
+    long HeldKb() const {
+        return static_cast<long>(datagrams.size() * sizeof(WireDatagram) / 1024);
+    }
 };
 
 // Reads every well-formed spectrum datagram (to `port`) of a pcap file.

@@ -103,15 +103,15 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       start_time(start_time),
       end_time(start_time),
       subband_center_freq(subband_center_freq * 1000.0f),
-      start_bin_number(start_bin_number),
-      end_bin_number(end_bin_number),
-      center_bin_number(center_bin_number),
       reading_counts(1),
-      classification(PULSE_NONE),
       peak_rssi(0 <= center_bin_number && center_bin_number < CONST_SUBBAND_NUM_BINS
                     ? static_cast<float>(row_db[static_cast<size_t>(center_bin_number)])
                     : 0.0f),
-      average_pulse_rssi(0.0f) {
+      average_pulse_rssi(0.0f),
+      start_bin_number(static_cast<int16_t>(start_bin_number)),
+      end_bin_number(static_cast<int16_t>(end_bin_number)),
+      center_bin_number(static_cast<int16_t>(center_bin_number)),
+      classification(PULSE_NONE) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
@@ -154,7 +154,7 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
             profile[b] = new_row[b];
             if (static_cast<float>(profile[b]) < peak_rssi) {
                 peak_rssi = static_cast<float>(profile[b]);
-                center_bin_number = b;
+                center_bin_number = static_cast<int16_t>(b);
             }
         }
     }
@@ -166,8 +166,11 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
     }
     const float floor_dbm =
         parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
-    GetInterestingBand(profile, peak_rssi, center_bin_number, start_bin_number, end_bin_number,
-                       floor_dbm);
+    int band_start = start_bin_number;
+    int band_end = end_bin_number;
+    GetInterestingBand(profile, peak_rssi, center_bin_number, band_start, band_end, floor_dbm);
+    start_bin_number = static_cast<int16_t>(band_start);
+    end_bin_number = static_cast<int16_t>(band_end);
 }
 
 void RssiPulse::EndPulse(const Profile& profile) {

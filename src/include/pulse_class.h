@@ -14,7 +14,8 @@
 
 class SubBand;
 
-enum PulseType : int32_t {
+// Held in two bytes: a busy window keeps a million pulses.
+enum PulseType : int16_t {
     PULSE_ANALOGPHONE = 1,
     PULSE_ZIGBEE = 2,
     PULSE_VIDEOCAM = 3,
@@ -37,17 +38,19 @@ class RssiPulse {
 public:
     using Profile = std::array<uint8_t, CONST_SUBBAND_NUM_BINS>;
 
+    // A busy window holds about a million pulses, so a pulse is kept to 48
+    // bytes: bins (0 to 55) and the class fit in two bytes each.
     SubBand* parent;
     u64 start_time;
     u64 end_time;
     float subband_center_freq;  // kHz
-    int start_bin_number;
-    int end_bin_number;
-    int center_bin_number;
     int reading_counts;
-    PulseType classification;
     float peak_rssi;
     float average_pulse_rssi;
+    int16_t start_bin_number;
+    int16_t end_bin_number;
+    int16_t center_bin_number;
+    PulseType classification;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the
@@ -84,6 +87,8 @@ public:
     std::string toString() const;
     static std::string getClassification(PulseType type);
 };
+
+static_assert(sizeof(RssiPulse) <= 48, "a pulse stays within 48 bytes");
 
 // Moves the pulse at order[i] to position i, following each cycle of the
 // permutation once so that every pulse moves once and nothing is allocated
