@@ -343,7 +343,8 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         std::vector<RssiPulse>& entry = subband_freqhop_device_pulse_info[key];
         entry.clear();
 
-        SortPulses(subband.completed_pulses_list, StartOrderKey);
+        // Marking looks at each pulse alone, so it runs before the sort, on
+        // the pulses the sort is about to read.
         size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
             if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {
@@ -351,6 +352,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
             }
             hopper_shaped += pulse.classification == PULSE_FH_DEVICE;
         }
+        SortPulsesByStartAndPeak(subband.completed_pulses_list);
         entry.reserve(hopper_shaped);
         FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,
                                                 PULSE_FH_DEVICE);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <utility>
+#include <vector>
+
 namespace {
 
 // A quiet 56-bin row (-100 dBm everywhere) with the given bins set.
@@ -89,4 +93,70 @@ TEST(PulseNames, DisplayNamesOfEveryClass) {
     EXPECT_EQ(RssiPulse::getClassification(static_cast<PulseType>(109)), "Unknown_Device_xxx");
     const RssiPulse p = Pulse(1, 3, 2, Row({{2, 61.5f}}), 4294967300ULL);
     EXPECT_EQ(p.toString(), "2.412e+06 [5, 5] [1, 2, 3] 61.5 0 100 []");
+}
+
+namespace {
+
+// A subband's completed pulses as they close: in end order, so the starts
+// are only nearly sorted, with many pulses starting in the same sample at
+// the same whole-dB peak. end_bin_number tells the pulses apart.
+std::vector<RssiPulse> ClosedPulses(size_t count, u64 first_start, u64 spread) {
+    std::vector<RssiPulse> pulses;
+    uint32_t state = 12345;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (size_t i = 0; i < count; i++) {
+        const u64 end = first_start + (i * spread) / count;
+        const u64 duration = next() % 8 == 0 ? next() % 3000 : next() % 200;
+        RssiPulse pulse =
+            Pulse(0, static_cast<int>(i), 0, Row({}), end > duration ? end - duration : 0);
+        pulse.start_time = (pulse.start_time / 8) * 8;  // shared start samples
+        pulse.end_time = end;
+        pulse.peak_rssi = static_cast<float>(60 + next() % 4);
+        pulses.push_back(pulse);
+    }
+    return pulses;
+}
+
+// The order the hopper pass always had: std::sort on (start, peak).
+std::vector<int> ReferenceOrder(std::vector<RssiPulse> pulses) {
+    std::sort(pulses.begin(), pulses.end(), [](const RssiPulse& a, const RssiPulse& b) {
+        return std::make_pair(a.start_time, a.peak_rssi) <
+               std::make_pair(b.start_time, b.peak_rssi);
+    });
+    std::vector<int> order;
+    for (const RssiPulse& pulse : pulses) {
+        order.push_back(pulse.end_bin_number);
+    }
+    return order;
+}
+
+std::vector<int> SortedOrder(std::vector<RssiPulse> pulses) {
+    SortPulsesByStartAndPeak(pulses);
+    std::vector<int> order;
+    for (const RssiPulse& pulse : pulses) {
+        order.push_back(pulse.end_bin_number);
+    }
+    return order;
+}
+
+}  // namespace
+
+// Later passes print and sum pulses in list order, so pulses equal in start
+// and peak must land exactly where the comparison sort leaves them, whether
+// the keys pack into one word or not.
+TEST(PulseStartOrder, EqualPulsesLandWhereTheComparisonSortLeavesThem) {
+    for (const size_t count : {0, 1, 2, 17, 300, 15000}) {
+        const std::vector<RssiPulse> pulses = ClosedPulses(count, 1700000000000000ULL, 110000);
+        EXPECT_EQ(SortedOrder(pulses), ReferenceOrder(pulses)) << count << " pulses";
+    }
+    // A peak that is not whole dB, and starts too far apart for one word.
+    std::vector<RssiPulse> fractional = ClosedPulses(500, 1000, 110000);
+    fractional[7].peak_rssi = 60.5f;
+    EXPECT_EQ(SortedOrder(fractional), ReferenceOrder(fractional));
+    std::vector<RssiPulse> far_apart = ClosedPulses(500, 1000, 110000);
+    far_apart[3].start_time = ~u64{0} - 5;
+    EXPECT_EQ(SortedOrder(far_apart), ReferenceOrder(far_apart));
 }

@@ -14,7 +14,8 @@
 
 class SubBand;
 
-enum PulseType : int32_t {
+// Held in two bytes: a busy window keeps a million pulses.
+enum PulseType : int16_t {
     PULSE_ANALOGPHONE = 1,
     PULSE_ZIGBEE = 2,
     PULSE_VIDEOCAM = 3,
@@ -37,17 +38,19 @@ class RssiPulse {
 public:
     using Profile = std::array<uint8_t, CONST_SUBBAND_NUM_BINS>;
 
+    // A busy window holds about a million pulses, so a pulse is kept to 48
+    // bytes: bins (0 to 55) and the class fit in two bytes each.
     SubBand* parent;
     u64 start_time;
     u64 end_time;
     float subband_center_freq;  // kHz
-    int start_bin_number;
-    int end_bin_number;
-    int center_bin_number;
     int reading_counts;
-    PulseType classification;
     float peak_rssi;
     float average_pulse_rssi;
+    int16_t start_bin_number;
+    int16_t end_bin_number;
+    int16_t center_bin_number;
+    PulseType classification;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the
@@ -85,6 +88,32 @@ public:
     static std::string getClassification(PulseType type);
 };
 
+static_assert(sizeof(RssiPulse) <= 48, "a pulse stays within 48 bytes");
+
+// Moves the pulse at order[i] to position i, following each cycle of the
+// permutation once so that every pulse moves once and nothing is allocated
+// for them; order is left as the identity.
+template <typename Index>
+void PermutePulses(std::vector<RssiPulse>& pulses, std::vector<Index>& order) {
+    for (size_t i = 0; i < pulses.size(); ++i) {
+        if (order[i] == i) {
+            continue;
+        }
+        RssiPulse held = std::move(pulses[i]);
+        size_t j = i;
+        for (;;) {
+            const size_t from = order[j];
+            order[j] = static_cast<Index>(j);
+            if (from == i) {
+                pulses[j] = std::move(held);
+                break;
+            }
+            pulses[j] = std::move(pulses[from]);
+            j = from;
+        }
+    }
+}
+
 // Orders pulses exactly as std::sort(begin, end, less) would with less(a, b)
 // being key(a) < key(b), equal pulses included: sorting the keys with their
 // positions makes the same moves. The keys sit side by side, so a busy
@@ -106,26 +135,13 @@ void SortPulses(std::vector<RssiPulse>& pulses, Key key) {
     for (size_t i = 0; i < n; ++i) {
         order[i] = keyed[i].second;
     }
-    // Position i takes the pulse at order[i]: follow each cycle once.
-    for (size_t i = 0; i < n; ++i) {
-        if (order[i] == i) {
-            continue;
-        }
-        RssiPulse held = std::move(pulses[i]);
-        size_t j = i;
-        for (;;) {
-            const size_t from = order[j];
-            order[j] = j;
-            if (from == i) {
-                pulses[j] = std::move(held);
-                break;
-            }
-            pulses[j] = std::move(pulses[from]);
-            j = from;
-        }
-    }
+    PermutePulses(pulses, order);
 }
 
+// Puts pulses in start order, the stronger (smaller) peak first among equal
+// starts, exactly as SortPulses with that pair as the key (equal pulses
+// included), at the cost of sorting plain 64-bit words.
+void SortPulsesByStartAndPeak(std::vector<RssiPulse>& pulses);
 // Grows a band outward from the peak over contiguous bins at most
 // CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
 // weaker than the noise floor; the left side first.
