@@ -122,9 +122,17 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
     if (!rules.floor_follows_noise || pulse.parent == nullptr) {
         return fixed;
     }
-    return std::min(
-        std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
-        fixed);
+    // A pulse that lasted long enough to be believed at a persistence level
+    // is judged at that level, with the same allowance over it for a Wi-Fi
+    // channel's skirts as a one-sample pulse gets over the peak margin.
+    const float skirt_allowance_db = rules.hopper_peak_margin_db - rules.peak_margin_db;
+    float margin_db = rules.hopper_peak_margin_db;
+    for (const PersistenceLevel& level : rules.persistent_peak) {
+        if (level.samples > 0 && pulse.reading_counts >= level.samples) {
+            margin_db = std::min(margin_db, level.margin_db + skirt_allowance_db);
+        }
+    }
+    return std::min(pulse.parent->NoiseReferenceDbm() + margin_db, fixed);
 }
 
 bool CheckPulse::IsContinuousBinDuty(float duty) {

@@ -133,7 +133,16 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     // -85 dBm under the standard rules), each represented by its peak.
     const float floor_dbm = JoinFloorDbm();
     const float peak_floor_dbm = PeakFloorDbm();
+    const bool persist = ActiveRules().floor_follows_noise;
+    const float noise_dbm = NoiseReferenceDbm();
+    if (persist) {
+        persistence.NextSample(current_time);
+    }
     std::array<std::pair<int, float>, kMaxSegments> peaks;
+    // Start of the pulse at each kept peak's bin: earlier than this sample
+    // for a weak peak believed only once it persisted.
+    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
+    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
     size_t num_peaks = 0;
     const uint64_t active = ActiveBinMask(sub_band_rssi_list.data(), floor_dbm);
     const int active_bins = __builtin_popcountll(active);
@@ -143,7 +152,17 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         const int segment_start = __builtin_ctzll(rest);
         const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
         const int peak = GetPeakRssiIndexInRange(sub_band_rssi_list, segment_start, segment_end);
-        if (-sub_band_rssi_list[peak] >= peak_floor_dbm) {
+        const float peak_dbm = -sub_band_rssi_list[peak];
+        int persisted = 0;
+        if (persist) {
+            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
+            persisted = persistence.Observe(run, active, peak_dbm - noise_dbm);
+        }
+        if (peak_dbm >= peak_floor_dbm || persisted > 0) {
+            const bool alone = peak_dbm >= peak_floor_dbm;
+            starts[static_cast<size_t>(peak)] =
+                alone ? current_time : persistence.SampleTime(persisted - 1);
+            samples_seen[static_cast<size_t>(peak)] = alone ? 1 : persisted;
             peaks[num_peaks++] = {peak, sub_band_rssi_list[peak]};
         }
     }
@@ -199,6 +218,8 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     for (size_t k = 0; k < num_bands; k++) {
         new_pulses_list.emplace_back(current_time, current_freq, bands[k][0], bands[k][1],
                                      bands[k][2], *row_db, this);
+        new_pulses_list.back().start_time = starts[static_cast<size_t>(bands[k][2])];
+        new_pulses_list.back().reading_counts = samples_seen[static_cast<size_t>(bands[k][2])];
     }
 }
 
@@ -288,6 +309,7 @@ int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int st
 
 void SubBand::ProcessBigTimeGapEvent() {
     EndActivePulses();
+    persistence.Reset();
 }
 
 void SubBand::EndActivePulses() {
@@ -328,12 +350,16 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
               << (completed_pulses_list.size() - count) << " pulses...\n";
 }
 
+float SubBand::NoiseReferenceDbm() const {
+    return std::min(noise_mean_dbm, ActiveRules().max_noise_dbm);
+}
+
 float SubBand::JoinFloorDbm() const {
     const RuleSet& rules = ActiveRules();
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.join_margin_db;
+    return NoiseReferenceDbm() + rules.join_margin_db;
 }
 
 float SubBand::PeakFloorDbm() const {
@@ -341,5 +367,5 @@ float SubBand::PeakFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.peak_margin_db;
+    return NoiseReferenceDbm() + rules.peak_margin_db;
 }
