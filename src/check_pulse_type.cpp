@@ -139,6 +139,12 @@ bool CheckPulse::IsContinuousBinDuty(float duty) {
     return duty >= CONTINUOUS_BIN_DUTY;
 }
 
+namespace {
+// A weak frame's outermost bin on each side, where its spectrum has fallen
+// off, may stay under the join level in every sample.
+constexpr int ZIGBEE_EDGE_BINS_NEAR_NOISE = 2;
+}  // namespace
+
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
         return false;
@@ -149,6 +155,13 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     // skirt of a wider burst next door); its width says nothing.
     if (ActiveRules().floor_follows_noise &&
         (IsCutByViewEdge(pulse) || IsOnContinuousEmitter(pulse)))
+        return false;
+    // Refined: a frame's 2 MHz is on the air all at once, so some sample
+    // shows nearly all of it even near the noise, where its edge bins dip
+    // below the join level; a narrow carrier drifting over 2 MHz (an oven's
+    // sweep) covers that width only in time.
+    if (ActiveRules().zigbee_needs_width_at_once &&
+        pulse.widest_sample_width < CONST_MIN_ZIGBEE_BW - ZIGBEE_EDGE_BINS_NEAR_NOISE)
         return false;
     for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
         if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {

@@ -45,7 +45,8 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       peak_rssi(0 <= center_bin_number && center_bin_number < CONST_SUBBAND_NUM_BINS
                     ? static_cast<float>(row_db[static_cast<size_t>(center_bin_number)])
                     : 0.0f),
-      average_pulse_rssi(0.0f) {
+      average_pulse_rssi(0.0f),
+      widest_sample_width(end_bin_number - start_bin_number) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
         exit(0);
@@ -81,6 +82,7 @@ bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
 void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row) {
     reading_counts += 1;
     end_time = new_pulse.end_time;
+    widest_sample_width = std::max(widest_sample_width, new_pulse.widest_sample_width);
     start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
     end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
     for (int b = start_bin_number; b <= end_bin_number; b++) {

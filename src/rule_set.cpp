@@ -17,6 +17,7 @@ constexpr RuleSet kStandard = {
     false,  // hop_order_free
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
+    false,  // zigbee_needs_width_at_once
     false,  // xbox_count_per_clear_view
     false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
@@ -42,6 +43,7 @@ constexpr RuleSet kRefined = {
     true,                                              // hop_order_free
     14,                                                // min_voice_pairs
     true,                                              // zigbee_airtime_share
+    true,                                              // zigbee_needs_width_at_once
     true,                                              // xbox_count_per_clear_view
     true,                                              // voice_link_keeps_its_slots
     true,                                              // oven_needs_on_phases

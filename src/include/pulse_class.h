@@ -48,6 +48,10 @@ public:
     PulseType classification;
     float peak_rssi;
     float average_pulse_rssi;
+    // Widest band (last bin - first bin) the pulse showed within one
+    // sample: a wideband frame is that wide at once, a drifting carrier
+    // only grows that wide over time.
+    int widest_sample_width = 0;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the

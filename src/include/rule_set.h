@@ -100,6 +100,10 @@ struct RuleSet {
     // Zigbee is judged by its share of the time the card spent on its
     // channel, not by a fixed number of ms per window.
     bool zigbee_airtime_share;
+    // A Zigbee frame shows its 2 MHz in one sample; a pulse that grew to
+    // that width only by drifting (an oven's carrier sweeping, picked up
+    // near the noise) is no frame.
+    bool zigbee_needs_width_at_once;
     // The game controller's packet count is scaled to the share of the
     // window's spectrum (bins x dwell time) a continuous emitter leaves
     // clear: a packet hopping onto bins a video sender or a carrier holds is
