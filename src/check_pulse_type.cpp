@@ -42,9 +42,19 @@ bool IsOnContinuousEmitter(const RssiPulse& pulse) {
 
 // Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
 // and whole within the view.
+constexpr int HOP_MAX_WANDER_BINS = 2;
+
 bool IsNarrowHopWidth(const RssiPulse& pulse) {
     const int width = PulseWidth(pulse);
     if (ActiveRules().floor_follows_noise && IsCutByViewEdge(pulse)) {
+        return false;
+    }
+    // Refined: a hop stays on its channel for the whole packet, wandering a
+    // bin either way at most (FM deviation, noise on its edges); a pulse
+    // that spread further over time than it ever stood at once is a carrier
+    // drifting through the view (an oven's sweep), not a hop.
+    if (ActiveRules().hops_stay_on_channel &&
+        width - pulse.widest_sample_width > HOP_MAX_WANDER_BINS) {
         return false;
     }
     return width > 0 && width <= 7;

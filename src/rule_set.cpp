@@ -15,6 +15,7 @@ constexpr RuleSet kStandard = {
     false,  // durations_in_sample_intervals
     false,  // hoppers_announced_separately
     false,  // hop_order_free
+    false,  // hops_stay_on_channel
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
     false,  // zigbee_needs_width_at_once
@@ -41,6 +42,7 @@ constexpr RuleSet kRefined = {
     true,                                              // durations_in_sample_intervals
     true,                                              // hoppers_announced_separately
     true,                                              // hop_order_free
+    true,                                              // hops_stay_on_channel
     14,                                                // min_voice_pairs
     true,                                              // zigbee_airtime_share
     true,                                              // zigbee_needs_width_at_once

@@ -217,6 +217,32 @@ TEST(BurstPersistenceTest, WeakZigbeeFrameIsOnePulse) {
     EXPECT_LE(frame->start_time, first + kInterval);
     EXPECT_LE(frame->start_bin_number, 20);
     EXPECT_GE(frame->end_bin_number, 23);
+    // Its band stands above the noise all at once.
+    EXPECT_GE(frame->widest_sample_width, 4);
+}
+
+// An oven a few rooms away: a narrow carrier about N + 12 sweeping a bin
+// every three samples. Over 18 samples it covers 2 MHz, as a Zigbee frame
+// does, but never more than two bins at once: no frame.
+TEST(BurstPersistenceTest, DriftingCarrierIsNoZigbeeFrame) {
+    RulesScope refined(RuleSetId::kRefined);
+    Receiver run(34);
+    run.Noise(2000);
+    for (int i = 0; i < 18; i++) {
+        std::vector<float> row = run.noise.Sample();
+        run.noise.AddSignal(row, 19 + i / 3, -83.0);
+        run.Feed(row);
+    }
+    run.Noise(3);
+    size_t sweeps = 0;
+    for (const RssiPulse& p : run.Band().completed_pulses_list) {
+        if (p.end_bin_number - p.start_bin_number >= CONST_MIN_ZIGBEE_BW) {
+            sweeps++;
+            EXPECT_LE(p.widest_sample_width, 2);
+            EXPECT_FALSE(CheckPulse::IsZigbeePulseType(p));
+        }
+    }
+    EXPECT_EQ(sweeps, 1u);
 }
 
 }  // namespace

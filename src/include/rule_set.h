@@ -92,6 +92,11 @@ struct RuleSet {
     // exchange may sit above or below the first. (Standard: a partner may
     // not be more than 2 bins higher.)
     bool hop_order_free;
+    // A hopper's packet sits on one channel while it lasts; a pulse whose
+    // bins spread by drifting is a swept carrier (an oven near the noise,
+    // its on-phases 20 ms apart on 50 Hz mains, i.e. on a data link's slot
+    // grid), not a packet.
+    bool hops_stay_on_channel;
     // Voice pairs a window needs (0: the standard MIN_BTSCO_PULSES, 27).
     // Once both packets must last as long as a voice packet, a data link
     // gives 0-1 chance pairs per window, while a voice link half hidden by a
