@@ -223,8 +223,9 @@ TEST(BurstPersistenceTest, WeakZigbeeFrameIsOnePulse) {
 
 // An oven a few rooms away: a narrow carrier about N + 12 sweeping a bin
 // every three samples. Over 18 samples it covers 2 MHz, as a Zigbee frame
-// does, but never more than two bins at once: no frame.
-TEST(BurstPersistenceTest, DriftingCarrierIsNoZigbeeFrame) {
+// does, but never more than two bins at once: no frame. Nor is it a data
+// packet of a hopper, which keeps its channel while it lasts.
+TEST(BurstPersistenceTest, DriftingCarrierIsNoZigbeeFrameNorHop) {
     RulesScope refined(RuleSetId::kRefined);
     Receiver run(34);
     run.Noise(2000);
@@ -240,6 +241,8 @@ TEST(BurstPersistenceTest, DriftingCarrierIsNoZigbeeFrame) {
             sweeps++;
             EXPECT_LE(p.widest_sample_width, 2);
             EXPECT_FALSE(CheckPulse::IsZigbeePulseType(p));
+            EXPECT_FALSE(CheckPulse::IsBluetoothPulse(p));
+            EXPECT_FALSE(CheckPulse::IsFhssphoneHigh(p));
         }
     }
     EXPECT_EQ(sweeps, 1u);
