@@ -221,31 +221,35 @@ TEST(BurstPersistenceTest, WeakZigbeeFrameIsOnePulse) {
     EXPECT_GE(frame->widest_sample_width, 4);
 }
 
-// An oven a few rooms away: a narrow carrier about N + 12 sweeping a bin
-// every three samples. Over 18 samples it covers 2 MHz, as a Zigbee frame
-// does, but never more than two bins at once: no frame. Nor is it a data
-// packet of a hopper, which keeps its channel while it lasts.
+// An oven a few rooms away: a narrow carrier about N + 12 over two bins,
+// sweeping a bin every three samples. Over 18 samples it covers 2 MHz, as a
+// Zigbee frame does, but never more than two bins at once: no frame. Nor is
+// it a data packet of a hopper, which keeps its channel while it lasts.
 TEST(BurstPersistenceTest, DriftingCarrierIsNoZigbeeFrameNorHop) {
     RulesScope refined(RuleSetId::kRefined);
     Receiver run(34);
     run.Noise(2000);
-    for (int i = 0; i < 18; i++) {
-        std::vector<float> row = run.noise.Sample();
-        run.noise.AddSignal(row, 19 + i / 3, -83.0);
-        run.Feed(row);
+    std::vector<float> row(56, 95.0f);
+    row[19] = row[20] = 83.0f;
+    RssiPulse sweep(run.t, 2437.0f, 19, 20, 19, row, &run.Band());
+    RssiPulse::Profile profile = RssiPulse::ToProfile(row);
+    for (int i = 3; i < 18; i++) {
+        const int low = 19 + i / 3;
+        std::vector<float> next(56, 95.0f);
+        next[static_cast<size_t>(low)] = next[static_cast<size_t>(low + 1)] = 83.0f;
+        RssiPulse piece(run.t + static_cast<u64>(i) * kInterval, 2437.0f, low, low + 1, low, next,
+                        &run.Band());
+        sweep.UpdatePulse(piece, profile, RssiPulse::ToProfile(next));
     }
-    run.Noise(3);
-    size_t sweeps = 0;
-    for (const RssiPulse& p : run.Band().completed_pulses_list) {
-        if (p.end_bin_number - p.start_bin_number >= CONST_MIN_ZIGBEE_BW) {
-            sweeps++;
-            EXPECT_LE(p.widest_sample_width, 2);
-            EXPECT_FALSE(CheckPulse::IsZigbeePulseType(p));
-            EXPECT_FALSE(CheckPulse::IsBluetoothPulse(p));
-            EXPECT_FALSE(CheckPulse::IsFhssphoneHigh(p));
-        }
-    }
-    EXPECT_EQ(sweeps, 1u);
+    sweep.EndPulse(profile);
+    ASSERT_EQ(sweep.end_bin_number - sweep.start_bin_number, CONST_MIN_ZIGBEE_BW);
+    EXPECT_EQ(sweep.widest_sample_width, 1);
+    EXPECT_FALSE(CheckPulse::IsZigbeePulseType(sweep));
+    EXPECT_FALSE(CheckPulse::IsBluetoothPulse(sweep));
+    EXPECT_FALSE(CheckPulse::IsFhssphoneHigh(sweep));
+    // The same band on the air at once is a frame's width.
+    RssiPulse frame(run.t, 2437.0f, 19, 25, 22, row, &run.Band());
+    EXPECT_EQ(frame.widest_sample_width, CONST_MIN_ZIGBEE_BW);
 }
 
 }  // namespace
