@@ -42,9 +42,19 @@ bool IsOnContinuousEmitter(const RssiPulse& pulse) {
 
 // Narrow enough for a Bluetooth or FHSS handset hop: 1 to 7 bins. Refined:
 // and whole within the view.
+constexpr int HOP_MAX_WANDER_BINS = 2;
+
 bool IsNarrowHopWidth(const RssiPulse& pulse) {
     const int width = PulseWidth(pulse);
     if (ActiveRules().floor_follows_noise && IsCutByViewEdge(pulse)) {
+        return false;
+    }
+    // Refined: a hop stays on its channel for the whole packet, wandering a
+    // bin either way at most (FM deviation, noise on its edges); a pulse
+    // that spread further over time than it ever stood at once is a carrier
+    // drifting through the view (an oven's sweep), not a hop.
+    if (ActiveRules().hops_stay_on_channel &&
+        width - pulse.widest_sample_width > HOP_MAX_WANDER_BINS) {
         return false;
     }
     return width > 0 && width <= 7;
@@ -122,14 +132,28 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
     if (!rules.floor_follows_noise || pulse.parent == nullptr) {
         return fixed;
     }
-    return std::min(
-        std::min(pulse.parent->noise_mean_dbm, rules.max_noise_dbm) + rules.hopper_peak_margin_db,
-        fixed);
+    // A pulse that lasted long enough to be believed at a persistence level
+    // is judged at that level, with the same allowance over it for a Wi-Fi
+    // channel's skirts as a one-sample pulse gets over the peak margin.
+    const float skirt_allowance_db = rules.hopper_peak_margin_db - rules.peak_margin_db;
+    float margin_db = rules.hopper_peak_margin_db;
+    for (const PersistenceLevel& level : rules.persistent_peak) {
+        if (level.samples > 0 && pulse.reading_counts >= level.samples) {
+            margin_db = std::min(margin_db, level.margin_db + skirt_allowance_db);
+        }
+    }
+    return std::min(pulse.parent->NoiseReferenceDbm() + margin_db, fixed);
 }
 
 bool CheckPulse::IsContinuousBinDuty(float duty) {
     return duty >= CONTINUOUS_BIN_DUTY;
 }
+
+namespace {
+// A weak frame's outermost bin on each side, where its spectrum has fallen
+// off, may stay under the join level in every sample.
+constexpr int ZIGBEE_EDGE_BINS_NEAR_NOISE = 2;
+}  // namespace
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
@@ -141,6 +165,13 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     // skirt of a wider burst next door); its width says nothing.
     if (ActiveRules().floor_follows_noise &&
         (IsCutByViewEdge(pulse) || IsOnContinuousEmitter(pulse)))
+        return false;
+    // Refined: a frame's 2 MHz is on the air all at once, so some sample
+    // shows nearly all of it even near the noise, where its edge bins dip
+    // below the join level; a narrow carrier drifting over 2 MHz (an oven's
+    // sweep) covers that width only in time.
+    if (ActiveRules().zigbee_needs_width_at_once &&
+        pulse.widest_sample_width < CONST_MIN_ZIGBEE_BW - ZIGBEE_EDGE_BINS_NEAR_NOISE)
         return false;
     for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
         if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {

@@ -162,6 +162,7 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       start_bin_number(static_cast<int16_t>(start_bin_number)),
       end_bin_number(static_cast<int16_t>(end_bin_number)),
       center_bin_number(static_cast<int16_t>(center_bin_number)),
+      widest_sample_width(static_cast<int16_t>(end_bin_number - start_bin_number)),
       classification(PULSE_NONE) {
     if (parent != nullptr && !parent->sync_offset_available) {
         std::cerr << "sync_offset not available for the subband. Exiting...\n";
@@ -198,6 +199,7 @@ bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
 void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row) {
     reading_counts += 1;
     end_time = new_pulse.end_time;
+    widest_sample_width = std::max(widest_sample_width, new_pulse.widest_sample_width);
     start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
     end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
     // Over the band the profile keeps each bin's strongest value. The peak

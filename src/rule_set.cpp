@@ -9,6 +9,7 @@ constexpr RuleSet kStandard = {
     false,  // floor_follows_noise
     0.0f,   // join_margin_db
     0.0f,   // peak_margin_db
+    {},     // persistent_peak
     0.0f,   // max_noise_dbm
     0.0f,   // hopper_peak_margin_db
     0.0f,   // skirt_depth_db
@@ -16,8 +17,10 @@ constexpr RuleSet kStandard = {
     false,  // durations_in_sample_intervals
     false,  // hoppers_announced_separately
     false,  // hop_order_free
+    false,  // hops_stay_on_channel
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
+    false,  // zigbee_needs_width_at_once
     false,  // xbox_count_per_clear_view
     false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
@@ -32,27 +35,30 @@ constexpr RuleSet kStandard = {
 constexpr RuleSet kRefined = {
     RuleSetId::kRefined,
     "refined",
-    true,    // floor_follows_noise
-    8.0f,    // join_margin_db
-    13.0f,   // peak_margin_db
-    -90.0f,  // max_noise_dbm
-    15.0f,   // hopper_peak_margin_db
-    20.0f,   // skirt_depth_db
-    3,       // skirt_gap_bins
-    true,    // durations_in_sample_intervals
-    true,    // hoppers_announced_separately
-    true,    // hop_order_free
-    14,      // min_voice_pairs
-    true,    // zigbee_airtime_share
-    true,    // xbox_count_per_clear_view
-    true,    // voice_link_keeps_its_slots
-    true,    // oven_needs_on_phases
-    10.0f,   // oven_row_margin_db
-    true,    // fixed_confirmed_in_one_pass
-    true,    // carrier_width_decides
-    5.0f,    // highduty_peak_margin_db
-    1.0f,    // highduty_edge_margin_db
-    true,    // skirts_left_to_neighbour
+    true,                                              // floor_follows_noise
+    8.0f,                                              // join_margin_db
+    13.0f,                                             // peak_margin_db
+    {{{2, 11.0f}, {3, 10.0f}, {4, 9.0f}, {5, 8.0f}}},  // persistent_peak
+    -90.0f,                                            // max_noise_dbm
+    15.0f,                                             // hopper_peak_margin_db
+    20.0f,                                             // skirt_depth_db
+    3,                                                 // skirt_gap_bins
+    true,                                              // durations_in_sample_intervals
+    true,                                              // hoppers_announced_separately
+    true,                                              // hop_order_free
+    true,                                              // hops_stay_on_channel
+    14,                                                // min_voice_pairs
+    true,                                              // zigbee_airtime_share
+    true,                                              // zigbee_needs_width_at_once
+    true,                                              // xbox_count_per_clear_view
+    true,                                              // voice_link_keeps_its_slots
+    true,                                              // oven_needs_on_phases
+    10.0f,                                             // oven_row_margin_db
+    true,                                              // fixed_confirmed_in_one_pass
+    true,                                              // carrier_width_decides
+    5.0f,                                              // highduty_peak_margin_db
+    1.0f,                                              // highduty_edge_margin_db
+    true,                                              // skirts_left_to_neighbour
 };
 
 const RuleSet* active = &kStandard;

@@ -148,11 +148,20 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     // -85 dBm under the standard rules), each represented by its peak.
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
+    const bool persist = ActiveRules().floor_follows_noise;
+    if (persist) {
+        persistence.NextSample(current_time);
+    }
     if (active == 0) {
         return;
     }
     const int peak_limit = byte_row::AtOrAboveLimit(PeakFloorDbm());
+    const float noise_dbm = NoiseReferenceDbm();
     std::array<RunPeak, kMaxSegments> peaks;
+    // Start of the pulse at each kept peak's bin: earlier than this sample
+    // for a weak peak believed only once it persisted.
+    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
+    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
     size_t num_peaks = 0;
     std::array<BinRun, kMaxSegments> runs;
     size_t num_runs = 0;
@@ -164,7 +173,17 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
         const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
         runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
-        if (row[peak] <= peak_limit) {
+        int persisted = 0;
+        if (persist) {
+            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
+            persisted =
+                persistence.Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
+        }
+        const bool alone = row[peak] <= peak_limit;
+        if (alone || persisted > 0) {
+            starts[static_cast<size_t>(peak)] =
+                alone ? current_time : persistence.SampleTime(persisted - 1);
+            samples_seen[static_cast<size_t>(peak)] = alone ? 1 : persisted;
             peaks[num_peaks++] = {peak, row[peak]};
         }
     }
@@ -213,6 +232,8 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         int end = peak;
         byte_row::RunAround(near_peak, peak, start, end);
         new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, this);
+        new_pulses_list.back().start_time = starts[static_cast<size_t>(peak)];
+        new_pulses_list.back().reading_counts = samples_seen[static_cast<size_t>(peak)];
     }
 }
 
@@ -294,6 +315,7 @@ int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int st
 
 void SubBand::ProcessBigTimeGapEvent() {
     EndActivePulses();
+    persistence.Reset();
 }
 
 void SubBand::EndActivePulses() {
@@ -334,12 +356,16 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
               << (completed_pulses_list.size() - count) << " pulses...\n";
 }
 
+float SubBand::NoiseReferenceDbm() const {
+    return std::min(noise_mean_dbm, ActiveRules().max_noise_dbm);
+}
+
 float SubBand::JoinFloorDbm() const {
     const RuleSet& rules = ActiveRules();
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.join_margin_db;
+    return NoiseReferenceDbm() + rules.join_margin_db;
 }
 
 float SubBand::PeakFloorDbm() const {
@@ -347,5 +373,5 @@ float SubBand::PeakFloorDbm() const {
     if (!rules.floor_follows_noise) {
         return static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     }
-    return std::min(noise_mean_dbm, rules.max_noise_dbm) + rules.peak_margin_db;
+    return NoiseReferenceDbm() + rules.peak_margin_db;
 }

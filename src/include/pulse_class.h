@@ -47,9 +47,15 @@ public:
     int reading_counts;
     float peak_rssi;
     float average_pulse_rssi;
-    int16_t start_bin_number;
-    int16_t end_bin_number;
-    int16_t center_bin_number;
+    // Bins run 0 to 55: a byte each, kept as int16_t bit-fields so that they
+    // print and compute as numbers.
+    int16_t start_bin_number : 8;
+    int16_t end_bin_number : 8;
+    int16_t center_bin_number : 8;
+    // Widest band (last bin - first bin) the pulse showed within one
+    // sample: a wideband frame is that wide at once, a drifting carrier
+    // only grows that wide over time.
+    int16_t widest_sample_width : 8;
     PulseType classification;
 
     // The peak is taken from the sample's row at the centre bin. The row

@@ -7,9 +7,19 @@
 #ifndef TESSARON_RULE_SET_H
 #define TESSARON_RULE_SET_H
 
+#include <array>
 #include <string>
 
 enum class RuleSetId { kStandard, kRefined };
+
+// A peak weaker than the single-sample margin, believed once it has stood
+// margin_db over the mean noise on overlapping bins in `samples` consecutive
+// samples (0 samples: level unused).
+struct PersistenceLevel {
+    int samples;
+    float margin_db;
+};
+inline constexpr int kPersistenceLevels = 4;
 
 struct RuleSet {
     RuleSetId id;
@@ -31,6 +41,28 @@ struct RuleSet {
     // sample, 0.13 lone one-sample blips a second over 56 bins at 17,500
     // samples/s, and a pulse lasting two samples (~1e-13 per bin pair) never.
     float peak_margin_db;
+    // A packet too weak for peak_margin_db is still believed when it
+    // persists: a packet a few samples long cannot be averaged like a
+    // carrier, but it stays on its bins while noise is drawn afresh every
+    // sample. A bin reads N + m once its power passes N + m - 1 (whole dB,
+    // truncated): p(m) = exp(-10^((m-1)/10)) per bin and sample. A noise run
+    // is one bin wide and the next sample's run must lie on it or beside
+    // it, so each further sample costs 3 p. Over 56 bins at 17,500
+    // samples/s (the fastest card), noise persists into a pulse:
+    //   2 samples at N + 11: p = 4.5e-5, 56 x 3 p^2   = 3.5e-7 a sample,
+    //                        once in 3 minutes;
+    //   3 samples at N + 10: p = 3.6e-4, 56 x 9 p^3   = 2.3e-8, once in 40 min;
+    //   4 samples at N + 9:  p = 1.8e-3, 56 x 27 p^4  = 1.7e-8, once an hour;
+    //   5 samples at N + 8:  p = 6.7e-3, 56 x 81 p^5  = 6.1e-8, once in 15 min;
+    // far fewer than the 0.13 lone one-sample blips a second the peak
+    // margin already lets through, each as short as the level's samples,
+    // and only ever one or two bins wide. A run with other runs within 3
+    // bins of it in the same sample is a piece of a wider noise-like
+    // emission (an OFDM channel's skirt), whose floor stands above N, and
+    // starts no persistence. A voice packet at -82 dBm over three bins sits
+    // at N + 8..10 a bin, lasting 3 to 7 samples; Zigbee at -78 dBm over
+    // 2 MHz at N + 9 a bin for a frame of hundreds of samples.
+    std::array<PersistenceLevel, kPersistenceLevels> persistent_peak;
     // Highest noise estimate believed (dBm per bin): a card's receiver
     // floor lies near -95 dBm; an estimate above -90 dBm is an emitter
     // covering the whole view, which must not blind the detector.
@@ -39,7 +71,10 @@ struct RuleSet {
     // (standard: fixed -75 dBm). A headset at -75..-80 dBm spread over 3
     // bins peaks near -80 dBm, 15 dB above the floor. 2 dB above the
     // detector's margin: the noise-like skirts of a busy Wi-Fi channel next
-    // door leave many fragments just past the detector's margin.
+    // door leave many fragments just past the detector's margin. A pulse
+    // seen over at least a persistence level's samples is held to that
+    // level's margin plus the same 2 dB instead: its persistence, not one
+    // lucky sample, is the evidence.
     float hopper_peak_margin_db;
 
     // A strong emitter's skirts in one sample (see emitter_skirts.h): runs
@@ -75,6 +110,11 @@ struct RuleSet {
     // exchange may sit above or below the first. (Standard: a partner may
     // not be more than 2 bins higher.)
     bool hop_order_free;
+    // A hopper's packet sits on one channel while it lasts; a pulse whose
+    // bins spread by drifting is a swept carrier (an oven near the noise,
+    // its on-phases 20 ms apart on 50 Hz mains, i.e. on a data link's slot
+    // grid), not a packet.
+    bool hops_stay_on_channel;
     // Voice pairs a window needs (0: the standard MIN_BTSCO_PULSES, 27).
     // Once both packets must last as long as a voice packet, a data link
     // gives 0-1 chance pairs per window, while a voice link half hidden by a
@@ -83,6 +123,10 @@ struct RuleSet {
     // Zigbee is judged by its share of the time the card spent on its
     // channel, not by a fixed number of ms per window.
     bool zigbee_airtime_share;
+    // A Zigbee frame shows its 2 MHz in one sample; a pulse that grew to
+    // that width only by drifting (an oven's carrier sweeping, picked up
+    // near the noise) is no frame.
+    bool zigbee_needs_width_at_once;
     // The game controller's packet count is scaled to the share of the
     // window's spectrum (bins x dwell time) a continuous emitter leaves
     // clear: a packet hopping onto bins a video sender or a carrier holds is

@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "burst_persistence.h"
 #include "drift_analyser.h"
 #include "pulse_class.h"
 #include "script_utils_module.h"
@@ -82,6 +83,8 @@ public:
     // at or above PeakFloorDbm. Both are -85 dBm under the standard rules.
     float JoinFloorDbm() const;
     float PeakFloorDbm() const;
+    // The measured noise mean the refined floors stand on, dBm per bin.
+    float NoiseReferenceDbm() const;
 
 private:
     // Refined rules: one pulse over every bin of the `active` mask (bins at
@@ -89,6 +92,9 @@ private:
     // belong to one noise-like wide burst.
     void AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
                           uint64_t active, std::vector<RssiPulse>& new_pulses_list);
+    // Refined rules: peaks too weak for one sample, believed when they
+    // persist over the following ones.
+    BurstPersistence persistence;
     // Reused for the pulses of each sample so that quiet samples cost no
     // allocation; empty between samples.
     std::vector<RssiPulse> new_pulses_scratch;
