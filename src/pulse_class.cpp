@@ -4,7 +4,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdlib>
-#include <iostream>
 #include <sstream>
 
 #if defined(__SSE2__)
@@ -13,7 +12,6 @@
 
 #include "byte_row.h"
 #include "rule_set.h"
-#include "subband_class.h"
 
 namespace {
 
@@ -163,12 +161,7 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       end_bin_number(static_cast<int16_t>(end_bin_number)),
       center_bin_number(static_cast<int16_t>(center_bin_number)),
       widest_sample_width(static_cast<int16_t>(end_bin_number - start_bin_number)),
-      classification(PULSE_NONE) {
-    if (parent != nullptr && !parent->sync_offset_available) {
-        std::cerr << "sync_offset not available for the subband. Exiting...\n";
-        exit(0);
-    }
-}
+      classification(PULSE_NONE) {}
 
 RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
     Profile profile{};
@@ -196,7 +189,8 @@ bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
            new_pulse.center_bin_number <= end_bin_number;
 }
 
-void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row) {
+void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
+                            float floor_dbm) {
     reading_counts += 1;
     end_time = new_pulse.end_time;
     widest_sample_width = std::max(widest_sample_width, new_pulse.widest_sample_width);
@@ -240,8 +234,6 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
     if (ActiveRules().floor_follows_noise) {
         return;
     }
-    const float floor_dbm =
-        parent != nullptr ? parent->JoinFloorDbm() : static_cast<float>(CONST_NOISE_FLOOR_RSSI);
     int band_start = start_bin_number;
     int band_end = end_bin_number;
     GetInterestingBand(profile, peak_rssi, center_bin_number, band_start, band_end, floor_dbm);
@@ -261,8 +253,7 @@ bool RssiPulse::IsOverlappingBinRange(const int& check_start_bin, const int& che
     return end_bin_number >= check_start_bin && check_end_bin >= start_bin_number;
 }
 
-std::string RssiPulse::toString() const {
-    const u64 offset = parent != nullptr ? parent->sync_offset : 0;
+std::string RssiPulse::toString(u64 offset) const {
     std::ostringstream out;
     out << subband_center_freq << " [" << (start_time - offset) % MAX_MAC_TIMESTAMP_VAL << ", "
         << (end_time - offset) % MAX_MAC_TIMESTAMP_VAL << "] [" << start_bin_number << ", "

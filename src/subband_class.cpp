@@ -88,7 +88,6 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
       drift_analyser(start_time, curr_freq, this),
       db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
       duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
-      sync_offset_available(true),
       sync_offset(sync_offset),
       pulse_tagging_completed(false),
       analogphone_tagging_completed(false),
@@ -257,7 +256,7 @@ void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 cu
             new_pulses_list.begin(), new_pulses_list.end(),
             [&active](const RssiPulse& candidate) { return active.IsMatchingPulse(candidate); });
         if (match != new_pulses_list.end()) {
-            active.UpdatePulse(*match, profile, row_db);
+            active.UpdatePulse(*match, profile, row_db, JoinFloorDbm());
             new_pulses_list.erase(match);
         } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
             active.EndPulse(profile);
@@ -342,8 +341,8 @@ void SubBand::UpdateFilter(int start_bin, int end_bin, PulseType device) {
             pulse.set_classification(device);
             count++;
         } else if (pulse.GetPulseDuration() > kBigPulseUs) {
-            std::cout << "Subband::UpdateFilter Not filtering big pulse: " << pulse.toString()
-                      << "\n";
+            std::cout << "Subband::UpdateFilter Not filtering big pulse: "
+                      << pulse.toString(sync_offset) << "\n";
         }
     }
     // Every filtered pulse claims the same bins for the device: once is enough.

@@ -266,7 +266,7 @@ TEST(SubBandFilter, BandFilterLeavesOthersAndReportsBigOnes) {
     subband.ProcessSubBand(2600, 2437.0f, kNoiseFloor, TwoPulses());
     subband.ProcessBigTimeGapEvent();
     ASSERT_EQ(subband.completed_pulses_list.size(), 2u);
-    const std::string big = subband.completed_pulses_list[1].toString();
+    const std::string big = subband.completed_pulses_list[1].toString(subband.sync_offset);
 
     testing::internal::CaptureStdout();
     subband.UpdateFilter(28, 33, PULSE_ZIGBEE);

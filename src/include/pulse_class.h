@@ -86,11 +86,14 @@ public:
     // Continues the pulse with new_pulse, seen in the sample new_row.
     // profile is this pulse's strongest value per bin (whole dB below
     // 1 mW), kept by the caller and updated here.
-    void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row);
+    // floor_dbm is the subband's join floor, from which the band regrows.
+    void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
+                     float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI));
     // The mean power over the pulse's bins of its profile.
     void EndPulse(const Profile& profile);
     bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
-    std::string toString() const;
+    // Card times are printed less offset (the subband's sync offset).
+    std::string toString(u64 offset = 0) const;
     static std::string getClassification(PulseType type);
 };
 

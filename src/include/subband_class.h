@@ -38,7 +38,6 @@ public:
     std::vector<float> db_avg_list;
     std::vector<float> duty_sum_list;
     std::vector<float> duty_avg_list;
-    bool sync_offset_available;
     u64 sync_offset;
     bool pulse_tagging_completed;
     bool analogphone_tagging_completed;
