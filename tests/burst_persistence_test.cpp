@@ -9,6 +9,7 @@
 #include "subband_class.h"
 
 using refinedtest::RayleighNoise;
+using refinedtest::Receiver;
 using refinedtest::RulesScope;
 
 namespace {
@@ -99,25 +100,6 @@ TEST(BurstPersistenceTest, StandardRulesBelieveNothingByPersistence) {
         EXPECT_EQ(Persisted(p, t, Bins(20, 22), 12.5f), 0);
     }
 }
-
-struct Receiver {
-    AccessPoint ap{"00:00:00:00:00:01", 0, "test"};
-    RayleighNoise noise;
-    u64 t = 100000;
-
-    explicit Receiver(unsigned seed) : noise(-95.0, seed) {
-        ap.AddNewSubband(&ap, t, 2437.0f, 95.0f, 0);
-    }
-    SubBand& Band() { return ap.GetCurrentSubband(); }
-    void Feed(const std::vector<float>& row) {
-        t += kInterval;
-        Band().ProcessSubBand(t, 2437.0f, 95.0f, row);
-    }
-    void Noise(int samples) {
-        for (int i = 0; i < samples; i++)
-            Feed(noise.Sample());
-    }
-};
 
 TEST(BurstPersistenceTest, RayleighNoiseNeverPersistsIntoAPulse) {
     RulesScope refined(RuleSetId::kRefined);

@@ -10,29 +10,12 @@
 #include "subband_class.h"
 
 using refinedtest::RayleighNoise;
+using refinedtest::Receiver;
 using refinedtest::RulesScope;
 
 namespace {
 
 constexpr u64 kInterval = 57;
-
-struct Receiver {
-    AccessPoint ap{"00:00:00:00:00:01", 0, "test"};
-    RayleighNoise noise{-95.0, 11};
-    u64 t = 100000;
-
-    Receiver() { ap.AddNewSubband(&ap, t, 2437.0f, 95.0f, 0); }
-    SubBand& Band() { return ap.GetCurrentSubband(); }
-    void Feed(const std::vector<float>& row) {
-        t += kInterval;
-        Band().ProcessSubBand(t, 2437.0f, 95.0f, row);
-    }
-    void Noise(int samples) {
-        for (int i = 0; i < samples; i++)
-            Feed(noise.Sample());
-    }
-    void Close() { Band().ProcessBigTimeGapEvent(); }
-};
 
 TEST(RefinedDetectionTest, RayleighNoiseAloneMakesNoPulses) {
     RulesScope refined(RuleSetId::kRefined);

@@ -9,7 +9,9 @@
 #include <random>
 #include <vector>
 
+#include "access_point.h"
 #include "rule_set.h"
+#include "subband_class.h"
 
 namespace refinedtest {
 
@@ -52,6 +54,29 @@ private:
     double mean_mw_;
     std::mt19937 rng_;
     std::exponential_distribution<double> exponential_{1.0};
+};
+
+// One subband of a card sampling every 57 us at 2437 MHz, fed samples of
+// receiver noise or of a caller's making.
+struct Receiver {
+    static constexpr u64 kInterval = 57;
+    AccessPoint ap{"00:00:00:00:00:01", 0, "test"};
+    RayleighNoise noise;
+    u64 t = 100000;
+
+    explicit Receiver(unsigned seed = 11) : noise(-95.0, seed) {
+        ap.AddNewSubband(&ap, t, 2437.0f, 95.0f, 0);
+    }
+    SubBand& Band() { return ap.GetCurrentSubband(); }
+    void Feed(const std::vector<float>& row) {
+        t += kInterval;
+        Band().ProcessSubBand(t, 2437.0f, 95.0f, row);
+    }
+    void Noise(int samples) {
+        for (int i = 0; i < samples; i++)
+            Feed(noise.Sample());
+    }
+    void Close() { Band().ProcessBigTimeGapEvent(); }
 };
 
 }  // namespace refinedtest
