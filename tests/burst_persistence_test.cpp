@@ -131,13 +131,7 @@ int FindWeakVoicePackets(Receiver& run, int packets) {
         run.Noise(40);
         const u64 first = run.t + kInterval;
         const int centre = 10 + (k * 7) % 36;
-        for (int i = 0; i < 7; i++) {
-            std::vector<float> row = run.noise.Sample();
-            run.noise.AddSignal(row, centre - 1, -89.0);
-            run.noise.AddSignal(row, centre, -85.0);
-            run.noise.AddSignal(row, centre + 1, -89.0);
-            run.Feed(row);
-        }
+        run.Packet(centre, -85.0, -89.0, 7);
         run.Noise(3);
         for (const RssiPulse& p : run.Band().completed_pulses_list) {
             found += p.start_time == first && std::abs(p.center_bin_number - centre) <= 1 &&

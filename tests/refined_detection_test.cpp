@@ -39,13 +39,7 @@ TEST(RefinedDetectionTest, RayleighNoiseAloneMakesNoPulses) {
 // A Bluetooth headset in the next room: -78 dBm peak, its power over three
 // bins, for one 366 us voice packet.
 void AddHeadsetPacket(Receiver& run, int centre) {
-    for (int i = 0; i < 7; i++) {
-        std::vector<float> row = run.noise.Sample();
-        run.noise.AddSignal(row, centre - 1, -84.0);
-        run.noise.AddSignal(row, centre, -78.0);
-        run.noise.AddSignal(row, centre + 1, -84.0);
-        run.Feed(row);
-    }
+    run.Packet(centre, -78.0, -84.0, 7);
 }
 
 TEST(RefinedDetectionTest, WeakHeadsetAboveTheNoiseIsAHopperPulse) {

@@ -77,6 +77,17 @@ struct Receiver {
             Feed(noise.Sample());
     }
     void Close() { Band().ProcessBigTimeGapEvent(); }
+    // A narrowband packet over `samples` samples: `peak_dbm` in its centre
+    // bin, `side_dbm` in the bins either side, over the noise.
+    void Packet(int centre, double peak_dbm, double side_dbm, int samples) {
+        for (int i = 0; i < samples; i++) {
+            std::vector<float> row = noise.Sample();
+            noise.AddSignal(row, centre - 1, side_dbm);
+            noise.AddSignal(row, centre, peak_dbm);
+            noise.AddSignal(row, centre + 1, side_dbm);
+            Feed(row);
+        }
+    }
 };
 
 }  // namespace refinedtest
