@@ -193,9 +193,17 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
                             float floor_dbm) {
     reading_counts += 1;
     end_time = new_pulse.end_time;
-    widest_sample_width = std::max(widest_sample_width, new_pulse.widest_sample_width);
-    start_bin_number = std::min(start_bin_number, new_pulse.start_bin_number);
-    end_bin_number = std::max(end_bin_number, new_pulse.end_bin_number);
+    // Bit-fields are compared by value: std::min and std::max would bind
+    // references to temporaries of them.
+    if (new_pulse.widest_sample_width > widest_sample_width) {
+        widest_sample_width = new_pulse.widest_sample_width;
+    }
+    if (new_pulse.start_bin_number < start_bin_number) {
+        start_bin_number = new_pulse.start_bin_number;
+    }
+    if (new_pulse.end_bin_number > end_bin_number) {
+        end_bin_number = new_pulse.end_bin_number;
+    }
     // Over the band the profile keeps each bin's strongest value. The peak
     // moves to the first bin that the sample strengthens beyond it; a bin
     // the sample does not strengthen cannot move it. A strengthened value is

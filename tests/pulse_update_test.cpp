@@ -22,9 +22,11 @@ struct Merged {
 // around the peak over the profile.
 Merged WalkMerge(const RssiPulse& pulse, const RssiPulse& next, RssiPulse::Profile profile,
                  const RssiPulse::Profile& row) {
+    const int start = pulse.start_bin_number;
+    const int end = pulse.end_bin_number;
     Merged m{profile, pulse.peak_rssi, pulse.center_bin_number,
-             std::min(pulse.start_bin_number, next.start_bin_number),
-             std::max(pulse.end_bin_number, next.end_bin_number)};
+             std::min(start, static_cast<int>(next.start_bin_number)),
+             std::max(end, static_cast<int>(next.end_bin_number))};
     for (int b = m.start; b <= m.end; b++) {
         if (m.profile[b] > row[b]) {
             m.profile[b] = row[b];
@@ -57,7 +59,7 @@ TEST(PulseUpdate, MergeMatchesTheBinByBinWalk) {
         }
         const int c = s + (e - s) / 2;
         int ns = std::max(0, s + bin(rng) % 5 - 2);
-        int ne = std::min(55, e + bin(rng) % 5 - 2);
+        int ne = std::min(55, std::max(0, e + bin(rng) % 5 - 2));
         if (ns > ne) {
             std::swap(ns, ne);
         }
