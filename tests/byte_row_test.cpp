@@ -2,10 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 
 #include "subband_analyser_class.h"
 
@@ -36,16 +38,19 @@ uint64_t NaiveMask(const uint8_t* row, int lo, int hi) {
     return mask;
 }
 
+// Two draws, the smaller first.
+std::pair<int, int> OrderedPair(std::mt19937& rng, std::uniform_int_distribution<int>& dist) {
+    const int a = dist(rng);
+    const int b = dist(rng);
+    return {std::min(a, b), std::max(a, b)};
+}
+
 TEST(ByteRow, MasksMatchABinByBinComparison) {
     std::mt19937 rng(3);
     std::uniform_int_distribution<int> bound(0, 255);
     for (int trial = 0; trial < 2000; trial++) {
         const auto row = RandomRow(rng);
-        int lo = bound(rng);
-        int hi = bound(rng);
-        if (lo > hi) {
-            std::swap(lo, hi);
-        }
+        const auto [lo, hi] = OrderedPair(rng, bound);
         const auto l = static_cast<uint8_t>(lo);
         const auto h = static_cast<uint8_t>(hi);
         ASSERT_EQ(byte_row::MaskBetween(row.data(), l, h), NaiveMask(row.data(), lo, hi));
@@ -75,11 +80,7 @@ TEST(ByteRow, RunsAndMiddleStrongestMatchAWalk) {
     std::uniform_int_distribution<int> bin(0, kBins - 1);
     for (int trial = 0; trial < 2000; trial++) {
         const auto row = RandomRow(rng);
-        int first = bin(rng);
-        int last = bin(rng);
-        if (first > last) {
-            std::swap(first, last);
-        }
+        const auto [first, last] = OrderedPair(rng, bin);
         // The middle of the strongest bins, the upper middle for an even
         // count, found by walking.
         uint8_t strongest = 255;
