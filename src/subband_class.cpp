@@ -162,6 +162,8 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
     std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
     size_t num_peaks = 0;
+    // The runs are kept only for the refined skirt test.
+    const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
     std::array<BinRun, kMaxSegments> runs;
     size_t num_runs = 0;
     int active_bins = __builtin_popcountll(active);
@@ -171,7 +173,9 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         const int segment_start = __builtin_ctzll(rest);
         const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
         const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
-        runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
+        if (skirts_set_aside) {
+            runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
+        }
         int persisted = 0;
         if (persist) {
             const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
@@ -186,7 +190,7 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
             peaks[num_peaks++] = {peak, row[peak]};
         }
     }
-    if (num_peaks > 0 && ActiveRules().skirt_depth_db > 0.0f) {
+    if (num_peaks > 0 && skirts_set_aside) {
         // Refined: a strong emitter's skirts are neither peaks nor breadth.
         const SampleSkirts skirts =
             FindSkirts(row.data(), runs.data(), num_runs, ActiveRules().skirt_depth_db,
