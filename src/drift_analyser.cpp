@@ -44,7 +44,6 @@ long long modifiedMod(long long number, long modulus) {
 DriftAnalyser::DriftAnalyser(u64 start_time_in, float subband_center_freq_in, SubBand* parent_in)
     : start_time(start_time_in),
       end_time(start_time_in),
-      end_time_actual(start_time_in),
       band_start(start_time_in),
       parent(parent_in),
       subband_center_freq(subband_center_freq_in * 1000),

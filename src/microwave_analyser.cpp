@@ -148,10 +148,7 @@ void ClaimSubband(SubBand& subband, const std::string& mac_address, ChosenChanne
         subband.UpdateFilter(0, CONST_SUBBAND_LAST_BIN, PULSE_DISCARD);
     }
     std::cout << "MicrowaveAnalyser:: drift info " << subband.curr_freq << " " << drift.peak_index
-              << " " << drift.peak_rssi << "adding " << mac_address << " "
-              << drift.mwo_pulses.size() << " MWO pulses" << std::endl;
-    subband.completed_pulses_list.insert(subband.completed_pulses_list.end(),
-                                         drift.mwo_pulses.begin(), drift.mwo_pulses.end());
+              << " " << drift.peak_rssi << "adding " << mac_address << " 0 MWO pulses" << std::endl;
     SortPulses(subband.completed_pulses_list, StartTime);
 }
 

@@ -4,7 +4,6 @@
 #ifndef TESSARON_DRIFT_ANALYSER_H
 #define TESSARON_DRIFT_ANALYSER_H
 
-#include <list>
 #include <utility>
 #include <vector>
 
@@ -34,11 +33,9 @@ class DriftAnalyser {
 public:
     u64 start_time;
     u64 end_time;
-    u64 end_time_actual;
     u64 band_start;
     SubBand* parent;
     float subband_center_freq;  // kHz
-    std::list<RssiPulse> mwo_pulses;
     // Strongest bin of every row, until the closed subband is evaluated.
     std::vector<PeakRssiHistoryStruct> peak_rssi_history;
     u32 num_drift_instances;

@@ -71,14 +71,8 @@ public:
     // A row of powers as whole-dB bytes, saturated to 0..255.
     static Profile ToProfile(const std::vector<float>& row);
 
-    float get_peak_rssi() const { return peak_rssi; }
-    u64 get_start_time() const { return start_time; }
-    u64 get_end_time() const { return end_time; }
     PulseType get_classification() const { return classification; }
     void set_classification(PulseType type) { classification = type; }
-    int get_start_bin_number() const { return start_bin_number; }
-    int get_end_bin_number() const { return end_bin_number; }
-    int get_center_bin_number() const { return center_bin_number; }
     float GetAveragePulseRssi() const { return average_pulse_rssi; }
     u64 GetPulseDuration() const { return end_time - start_time; }
 
