@@ -38,25 +38,15 @@ std::string FeatureLine(const SubBand& subband, int debug_id) {
     const float median_rssi = calc_median(db);
     const DriftAnalyser& drift = subband.drift_analyser;
 
-    std::string line = (debug_id & 4) ? "MICROWAVE 1" : "MICROWAVE 0";
-    int k = 0;
-    auto add = [&line, &k](const std::string& value) { line += " " + inttostr(++k) + ":" + value; };
-    add(floattostr(subband.curr_freq));
-    add(u64tostr(subband.start_time));
-    add(u64tostr(subband.num_rows));
-    add(u64tostr(subband.GetBandDuration()));
-    add(inttostr(norm_cfreq_bin));
-    add(floattostr(-norm_cfreq_bin_rssi));
-    add(inttostr(static_cast<int>(drift.num_drift_instances)));
-    add(floattostr(drift.stdev_on_drift_times));
-    add(inttostr(static_cast<int>(drift.num_on_pulses)));
-    add(floattostr(drift.stdev_on_start_times));
-    add(inttostr(drift.count_sweep_length));
-    add(inttostr(drift.avg_sweep_lengths));
-    add(inttostr(drift.max_sweep_length));
-    add(inttostr(drift.avg_sweep_freq));
-    add(floattostr(-median_rssi));
-    return line;
+    return NumberedFeatureLine(
+        (debug_id & 4) ? "MICROWAVE 1" : "MICROWAVE 0",
+        {floattostr(subband.curr_freq), u64tostr(subband.start_time), u64tostr(subband.num_rows),
+         u64tostr(subband.GetBandDuration()), inttostr(norm_cfreq_bin),
+         floattostr(-norm_cfreq_bin_rssi), inttostr(static_cast<int>(drift.num_drift_instances)),
+         floattostr(drift.stdev_on_drift_times), inttostr(static_cast<int>(drift.num_on_pulses)),
+         floattostr(drift.stdev_on_start_times), inttostr(drift.count_sweep_length),
+         inttostr(drift.avg_sweep_lengths), inttostr(drift.max_sweep_length),
+         inttostr(drift.avg_sweep_freq), floattostr(-median_rssi)});
 }
 
 // Per channel: the subbands seen, and those with oven drifts or on-phases,

@@ -112,6 +112,14 @@ std::string u64tostr(u64 number) {
     return std::to_string(number);
 }
 
+std::string NumberedFeatureLine(const std::string& label, const std::vector<std::string>& values) {
+    std::string line = label;
+    for (size_t k = 0; k < values.size(); k++) {
+        line += " " + std::to_string(k + 1) + ":" + values[k];
+    }
+    return line;
+}
+
 std::string floattostr(float number) {
     std::ostringstream out;
     out << number;

@@ -53,6 +53,8 @@ TEST(NumberText, FormatsAsTheLogsExpect) {
     EXPECT_EQ(floattostr(1234567.0f), "1.23457e+06");
     EXPECT_EQ(inttostr(-42), "-42");
     EXPECT_EQ(u64tostr(18446744073709551615ULL), "18446744073709551615");
+    EXPECT_EQ(NumberedFeatureLine("MICROWAVE 0", {"2437", "-61.5"}), "MICROWAVE 0 1:2437 2:-61.5");
+    EXPECT_EQ(NumberedFeatureLine("HIGHDUTY 1", {}), "HIGHDUTY 1");
 }
 
 TEST(TextParsing, LenientNumbersTrimAndSplit) {

@@ -71,6 +71,9 @@ std::string getStr(double var);
 std::string inttostr(int number);
 std::string u64tostr(u64 number);
 std::string floattostr(float number);
+// A classifier's training-feature line: the label, then each value as
+// " k:value" with k counting from 1.
+std::string NumberedFeatureLine(const std::string& label, const std::vector<std::string>& values);
 
 int stoint(const std::string& str);
 float stofloat(const std::string& str);
