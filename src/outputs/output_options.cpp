@@ -14,19 +14,6 @@
 
 namespace {
 
-const char* const kValueOptions[] = {
-    "--sensor",      "--json",      "--mqtt",    "--mqtt-user", "--mqtt-password-file",
-    "--mqtt-cafile", "--mqtt-cert", "--mqtt-key"};
-
-bool IsOutputOption(const std::string& name) {
-    for (const char* o : kValueOptions) {
-        if (name == o) {
-            return true;
-        }
-    }
-    return false;
-}
-
 bool ParseBroker(const std::string& text, OutputOptions* options) {
     std::string host;
     uint16_t port = 0;
@@ -50,6 +37,21 @@ const std::pair<const char*, std::string OutputOptions::*> kTextOptions[] = {
     {"--mqtt-cert", &OutputOptions::mqtt_cert_file},
     {"--mqtt-key", &OutputOptions::mqtt_key_file}};
 
+// The field a text option fills; null for any other name.
+std::string OutputOptions::*TextField(const std::string& name) {
+    for (const auto& [option, field] : kTextOptions) {
+        if (name == option) {
+            return field;
+        }
+    }
+    return nullptr;
+}
+
+// Every output option takes a value: these two are checked, the rest kept.
+bool IsOutputOption(const std::string& name) {
+    return name == "--sensor" || name == "--mqtt" || TextField(name) != nullptr;
+}
+
 bool Assign(const std::string& name, const std::string& value, OutputOptions* o,
             std::string* error) {
     if (value.empty()) {
@@ -66,11 +68,7 @@ bool Assign(const std::string& name, const std::string& value, OutputOptions* o,
         }
         return true;
     }
-    for (const auto& [option, field] : kTextOptions) {
-        if (name == option) {
-            o->*field = value;
-        }
-    }
+    o->*TextField(name) = value;
     return true;
 }
 
