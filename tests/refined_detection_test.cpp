@@ -75,14 +75,13 @@ TEST(RefinedDetectionTest, NoiseLikeWideBurstStaysOnePulse) {
     run.Noise(2000);
     // An OFDM frame 10 dB over the floor: its bins fluctuate like noise, so
     // at the floor it breaks into many runs.
-    for (int i = 0; i < 20; i++) {
-        std::vector<float> row = run.noise.Sample();
-        RayleighNoise frame(-85.0, 100 + static_cast<unsigned>(i));
+    unsigned frame_seed = 100;
+    run.Rows(20, [&](std::vector<float>& row) {
+        RayleighNoise frame(-85.0, frame_seed++);
         for (int b = 2; b < 54; b++) {
             row[static_cast<size_t>(b)] = refinedtest::Stored(frame.PowerDbm());
         }
-        run.Feed(row);
-    }
+    });
     run.Close();
     size_t narrow_hoppers = 0;
     for (const RssiPulse& p : run.Band().completed_pulses_list) {
@@ -118,14 +117,10 @@ TEST(SkirtTest, StrongZigbeePacketIsOnePulseNotAWideBurst) {
     // A Zigbee packet at -40 dBm on the channel at the view's bin 22 for
     // 1 ms, with a weak headset packet (-78 dBm) far off in the same view at
     // the same time.
-    for (int i = 0; i < 18; i++) {
-        std::vector<float> row = run.noise.Sample();
+    run.Rows(18, [&](std::vector<float>& row) {
         AddStrongEmitter(run, row, 22, -40.0);
-        run.noise.AddSignal(row, 49, -84.0);
-        run.noise.AddSignal(row, 50, -78.0);
-        run.noise.AddSignal(row, 51, -84.0);
-        run.Feed(row);
-    }
+        run.AddPacket(row, 50, -78.0, -84.0);
+    });
     run.Noise(5);
     run.Close();
     size_t zigbee = 0;
@@ -154,11 +149,7 @@ TEST(SkirtTest, StrongCarrierSkirtsMakeNoHopperPulses) {
     run.Noise(2000);
     // A narrow carrier at -45 dBm held for 200 ms: its sidelobes sit near
     // the floor and flicker with the noise, but are no packets.
-    for (int i = 0; i < 3500; i++) {
-        std::vector<float> row = run.noise.Sample();
-        AddStrongEmitter(run, row, 20, -45.0);
-        run.Feed(row);
-    }
+    run.Rows(3500, [&](std::vector<float>& row) { AddStrongEmitter(run, row, 20, -45.0); });
     run.Close();
     for (const RssiPulse& p : run.Band().completed_pulses_list) {
         EXPECT_TRUE(p.start_bin_number <= 22 && p.end_bin_number >= 18)

@@ -77,16 +77,25 @@ struct Receiver {
             Feed(noise.Sample());
     }
     void Close() { Band().ProcessBigTimeGapEvent(); }
-    // A narrowband packet over `samples` samples: `peak_dbm` in its centre
-    // bin, `side_dbm` in the bins either side, over the noise.
-    void Packet(int centre, double peak_dbm, double side_dbm, int samples) {
+    // `samples` samples of noise, each with the signals add(row) puts in.
+    template <class AddSignals>
+    void Rows(int samples, AddSignals add) {
         for (int i = 0; i < samples; i++) {
             std::vector<float> row = noise.Sample();
-            noise.AddSignal(row, centre - 1, side_dbm);
-            noise.AddSignal(row, centre, peak_dbm);
-            noise.AddSignal(row, centre + 1, side_dbm);
+            add(row);
             Feed(row);
         }
+    }
+    // A narrowband packet in one row: `peak_dbm` in its centre bin,
+    // `side_dbm` in the bins either side, over the noise.
+    void AddPacket(std::vector<float>& row, int centre, double peak_dbm, double side_dbm) {
+        noise.AddSignal(row, centre - 1, side_dbm);
+        noise.AddSignal(row, centre, peak_dbm);
+        noise.AddSignal(row, centre + 1, side_dbm);
+    }
+    // The same packet over `samples` samples.
+    void Packet(int centre, double peak_dbm, double side_dbm, int samples) {
+        Rows(samples, [&](std::vector<float>& row) { AddPacket(row, centre, peak_dbm, side_dbm); });
     }
 };
 
