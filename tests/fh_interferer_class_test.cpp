@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "host_clock.h"
+#include "record_log_line.h"
 #include "ui_event_listener.h"
 
 namespace {
@@ -95,11 +96,8 @@ TEST_F(FhInterfererTest, HostDurationCountsWholeSeconds) {
 }
 
 TEST_F(FhInterfererTest, LogLineLayout) {
-    FakeHostClock::Set(1700000000, 123);
-    FhInterferer record = Hopper(PULSE_BLUETOOTH_SCO, 1, 2, -62.5f, 30);
-    record.set_host_start_time({1699999994, 0});
-    record.set_host_end_time({1700000000, 0});
-    EXPECT_EQ(record.toString(),
+    EXPECT_EQ(LogLineAt({1700000000, 123}, Hopper(PULSE_BLUETOOTH_SCO, 1, 2, -62.5f, 30),
+                        1699999994, 1700000000),
               "FreqHop: 1700000000 2023-11-14 22:13:20 108 2400 30 28 55 1699999994 1700000000 6 "
               "-62.5\n");
 }

@@ -2,11 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <ctime>
-
-#include "host_clock.h"
-#include "ui_event_listener.h"
+#include "record_log_line.h"
 
 namespace {
 
@@ -136,14 +132,8 @@ TEST(FixedFreqInterfererTest, MergeWidensSpansAndKeepsTheStrongestSighting) {
 }
 
 TEST(FixedFreqInterfererTest, LogLineLayout) {
-    setenv("TZ", "UTC", 1);
-    tzset();
-    SetHostClock(FakeHostClock::Read);
-    FakeHostClock::Set(1700000000, 999999);
-    FixedFreqInterferer cam({25, 20, 30, 10, 62.5f}, 1, 2, 2437.0f, PULSE_VIDEOCAM);
-    cam.set_host_start_time({1699999990, 0});
-    cam.set_host_end_time({1699999997, 0});
-    EXPECT_EQ(cam.toString(),
+    const FixedFreqInterferer cam({25, 20, 30, 10, 62.5f}, 1, 2, 2437.0f, PULSE_VIDEOCAM);
+    EXPECT_EQ(LogLineAt({1700000000, 999999}, cam, 1699999990, 1699999997),
               "Fixed: 1700000000 2023-11-14 22:13:20 3 2437 20 25 30 1699999990 1699999997 7 "
               "-62.5\n");
 }
