@@ -15,6 +15,16 @@ constexpr double MAINS_PERIODS_US[2] = {1e6 / 60.0, 1e6 / 50.0};
 // subband of 110 ms holds 5 to 7 mains periods.
 constexpr int MAX_PERIODS_APART = 6;
 constexpr int MEDIAN_ROWS = 5;
+// On-phase centres repeat at a multiple of one mains period, within this.
+constexpr double OVEN_MAINS_TOLERANCE_US = 1500.0;
+// Within one on-phase the smoothed peak travels at least 6 bins (about
+// 2 MHz) in small steps: the magnetron's frequency follows its anode
+// current continuously. A hop or an OFDM frame moves the peak in jumps,
+// which count for nothing.
+constexpr int OVEN_MIN_TRAVEL_BINS = 6;
+constexpr int OVEN_MAX_STEP_BINS = 2;
+// At least 90 % of the row-to-row steps of the smoothed peak are small.
+constexpr float OVEN_MIN_CONTINUOUS_SHARE = 0.9f;
 
 std::vector<int> RunningMedian(const std::vector<int>& bins) {
     const int n = static_cast<int>(bins.size());
@@ -38,6 +48,54 @@ bool IsWholePeriodsApart(double gap_us, double period_us) {
     return periods >= 1.0 && periods <= MAX_PERIODS_APART &&
            std::fabs(gap_us - periods * period_us) <= OVEN_MAINS_TOLERANCE_US;
 }
+
+// A bin that is the strongest in a quarter of all the subband's rows is held
+// by a continuous carrier: such a carrier holds it at least through every
+// off-phase of an oven beside it, half the time. The oven itself is on half
+// the time, and its sweep follows the half-sine of the anode current, so it
+// dwells where the current turns: with a 5 MHz sweep the top 0.31 MHz bin
+// holds sin >= 1 - 0.31 / 5, 23 % of the on-phase, 11 % of all rows; a
+// 2 MHz sweep, 36 % of the on-phase, 17 % of all rows. Counted against the
+// rows with a peak instead, a weak oven whose rows pass the margin only
+// near the top of the current (56 % of the on-phase at -80 dBm) gave that
+// bin 25-40 % and was cut into halves at its own turning point.
+constexpr float OVEN_CARRIER_ROW_SHARE = 0.25f;
+
+// Bins held by a continuous carrier, with their neighbours. The share is
+// of all the subband's rows, i.e. of its time on the air, not of the
+// rows with a peak: a weak oven shows a peak only near the top of its
+// anode current, where its sweep also turns and dwells on one bin.
+std::array<bool, CONST_SUBBAND_NUM_BINS> CarrierBins(const std::vector<PeakRssiHistoryStruct>& rows,
+                                                     size_t subband_rows) {
+    std::array<int, CONST_SUBBAND_NUM_BINS> peak_count{};
+    for (const PeakRssiHistoryStruct& row : rows) {
+        if (row.index >= 0 && row.index < CONST_SUBBAND_NUM_BINS) {
+            peak_count[static_cast<size_t>(row.index)]++;
+        }
+    }
+    const size_t all_rows = std::max(subband_rows, rows.size());
+    std::array<bool, CONST_SUBBAND_NUM_BINS> carrier{};
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        if (static_cast<float>(peak_count[static_cast<size_t>(b)]) >=
+            OVEN_CARRIER_ROW_SHARE * static_cast<float>(all_rows)) {
+            for (int k = std::max(b - 1, 0); k <= std::min(b + 1, CONST_SUBBAND_LAST_BIN); k++) {
+                carrier[static_cast<size_t>(k)] = true;
+            }
+        }
+    }
+    return carrier;
+}
+
+// Rows of one on-phase lie at most this far apart once the rows held by a
+// continuous carrier are set aside: long enough for the sweep to cross a
+// carrier's few bins, far shorter than the off-phase of a mains cycle.
+constexpr u64 OVEN_MAX_ROW_GAP_US = 1000;
+
+// The magnetron's line is about 0.6 MHz wide; a strong oven raises the bins
+// within 1 MHz (3 bins) of its peak past the pulse detector's margin, so a
+// fragment of its sweep reaches at most this far beyond the bins its peak
+// crossed.
+constexpr int OVEN_LINE_HALF_WIDTH_BINS = 3;
 
 }  // namespace
 
@@ -78,27 +136,7 @@ bool AreMainsSpaced(const std::vector<double>& centres_us) {
 
 OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u64 subband_start,
                               size_t subband_rows) {
-    // Bins held by a continuous carrier, with their neighbours. The share is
-    // of all the subband's rows, i.e. of its time on the air, not of the
-    // rows with a peak: a weak oven shows a peak only near the top of its
-    // anode current, where its sweep also turns and dwells on one bin.
-    std::array<int, 56> peak_count{};
-    for (const PeakRssiHistoryStruct& row : rows) {
-        if (row.index >= 0 && row.index < 56) {
-            peak_count[static_cast<size_t>(row.index)]++;
-        }
-    }
-    const size_t all_rows = std::max(subband_rows, rows.size());
-    std::array<bool, 56> carrier{};
-    for (int b = 0; b < 56; b++) {
-        if (static_cast<float>(peak_count[static_cast<size_t>(b)]) >=
-            OVEN_CARRIER_ROW_SHARE * static_cast<float>(all_rows)) {
-            for (int k = std::max(b - 1, 0); k <= std::min(b + 1, 55); k++) {
-                carrier[static_cast<size_t>(k)] = true;
-            }
-        }
-    }
-
+    const std::array<bool, CONST_SUBBAND_NUM_BINS> carrier = CarrierBins(rows, subband_rows);
     OvenOnPhases result;
     std::vector<double> centres;
     std::vector<int> bins;
@@ -125,7 +163,8 @@ OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u6
         bins.clear();
     };
     for (const PeakRssiHistoryStruct& row : rows) {
-        if (row.index < 0 || row.index >= 56 || carrier[static_cast<size_t>(row.index)]) {
+        if (row.index < 0 || row.index >= CONST_SUBBAND_NUM_BINS ||
+            carrier[static_cast<size_t>(row.index)]) {
             continue;
         }
         if (!bins.empty() && row.diffTime - last > OVEN_MAX_ROW_GAP_US) {
