@@ -59,24 +59,40 @@ void SizeReceiveBuffer(int sock) {
     }
 }
 
-bool SubBandAnalyser::ReadDataFromNetwork() {
-    PrintRecordSize();
+namespace {
+
+// "address:port" of a listening address, for messages.
+std::string AddressText(const sockaddr_in& addr) {
     char address[INET_ADDRSTRLEN] = "?";
-    inet_ntop(AF_INET, &listen_addr.sin_addr, address, sizeof(address));
-    const std::string listen_text =
-        std::string(address) + ":" + std::to_string(ntohs(listen_addr.sin_port));
+    inet_ntop(AF_INET, &addr.sin_addr, address, sizeof(address));
+    return std::string(address) + ":" + std::to_string(ntohs(addr.sin_port));
+}
+
+// The spectrum socket bound to addr, or -1 (said on stderr): without its
+// socket the daemon would idle for ever, hearing nothing.
+int OpenSpectrumSocket(const sockaddr_in& addr, const std::string& listen_text) {
     const int sock = socket(AF_INET, SOCK_DGRAM, 0);
     if (sock >= 0) {
         SizeReceiveBuffer(sock);
     }
-    if (sock < 0 ||
-        bind(sock, reinterpret_cast<const sockaddr*>(&listen_addr), sizeof(listen_addr)) != 0) {
-        // Without its socket the daemon would idle for ever, hearing nothing.
+    if (sock < 0 || bind(sock, reinterpret_cast<const sockaddr*>(&addr), sizeof(addr)) != 0) {
         std::cerr << "Cannot listen for spectrum datagrams on UDP " << listen_text << ": "
                   << strerror(errno) << "\n";
         if (sock >= 0) {
             close(sock);
         }
+        return -1;
+    }
+    return sock;
+}
+
+}  // namespace
+
+bool SubBandAnalyser::ReadDataFromNetwork() {
+    PrintRecordSize();
+    const std::string listen_text = AddressText(listen_addr);
+    const int sock = OpenSpectrumSocket(listen_addr, listen_text);
+    if (sock < 0) {
         return false;
     }
     uint8_t buffer[CONST_RECEIVE_BUFFER_SIZE];
@@ -89,7 +105,7 @@ bool SubBandAnalyser::ReadDataFromNetwork() {
         }
         // Wake up now and then to notice a silent producer (and a stop).
         pollfd ready = {sock, POLLIN, 0};
-        if (sock >= 0 && poll(&ready, 1, CONST_SILENCE_POLL_MS) <= 0) {
+        if (poll(&ready, 1, CONST_SILENCE_POLL_MS) <= 0) {
             GetHostTime(&now);
             std::cerr << silence.Check(now);
             continue;

@@ -76,6 +76,58 @@ std::string FirstNonNumber(const std::string& line) {
     return std::string();
 }
 
+// The part of a stored shape that lies over the subband's bins when its
+// window runs from window_start to window_end, re-scaled to unit length;
+// the whole shape as stored when the window lies within bins 0..last_bin.
+std::vector<float> ShapeOverBins(const std::vector<float>& shape, long long window_start,
+                                 long long window_end, int last_bin) {
+    if (window_start >= 0 && window_end <= last_bin) {
+        return shape;
+    }
+    const unsigned long long cut_front =
+        window_start < 0 ? static_cast<unsigned long long>(-window_start) : 0;
+    const unsigned long long cut_back =
+        window_end > last_bin ? static_cast<unsigned long long>(window_end - last_bin) : 0;
+    std::vector<float> part;
+    if (cut_front + cut_back < shape.size()) {
+        part.assign(shape.begin() + cut_front, shape.end() - cut_back);
+    }
+    ScaleToUnitLength(part);
+    return part;
+}
+
+// A record whose shape holds another number of values than its offsets
+// span is compared over the shorter length; the file's author is told.
+void WarnShapeLengths(const DeviceSignatures& record, const std::string& spec_file,
+                      int line_number) {
+    for (size_t i = 0; i < record.signature_list.size(); ++i) {
+        const long expected =
+            static_cast<long>(record.offset_list[i].second) - record.offset_list[i].first + 1;
+        const long actual = static_cast<long>(record.signature_list[i].size());
+        if (expected != actual) {
+            std::cerr << "Warning... signature file " << spec_file << " line " << line_number
+                      << ": shape " << (i + 1) << " of device " << record.dev_id << " holds "
+                      << actual << " values for offsets " << record.offset_list[i].first << " to "
+                      << record.offset_list[i].second << " (" << expected
+                      << " bins); compared over the shorter length\n";
+        }
+    }
+}
+
+// Without these two the high-duty analysis can never name an analog phone
+// or a video camera.
+void WarnMissingSignatures(const std::map<PulseType, DeviceSignatures>& shapes,
+                           const std::string& spec_file) {
+    for (const PulseType needed : {PULSE_ANALOGPHONE, PULSE_VIDEOCAM}) {
+        if (shapes.find(needed) == shapes.end()) {
+            std::cerr << "Warning... signature file " << spec_file
+                      << " has no signature for device " << static_cast<int>(needed) << " ("
+                      << RssiPulse::getClassification(needed)
+                      << "): such devices cannot be recognised\n";
+        }
+    }
+}
+
 }  // namespace
 
 DeviceSignatures::DeviceSignatures(std::string input_string)
@@ -130,22 +182,8 @@ float DeviceSignatures::GetMinTheta(const std::vector<float>& db_avg_list, int p
         }
         ScaleToUnitLength(sub_spec);
 
-        const std::vector<float>& shape = signature_list[i];
-        std::vector<float> sub_specsig;
-        if (window_start < 0 || window_end > last_bin) {
-            // The window sticks out of the subband: compare only the part of
-            // the shape that lies over real bins, re-scaled to unit length.
-            const unsigned long long cut_front =
-                window_start < 0 ? static_cast<unsigned long long>(-window_start) : 0;
-            const unsigned long long cut_back =
-                window_end > last_bin ? static_cast<unsigned long long>(window_end - last_bin) : 0;
-            if (cut_front + cut_back < shape.size()) {
-                sub_specsig.assign(shape.begin() + cut_front, shape.end() - cut_back);
-            }
-            ScaleToUnitLength(sub_specsig);
-        } else {
-            sub_specsig = shape;
-        }
+        const std::vector<float> sub_specsig =
+            ShapeOverBins(signature_list[i], window_start, window_end, last_bin);
 
         if (sub_specsig.size() != sub_spec.size()) {
             std::cout << "Error! Subspec sizes don't match" << std::endl;
@@ -230,30 +268,10 @@ void ShapeMetrics::ParseSignatureLines(std::istream& in, const std::string& spec
                       << "\n";
             continue;
         }
-        for (size_t i = 0; i < record.signature_list.size(); ++i) {
-            const long expected =
-                static_cast<long>(record.offset_list[i].second) - record.offset_list[i].first + 1;
-            const long actual = static_cast<long>(record.signature_list[i].size());
-            if (expected != actual) {
-                std::cerr << "Warning... signature file " << spec_file << " line " << line_number
-                          << ": shape " << (i + 1) << " of device " << record.dev_id << " holds "
-                          << actual << " values for offsets " << record.offset_list[i].first
-                          << " to " << record.offset_list[i].second << " (" << expected
-                          << " bins); compared over the shorter length\n";
-            }
-        }
+        WarnShapeLengths(record, spec_file, line_number);
         shape_map.insert(std::make_pair(record.dev_id, record));
     }
-    // Without these two the high-duty analysis can never name an analog
-    // phone or a video camera.
-    for (const PulseType needed : {PULSE_ANALOGPHONE, PULSE_VIDEOCAM}) {
-        if (shape_map.find(needed) == shape_map.end()) {
-            std::cerr << "Warning... signature file " << spec_file
-                      << " has no signature for device " << static_cast<int>(needed) << " ("
-                      << RssiPulse::getClassification(needed)
-                      << "): such devices cannot be recognised\n";
-        }
-    }
+    WarnMissingSignatures(shape_map, spec_file);
 }
 
 void ShapeMetrics::ObtainShapeMetrics(const std::vector<float>& db_avg_list,

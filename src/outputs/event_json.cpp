@@ -129,6 +129,50 @@ bool IsNull(const json& j, const char* key) {
 
 constexpr long long kMaxHostSeconds = 1LL << 40;
 
+// A fixed device's band: its first, centre and last bin in the subband
+// centred on subband_mhz.
+bool ParseFixedBand(const json& j, DeviceEventRecord* d, std::string* error) {
+    const auto bins = j.find("bins");
+    double subband = 0.0;
+    if (!bins->is_array() || bins->size() != 3 ||
+        !Number(j, "subband_mhz", 2300.0, 2600.0, &subband)) {
+        return Fail(error, "fixed device without bins [start, centre, end] and subband_mhz");
+    }
+    int values[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        const json& b = (*bins)[i];
+        if (!b.is_number_integer() || b.get<long long>() < 0 ||
+            b.get<long long>() >= static_cast<long long>(kSubbandBins)) {
+            return Fail(error, "device bin outside the subband");
+        }
+        values[i] = static_cast<int>(b.get<long long>());
+    }
+    d->band_cfreq_mhz = static_cast<float>(subband);
+    d->start_bin = values[0];
+    d->center_bin = values[1];
+    d->end_bin = values[2];
+    return true;
+}
+
+// What a device event says once the device has been seen again: when, for
+// how long, and how strong. A first announcement leaves them null.
+bool ParseLastSeen(const json& j, DeviceEventRecord* d, std::string* error) {
+    long long last = 0;
+    long long duration = 0;
+    double power = 0.0;
+    if (!IsNull(j, "last_seen")) {
+        if (!Integer(j, "last_seen", 0, kMaxHostSeconds, &last) ||
+            !Integer(j, "duration_s", -kMaxHostSeconds, kMaxHostSeconds, &duration) ||
+            !Number(j, "power_dbm", -300.0, 300.0, &power)) {
+            return Fail(error, "device with bad last_seen, duration_s or power_dbm");
+        }
+    }
+    d->last_seen_s = static_cast<long>(last);
+    d->duration_s = static_cast<int>(duration);
+    d->power_dbm = static_cast<float>(power);
+    return true;
+}
+
 bool ParseDevice(const json& j, DeviceEventRecord* d, std::string* error) {
     std::string event;
     std::string name;
@@ -152,42 +196,10 @@ bool ParseDevice(const json& j, DeviceEventRecord* d, std::string* error) {
         return Fail(error, "device without hopper flag");
     }
     d->hopper = hopper->get<bool>();
-    long long last = 0;
-    long long duration = 0;
-    double power = 0.0;
-    if (!IsNull(j, "last_seen")) {
-        if (!Integer(j, "last_seen", 0, kMaxHostSeconds, &last) ||
-            !Integer(j, "duration_s", -kMaxHostSeconds, kMaxHostSeconds, &duration) ||
-            !Number(j, "power_dbm", -300.0, 300.0, &power)) {
-            return Fail(error, "device with bad last_seen, duration_s or power_dbm");
-        }
+    if (!ParseLastSeen(j, d, error)) {
+        return false;
     }
-    d->last_seen_s = static_cast<long>(last);
-    d->duration_s = static_cast<int>(duration);
-    d->power_dbm = static_cast<float>(power);
-    if (d->hopper || IsNull(j, "bins")) {
-        return true;
-    }
-    const auto bins = j.find("bins");
-    double subband = 0.0;
-    if (!bins->is_array() || bins->size() != 3 ||
-        !Number(j, "subband_mhz", 2300.0, 2600.0, &subband)) {
-        return Fail(error, "fixed device without bins [start, centre, end] and subband_mhz");
-    }
-    int values[3];
-    for (std::size_t i = 0; i < 3; ++i) {
-        const json& b = (*bins)[i];
-        if (!b.is_number_integer() || b.get<long long>() < 0 ||
-            b.get<long long>() >= static_cast<long long>(kSubbandBins)) {
-            return Fail(error, "device bin outside the subband");
-        }
-        values[i] = static_cast<int>(b.get<long long>());
-    }
-    d->band_cfreq_mhz = static_cast<float>(subband);
-    d->start_bin = values[0];
-    d->center_bin = values[1];
-    d->end_bin = values[2];
-    return true;
+    return d->hopper || IsNull(j, "bins") || ParseFixedBand(j, d, error);
 }
 
 bool ParseSpectrum(const json& j, ParsedEvent* e, std::string* error) {
