@@ -33,6 +33,12 @@ struct Packet {
     size_t origlen;  // bytes the packet had on the wire
 };
 
+// A packet whose capture ends before the next header: cut short by the
+// capture's snap length, or too short on the wire to carry UDP at all.
+PacketVerdict EndsBeforeHeader(const Packet& pkt) {
+    return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+}
+
 // The UDP header at `offset` with `udp_bytes` announced by the IP layer.
 PacketVerdict ParseUdp(const Packet& pkt, size_t offset, size_t ip_payload_len, uint16_t port,
                        const uint8_t** payload, size_t* payload_len) {
@@ -58,7 +64,7 @@ PacketVerdict ParseUdp(const Packet& pkt, size_t offset, size_t ip_payload_len, 
 PacketVerdict ParseIpv4(const Packet& pkt, size_t offset, uint16_t port, const uint8_t** payload,
                         size_t* payload_len) {
     if (offset + 20 > pkt.caplen) {
-        return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+        return EndsBeforeHeader(pkt);
     }
     const uint8_t* ip = pkt.data + offset;
     const size_t header_len = static_cast<size_t>(ip[0] & 0x0F) * 4;
@@ -79,7 +85,7 @@ PacketVerdict ParseIpv4(const Packet& pkt, size_t offset, uint16_t port, const u
 PacketVerdict ParseIpv6(const Packet& pkt, size_t offset, uint16_t port, const uint8_t** payload,
                         size_t* payload_len) {
     if (offset + 40 > pkt.caplen) {
-        return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+        return EndsBeforeHeader(pkt);
     }
     const uint8_t* ip = pkt.data + offset;
     size_t remaining = ReadBe16(ip + 4);
@@ -107,7 +113,7 @@ PacketVerdict ParseIpv6(const Packet& pkt, size_t offset, uint16_t port, const u
 PacketVerdict ParseIp(const Packet& pkt, size_t offset, uint16_t port, const uint8_t** payload,
                       size_t* payload_len) {
     if (offset >= pkt.caplen) {
-        return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+        return EndsBeforeHeader(pkt);
     }
     switch (pkt.data[offset] >> 4) {
         case 4:
@@ -132,7 +138,7 @@ PacketVerdict ParseEthernet(const Packet& pkt, uint16_t port, const uint8_t** pa
     size_t offset = 12;
     for (;;) {
         if (offset + 2 > pkt.caplen) {
-            return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+            return EndsBeforeHeader(pkt);
         }
         const uint16_t ethertype = ReadBe16(pkt.data + offset);
         if (ethertype == ETHERTYPE_VLAN || ethertype == ETHERTYPE_QINQ) {
@@ -146,7 +152,7 @@ PacketVerdict ParseEthernet(const Packet& pkt, uint16_t port, const uint8_t** pa
 PacketVerdict ParseCooked(const Packet& pkt, size_t header_len, size_t protocol_offset,
                           uint16_t port, const uint8_t** payload, size_t* payload_len) {
     if (header_len > pkt.caplen) {
-        return pkt.origlen > pkt.caplen ? PacketVerdict::kTruncated : PacketVerdict::kNotUdp;
+        return EndsBeforeHeader(pkt);
     }
     return ParseByEthertype(pkt, header_len, ReadBe16(pkt.data + protocol_offset), port, payload,
                             payload_len);
