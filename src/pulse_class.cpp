@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <sstream>
@@ -161,7 +162,9 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       end_bin_number(static_cast<int16_t>(end_bin_number)),
       center_bin_number(static_cast<int16_t>(center_bin_number)),
       widest_sample_width(static_cast<int16_t>(end_bin_number - start_bin_number)),
-      classification(PULSE_NONE) {}
+      classification(PULSE_NONE),
+      lobe_width(0),
+      lobe_centre_q(0) {}
 
 RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
     Profile profile{};
@@ -255,6 +258,42 @@ void RssiPulse::EndPulse(const Profile& profile) {
         sum += static_cast<float>(profile[b]);
     }
     average_pulse_rssi = sum / static_cast<float>(end_bin_number - start_bin_number + 1);
+    const float depth_db = ActiveRules().lobe_depth_db;
+    if (depth_db > 0.0f) {
+        MeasureLobe(profile, depth_db);
+    }
+}
+
+void RssiPulse::MeasureLobe(const Profile& profile, float depth_db) {
+    const int first = start_bin_number;
+    const int last = end_bin_number;
+    if (first < 0 || last >= CONST_SUBBAND_NUM_BINS || first > last) {
+        return;
+    }
+    int top = 255;
+    for (int b = first; b <= last; b++) {
+        top = std::min(top, static_cast<int>(profile[b]));
+    }
+    // Values are dB below 1 mW: within depth_db of the top is at most
+    // top + depth_db.
+    const float limit = static_cast<float>(top) + depth_db;
+    int lobe_first = last;
+    int lobe_last = first;
+    double weight_sum = 0.0;
+    double moment = 0.0;
+    for (int b = first; b <= last; b++) {
+        const float value = static_cast<float>(profile[b]);
+        if (value > limit) {
+            continue;
+        }
+        lobe_first = std::min(lobe_first, b);
+        lobe_last = std::max(lobe_last, b);
+        const double weight = std::pow(10.0, -static_cast<double>(value - top) / 10.0);
+        weight_sum += weight;
+        moment += weight * b;
+    }
+    lobe_width = static_cast<uint8_t>(lobe_last - lobe_first + 1);
+    lobe_centre_q = static_cast<uint8_t>(std::lround(4.0 * moment / weight_sum));
 }
 
 bool RssiPulse::IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const {

@@ -21,6 +21,8 @@ constexpr RuleSet kStandard = {
     0,      // min_voice_pairs
     false,  // zigbee_airtime_share
     false,  // zigbee_needs_width_at_once
+    0.0f,   // lobe_depth_db
+    0.0f,   // zigbee_centre_tolerance_mhz
     false,  // xbox_count_per_clear_view
     false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
@@ -50,6 +52,8 @@ constexpr RuleSet kRefined = {
     14,                                                // min_voice_pairs
     true,                                              // zigbee_airtime_share
     true,                                              // zigbee_needs_width_at_once
+    6.0f,                                              // lobe_depth_db
+    0.3125f,                                           // zigbee_centre_tolerance_mhz
     true,                                              // xbox_count_per_clear_view
     true,                                              // voice_link_keeps_its_slots
     true,                                              // oven_needs_on_phases

@@ -1,9 +1,13 @@
 // Zigbee detection. An IEEE 802.15.4 transmitter sits on one 2 MHz channel:
 // its frames are 6 or 7 bins wide and centred on one of the four channel
-// positions of a 20 MHz subband (bins 7, 22, 37, 52). Airtime of such pulses
-// is summed per subband frequency and channel; a channel busy for at least
-// MIN_ZIGBEE_TIMESLICES ms in the window is a Zigbee device, whose bins are
-// then filtered from further analysis of that frequency.
+// positions of a 20 MHz subband (bins 7, 22, 37, 52). Under the refined
+// rules a frame is judged by its main lobe under its own top instead: 5 to 7
+// bins wide, centred on a true channel (2405 + 5 (k - 11) MHz, bins 5.6,
+// 21.6, 37.6 and 53.6 of every view), however near the noise. Airtime of
+// such pulses is summed per subband frequency and channel; a channel busy for
+// at least MIN_ZIGBEE_TIMESLICES ms in the window (refined: a share of the
+// time spent there) is a Zigbee device, whose bins are then filtered from
+// further analysis of that frequency.
 #include "zigbee_pulse_analyser.h"
 
 #include <algorithm>
@@ -52,6 +56,27 @@ void NormaliseMetrics(ZigbeePulseAnalyser::ZigbeeBandMetrics& m) {
     m.avg_bw /= static_cast<float>(m.pulse_count);
 }
 
+// Whether a pulse is a Zigbee frame under the active rules: its main lobe
+// measured under its own top when the rules measure one, else its band.
+bool IsFrame(const RssiPulse& pulse, float subband_mhz) {
+    if (ActiveRules().lobe_depth_db > 0.0f) {
+        return ZigbeePulseAnalyser::IsZigbeeLobe(pulse, subband_mhz);
+    }
+    return CheckPulse::IsZigbeePulseType(pulse);
+}
+
+int BandIdOf(const RssiPulse& pulse) {
+    if (ActiveRules().lobe_depth_db > 0.0f) {
+        return ZigbeePulseAnalyser::GetZigbeeBandIdOfBin(pulse.lobe_centre_q / 4);
+    }
+    return ZigbeePulseAnalyser::GetZigbeeBandPulseBandId(pulse);
+}
+
+// A frame's spectrum stays where it is while it lasts; a band that grew more
+// than this many bins beyond the widest it showed at once was swept over
+// (a drifting oven line near the noise).
+constexpr int ZIGBEE_MAX_GROWTH_BINS = 2;
+
 using SubbandIt = std::list<SubBand>::iterator;
 
 // Airtime, power and width of the Zigbee-shaped pulses of the visits [begin,
@@ -64,10 +89,9 @@ ZigbeeMetricsMap SumZigbeePulses(SubbandIt begin, SubbandIt end) {
         if (entry == metrics.end())
             continue;
         for (const RssiPulse& pulse : it->completed_pulses_list) {
-            if (!CheckPulse::IsZigbeePulseType(pulse))
+            if (!IsFrame(pulse, it->curr_freq))
                 continue;
-            AccumulatePulse(entry->second[ZigbeePulseAnalyser::GetZigbeeBandPulseBandId(pulse)],
-                            pulse);
+            AccumulatePulse(entry->second[BandIdOf(pulse)], pulse);
         }
     }
     return metrics;
@@ -156,7 +180,10 @@ void PrintTimeBins(const ZigbeeMetricsMap& metrics) {
 }  // namespace
 
 int ZigbeePulseAnalyser::GetZigbeeBandPulseBandId(const RssiPulse& pulse) {
-    const int centre = pulse.center_bin_number;
+    return GetZigbeeBandIdOfBin(pulse.center_bin_number);
+}
+
+int ZigbeePulseAnalyser::GetZigbeeBandIdOfBin(int centre) {
     if (centre <= 14)
         return 0;
     if (centre <= 29)
@@ -170,6 +197,41 @@ int ZigbeePulseAnalyser::GetCFFromBandId(int band_id) {
     if (band_id < 0 || band_id >= NUM_ZIGBEE_BANDS)
         return -1;
     return ZIGBEE_BINS[band_id];
+}
+
+double ZigbeePulseAnalyser::ChannelOffsetMhz(double mhz) {
+    const long k =
+        std::clamp(std::lround((mhz - ZIGBEE_FIRST_CHANNEL_MHZ) / ZIGBEE_CHANNEL_STEP_MHZ), 0L,
+                   static_cast<long>(ZIGBEE_NUM_CHANNELS - 1));
+    return mhz - (ZIGBEE_FIRST_CHANNEL_MHZ + ZIGBEE_CHANNEL_STEP_MHZ * static_cast<double>(k));
+}
+
+double ZigbeePulseAnalyser::LobeCentreMhz(const RssiPulse& pulse, float subband_mhz) {
+    const double bin = pulse.lobe_centre_q / 4.0;
+    return static_cast<double>(subband_mhz) + (bin - CONST_SUBBAND_CENTER_BIN) / CONST_BINS_PER_MHZ;
+}
+
+bool ZigbeePulseAnalyser::IsZigbeeLobe(const RssiPulse& pulse, float subband_mhz) {
+    if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
+        return false;
+    if (pulse.lobe_width < ZIGBEE_MIN_LOBE_BINS || pulse.lobe_width > ZIGBEE_MAX_LOBE_BINS)
+        return false;
+    // Cut by the edge of the view, the band's width and centre are unknown.
+    if (pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_LAST_BIN)
+        return false;
+    const int band_width = pulse.end_bin_number - pulse.start_bin_number;
+    if (ActiveRules().zigbee_needs_width_at_once &&
+        band_width - pulse.widest_sample_width > ZIGBEE_MAX_GROWTH_BINS)
+        return false;
+    // A fragment of a continuous emitter a few dB over the floor is no frame
+    // of a network on the air a few per cent of the time.
+    const std::vector<float>* duty = pulse.parent ? &pulse.parent->duty_avg_list : nullptr;
+    const size_t centre = static_cast<size_t>(pulse.lobe_centre_q / 4);
+    if (duty != nullptr && centre < duty->size() &&
+        CheckPulse::IsContinuousBinDuty((*duty)[centre]))
+        return false;
+    return std::fabs(ChannelOffsetMhz(LobeCentreMhz(pulse, subband_mhz))) <=
+           static_cast<double>(ActiveRules().zigbee_centre_tolerance_mhz);
 }
 
 bool ZigbeePulseAnalyser::IsZigbeePresent(int zigbee_time_slice_count, bool is_spurious_pulses) {

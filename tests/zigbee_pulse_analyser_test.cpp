@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include "check_pulse_type.h"
 #include "hopper_test_support.h"
 #include "host_clock.h"
+#include "refined_test_support.h"
 
 using hoppertest::MakePulse;
 using hoppertest::PulseSpec;
@@ -143,6 +145,176 @@ TEST_F(ZigbeeTest, ZeroLengthFramesAndEmptyWindowAreHarmless) {
     const std::string out = Run();
     EXPECT_TRUE(Devices().empty());
     EXPECT_NE(out.find("Zigbee_pulse_timebins: 2437 0 0 30 0 0 0 0 0\n"), std::string::npos);
+}
+
+// --- Refined: frames judged by their main lobe under their own top --------
+
+using refinedtest::Receiver;
+using refinedtest::RulesScope;
+
+constexpr double kPi = 3.14159265358979323846;
+constexpr double kBinMhz = 0.3125;
+
+// Share of an O-QPSK half-sine (MSK) frame's power, 2 Mchip/s, falling in
+// the 312.5 kHz bin whose centre lies df MHz from the carrier.
+double MskPsd(double f) {
+    const double x = std::fabs(f) / 2.0;
+    const double den = 1.0 - 16.0 * x * x;
+    const double v = std::fabs(den) < 1e-9 ? kPi / 4.0 : std::cos(2.0 * kPi * x) / den;
+    return v * v;
+}
+
+double MskShare(double df) {
+    static const double total = [] {
+        double sum = 0.0;
+        for (double f = -5.0; f <= 5.0; f += 0.001) {
+            sum += MskPsd(f) * 0.001;
+        }
+        return sum;
+    }();
+    return MskPsd(df) * kBinMhz / total;
+}
+
+// Bin of the receiver's 2437 MHz view at a frequency.
+double BinAt(double mhz) {
+    return CONST_SUBBAND_CENTER_BIN + (mhz - 2437.0) * CONST_BINS_PER_MHZ;
+}
+
+// A frame of `dbm` in total on carrier `mhz` for `samples` samples, then
+// quiet long enough for it to end.
+void Frame(Receiver& run, double mhz, double dbm, int samples) {
+    const double centre = BinAt(mhz);
+    for (int i = 0; i < samples; i++) {
+        std::vector<float> row = run.noise.Sample();
+        for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+            const double share = MskShare((b - centre) * kBinMhz);
+            if (share > 1e-4) {
+                run.noise.AddSignal(row, b, dbm + 10.0 * std::log10(share));
+            }
+        }
+        run.Feed(row);
+    }
+    run.Noise(10);
+}
+
+// The completed pulses lasting at least `samples` samples.
+std::vector<RssiPulse> LongPulses(Receiver& run, int samples) {
+    std::vector<RssiPulse> found;
+    for (const RssiPulse& p : run.Band().completed_pulses_list) {
+        if (p.reading_counts >= samples)
+            found.push_back(p);
+    }
+    return found;
+}
+
+TEST(ZigbeeChannelTest, OffsetFromTheNearestChannel) {
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2405.0), 0.0, 1e-9);
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2440.3), 0.3, 1e-9);
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2442.4), 2.4, 1e-9);
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2442.6), -2.4, 1e-9);
+    // Outside channels 11 to 26 the nearest is the band's first or last.
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2398.0), -7.0, 1e-9);
+    EXPECT_NEAR(ZigbeePulseAnalyser::ChannelOffsetMhz(2488.0), 8.0, 1e-9);
+    // The four channels of a view sit at bins 5.6, 21.6, 37.6 and 53.6.
+    RssiPulse pulse = ZigbeeFrame(0, 1000, 38);
+    pulse.lobe_centre_q = 150;  // bin 37.5
+    EXPECT_NEAR(ZigbeePulseAnalyser::LobeCentreMhz(pulse, 2437.0f), 2439.97, 0.01);
+}
+
+class RefinedZigbeeFrameTest : public ::testing::Test {
+protected:
+    RulesScope refined{RuleSetId::kRefined};
+    Receiver run;
+    void SetUp() override { run.Noise(600); }
+};
+
+// A frame at -78 dBm spread over 2 MHz stands about 9 dB over the noise in
+// its top bins: the noise, not the frame, decides which of them is the
+// strongest. Channel 15 (2430 MHz) lies at bin 5.6 of the 2437 MHz view,
+// where the top lands on bin 5 as often as on 6, outside the fixed channel
+// bin 7 +- 1. Its lobe under its own top still finds it on its channel and
+// 5-7 bins wide.
+TEST_F(RefinedZigbeeFrameTest, WeakFrameIsFoundWhereverNoisePutsItsTop) {
+    for (int i = 0; i < 24; i++) {
+        Frame(run, 2430.0, -78.0, 40);
+    }
+    run.Close();
+    // Near the noise a frame may break into two pulses.
+    const std::vector<RssiPulse> frames = LongPulses(run, 15);
+    ASSERT_GE(frames.size(), 20u);
+    int lobes = 0;
+    int top_off_channel_bin = 0;
+    for (const RssiPulse& p : frames) {
+        lobes += ZigbeePulseAnalyser::IsZigbeeLobe(p, 2437.0f);
+        top_off_channel_bin +=
+            std::abs(p.center_bin_number - ZigbeePulseAnalyser::GetCFFromBandId(0)) > 1;
+        EXPECT_NEAR(p.lobe_centre_q / 4.0, BinAt(2430.0), 1.0);
+    }
+    EXPECT_GE(lobes, static_cast<int>(frames.size()) - 1);
+    // The case in point: the noise put the top on bin 5.
+    EXPECT_GE(top_off_channel_bin, 3);
+}
+
+TEST_F(RefinedZigbeeFrameTest, StrongFrameMeasuresLikeAWeakOne) {
+    Frame(run, 2440.0, -45.0, 40);
+    run.Close();
+    const std::vector<RssiPulse> frames = LongPulses(run, 20);
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_TRUE(ZigbeePulseAnalyser::IsZigbeeLobe(frames[0], 2437.0f));
+    EXPECT_GE(frames[0].lobe_width, ZIGBEE_MIN_LOBE_BINS);
+    EXPECT_LE(frames[0].lobe_width, 6);
+}
+
+// A 2 MHz frame half-way between two channels is no 802.15.4 frame.
+TEST_F(RefinedZigbeeFrameTest, FrameBetweenChannelsIsNoZigbee) {
+    Frame(run, 2442.5, -50.0, 40);
+    Frame(run, 2441.0, -50.0, 40);
+    run.Close();
+    const std::vector<RssiPulse> frames = LongPulses(run, 20);
+    ASSERT_EQ(frames.size(), 2u);
+    for (const RssiPulse& p : frames) {
+        EXPECT_FALSE(ZigbeePulseAnalyser::IsZigbeeLobe(p, 2437.0f)) << p.lobe_centre_q / 4.0;
+    }
+}
+
+// A Bluetooth packet (1 MHz GFSK) on 2440 MHz sits exactly on Zigbee
+// channel 18, and one on 2441 MHz beside it: 2-3 bins under their tops,
+// strong or weak, never a frame's 5.
+TEST_F(RefinedZigbeeFrameTest, BluetoothPacketOnAChannelIsNoFrame) {
+    const int on_channel = static_cast<int>(std::lround(BinAt(2440.0)));
+    const int beside = static_cast<int>(std::lround(BinAt(2441.0)));
+    for (const double peak : {-45.0, -70.0, -82.0}) {
+        for (const int centre : {on_channel, beside}) {
+            run.Packet(centre, peak, peak - 3.0, 12);
+            run.Noise(10);
+        }
+    }
+    run.Close();
+    const std::vector<RssiPulse> packets = LongPulses(run, 4);
+    ASSERT_GE(packets.size(), 5u);
+    for (const RssiPulse& p : packets) {
+        EXPECT_FALSE(ZigbeePulseAnalyser::IsZigbeeLobe(p, 2437.0f))
+            << "lobe " << static_cast<int>(p.lobe_width) << " at " << p.lobe_centre_q / 4.0;
+    }
+}
+
+// Twenty weak frames in one 200 ms visit, 5 % of its time: a network on
+// channel 18, whose frames the standard rules would mostly have dropped.
+TEST_F(RefinedZigbeeFrameTest, WeakNetworkIsAnnounced) {
+    SetHostClock(FixedClock);
+    DeviceAnalyzer::ResetForTests();
+    for (int i = 0; i < 20; i++) {
+        Frame(run, 2440.0, -78.0, 30);
+        run.Noise(120);
+    }
+    run.Close();
+    std::list<SubBand>& history = run.ap.completed_sub_bands_list;
+    ZigbeePulseAnalyser::DetermineZigbeePresence(history, history.begin(), false);
+    const std::vector<FixedFreqInterferer>& devices = DeviceAnalyzer::ActiveFixedDevices();
+    ASSERT_EQ(devices.size(), 1u);
+    EXPECT_EQ(devices[0].classification, PULSE_ZIGBEE);
+    EXPECT_EQ(devices[0].center_bin_number, ZigbeePulseAnalyser::GetCFFromBandId(2));
+    DeviceAnalyzer::ResetForTests();
 }
 
 }  // namespace

@@ -57,6 +57,13 @@ public:
     // only grows that wide over time.
     int16_t widest_sample_width : 8;
     PulseType classification;
+    // The main lobe of the pulse's strongest-value profile, measured when it
+    // ends (refined rules only, else 0): the bins from the first to the last
+    // standing within RuleSet::lobe_depth_db of its top, and their
+    // power-weighted centre in quarter bins. Both follow the emitter's own
+    // level, so a weak frame and a strong one measure alike.
+    uint8_t lobe_width;
+    uint8_t lobe_centre_q;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the
@@ -83,8 +90,11 @@ public:
     // floor_dbm is the subband's join floor, from which the band regrows.
     void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
                      float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI));
-    // The mean power over the pulse's bins of its profile.
+    // The mean power over the pulse's bins of its profile, and its main
+    // lobe under the refined rules.
     void EndPulse(const Profile& profile);
+    // Sets lobe_width and lobe_centre_q from the profile over the band.
+    void MeasureLobe(const Profile& profile, float depth_db);
     bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
     // Card times are printed less offset (the subband's sync offset).
     std::string toString(u64 offset = 0) const;

@@ -127,6 +127,25 @@ struct RuleSet {
     // that width only by drifting (an oven's carrier sweeping, picked up
     // near the noise) is no frame.
     bool zigbee_needs_width_at_once;
+    // A frame's main lobe is measured under its own top (RssiPulse's lobe:
+    // the bins within this many dB of the strongest of its strongest-value
+    // profile; standard: 0, not measured), not where it meets a fixed floor.
+    // Zigbee at -78 dBm over 2 MHz stands about N + 9 dB a bin: it meets
+    // N + 8 where a strong frame is still 1 dB under its top, so its band
+    // measured 5 bins against a strong frame's 8. The O-QPSK half-sine
+    // spectrum falls 6 dB at +-0.78 MHz, 5 bins, which the card's window
+    // widens to 5-6; a 1 MHz Bluetooth packet spans 2-3 bins at that depth.
+    float lobe_depth_db;
+    // A Zigbee frame's lobe centre (its power-weighted mean bin) must lie
+    // this close to a true IEEE 802.15.4 channel, 2405 + 5 (k - 11) MHz
+    // (standard: 0, the strongest bin within one bin of the fixed bins 7,
+    // 22, 37, 52, which lie up to 1.6 bins off the channels at 5.6, 21.6,
+    // 37.6 and 53.6). Near the noise the strongest bin is any of the flat
+    // top's three, but the centre of the lobe scatters by about half a bin
+    // (0.16 MHz); the transmitter's crystal may be 40 ppm off (0.1 MHz at
+    // 2.48 GHz) and the card's some 20 ppm (0.05 MHz): one bin in all. A
+    // Bluetooth channel beside a Zigbee one lies 1 MHz (3.2 bins) away.
+    float zigbee_centre_tolerance_mhz;
     // The game controller's packet count is scaled to the share of the
     // window's spectrum (bins x dwell time) a continuous emitter leaves
     // clear: a packet hopping onto bins a video sender or a carrier holds is
