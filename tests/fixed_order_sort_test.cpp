@@ -97,8 +97,8 @@ std::vector<Pattern> Patterns(size_t n) {
 }  // namespace
 
 // Equal keys must land exactly where the library's comparison sort leaves
-// them, at every size from a few elements (insertion sort alone) through
-// partitions shorter than a block to a busy subband's 15,000 and beyond.
+// them, at every size from a few elements (insertion sort alone) to a busy
+// subband's 15,000 and beyond.
 TEST(FixedOrderSort, EqualKeysLandWhereTheComparisonSortLeavesThem) {
     for (const size_t n : {0u, 1u, 2u, 3u, 16u, 17u, 100u, 129u, 257u, 1000u, 15000u, 70001u}) {
         for (const Pattern& pattern : Patterns(n)) {

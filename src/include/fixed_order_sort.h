@@ -4,24 +4,15 @@
 // (ranges of 16 or fewer). Equal pulses (same start, same peak) print and
 // sum in the order these steps leave them, so the hopper pass sorts with it
 // and its output stays the same on every target.
-//
-// The partition finds the elements each side must swap in blocks, one
-// comparison per element without a branch on its outcome, and swaps them in
-// the same pairs, in the same order, as the element-by-element scan does;
-// the last stretch of each partition runs the scan itself. A busy subband's
-// 15,000 pulses sort without the mispredicted branches of the plain scan.
 #ifndef TESSARON_FIXED_ORDER_SORT_H
 #define TESSARON_FIXED_ORDER_SORT_H
 
-#include <algorithm>
 #include <cstddef>
-#include <cstdint>
 #include <utility>
 
 namespace fixed_order_sort {
 
 constexpr std::ptrdiff_t kInsertionRange = 16;
-constexpr int kBlock = 128;
 
 // Moves the median of *a, *b, *c to *result.
 template <typename T, typename Less>
@@ -61,65 +52,6 @@ T* ScanPartition(T* first, T* last, const T& pivot, Less& less) {
         std::swap(*first, *last);
         ++first;
     }
-}
-
-// The same partition. The k-th element from the left that is not less than
-// the pivot swaps with the k-th from the right that the pivot is not less
-// than, for as long as the first lies left of the second; the blocks find
-// these pairs while the two scans are a block or more apart. Every element a
-// block reads is still where the scan would find it: swaps only touch
-// positions already read.
-template <typename T, typename Less>
-T* BlockPartition(T* first, T* last, const T& pivot, Less& less) {
-    uint8_t left_at[kBlock];
-    uint8_t right_at[kBlock];
-    int left_count = 0;
-    int left_next = 0;
-    int right_count = 0;
-    int right_next = 0;
-    T* left_base = first;
-    T* right_base = last - 1;
-    T* left = first;  // next element the left scan reads
-    T* right = last;  // one past the next element the right scan reads
-    for (;;) {
-        if (left_next == left_count) {
-            if (right - left < kBlock) {
-                break;
-            }
-            left_base = left;
-            left_count = 0;
-            left_next = 0;
-            for (int i = 0; i < kBlock; ++i) {
-                left_at[left_count] = static_cast<uint8_t>(i);
-                left_count += !less(left[i], pivot);
-            }
-            left += kBlock;
-        }
-        if (right_next == right_count) {
-            if (right - left < kBlock) {
-                break;
-            }
-            right_base = right - 1;
-            right_count = 0;
-            right_next = 0;
-            for (int i = 0; i < kBlock; ++i) {
-                right_at[right_count] = static_cast<uint8_t>(i);
-                right_count += !less(pivot, *(right_base - i));
-            }
-            right -= kBlock;
-        }
-        const int pairs = std::min(left_count - left_next, right_count - right_next);
-        for (int k = 0; k < pairs; ++k) {
-            std::swap(left_base[left_at[left_next + k]], *(right_base - right_at[right_next + k]));
-        }
-        left_next += pairs;
-        right_next += pairs;
-    }
-    // At most one side holds found elements not yet swapped; the scan
-    // resumes at the first of them, or where that side's blocks ended.
-    T* scan_first = left_next < left_count ? left_base + left_at[left_next] : left;
-    T* scan_last = right_next < right_count ? right_base - right_at[right_next] + 1 : right;
-    return ScanPartition(scan_first, scan_last, pivot, less);
 }
 
 // Sifts value down from hole in the heap [first, first + len), then up.
@@ -177,7 +109,7 @@ void IntroLoop(T* first, T* last, int depth_limit, Less& less) {
         --depth_limit;
         MoveMedianToFirst(first, first + 1, first + (last - first) / 2, last - 1, less);
         const T pivot = *first;
-        T* cut = BlockPartition(first + 1, last, pivot, less);
+        T* cut = ScanPartition(first + 1, last, pivot, less);
         IntroLoop(cut, last, depth_limit, less);
         last = cut;
     }
