@@ -76,6 +76,9 @@ bool IsBluetoothCandidateClass(PulseType type) {
     }
 }
 
+// 4 or 5 bins: the controller's packet bandwidth (see below).
+bool IsXboxWidth(int width);
+
 // Classifications still open to the FHSS handset and Xbox tests.
 bool IsHopperCandidateClass(PulseType type) {
     switch (type) {
@@ -197,6 +200,17 @@ bool CheckPulse::IsBluetoothPulse(const RssiPulse& pulse) {
            duration < 3000;
 }
 
+bool CheckPulse::IsHopperShaped(const RssiPulse& pulse) {
+    // Both tests want a narrow pulse lasting longer than the minimum and
+    // under 3 ms.
+    const u64 duration = pulse.GetPulseDuration();
+    const int width = PulseWidth(pulse);
+    if (duration <= CONST_MIN_PULSE_DURATION || duration >= 3000 || width <= 0 || width > 7) {
+        return false;
+    }
+    return IsBluetoothPulse(pulse) || IsFhssphoneHigh(pulse);
+}
+
 bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
     if (!IsBluetoothCandidateClass(pulse.classification) || !IsInterestingPulse(pulse)) {
         return false;
@@ -209,6 +223,11 @@ bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
 }
 
 bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
+    // Both tests want a pulse still open to the hopper tests and 4 or 5 bins
+    // wide; most pulses of a busy band are not.
+    if (!IsHopperCandidateClass(pulse.classification) || !IsXboxWidth(PulseWidth(pulse))) {
+        return false;
+    }
     if (ActiveRules().durations_in_sample_intervals) {
         const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
         // Refined: the same evidence bar as every other hopper pulse.
@@ -255,6 +274,10 @@ constexpr u64 BT_SLOT_US = 625;
 // Before the interval is measured, the card's usual one.
 constexpr float DEFAULT_SAMPLE_INTERVAL_US = 57.0f;
 
+bool IsXboxWidth(int width) {
+    return width >= XBOX_MIN_WIDTH && width <= XBOX_MAX_WIDTH;
+}
+
 }  // namespace
 
 bool CheckPulse::IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us) {
@@ -275,8 +298,7 @@ bool CheckPulse::IsVoicePacketDuration(const RssiPulse& pulse) {
 bool CheckPulse::IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us) {
     if (IsCutByViewEdge(pulse))
         return false;
-    const int width = PulseWidth(pulse);
-    if (width < XBOX_MIN_WIDTH || width > XBOX_MAX_WIDTH)
+    if (!IsXboxWidth(PulseWidth(pulse)))
         return false;
     const u64 d = pulse.GetPulseDuration();
     return IsDurationOfBurst(d, XBOX_SHORT_PACKET_MIN_US, XBOX_SHORT_PACKET_MAX_US,

@@ -18,6 +18,7 @@
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "features_module.h"
+#include "fixed_order_sort.h"
 #include "rule_set.h"
 
 namespace {
@@ -271,7 +272,71 @@ PowerTuple ZeroPowerTuple() {
     return PowerTuple{0.0f, 0.0f, 0.0f, 0.0f};
 }
 
+// A pulse's start (less the subband's earliest) and peak byte packed above
+// its position in the list: one 64-bit word compares as the pair (start,
+// peak) does, and the position rides along.
+constexpr int kPositionBits = 20;
+constexpr int kPeakBits = 8;
+constexpr u64 kMaxStartSpan = ~u64{0} >> (kPositionBits + kPeakBits);
+constexpr u64 kPositionMask = (u64{1} << kPositionBits) - 1;
+
+// The peaks the subband stage produces are whole dB, 0 to 255 below 1 mW.
+// A peak from elsewhere, a list too long for the position bits or starts
+// too far apart for the word leave the pulses to the pair keys.
+bool PackStartAndPeak(const std::vector<RssiPulse>& pulses, std::vector<u64>& packed) {
+    if (pulses.size() > (size_t{1} << kPositionBits)) {
+        return false;
+    }
+    u64 first = pulses[0].start_time;
+    u64 last = first;
+    bool whole_peaks = true;
+    for (const RssiPulse& pulse : pulses) {
+        const float peak = pulse.peak_rssi;
+        whole_peaks = whole_peaks && peak >= 0.0f && peak <= 255.0f &&
+                      peak == static_cast<float>(static_cast<int>(peak));
+        first = std::min(first, pulse.start_time);
+        last = std::max(last, pulse.start_time);
+    }
+    if (!whole_peaks || last - first > kMaxStartSpan) {
+        return false;
+    }
+    packed.resize(pulses.size());
+    for (size_t i = 0; i < pulses.size(); i++) {
+        const u64 key =
+            (pulses[i].start_time - first) << kPeakBits | static_cast<u64>(pulses[i].peak_rssi);
+        packed[i] = key << kPositionBits | i;
+    }
+    return true;
+}
+
 }  // namespace
+
+void SortByStartAndPeak(std::vector<RssiPulse>& pulses, PulseSortScratch& scratch) {
+    const size_t n = pulses.size();
+    if (n < 2) {
+        return;
+    }
+    scratch.order.resize(n);
+    if (PackStartAndPeak(pulses, scratch.packed)) {
+        FixedOrderSort(scratch.packed.data(), scratch.packed.data() + n,
+                       [](u64 a, u64 b) { return (a >> kPositionBits) < (b >> kPositionBits); });
+        for (size_t i = 0; i < n; i++) {
+            scratch.order[i] = static_cast<uint32_t>(scratch.packed[i] & kPositionMask);
+        }
+    } else {
+        using Keyed = std::pair<std::pair<u64, float>, uint32_t>;
+        std::vector<Keyed> keyed(n);
+        for (size_t i = 0; i < n; i++) {
+            keyed[i] = {StartOrderKey(pulses[i]), static_cast<uint32_t>(i)};
+        }
+        FixedOrderSort(keyed.data(), keyed.data() + n,
+                       [](const Keyed& a, const Keyed& b) { return a.first < b.first; });
+        for (size_t i = 0; i < n; i++) {
+            scratch.order[i] = keyed[i].second;
+        }
+    }
+    PermutePulses(pulses, scratch.order);
+}
 
 bool CurrSubbandInfo::operator<(const CurrSubbandInfo& other) const {
     if (curr_freq < other.curr_freq)
@@ -347,12 +412,12 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
         // the pulses the sort is about to read.
         size_t hopper_shaped = 0;
         for (RssiPulse& pulse : subband.completed_pulses_list) {
-            if (CheckPulse::IsBluetoothPulse(pulse) || CheckPulse::IsFhssphoneHigh(pulse)) {
+            if (CheckPulse::IsHopperShaped(pulse)) {
                 pulse.set_classification(PULSE_FH_DEVICE);
             }
             hopper_shaped += pulse.classification == PULSE_FH_DEVICE;
         }
-        SortPulsesByStartAndPeak(subband.completed_pulses_list);
+        SortByStartAndPeak(subband.completed_pulses_list, sort_scratch);
         entry.reserve(hopper_shaped);
         FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,
                                                 PULSE_FH_DEVICE);

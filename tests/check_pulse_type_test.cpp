@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "hopper_test_support.h"
+#include "rule_set.h"
 
 using hoppertest::HopPulse;
 using hoppertest::MakePulse;
@@ -46,6 +47,30 @@ TEST(CheckPulseTest, HopperWidthMustBeOneToSevenBins) {
         EXPECT_TRUE(CheckPulse::IsBluetoothSCOPulse(Shaped(width, 300))) << width;
         EXPECT_TRUE(CheckPulse::IsFhssphoneHigh(Shaped(width, 300))) << width;
     }
+}
+
+// The hopper collection's one test takes exactly the pulses that either
+// shape test takes, under both rule sets, across the edges of every window.
+TEST(CheckPulseTest, HopperShapedIsBluetoothOrHandset) {
+    for (const RuleSetId rules : {RuleSetId::kStandard, RuleSetId::kRefined}) {
+        SelectRules(rules);
+        for (const PulseType type : {PULSE_NONE, PULSE_FH_DEVICE, PULSE_BLUETOOTH,
+                                     PULSE_BLUETOOTH_SCO, PULSE_XBOX, PULSE_DISCARD}) {
+            for (const int width : {0, 1, 4, 7, 8}) {
+                for (const u64 duration : {0u, 1u, 499u, 500u, 501u, 2499u, 2500u, 2999u, 3000u}) {
+                    for (const float peak : {60.0f, 80.0f}) {
+                        RssiPulse pulse = Shaped(width, duration, type);
+                        pulse.peak_rssi = peak;
+                        EXPECT_EQ(CheckPulse::IsHopperShaped(pulse),
+                                  CheckPulse::IsBluetoothPulse(pulse) ||
+                                      CheckPulse::IsFhssphoneHigh(pulse))
+                            << "width " << width << ", " << duration << " us, class " << type;
+                    }
+                }
+            }
+        }
+    }
+    SelectRules(RuleSetId::kStandard);
 }
 
 TEST(CheckPulseTest, DurationWindowsOfBluetoothScoAndHandset) {

@@ -131,6 +131,63 @@ TEST_F(HopperTest, OrderingOfPulsesAndVisits) {
     EXPECT_FALSE(high_early < high_early);
 }
 
+namespace {
+
+// A busy subband's pulses as they close: in end order, many of them
+// starting in the same sample at the same whole-dB peak; end_bin_number
+// tells them apart.
+std::vector<RssiPulse> ClosedPulses(size_t count, u64 first_start) {
+    std::vector<RssiPulse> pulses;
+    uint32_t state = 2412u;
+    const auto next = [&state] {
+        state = state * 1103515245u + 12345u;
+        return state >> 8;
+    };
+    for (size_t i = 0; i < count; ++i) {
+        const u64 end = first_start + (i * 110000) / (count + 1);
+        const u64 duration = next() % 8 == 0 ? next() % 3000 : next() % 200;
+        RssiPulse pulse = HopPulse(end > duration ? (end - duration) / 8 * 8 : 0, 0, 20,
+                                   static_cast<float>(60 + next() % 4));
+        pulse.end_time = end;
+        pulse.end_bin_number = static_cast<int16_t>(i % 56);
+        pulses.push_back(pulse);
+    }
+    return pulses;
+}
+
+// Positions (end_bin_number) after std::sort on StartOrderKey, and after
+// the hopper pass's own sort.
+std::vector<int> OrderAfter(std::vector<RssiPulse> pulses, bool library) {
+    if (library) {
+        std::sort(pulses.begin(), pulses.end(), mySortByStartTime);
+    } else {
+        PulseSortScratch scratch;
+        SortByStartAndPeak(pulses, scratch);
+    }
+    std::vector<int> order;
+    for (const RssiPulse& pulse : pulses)
+        order.push_back(pulse.end_bin_number);
+    return order;
+}
+
+}  // namespace
+
+// Pulses equal in start and peak print and sum in list order: the hopper
+// pass leaves them where the comparison sort always has, whether the keys
+// pack into one word or not.
+TEST_F(HopperTest, EqualPulsesKeepTheirPlaceInStartOrder) {
+    for (const size_t count : {0u, 1u, 2u, 17u, 300u, 15000u}) {
+        const std::vector<RssiPulse> pulses = ClosedPulses(count, 1700000000000000ULL);
+        EXPECT_EQ(OrderAfter(pulses, false), OrderAfter(pulses, true)) << count << " pulses";
+    }
+    std::vector<RssiPulse> fractional = ClosedPulses(500, 1000);
+    fractional[7].peak_rssi = 60.5f;
+    EXPECT_EQ(OrderAfter(fractional, false), OrderAfter(fractional, true));
+    std::vector<RssiPulse> far_apart = ClosedPulses(500, 1000);
+    far_apart[3].start_time = ~u64{0} - 5;
+    EXPECT_EQ(OrderAfter(far_apart, false), OrderAfter(far_apart, true));
+}
+
 TEST_F(HopperTest, CollectionSortsAndTagsTheHistory) {
     PulseSpec wide;
     wide.start = 500;

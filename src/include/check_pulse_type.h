@@ -56,18 +56,22 @@ public:
     static bool IsFhssphoneHigh(const RssiPulse& pulse);
     static bool IsBluetoothPulse(const RssiPulse& pulse);
     static bool IsBluetoothSCOPulse(const RssiPulse& pulse);
+    // Either of the two above: a Bluetooth packet or a handset burst, the
+    // pulses the hopper pass collects. The cheap tests of duration and width
+    // come first, since most pulses of a busy band fail them.
+    static bool IsHopperShaped(const RssiPulse& pulse);
     static bool IsXboxPulseType(const RssiPulse& pulse);
-    // Refined Xbox test: the controller's packet bandwidth and its two packet
-    // lengths, judged in units of the card's sample interval.
     // Refined Bluetooth voice test: a duration a voice packet can show at the
     // card's sample interval.
     static bool IsVoicePacketDuration(const RssiPulse& pulse);
+    // Refined Xbox test: the controller's packet bandwidth and its two packet
+    // lengths, judged in units of the card's sample interval.
     static bool IsXboxPulseShape(const RssiPulse& pulse, float sample_interval_us);
-    // Could a burst lasting lo..hi us show this duration when sampled every
-    // sample_interval_us with a jittered clock?
     // Refined Bluetooth slot test: two packet starts `gap` us apart lie a
     // whole number of 625 us slots apart, within one sample interval.
     static bool IsOnSlotGrid(u64 gap, float sample_interval_us);
+    // Could a burst lasting lo..hi us show this duration when sampled every
+    // sample_interval_us with a jittered clock?
     static bool IsDurationOfBurst(u64 duration, u64 lo, u64 hi, float sample_interval_us);
     static bool IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2);
 };

@@ -5,6 +5,7 @@
 #ifndef TESSARON_FHSS_GENERAL_ANALYSER_H
 #define TESSARON_FHSS_GENERAL_ANALYSER_H
 
+#include <cstdint>
 #include <list>
 #include <map>
 #include <string>
@@ -49,6 +50,17 @@ typedef std::map<DeviceNames, std::map<float, std::vector<float>>> NkldDistMap;
 // Start order, the stronger (smaller) peak first among equal starts.
 std::pair<u64, float> StartOrderKey(const RssiPulse& pulse);
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2);
+
+// Working storage of the start-order sort, kept from one subband to the next.
+struct PulseSortScratch {
+    std::vector<u64> packed;
+    std::vector<uint32_t> order;
+};
+
+// Puts pulses in StartOrderKey order. Equal pulses land in the order of
+// FixedOrderSort (fixed_order_sort.h), which is where the hopper pass has
+// always left them: they print and sum in that order.
+void SortByStartAndPeak(std::vector<RssiPulse>& pulses, PulseSortScratch& scratch);
 
 // Bluetooth data packets tagged in the window that last longer than one
 // 625 us slot: DH3/DH5 traffic, which a voice link never sends.
@@ -103,6 +115,7 @@ public:
     RealIntMap count_btacl_pulse_perfreq;
     // Start of the first packet of each voice pair the last search tagged.
     std::vector<u64> voice_pair_starts;
+    PulseSortScratch sort_scratch;
 
     FreqHoppingsDeviceAnalyser(std::list<SubBand>& subband_list,
                                std::list<SubBand>::iterator beginIt,
