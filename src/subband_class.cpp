@@ -29,7 +29,6 @@ constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
 // many runs in one sample; narrowband emitters hardly ever show this many
 // separate peaks at the same instant in one 17.5 MHz view.
 constexpr size_t kWidebandMinPeaks = 5;
-// Half the view or more above the floor at one instant is one wide burst.
 // A completed pulse this long that a filter leaves alone is worth a log line.
 constexpr u64 kBigPulseUs = 500;
 
@@ -68,11 +67,112 @@ void AccumulateSample(const uint8_t* __restrict sample, float* __restrict db_sum
     }
 }
 
-// A run's peak, to be sorted strongest first.
-struct RunPeak {
-    int bin;
-    uint8_t value;
+// The runs of one sample over the join floor and the peaks kept from them.
+struct SamplePeaks {
+    // A run's peak, to be sorted strongest first.
+    struct RunPeak {
+        int bin;
+        uint8_t value;
+    };
+    std::array<RunPeak, kMaxSegments> peaks;
+    size_t count = 0;
+    // Start of the pulse at each kept peak's bin: earlier than this sample
+    // for a weak peak believed only once it persisted.
+    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
+    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
+    // The runs are kept only for the refined skirt test.
+    const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
+    std::array<BinRun, kMaxSegments> runs;
+    size_t num_runs = 0;
+    // Bins that count towards a wide burst.
+    int active_bins = 0;
 };
+
+// Finds the runs of `active` bins and their peaks; a run is kept when its
+// peak reaches peak_limit (a byte limit) or, with persist, when the weak
+// peak persisted. noise_dbm is what a persisting peak is measured against.
+void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit, float noise_dbm,
+                  u64 current_time, BurstPersistence* persist, SamplePeaks& peaks) {
+    peaks.active_bins = __builtin_popcountll(active);
+    // Each step takes the lowest run of set bits, then clears it (adding
+    // the run's lowest bit carries through the whole run).
+    for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
+        const int segment_start = __builtin_ctzll(rest);
+        const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
+        const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
+        if (peaks.skirts_set_aside) {
+            peaks.runs[peaks.num_runs++] = {segment_start, segment_end,
+                                            static_cast<float>(row[peak])};
+        }
+        int persisted = 0;
+        if (persist != nullptr) {
+            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
+            persisted = persist->Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
+        }
+        const bool alone = row[peak] <= peak_limit;
+        if (alone || persisted > 0) {
+            const size_t at = static_cast<size_t>(peak);
+            peaks.starts[at] = alone ? current_time : persist->SampleTime(persisted - 1);
+            peaks.samples_seen[at] = alone ? 1 : persisted;
+            peaks.peaks[peaks.count++] = {peak, row[peak]};
+        }
+    }
+}
+
+// One pulse per kept peak, in the peaks' order, for the subband `parent`.
+void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePeaks& peaks,
+                   u64 current_time, float current_freq, SubBand* parent,
+                   std::vector<RssiPulse>& new_pulses_list) {
+    // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
+    // weaker. A run's bins are all at or above the floor and none is
+    // stronger than its peak, so the band never leaves the run, and every
+    // run gives its own band.
+    for (size_t i = 0; i < peaks.count; i++) {
+        const int peak = peaks.peaks[i].bin;
+        const int weakest = std::min(peaks.peaks[i].value + CONST_BW_THRESHOLD, join_limit);
+        const uint64_t near_peak = byte_row::MaskAtMost(row.data(), weakest);
+        int start = peak;
+        int end = peak;
+        byte_row::RunAround(near_peak, peak, start, end);
+        new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, parent);
+        new_pulses_list.back().start_time = peaks.starts[static_cast<size_t>(peak)];
+        new_pulses_list.back().reading_counts = peaks.samples_seen[static_cast<size_t>(peak)];
+    }
+}
+
+// Refined: a strong emitter's skirts are neither peaks nor breadth.
+void SetSkirtsAside(const RssiPulse::Profile& row, SamplePeaks& peaks) {
+    const SampleSkirts skirts =
+        FindSkirts(row.data(), peaks.runs.data(), peaks.num_runs, ActiveRules().skirt_depth_db,
+                   ActiveRules().skirt_gap_bins);
+    const auto is_skirt = [&skirts](const SamplePeaks::RunPeak& p) {
+        return ((skirts.skirt_bins >> p.bin) & 1u) != 0;
+    };
+    const auto first = peaks.peaks.begin();
+    peaks.count = static_cast<size_t>(
+        std::remove_if(first, first + static_cast<std::ptrdiff_t>(peaks.count), is_skirt) - first);
+    peaks.active_bins = skirts.wide_bins;
+}
+
+// Refined: many separate peaks, or half the view over the floor, at one
+// instant are one noise-like wide burst.
+bool IsWidebandSample(const SamplePeaks& peaks) {
+    return peaks.count >= kWidebandMinPeaks || peaks.active_bins * 2 >= CONST_SUBBAND_NUM_BINS;
+}
+
+// Strongest peak first; a stable insertion sort keeps equal peaks in bin
+// order without allocating.
+void SortStrongestFirst(SamplePeaks& peaks) {
+    for (size_t i = 1; i < peaks.count; i++) {
+        const SamplePeaks::RunPeak current = peaks.peaks[i];
+        size_t j = i;
+        while (j > 0 && current.value < peaks.peaks[j - 1].value) {
+            peaks.peaks[j] = peaks.peaks[j - 1];
+            j--;
+        }
+        peaks.peaks[j] = current;
+    }
+}
 
 }  // namespace
 
@@ -143,8 +243,6 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const RssiPulse::Profile& row,
                                      std::vector<RssiPulse>& new_pulses_list) {
     end_time = current_time;
-    // Segments: maximal runs of bins at or above the pulse floor (fixed
-    // -85 dBm under the standard rules), each represented by its peak.
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
     const bool persist = ActiveRules().floor_follows_noise;
@@ -154,90 +252,21 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     if (active == 0) {
         return;
     }
-    const int peak_limit = byte_row::AtOrAboveLimit(PeakFloorDbm());
-    const float noise_dbm = NoiseReferenceDbm();
-    std::array<RunPeak, kMaxSegments> peaks;
-    // Start of the pulse at each kept peak's bin: earlier than this sample
-    // for a weak peak believed only once it persisted.
-    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
-    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
-    size_t num_peaks = 0;
-    // The runs are kept only for the refined skirt test.
-    const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
-    std::array<BinRun, kMaxSegments> runs;
-    size_t num_runs = 0;
-    int active_bins = __builtin_popcountll(active);
-    // Each step takes the lowest run of set bits, then clears it (adding
-    // the run's lowest bit carries through the whole run).
-    for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
-        const int segment_start = __builtin_ctzll(rest);
-        const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
-        const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
-        if (skirts_set_aside) {
-            runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
-        }
-        int persisted = 0;
-        if (persist) {
-            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
-            persisted =
-                persistence.Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
-        }
-        const bool alone = row[peak] <= peak_limit;
-        if (alone || persisted > 0) {
-            starts[static_cast<size_t>(peak)] =
-                alone ? current_time : persistence.SampleTime(persisted - 1);
-            samples_seen[static_cast<size_t>(peak)] = alone ? 1 : persisted;
-            peaks[num_peaks++] = {peak, row[peak]};
-        }
+    SamplePeaks peaks;
+    FindRunPeaks(row, active, byte_row::AtOrAboveLimit(PeakFloorDbm()), NoiseReferenceDbm(),
+                 current_time, persist ? &persistence : nullptr, peaks);
+    if (peaks.count > 0 && peaks.skirts_set_aside) {
+        SetSkirtsAside(row, peaks);
     }
-    if (num_peaks > 0 && skirts_set_aside) {
-        // Refined: a strong emitter's skirts are neither peaks nor breadth.
-        const SampleSkirts skirts =
-            FindSkirts(row.data(), runs.data(), num_runs, ActiveRules().skirt_depth_db,
-                       ActiveRules().skirt_gap_bins);
-        const auto is_skirt = [&skirts](const RunPeak& p) {
-            return ((skirts.skirt_bins >> p.bin) & 1u) != 0;
-        };
-        num_peaks = static_cast<size_t>(
-            std::remove_if(peaks.begin(), peaks.begin() + num_peaks, is_skirt) - peaks.begin());
-        active_bins = skirts.wide_bins;
-    }
-    if (num_peaks == 0) {
+    if (peaks.count == 0) {
         return;
     }
-    if (ActiveRules().floor_follows_noise &&
-        (num_peaks >= kWidebandMinPeaks || active_bins * 2 >= CONST_SUBBAND_NUM_BINS)) {
+    if (persist && IsWidebandSample(peaks)) {
         AddWidebandPulse(current_time, current_freq, row, active, new_pulses_list);
         return;
     }
-
-    // Strongest peak first; a stable insertion sort keeps equal peaks in bin
-    // order without allocating.
-    for (size_t i = 1; i < num_peaks; i++) {
-        const RunPeak current = peaks[i];
-        size_t j = i;
-        while (j > 0 && current.value < peaks[j - 1].value) {
-            peaks[j] = peaks[j - 1];
-            j--;
-        }
-        peaks[j] = current;
-    }
-
-    // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
-    // weaker. A run's bins are all at or above the floor and none is
-    // stronger than its peak, so the band never leaves the run, and every
-    // run gives its own band.
-    for (size_t i = 0; i < num_peaks; i++) {
-        const int peak = peaks[i].bin;
-        const int weakest = std::min(peaks[i].value + CONST_BW_THRESHOLD, join_limit);
-        const uint64_t near_peak = byte_row::MaskAtMost(row.data(), weakest);
-        int start = peak;
-        int end = peak;
-        byte_row::RunAround(near_peak, peak, start, end);
-        new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, this);
-        new_pulses_list.back().start_time = starts[static_cast<size_t>(peak)];
-        new_pulses_list.back().reading_counts = samples_seen[static_cast<size_t>(peak)];
-    }
+    SortStrongestFirst(peaks);
+    AddPeakPulses(row, join_limit, peaks, current_time, current_freq, this, new_pulses_list);
 }
 
 void SubBand::AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
