@@ -172,11 +172,9 @@ RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
     return profile;
 }
 
-bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
-    const bool overlapping = start_bin_number <= new_pulse.end_bin_number &&
-                             end_bin_number >= new_pulse.start_bin_number;
-    const bool neighbouring_centres =
-        std::abs(center_bin_number - new_pulse.center_bin_number) <= 1;
+bool RssiPulse::IsMatchingPulse(const PulseSighting& seen) const {
+    const bool overlapping = start_bin_number <= seen.end_bin && end_bin_number >= seen.start_bin;
+    const bool neighbouring_centres = std::abs(center_bin_number - seen.center_bin) <= 1;
     if (!overlapping && !neighbouring_centres) {
         return false;
     }
@@ -185,24 +183,23 @@ bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
     if (end_bin_number - start_bin_number <= 1) {
         return true;
     }
-    return start_bin_number <= new_pulse.center_bin_number &&
-           new_pulse.center_bin_number <= end_bin_number;
+    return start_bin_number <= seen.center_bin && seen.center_bin <= end_bin_number;
 }
 
-void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
-                            float floor_dbm) {
+void RssiPulse::UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                            const Profile& new_row, float floor_dbm) {
     reading_counts += 1;
-    end_time = new_pulse.end_time;
+    end_time = seen_at;
     // Bit-fields are compared by value: std::min and std::max would bind
     // references to temporaries of them.
-    if (new_pulse.widest_sample_width > widest_sample_width) {
-        widest_sample_width = new_pulse.widest_sample_width;
+    if (seen.widest_width > widest_sample_width) {
+        widest_sample_width = static_cast<int16_t>(seen.widest_width);
     }
-    if (new_pulse.start_bin_number < start_bin_number) {
-        start_bin_number = new_pulse.start_bin_number;
+    if (seen.start_bin < start_bin_number) {
+        start_bin_number = static_cast<int16_t>(seen.start_bin);
     }
-    if (new_pulse.end_bin_number > end_bin_number) {
-        end_bin_number = new_pulse.end_bin_number;
+    if (seen.end_bin > end_bin_number) {
+        end_bin_number = static_cast<int16_t>(seen.end_bin);
     }
     // Over the band the profile keeps each bin's strongest value. The peak
     // moves to the first bin that the sample strengthens beyond it; a bin

@@ -22,8 +22,7 @@
 
 namespace {
 
-// Alternating active and quiet bins give at most one segment per two bins.
-constexpr size_t kMaxSegments = (CONST_SUBBAND_NUM_BINS + 1) / 2;
+constexpr size_t kMaxSegments = SamplePulses::kMost;
 constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
 // A noise-like wideband burst (OFDM) a few dB above the floor breaks into
 // many runs in one sample; narrowband emitters hardly ever show this many
@@ -119,10 +118,9 @@ void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit
     }
 }
 
-// One pulse per kept peak, in the peaks' order, for the subband `parent`.
+// One pulse per kept peak, in the peaks' order.
 void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePeaks& peaks,
-                   u64 current_time, float current_freq, SubBand* parent,
-                   std::vector<RssiPulse>& new_pulses_list) {
+                   SamplePulses& seen) {
     // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
     // weaker. A run's bins are all at or above the floor and none is
     // stronger than its peak, so the band never leaves the run, and every
@@ -134,10 +132,20 @@ void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePe
         int start = peak;
         int end = peak;
         byte_row::RunAround(near_peak, peak, start, end);
-        new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, parent);
-        new_pulses_list.back().start_time = peaks.starts[static_cast<size_t>(peak)];
-        new_pulses_list.back().reading_counts = peaks.samples_seen[static_cast<size_t>(peak)];
+        const size_t at = static_cast<size_t>(peak);
+        seen.Add({start, end, peak, end - start}, peaks.starts[at], peaks.samples_seen[at]);
     }
+}
+
+// Refined: one pulse over every bin of the `active` mask (bins at or above
+// the join floor), for a sample whose many separate peaks belong to one
+// noise-like wide burst.
+void AddWidebandPulse(const RssiPulse::Profile& row, uint64_t active, u64 current_time,
+                      SamplePulses& seen) {
+    const int first = __builtin_ctzll(active);
+    const int last = 63 - __builtin_clzll(active);
+    const int peak = byte_row::MiddleStrongest(row.data(), first, last);
+    seen.Add({first, last, peak, last - first}, current_time, 1);
 }
 
 // Refined: a strong emitter's skirts are neither peaks nor breadth.
@@ -223,9 +231,9 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
     AccumulateSample(row.data(), db_sum_list.data(), duty_sum_list.data(), adaptive_nf);
     drift_analyser.UpdateDriftAnalyser(current_time, row);
 
-    new_pulses_scratch.clear();
-    ProcessSingleRssiBand2(current_time, current_freq, row, new_pulses_scratch);
-    UpdateActivePulses(new_pulses_scratch, current_time, row);
+    SamplePulses seen;
+    FindSamplePulses(current_time, row, seen);
+    UpdateActivePulses(seen, current_time, current_freq, row);
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
@@ -242,6 +250,15 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const RssiPulse::Profile& row,
                                      std::vector<RssiPulse>& new_pulses_list) {
+    SamplePulses seen;
+    FindSamplePulses(current_time, row, seen);
+    for (size_t i = 0; i < seen.count; i++) {
+        new_pulses_list.push_back(NewPulse(seen.pulses[i], current_time, current_freq, row));
+    }
+}
+
+void SubBand::FindSamplePulses(u64 current_time, const RssiPulse::Profile& row,
+                               SamplePulses& seen) {
     end_time = current_time;
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
@@ -262,35 +279,41 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         return;
     }
     if (persist && IsWidebandSample(peaks)) {
-        AddWidebandPulse(current_time, current_freq, row, active, new_pulses_list);
+        AddWidebandPulse(row, active, current_time, seen);
         return;
     }
     SortStrongestFirst(peaks);
-    AddPeakPulses(row, join_limit, peaks, current_time, current_freq, this, new_pulses_list);
+    AddPeakPulses(row, join_limit, peaks, seen);
 }
 
-void SubBand::AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
-                               uint64_t active, std::vector<RssiPulse>& new_pulses_list) {
-    const int first = __builtin_ctzll(active);
-    const int last = 63 - __builtin_clzll(active);
-    const int peak = byte_row::MiddleStrongest(row.data(), first, last);
-    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, row, this);
+RssiPulse SubBand::NewPulse(const SamplePulses::Seen& seen, u64 current_time, float current_freq,
+                            const RssiPulse::Profile& row) {
+    const PulseSighting& band = seen.sighting;
+    RssiPulse pulse(current_time, current_freq, band.start_bin, band.end_bin, band.center_bin, row,
+                    this);
+    pulse.start_time = seen.start_time;
+    pulse.reading_counts = seen.samples_seen;
+    return pulse;
 }
 
-void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
+void SubBand::UpdateActivePulses(const SamplePulses& seen, u64 curr_time, float curr_freq,
                                  const RssiPulse::Profile& row_db) {
+    const float floor_dbm = JoinFloorDbm();
     // Compacts the active list in place: continued and waiting pulses keep
-    // their order, ended ones move to the completed list.
+    // their order, ended ones move to the completed list. Each active pulse
+    // takes the first pulse of the sample that continues it and that no
+    // earlier one took; a pulse object is built only for what nothing
+    // continues.
+    uint32_t taken = 0;
     size_t kept = 0;
     for (size_t i = 0; i < active_pulses_list.size(); i++) {
         RssiPulse& active = active_pulses_list[i];
         RssiPulse::Profile& profile = active_profiles[i];
-        const auto match = std::find_if(
-            new_pulses_list.begin(), new_pulses_list.end(),
-            [&active](const RssiPulse& candidate) { return active.IsMatchingPulse(candidate); });
-        if (match != new_pulses_list.end()) {
-            active.UpdatePulse(*match, profile, row_db, JoinFloorDbm());
-            new_pulses_list.erase(match);
+        const int match = seen.FirstContinuing(active, taken);
+        if (match >= 0) {
+            taken |= 1u << match;
+            active.UpdatePulse(seen.pulses[static_cast<size_t>(match)].sighting, curr_time, profile,
+                               row_db, floor_dbm);
         } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
             active.EndPulse(profile);
             completed_pulses_list.push_back(std::move(active));
@@ -305,11 +328,12 @@ void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 cu
     active_pulses_list.erase(active_pulses_list.begin() + static_cast<std::ptrdiff_t>(kept),
                              active_pulses_list.end());
     active_profiles.resize(kept);
-    active_pulses_list.insert(active_pulses_list.end(),
-                              std::make_move_iterator(new_pulses_list.begin()),
-                              std::make_move_iterator(new_pulses_list.end()));
-    active_profiles.resize(active_pulses_list.size(), row_db);
-    new_pulses_list.clear();
+    for (size_t j = 0; j < seen.count; j++) {
+        if ((taken >> j & 1u) == 0) {
+            active_pulses_list.push_back(NewPulse(seen.pulses[j], curr_time, curr_freq, row_db));
+            active_profiles.push_back(row_db);
+        }
+    }
 }
 
 int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start,

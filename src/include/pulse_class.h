@@ -34,6 +34,15 @@ enum PulseType : int16_t {
     PULSE_UNK_FH = 113,
 };
 
+// A pulse as one sample shows it: its band and strongest bin, and the widest
+// band it showed within one sample.
+struct PulseSighting {
+    int start_bin;
+    int end_bin;
+    int center_bin;
+    int widest_width;
+};
+
 class RssiPulse {
 public:
     using Profile = std::array<uint8_t, CONST_SUBBAND_NUM_BINS>;
@@ -82,13 +91,24 @@ public:
     float GetAveragePulseRssi() const { return average_pulse_rssi; }
     u64 GetPulseDuration() const { return end_time - start_time; }
 
-    bool IsMatchingPulse(const RssiPulse& new_pulse) const;
-    // Continues the pulse with new_pulse, seen in the sample new_row.
-    // profile is this pulse's strongest value per bin (whole dB below
-    // 1 mW), kept by the caller and updated here.
+    PulseSighting Sighting() const {
+        return {start_bin_number, end_bin_number, center_bin_number, widest_sample_width};
+    }
+    // Whether a pulse seen in a later sample continues this one.
+    bool IsMatchingPulse(const PulseSighting& seen) const;
+    bool IsMatchingPulse(const RssiPulse& new_pulse) const {
+        return IsMatchingPulse(new_pulse.Sighting());
+    }
+    // Continues the pulse with what the sample new_row, taken at seen_at,
+    // showed of it. profile is this pulse's strongest value per bin (whole
+    // dB below 1 mW), kept by the caller and updated here.
     // floor_dbm is the subband's join floor, from which the band regrows.
+    void UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                     const Profile& new_row, float floor_dbm);
     void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
-                     float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+                     float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI)) {
+        UpdatePulse(new_pulse.Sighting(), new_pulse.end_time, profile, new_row, floor_dbm);
+    }
     // The mean power over the pulse's bins of its profile.
     void EndPulse(const Profile& profile);
     bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
