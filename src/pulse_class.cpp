@@ -186,8 +186,8 @@ bool RssiPulse::IsMatchingPulse(const PulseSighting& seen) const {
     return start_bin_number <= seen.center_bin && seen.center_bin <= end_bin_number;
 }
 
-void RssiPulse::UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
-                            const Profile& new_row, float floor_dbm) {
+uint64_t RssiPulse::MergeSighting(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                                  const Profile& new_row) {
     reading_counts += 1;
     end_time = seen_at;
     // Bit-fields are compared by value: std::min and std::max would bind
@@ -233,17 +233,44 @@ void RssiPulse::UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& pro
         center_bin_number = static_cast<int16_t>(__builtin_ctzll(
             strengthened & byte_row::MaskBetween(row, strongest_new, strongest_new)));
     }
-    // Refined: the band is every bin the pulse has covered. Regrowing it
-    // from the peak over the strongest-value profile lets a noise-like wide
-    // burst shrink to the few bins around one lucky peak.
-    if (ActiveRules().floor_follows_noise) {
-        return;
-    }
+    return strengthened;
+}
+
+void RssiPulse::RegrowBand(const Profile& profile, float floor_dbm) {
     int band_start = start_bin_number;
     int band_end = end_bin_number;
     GetInterestingBand(profile, peak_rssi, center_bin_number, band_start, band_end, floor_dbm);
     start_bin_number = static_cast<int16_t>(band_start);
     end_bin_number = static_cast<int16_t>(band_end);
+}
+
+// Refined: the band is every bin the pulse has covered. Regrowing it from the
+// peak over the strongest-value profile lets a noise-like wide burst shrink to
+// the few bins around one lucky peak.
+void RssiPulse::UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                            const Profile& new_row, float floor_dbm) {
+    MergeSighting(seen, seen_at, profile, new_row);
+    if (!ActiveRules().floor_follows_noise) {
+        RegrowBand(profile, floor_dbm);
+    }
+}
+
+void RssiPulse::ContinueGrownPulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                                   const Profile& new_row, float floor_dbm) {
+    const int16_t grown_start = start_bin_number;
+    const int16_t grown_end = end_bin_number;
+    if (MergeSighting(seen, seen_at, profile, new_row) != 0) {
+        if (!ActiveRules().floor_follows_noise) {
+            RegrowBand(profile, floor_dbm);
+        }
+        return;
+    }
+    // Nothing strengthened: the profile and peak are those the band was
+    // grown from, so regrowing would give the same band back.
+    if (!ActiveRules().floor_follows_noise) {
+        start_bin_number = grown_start;
+        end_bin_number = grown_end;
+    }
 }
 
 void RssiPulse::EndPulse(const Profile& profile) {

@@ -83,8 +83,8 @@ struct SamplePeaks {
     const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
     std::array<BinRun, kMaxSegments> runs;
     size_t num_runs = 0;
-    // Bins that count towards a wide burst.
-    int active_bins = 0;
+    // Bins that count towards a wide burst, once the skirts are set aside.
+    int wide_bins = 0;
 };
 
 // Finds the runs of `active` bins and their peaks; a run is kept when its
@@ -92,7 +92,6 @@ struct SamplePeaks {
 // peak persisted. noise_dbm is what a persisting peak is measured against.
 void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit, float noise_dbm,
                   u64 current_time, BurstPersistence* persist, SamplePeaks& peaks) {
-    peaks.active_bins = __builtin_popcountll(active);
     // Each step takes the lowest run of set bits, then clears it (adding
     // the run's lowest bit carries through the whole run).
     for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
@@ -159,13 +158,15 @@ void SetSkirtsAside(const RssiPulse::Profile& row, SamplePeaks& peaks) {
     const auto first = peaks.peaks.begin();
     peaks.count = static_cast<size_t>(
         std::remove_if(first, first + static_cast<std::ptrdiff_t>(peaks.count), is_skirt) - first);
-    peaks.active_bins = skirts.wide_bins;
+    peaks.wide_bins = skirts.wide_bins;
 }
 
-// Refined: many separate peaks, or half the view over the floor, at one
-// instant are one noise-like wide burst.
-bool IsWidebandSample(const SamplePeaks& peaks) {
-    return peaks.count >= kWidebandMinPeaks || peaks.active_bins * 2 >= CONST_SUBBAND_NUM_BINS;
+// Refined: many separate peaks, or half the view over the floor (the
+// `active` bins, or those the skirt test left), at one instant are one
+// noise-like wide burst.
+bool IsWidebandSample(const SamplePeaks& peaks, uint64_t active) {
+    const int bins = peaks.skirts_set_aside ? peaks.wide_bins : byte_row::CountBits(active);
+    return peaks.count >= kWidebandMinPeaks || bins * 2 >= CONST_SUBBAND_NUM_BINS;
 }
 
 // Strongest peak first; a stable insertion sort keeps equal peaks in bin
@@ -278,7 +279,7 @@ void SubBand::FindSamplePulses(u64 current_time, const RssiPulse::Profile& row,
     if (peaks.count == 0) {
         return;
     }
-    if (persist && IsWidebandSample(peaks)) {
+    if (persist && IsWidebandSample(peaks, active)) {
         AddWidebandPulse(row, active, current_time, seen);
         return;
     }
@@ -312,8 +313,8 @@ void SubBand::UpdateActivePulses(const SamplePulses& seen, u64 curr_time, float 
         const int match = seen.FirstContinuing(active, taken);
         if (match >= 0) {
             taken |= 1u << match;
-            active.UpdatePulse(seen.pulses[static_cast<size_t>(match)].sighting, curr_time, profile,
-                               row_db, floor_dbm);
+            active.ContinueGrownPulse(seen.pulses[static_cast<size_t>(match)].sighting, curr_time,
+                                      profile, row_db, floor_dbm);
         } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
             active.EndPulse(profile);
             completed_pulses_list.push_back(std::move(active));

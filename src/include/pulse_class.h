@@ -109,12 +109,27 @@ public:
                      float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI)) {
         UpdatePulse(new_pulse.Sighting(), new_pulse.end_time, profile, new_row, floor_dbm);
     }
+    // The same for a pulse whose band is the one grown from its profile
+    // around its peak, as every pulse the subband builds and continues: when
+    // the sample strengthens no bin, the band stays as it is without being
+    // grown again.
+    void ContinueGrownPulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                            const Profile& new_row, float floor_dbm);
     // The mean power over the pulse's bins of its profile.
     void EndPulse(const Profile& profile);
     bool IsOverlappingBinRange(const int& check_start_bin, const int& check_end_bin) const;
     // Card times are printed less offset (the subband's sync offset).
     std::string toString(u64 offset = 0) const;
     static std::string getClassification(PulseType type);
+
+private:
+    // Widens the band by the sighting's and keeps the strongest value per
+    // bin over it, moving the peak; returns the bins the sample
+    // strengthened, a bit each.
+    uint64_t MergeSighting(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                           const Profile& new_row);
+    // The band grown from the peak over the profile (standard rules).
+    void RegrowBand(const Profile& profile, float floor_dbm);
 };
 
 static_assert(sizeof(RssiPulse) <= 48, "a pulse stays within 48 bytes");
