@@ -353,11 +353,13 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     subband.drift_analyser.ReleasePeakHistory();
     subband.db_avg_list.clear();
     subband.duty_avg_list.clear();
+    const std::vector<float> db_sums = subband.DbSums();
+    const std::vector<float> duty_sums = subband.DutySums();
     for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         subband.db_avg_list.push_back(
-            static_cast<float>(static_cast<double>(subband.db_sum_list[b]) / subband.num_rows));
+            static_cast<float>(static_cast<double>(db_sums[b]) / subband.num_rows));
         subband.duty_avg_list.push_back(
-            static_cast<float>(static_cast<double>(subband.duty_sum_list[b]) / subband.num_rows));
+            static_cast<float>(static_cast<double>(duty_sums[b]) / subband.num_rows));
     }
     subband.EndActivePulses();
     // The list grew by doubling while the subband was open; a closed

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <iostream>
 #include <iterator>
 
@@ -16,9 +17,6 @@
 #include "host_clock.h"
 #include "rule_set.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
 
 namespace {
 
@@ -35,34 +33,27 @@ bool IsFullSample(const std::vector<float>& rssi_list) {
     return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
 }
 
-// Adds one sample to the per-bin power sums and above-floor counts, with a
-// select instead of a branch (adding 0.0f leaves a count unchanged); every
-// byte is exact as a float, so the sums are those of the float row.
-void AccumulateSample(const uint8_t* __restrict sample, float* __restrict db_sum,
-                      float* __restrict duty_sum, float adaptive_nf) {
-    int b = 0;
-#if defined(__SSE2__)
-    // Eight bins a step: bytes widened to floats, the same float sums.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128 nf = _mm_set1_ps(adaptive_nf);
-    const __m128 one = _mm_set1_ps(1.0f);
-    const auto add = [&](int at, __m128i words) {
-        const __m128 power = _mm_cvtepi32_ps(words);
-        _mm_storeu_ps(db_sum + at, _mm_add_ps(_mm_loadu_ps(db_sum + at), power));
-        _mm_storeu_ps(duty_sum + at, _mm_add_ps(_mm_loadu_ps(duty_sum + at),
-                                                _mm_and_ps(_mm_cmplt_ps(power, nf), one)));
-    };
-    for (; b + 8 <= CONST_SUBBAND_NUM_BINS; b += 8) {
-        const __m128i bytes =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sample + b)), zero);
-        add(b, _mm_unpacklo_epi16(bytes, zero));
-        add(b + 4, _mm_unpackhi_epi16(bytes, zero));
+// The largest byte b with b < noise_floor (a float), or -1 when there is
+// none: a bin counts towards the duty when it is stronger than the floor.
+int BelowFloorLimit(float noise_floor) {
+    if (!(noise_floor > 0.0f)) {
+        return -1;  // no byte is below it (a NaN floor counts none, as the compare did)
     }
-#endif
-    for (; b < CONST_SUBBAND_NUM_BINS; b++) {
-        const float power = sample[b];
-        db_sum[b] += power;
-        duty_sum[b] += power < adaptive_nf ? 1.0f : 0.0f;
+    if (noise_floor > 255.0f) {
+        return 255;
+    }
+    return static_cast<int>(std::ceil(noise_floor)) - 1;
+}
+
+// One sample into narrow per-bin sums and counts: straight loops that the
+// compiler turns into 16-byte adds and compares.
+void StageRowSums(const uint8_t* __restrict row, uint8_t limit, uint16_t* __restrict db,
+                  uint8_t* __restrict duty) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db[b] = static_cast<uint16_t>(db[b] + row[b]);
+    }
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        duty[b] = static_cast<uint8_t>(duty[b] + (row[b] <= limit));
     }
 }
 
@@ -195,13 +186,13 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
       avg_nf(curr_nf),
       parent(parent),
       drift_analyser(start_time, curr_freq, this),
-      db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
-      duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
       sync_offset(sync_offset),
       pulse_tagging_completed(false),
       analogphone_tagging_completed(false),
       noise_mean_dbm(NoiseFloorEstimator::kNominalNoiseDbm),
-      sample_interval_us(0.0f) {
+      sample_interval_us(0.0f),
+      db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
+      duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f) {
     GetHostTime(&startUnixTime);
 }
 
@@ -229,12 +220,53 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
         sample_interval_us = parent->conditions.SampleIntervalUs();
     }
 
-    AccumulateSample(row.data(), db_sum_list.data(), duty_sum_list.data(), adaptive_nf);
+    AccumulateSample(row, adaptive_nf);
     drift_analyser.UpdateDriftAnalyser(current_time, row);
 
     SamplePulses seen;
     FindSamplePulses(current_time, row, seen);
     UpdateActivePulses(seen, current_time, current_freq, row);
+}
+
+void SubBand::AccumulateSample(const RssiPulse::Profile& row, float adaptive_nf) {
+    const int limit = BelowFloorLimit(adaptive_nf);
+    if (limit >= 0) {
+        StageRowSums(row.data(), static_cast<uint8_t>(limit), staged_db.data(), staged_duty.data());
+    } else {
+        // No bin beats the floor: only the power sums grow.
+        for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+            staged_db[b] = static_cast<uint16_t>(staged_db[b] + row[b]);
+        }
+    }
+    if (++staged_rows == kFoldEvery) {
+        FoldRowSums();
+    }
+}
+
+void SubBand::FoldRowSums() {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db_sum_list[b] += static_cast<float>(staged_db[b]);
+        duty_sum_list[b] += static_cast<float>(staged_duty[b]);
+    }
+    staged_db.fill(0);
+    staged_duty.fill(0);
+    staged_rows = 0;
+}
+
+std::vector<float> SubBand::DbSums() const {
+    std::vector<float> sums = db_sum_list;
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        sums[b] += static_cast<float>(staged_db[b]);
+    }
+    return sums;
+}
+
+std::vector<float> SubBand::DutySums() const {
+    std::vector<float> sums = duty_sum_list;
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        sums[b] += static_cast<float>(staged_duty[b]);
+    }
+    return sums;
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,

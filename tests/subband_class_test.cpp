@@ -224,12 +224,12 @@ TEST(SubBandStatistics, NoiseFloorAveragesFromTheSecondSampleAndDutyCountsAboveF
     EXPECT_FLOAT_EQ(subband.avg_nf, 90.0f);
     subband.ProcessSubBand(2100, 2437.0f, 96.0f, Burst(3, 3, 92.0f));
     EXPECT_FLOAT_EQ(subband.avg_nf, 93.0f);
-    EXPECT_FLOAT_EQ(subband.db_sum_list[3], 152.0f);
-    EXPECT_FLOAT_EQ(subband.db_sum_list[0], 180.0f);
+    EXPECT_FLOAT_EQ(subband.DbSums()[3], 152.0f);
+    EXPECT_FLOAT_EQ(subband.DbSums()[0], 180.0f);
     // Floor 90 then 93: bin 3 beats it twice; the quiet 90.0 bins only when
     // the floor has risen to 93.
-    EXPECT_FLOAT_EQ(subband.duty_sum_list[3], 2.0f);
-    EXPECT_FLOAT_EQ(subband.duty_sum_list[0], 1.0f);
+    EXPECT_FLOAT_EQ(subband.DutySums()[3], 2.0f);
+    EXPECT_FLOAT_EQ(subband.DutySums()[0], 1.0f);
     EXPECT_EQ(subband.end_time, 2100u);
     EXPECT_EQ(subband.drift_analyser.peak_rssi_history.size(), 1u);
 }

@@ -65,9 +65,7 @@ public:
     // Strongest value per bin of each active pulse, in the same order: only
     // a growing pulse needs it.
     std::vector<RssiPulse::Profile> active_profiles;
-    std::vector<float> db_sum_list;
     std::vector<float> db_avg_list;
-    std::vector<float> duty_sum_list;
     std::vector<float> duty_avg_list;
     u64 sync_offset;
     bool pulse_tagging_completed;
@@ -104,6 +102,10 @@ public:
     // Ends every active pulse and moves it to the completed list.
     void EndActivePulses();
     u64 GetBandDuration() const { return end_time - start_time; }
+    // Per bin, the summed power of the samples so far (whole dB below 1 mW),
+    // and how many of them were stronger than the noise floor of their time.
+    std::vector<float> DbSums() const;
+    std::vector<float> DutySums() const;
     void UpdateFilter(int start_bin, int end_bin, PulseType device);
     // Bins at or above this power (dBm) join a pulse; a pulse needs a peak
     // at or above PeakFloorDbm. Both are -85 dBm under the standard rules.
@@ -121,6 +123,21 @@ private:
                             const RssiPulse::Profile& row_db);
     RssiPulse NewPulse(const SamplePulses::Seen& seen, u64 current_time, float current_freq,
                        const RssiPulse::Profile& row);
+    // Adds one sample to the per-bin sums.
+    void AccumulateSample(const RssiPulse::Profile& row, float adaptive_nf);
+    // Folds the narrow counters into the float sums and clears them.
+    void FoldRowSums();
+
+    // The per-bin sums in float, and the samples since the last fold in
+    // narrow counters (255 samples fit): one set of small additions a sample.
+    // Every sum is a whole number far below 2^24, so folding gives the very
+    // floats that adding sample by sample would.
+    static constexpr int kFoldEvery = 255;
+    std::vector<float> db_sum_list;
+    std::vector<float> duty_sum_list;
+    alignas(16) std::array<uint16_t, CONST_SUBBAND_NUM_BINS> staged_db{};
+    alignas(16) std::array<uint8_t, CONST_SUBBAND_NUM_BINS> staged_duty{};
+    int staged_rows = 0;
     // Refined rules: peaks too weak for one sample, believed when they
     // persist over the following ones.
     BurstPersistence persistence;
