@@ -127,11 +127,8 @@ void SpectrumMeasurement::ClearStaged() {
 }
 
 void SpectrumMeasurement::Add(const uint8_t* row_db) {
-    int above = 0;
-    for (size_t i = 0; i < NUM_BINS; ++i) {
-        above += row_db[i] <= kAboveFloorByte ? 1 : 0;
-    }
-    const bool high_energy = IsHighEnergy(above);
+    const bool high_energy =
+        IsHighEnergy(byte_row::CountBits(byte_row::MaskAtMost(row_db, kAboveFloorByte)));
     totals_.samples += 1;
     totals_.high_energy += high_energy ? 1 : 0;
     Staged& staged = staged_[high_energy ? 1 : 0];

@@ -172,20 +172,6 @@ RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
     return profile;
 }
 
-bool RssiPulse::IsMatchingPulse(const PulseSighting& seen) const {
-    const bool overlapping = start_bin_number <= seen.end_bin && end_bin_number >= seen.start_bin;
-    const bool neighbouring_centres = std::abs(center_bin_number - seen.center_bin) <= 1;
-    if (!overlapping && !neighbouring_centres) {
-        return false;
-    }
-    // A pulse one or two bins wide is too narrow to tell whether the new
-    // centre lies inside it; any adjacent pulse continues it.
-    if (end_bin_number - start_bin_number <= 1) {
-        return true;
-    }
-    return start_bin_number <= seen.center_bin && seen.center_bin <= end_bin_number;
-}
-
 uint64_t RssiPulse::MergeSighting(const PulseSighting& seen, u64 seen_at, Profile& profile,
                                   const Profile& new_row) {
     reading_counts += 1;

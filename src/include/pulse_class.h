@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -133,6 +134,22 @@ private:
 };
 
 static_assert(sizeof(RssiPulse) <= 48, "a pulse stays within 48 bytes");
+
+// Inline: the subband asks it of every active pulse for every pulse a sample
+// shows.
+inline bool RssiPulse::IsMatchingPulse(const PulseSighting& seen) const {
+    const bool overlapping = start_bin_number <= seen.end_bin && end_bin_number >= seen.start_bin;
+    const bool neighbouring_centres = std::abs(center_bin_number - seen.center_bin) <= 1;
+    if (!overlapping && !neighbouring_centres) {
+        return false;
+    }
+    // A pulse one or two bins wide is too narrow to tell whether the new
+    // centre lies inside it; any adjacent pulse continues it.
+    if (end_bin_number - start_bin_number <= 1) {
+        return true;
+    }
+    return start_bin_number <= seen.center_bin && seen.center_bin <= end_bin_number;
+}
 
 // Moves the pulse at order[i] to position i, following each cycle of the
 // permutation once so that every pulse moves once and nothing is allocated
