@@ -204,19 +204,7 @@ void SubBandAnalyser::CheckSampleTime(u64 ts) {
     }
 }
 
-float TotalPowerDb::Of(uint32_t sum_sq) {
-    if (sum_sq == 0) {
-        return 0.0f;
-    }
-    Slot& slot = slots[(sum_sq ^ (sum_sq >> 10)) % kSlots];
-    if (slot.sum_sq != sum_sq) {
-        slot.sum_sq = sum_sq;
-        slot.db = 10 * log10f(static_cast<float>(sum_sq));
-    }
-    return slot.db;
-}
-
-bool ConvertSpectrumToDb(spectrum_fft* spec_data, TotalPowerDb* totals) {
+bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
     uint8_t* b = spec_data->samples;
     spec_data->start_index = CONST_FIRST_BIN;
     b[0] = 0;
@@ -249,9 +237,7 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data, TotalPowerDb* totals) {
         sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
     }
     const float sum_sq = static_cast<float>(sum_sq_exact);
-    const float total_db = totals != nullptr ? totals->Of(sum_sq_exact)
-                           : sum_sq > 0      ? 10 * log10f(sum_sq)
-                                             : 0.0f;
+    const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
     const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
     const MagnitudeDbTable& table = MagnitudeDb();
     uint8_t* row = b + CONST_FIRST_BIN;
@@ -295,7 +281,7 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data, TotalPowerDb* totals) {
 }
 
 void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
-    if (ConvertSpectrumToDb(spec_data, &total_power_db)) {
+    if (ConvertSpectrumToDb(spec_data)) {
         counters.clamped++;
         if (ShouldWarn(counters.clamped)) {
             fprintf(stderr,

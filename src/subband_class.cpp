@@ -7,7 +7,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cmath>
 #include <iostream>
 #include <iterator>
 
@@ -16,7 +15,6 @@
 #include "emitter_skirts.h"
 #include "host_clock.h"
 #include "rule_set.h"
-
 
 namespace {
 
@@ -42,7 +40,9 @@ int BelowFloorLimit(float noise_floor) {
     if (noise_floor > 255.0f) {
         return 255;
     }
-    return static_cast<int>(std::ceil(noise_floor)) - 1;
+    // Truncation, not a call to ceil: a whole floor admits only weaker bytes.
+    const int whole = static_cast<int>(noise_floor);
+    return static_cast<float>(whole) < noise_floor ? whole : whole - 1;
 }
 
 // One sample into narrow per-bin sums and counts: straight loops that the

@@ -234,6 +234,24 @@ TEST(SubBandStatistics, NoiseFloorAveragesFromTheSecondSampleAndDutyCountsAboveF
     EXPECT_EQ(subband.drift_analyser.peak_rssi_history.size(), 1u);
 }
 
+// A floor between two whole dB values: the byte just stronger than it is
+// counted, the byte just weaker is not, over more samples than the narrow
+// counters hold before they are folded.
+TEST(SubBandStatistics, DutyCountsAgainstAFractionalFloorOverManySamples) {
+    SubBand subband(nullptr, 1000, 2437.0f, 92.5f, 0);
+    std::vector<float> sample = QuietSample();
+    sample[0] = 92.0f;
+    sample[1] = 93.0f;
+    for (u64 n = 0; n < 600; n++) {
+        subband.ProcessSubBand(2000 + 4 * n, 2437.0f, 92.5f, sample);
+    }
+    EXPECT_EQ(subband.avg_nf, 92.5f);
+    EXPECT_EQ(subband.DutySums()[0], 600.0f);
+    EXPECT_EQ(subband.DutySums()[1], 0.0f);
+    EXPECT_EQ(subband.DutySums()[2], 600.0f);
+    EXPECT_EQ(subband.DbSums()[1], 93.0f * 600);
+}
+
 TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {
     SubBand subband = MakeSubBand();
     testing::internal::CaptureStderr();

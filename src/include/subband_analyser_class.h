@@ -8,7 +8,6 @@
 #include <netinet/in.h>
 #include <sys/types.h>
 
-#include <array>
 #include <cstdint>
 #include <functional>
 #include <list>
@@ -30,27 +29,11 @@ class MicrowaveAnalyser;
 // MAC address of the one sensing radio; any fixed address serves, the
 // mapping file may give it a name.
 inline const std::string CONST_DEFAULT_AP_MAC = "00:0e:8e:30:9c:04";
-// 10 log10 of a report's summed squared magnitudes, the report's total
-// power in dB, remembered for recent sums: a band repeats the same sums
-// often, and the library logarithm costs more than converting the row.
-class TotalPowerDb {
-public:
-    float Of(uint32_t sum_sq);
-
-private:
-    static constexpr uint32_t kSlots = 1024;
-    struct Slot {
-        uint32_t sum_sq = UINT32_MAX;  // no sum of 56 squared bytes reaches it
-        float db = 0.0f;
-    };
-    std::array<Slot, kSlots> slots{};
-};
-
 // Converts one report's raw FFT magnitudes in place into per-bin power in
 // whole dB below 1 mW (samples[2..57]; the DC spur replaced by its
 // neighbours' mean). True when a bin's power fell outside 0 to -255 dBm and
-// was saturated. totals, when given, remembers the total powers of reports.
-bool ConvertSpectrumToDb(spectrum_fft* spec_data, TotalPowerDb* totals = nullptr);
+// was saturated.
+bool ConvertSpectrumToDb(spectrum_fft* spec_data);
 
 // What the receive path has seen, for the end-of-run summary.
 struct DatagramCounters {
@@ -133,7 +116,6 @@ private:
     sockaddr_in listen_addr;
     fft_data datagram;
     RssiPulse::Profile row_db{};  // the sample's bin powers as whole-dB bytes
-    TotalPowerDb total_power_db;
     DatagramCounters counters;
     DatagramTap datagram_tap;
     std::function<void()> between_datagrams;
