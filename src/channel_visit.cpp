@@ -29,18 +29,14 @@ namespace {
 constexpr size_t NUM_BINS = CONST_SUBBAND_NUM_BINS;
 constexpr float HIGH_ENERGY_FRACTION = 0.5f;
 
-timeval currentUnixTime{0, 0};
 std::set<std::string> unwritable_logs;  // named logs already reported on stderr
 
 // Adds one spectrum's bins to one set of sums; returns the bins above the
-// floor. Plain arrays and selects let the compiler vectorise it. A byte row
-// holds the same whole numbers as a float row, and the sums come out the same.
-template <typename Bin>
-int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __restrict duty,
-                  float* __restrict db) {
+// floor. A float row may hold fractions of a dB.
+int AccumulateRow(const float* in, int* highduty, int* duty, float* db) {
     int above = 0;
     for (size_t i = 0; i < NUM_BINS; ++i) {
-        const float power_dbm = -static_cast<float>(in[i]);
+        const float power_dbm = -in[i];
         const int over_floor = power_dbm > CONST_NOISE_FLOOR_RSSI ? 1 : 0;
         duty[i] += over_floor;
         above += over_floor;
@@ -50,75 +46,33 @@ int AccumulateRow(const Bin* __restrict in, int* __restrict highduty, int* __res
     return above;
 }
 
-template <typename Bin>
-float AccumulateBins(const Bin* row, std::vector<int>& highduty_sum, std::vector<int>& duty_sum,
-                     std::vector<float>& db_sum) {
-    return static_cast<float>(
-        AccumulateRow(row, highduty_sum.data(), duty_sum.data(), db_sum.data()));
+bool IsHighEnergy(int bins_above_floor) {
+    return static_cast<float>(bins_above_floor) / static_cast<float>(NUM_BINS) >
+           HIGH_ENERGY_FRACTION;
 }
 
-template <typename Bin>
-void AccumulateSpectrum(const Bin* row) {
-    using M = SpectrumMeasurement;
-    M::num_samples += 1;
-    const float above = AccumulateBins(row, M::ui_highduty_sum, M::ui_duty_sum, M::ui_db_sum);
-    if (above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION) {
-        M::num_high_energy_ffts += 1;
-        return;
+// A bin is above the floor (-85 dBm) when its byte is below 85, and above the
+// peak threshold (-75 dBm) when below 75.
+static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
+              "the byte limits below");
+constexpr uint8_t kAboveFloorByte = 84;
+constexpr uint8_t kAbovePeakByte = 74;
+
+// One byte row into narrow per-bin counters and sums: three straight loops
+// that the compiler turns into 16-byte compares and adds (in one loop, it
+// merges the two compares into a branch and leaves the loop scalar).
+void StageRow(const uint8_t* __restrict row, uint8_t* __restrict duty, uint8_t* __restrict highduty,
+              uint16_t* __restrict db) {
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        duty[i] = static_cast<uint8_t>(duty[i] + (row[i] <= kAboveFloorByte));
     }
-    AccumulateBins(row, M::ui_highduty_sum_filterhigh, M::ui_duty_sum_filterhigh,
-                   M::ui_db_sum_filterhigh);
-}
-
-#if defined(__SSE2__)
-// The same for a byte row. Whether the spectrum is a high-energy one is
-// known first, from a mask of its bins above the floor, so that one pass
-// of eight bins a step adds to both sets of sums. A bin is above the floor
-// (-85 dBm) when its byte is below 85 and above the peak threshold when
-// below 75; its power is the byte negated, so the float sums take the byte
-// away. A compare gives -1 where true, so the counts subtract it.
-void AccumulateSpectrum(const uint8_t* row) {
-    using M = SpectrumMeasurement;
-    static_assert(NUM_BINS % 8 == 0, "whole steps of eight bins");
-    static_assert(-CONST_NOISE_FLOOR_RSSI == 85 && -CONST_MIN_PEAK_THRESHOLD == 75,
-                  "the byte limits below");
-    M::num_samples += 1;
-    const float above = static_cast<float>(__builtin_popcountll(byte_row::MaskAtMost(row, 84)));
-    const bool high_energy = above / static_cast<float>(NUM_BINS) > HIGH_ENERGY_FRACTION;
-    M::num_high_energy_ffts += high_energy ? 1 : 0;
-
-    const __m128i zero = _mm_setzero_si128();
-    const __m128i floor_byte = _mm_set1_epi16(85);
-    const __m128i peak_byte = _mm_set1_epi16(75);
-    const auto subtract = [](int* counts, __m128i flags16) {
-        __m128i* at = reinterpret_cast<__m128i*>(counts);
-        _mm_storeu_si128(at,
-                         _mm_sub_epi32(_mm_loadu_si128(at), _mm_unpacklo_epi16(flags16, flags16)));
-        _mm_storeu_si128(
-            at + 1, _mm_sub_epi32(_mm_loadu_si128(at + 1), _mm_unpackhi_epi16(flags16, flags16)));
-    };
-    const auto take_away = [](float* sums, __m128 low, __m128 high) {
-        _mm_storeu_ps(sums, _mm_sub_ps(_mm_loadu_ps(sums), low));
-        _mm_storeu_ps(sums + 4, _mm_sub_ps(_mm_loadu_ps(sums + 4), high));
-    };
-    for (size_t i = 0; i < NUM_BINS; i += 8) {
-        const __m128i bytes =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + i)), zero);
-        const __m128i over_floor = _mm_cmplt_epi16(bytes, floor_byte);
-        const __m128i over_peak = _mm_cmplt_epi16(bytes, peak_byte);
-        const __m128 low = _mm_cvtepi32_ps(_mm_unpacklo_epi16(bytes, zero));
-        const __m128 high = _mm_cvtepi32_ps(_mm_unpackhi_epi16(bytes, zero));
-        subtract(M::ui_duty_sum.data() + i, over_floor);
-        subtract(M::ui_highduty_sum.data() + i, over_peak);
-        take_away(M::ui_db_sum.data() + i, low, high);
-        if (!high_energy) {
-            subtract(M::ui_duty_sum_filterhigh.data() + i, over_floor);
-            subtract(M::ui_highduty_sum_filterhigh.data() + i, over_peak);
-            take_away(M::ui_db_sum_filterhigh.data() + i, low, high);
-        }
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        highduty[i] = static_cast<uint8_t>(highduty[i] + (row[i] <= kAbovePeakByte));
+    }
+    for (size_t i = 0; i < NUM_BINS; ++i) {
+        db[i] = static_cast<uint16_t>(db[i] + row[i]);
     }
 }
-#endif
 
 // Each count followed by "_", written as the stream would write an int.
 void AppendGroup(std::ostringstream& line, const std::vector<int>& values) {
@@ -151,62 +105,114 @@ std::vector<int> MeanMagnitudes(const std::vector<float>& db_sum, int count) {
 
 }  // namespace
 
-int SpectrumMeasurement::num_high_energy_ffts = 0;
-int SpectrumMeasurement::num_samples = 0;
-std::vector<int> SpectrumMeasurement::ui_highduty_sum(NUM_BINS, 0);
-std::vector<int> SpectrumMeasurement::ui_duty_sum(NUM_BINS, 0);
-std::vector<float> SpectrumMeasurement::ui_db_sum(NUM_BINS, 0.0f);
-std::vector<int> SpectrumMeasurement::ui_highduty_sum_filterhigh(NUM_BINS, 0);
-std::vector<int> SpectrumMeasurement::ui_duty_sum_filterhigh(NUM_BINS, 0);
-std::vector<float> SpectrumMeasurement::ui_db_sum_filterhigh(NUM_BINS, 0.0f);
-
-void SpectrumMeasurement::ResetSpectrumMeasurements() {
-    num_high_energy_ffts = 0;
-    num_samples = 0;
-    ui_highduty_sum.assign(NUM_BINS, 0);
-    ui_duty_sum.assign(NUM_BINS, 0);
-    ui_db_sum.assign(NUM_BINS, 0.0f);
-    ui_highduty_sum_filterhigh.assign(NUM_BINS, 0);
-    ui_duty_sum_filterhigh.assign(NUM_BINS, 0);
-    ui_db_sum_filterhigh.assign(NUM_BINS, 0.0f);
+SpectrumMeasurement::SpectrumMeasurement() {
+    Clear();
 }
 
-void SpectrumMeasurement::UpdateSpectrumData(const std::vector<float>& sub_band_rssi_list) {
-    if (sub_band_rssi_list.size() < NUM_BINS) {
-        std::cerr << "Warning... UpdateSpectrumData: spectrum of " << sub_band_rssi_list.size()
+void SpectrumMeasurement::Clear() {
+    totals_.samples = 0;
+    totals_.high_energy = 0;
+    totals_.highduty.assign(NUM_BINS, 0);
+    totals_.duty.assign(NUM_BINS, 0);
+    totals_.db.assign(NUM_BINS, 0.0f);
+    totals_.highduty_filtered.assign(NUM_BINS, 0);
+    totals_.duty_filtered.assign(NUM_BINS, 0);
+    totals_.db_filtered.assign(NUM_BINS, 0.0f);
+    ClearStaged();
+}
+
+void SpectrumMeasurement::ClearStaged() {
+    std::memset(staged_, 0, sizeof(staged_));
+    staged_count_ = 0;
+}
+
+void SpectrumMeasurement::Add(const uint8_t* row_db) {
+    const bool high_energy =
+        IsHighEnergy(byte_row::CountBits(byte_row::MaskAtMost(row_db, kAboveFloorByte)));
+    totals_.samples += 1;
+    totals_.high_energy += high_energy ? 1 : 0;
+    Staged& staged = staged_[high_energy ? 1 : 0];
+    StageRow(row_db, staged.duty, staged.highduty, staged.db);
+    if (++staged_count_ == kFoldEvery) {
+        FoldInto(totals_);
+        ClearStaged();
+    }
+}
+
+// The byte sums are whole numbers, and so is every partial sum of the float
+// totals (far below 2^24), so folding them in gives the very floats that
+// adding the spectra one by one would.
+void SpectrumMeasurement::FoldInto(Totals& totals) const {
+    for (int high_energy = 0; high_energy < 2; ++high_energy) {
+        const Staged& staged = staged_[high_energy];
+        for (size_t i = 0; i < NUM_BINS; ++i) {
+            totals.duty[i] += staged.duty[i];
+            totals.highduty[i] += staged.highduty[i];
+            totals.db[i] -= static_cast<float>(staged.db[i]);
+            if (high_energy == 0) {
+                totals.duty_filtered[i] += staged.duty[i];
+                totals.highduty_filtered[i] += staged.highduty[i];
+                totals.db_filtered[i] -= static_cast<float>(staged.db[i]);
+            }
+        }
+    }
+}
+
+void SpectrumMeasurement::Add(const std::vector<float>& row) {
+    if (row.size() < NUM_BINS) {
+        std::cerr << "Warning... UpdateSpectrumData: spectrum of " << row.size()
                   << " bins dropped\n";
         return;
     }
-    AccumulateSpectrum(sub_band_rssi_list.data());
+    Add(row.data());
+}
+
+void SpectrumMeasurement::Add(const float* row) {
+    Totals& t = totals_;
+    t.samples += 1;
+    const int above = AccumulateRow(row, t.highduty.data(), t.duty.data(), t.db.data());
+    if (IsHighEnergy(above)) {
+        t.high_energy += 1;
+        return;
+    }
+    AccumulateRow(row, t.highduty_filtered.data(), t.duty_filtered.data(), t.db_filtered.data());
+}
+
+SpectrumMeasurement::Totals SpectrumMeasurement::Sum() const {
+    Totals totals = totals_;
+    FoldInto(totals);
+    return totals;
 }
 
 std::string SpectrumMeasurement::BuildSpectrumLine(const timeval& now, u64 current_time,
-                                                   float curr_freq) {
+                                                   float curr_freq) const {
+    const Totals t = Sum();
     std::ostringstream line;
     // Six-digit microseconds: 12 us past the second is ".000012", so the times
     // sort and never appear to run backwards.
     line << "SPECTRUM " << now.tv_sec << "." << std::setw(6) << std::setfill('0') << now.tv_usec
-         << std::setfill(' ') << " " << current_time << " " << curr_freq << " " << num_samples
-         << " " << num_high_energy_ffts << " ";
-    AppendGroup(line, ui_highduty_sum);
+         << std::setfill(' ') << " " << current_time << " " << curr_freq << " " << t.samples << " "
+         << t.high_energy << " ";
+    AppendGroup(line, t.highduty);
     line << " ";
-    AppendGroup(line, ui_duty_sum);
+    AppendGroup(line, t.duty);
     line << " ";
-    AppendGroup(line, MeanMagnitudes(ui_db_sum, num_samples));
+    AppendGroup(line, MeanMagnitudes(t.db, t.samples));
     line << " ";
-    AppendGroup(line, ui_highduty_sum_filterhigh);
+    AppendGroup(line, t.highduty_filtered);
     line << " ";
-    AppendGroup(line, ui_duty_sum_filterhigh);
+    AppendGroup(line, t.duty_filtered);
     line << " ";
-    AppendGroup(line, MeanMagnitudes(ui_db_sum_filterhigh, num_samples - num_high_energy_ffts));
+    AppendGroup(line, MeanMagnitudes(t.db_filtered, t.samples - t.high_energy));
     line << "\n";
     return line.str();
 }
 
 void SpectrumMeasurement::WriteSpectrumDataToLog(const std::string& log_file_name, u64 current_time,
-                                                 float curr_freq) {
-    GetHostTime(&currentUnixTime);
-    AppendToLogFile(log_file_name, BuildSpectrumLine(currentUnixTime, current_time, curr_freq));
+                                                 float curr_freq) const {
+    timeval now{};
+    GetHostTime(&now);
+    AppendToLogFile(log_file_name, BuildSpectrumLine(now, current_time, curr_freq));
 }
 
 void AppendToLogFile(const std::string& file_name, const std::string& text) {
@@ -257,6 +263,8 @@ namespace {
 constexpr long MIN_REPORTED_VISIT_SAMPLES = 100;  // shorter visits cut by a change are dropped
 
 std::vector<float> visit_sum_mw(NUM_BINS, 0.0f);  // the average once the visit ends
+SpectrumMeasurement visit_statistics;
+SpectrumMeasurement::Totals reported_statistics;  // what the last record points into
 float visit_freq = 0;
 long visit_samples = 0;
 std::string energy_log_file;
@@ -311,7 +319,7 @@ void AddPowers(const uint8_t* row, float* __restrict sum) {
 #endif
 
 void StartVisit(float freq) {
-    SpectrumMeasurement::ResetSpectrumMeasurements();
+    visit_statistics.Clear();
     visit_freq = freq;
     visit_samples = 0;
     std::fill(visit_sum_mw.begin(), visit_sum_mw.end(), 0.0f);
@@ -325,7 +333,7 @@ void AddRow(const Bin* row, const AccessPoint* ap) {
     if (freq == visit_freq && visit_samples < NUM_SAMPLES_PER_FFT) {
         AddPowers(row, visit_sum_mw.data());
         ++visit_samples;
-        AccumulateSpectrum(row);
+        visit_statistics.Add(row);
         return;
     }
     const bool reported = freq == visit_freq || visit_samples > MIN_REPORTED_VISIT_SAMPLES;
@@ -335,7 +343,7 @@ void AddRow(const Bin* row, const AccessPoint* ap) {
             visit_sum_mw[i] = -10.0f * log10f(visit_sum_mw[i] / count);
         }
         EventSinks::ReportChannelSpectrum(ChannelVisit::Spectrum(ap->GetCurrTime(), visit_freq));
-        SpectrumMeasurement::WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
+        visit_statistics.WriteSpectrumDataToLog(energy_log_file, ap->GetCurrTime(), visit_freq);
     }
     // The spectrum that ends a visit only restarts the average.
     StartVisit(freq);
@@ -383,6 +391,12 @@ long ChannelVisit::SampleCount() {
 float ChannelVisit::Freq() {
     return visit_freq;
 }
+const SpectrumMeasurement& ChannelVisit::Statistics() {
+    return visit_statistics;
+}
+void SpectrumMeasurement::ResetSpectrumMeasurements() {
+    visit_statistics.Clear();
+}
 
 ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     ChannelSpectrumRecord record;
@@ -392,8 +406,7 @@ ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     record.db_below_mw = visit_sum_mw.data();
     record.bins = NUM_BINS;
     // The visit's statistics cover the same spectra as its average.
-    if (SpectrumMeasurement::ui_duty_sum.size() == NUM_BINS) {
-        record.above_noise = SpectrumMeasurement::ui_duty_sum.data();
-    }
+    reported_statistics = visit_statistics.Sum();
+    record.above_noise = reported_statistics.duty.data();
     return record;
 }

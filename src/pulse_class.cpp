@@ -175,37 +175,20 @@ RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {
     return profile;
 }
 
-bool RssiPulse::IsMatchingPulse(const RssiPulse& new_pulse) const {
-    const bool overlapping = start_bin_number <= new_pulse.end_bin_number &&
-                             end_bin_number >= new_pulse.start_bin_number;
-    const bool neighbouring_centres =
-        std::abs(center_bin_number - new_pulse.center_bin_number) <= 1;
-    if (!overlapping && !neighbouring_centres) {
-        return false;
-    }
-    // A pulse one or two bins wide is too narrow to tell whether the new
-    // centre lies inside it; any adjacent pulse continues it.
-    if (end_bin_number - start_bin_number <= 1) {
-        return true;
-    }
-    return start_bin_number <= new_pulse.center_bin_number &&
-           new_pulse.center_bin_number <= end_bin_number;
-}
-
-void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
-                            float floor_dbm) {
+uint64_t RssiPulse::MergeSighting(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                                  const Profile& new_row) {
     reading_counts += 1;
-    end_time = new_pulse.end_time;
+    end_time = seen_at;
     // Bit-fields are compared by value: std::min and std::max would bind
     // references to temporaries of them.
-    if (new_pulse.widest_sample_width > widest_sample_width) {
-        widest_sample_width = new_pulse.widest_sample_width;
+    if (seen.widest_width > widest_sample_width) {
+        widest_sample_width = static_cast<int16_t>(seen.widest_width);
     }
-    if (new_pulse.start_bin_number < start_bin_number) {
-        start_bin_number = new_pulse.start_bin_number;
+    if (seen.start_bin < start_bin_number) {
+        start_bin_number = static_cast<int16_t>(seen.start_bin);
     }
-    if (new_pulse.end_bin_number > end_bin_number) {
-        end_bin_number = new_pulse.end_bin_number;
+    if (seen.end_bin > end_bin_number) {
+        end_bin_number = static_cast<int16_t>(seen.end_bin);
     }
     // Over the band the profile keeps each bin's strongest value. The peak
     // moves to the first bin that the sample strengthens beyond it; a bin
@@ -239,17 +222,44 @@ void RssiPulse::UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const 
         center_bin_number = static_cast<int16_t>(__builtin_ctzll(
             strengthened & byte_row::MaskBetween(row, strongest_new, strongest_new)));
     }
-    // Refined: the band is every bin the pulse has covered. Regrowing it
-    // from the peak over the strongest-value profile lets a noise-like wide
-    // burst shrink to the few bins around one lucky peak.
-    if (ActiveRules().floor_follows_noise) {
-        return;
-    }
+    return strengthened;
+}
+
+void RssiPulse::RegrowBand(const Profile& profile, float floor_dbm) {
     int band_start = start_bin_number;
     int band_end = end_bin_number;
     GetInterestingBand(profile, peak_rssi, center_bin_number, band_start, band_end, floor_dbm);
     start_bin_number = static_cast<int16_t>(band_start);
     end_bin_number = static_cast<int16_t>(band_end);
+}
+
+// Refined: the band is every bin the pulse has covered. Regrowing it from the
+// peak over the strongest-value profile lets a noise-like wide burst shrink to
+// the few bins around one lucky peak.
+void RssiPulse::UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                            const Profile& new_row, float floor_dbm) {
+    MergeSighting(seen, seen_at, profile, new_row);
+    if (!ActiveRules().floor_follows_noise) {
+        RegrowBand(profile, floor_dbm);
+    }
+}
+
+void RssiPulse::ContinueGrownPulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                                   const Profile& new_row, float floor_dbm) {
+    const int16_t grown_start = start_bin_number;
+    const int16_t grown_end = end_bin_number;
+    if (MergeSighting(seen, seen_at, profile, new_row) != 0) {
+        if (!ActiveRules().floor_follows_noise) {
+            RegrowBand(profile, floor_dbm);
+        }
+        return;
+    }
+    // Nothing strengthened: the profile and peak are those the band was
+    // grown from, so regrowing would give the same band back.
+    if (!ActiveRules().floor_follows_noise) {
+        start_bin_number = grown_start;
+        end_bin_number = grown_end;
+    }
 }
 
 void RssiPulse::EndPulse(const Profile& profile) {

@@ -204,46 +204,41 @@ void SubBandAnalyser::CheckSampleTime(u64 ts) {
     }
 }
 
-bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
-    uint8_t* b = spec_data->samples;
-    spec_data->start_index = CONST_FIRST_BIN;
-    b[0] = 0;
-    b[1] = 0;
-    b[CONST_DC_BIN] = static_cast<uint8_t>(
-        (static_cast<unsigned>(b[CONST_DC_BIN - 1]) + static_cast<unsigned>(b[CONST_DC_BIN + 1])) /
-        2);
-    // Summing the squares one by one in single precision (through double)
-    // keeps every partial sum exact: they are whole numbers below
-    // 56 * 255^2 < 2^24. So the integer sum is the same S.
-    uint32_t sum_sq_exact = 0;
-    int first_unsummed = CONST_FIRST_BIN;
+namespace {
+
+// The sum of the squared magnitudes of the subband's bins. Summing them one
+// by one in single precision (through double) keeps every partial sum exact:
+// they are whole numbers below 56 * 255^2 < 2^24. So the integer sum is the
+// same.
+uint32_t SumOfSquares(const uint8_t* bins) {
+    uint32_t sum = 0;
+    int i = 0;
 #if defined(__SSE2__)
     // Eight squares a step, summed in pairs into four lanes.
-    {
-        const __m128i zero = _mm_setzero_si128();
-        __m128i sums = zero;
-        for (; first_unsummed + 8 <= CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS;
-             first_unsummed += 8) {
-            const __m128i words = _mm_unpacklo_epi8(
-                _mm_loadl_epi64(reinterpret_cast<const __m128i*>(b + first_unsummed)), zero);
-            sums = _mm_add_epi32(sums, _mm_madd_epi16(words, words));
-        }
-        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
-        sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
-        sum_sq_exact = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
+    const __m128i zero = _mm_setzero_si128();
+    __m128i sums = zero;
+    for (; i + 8 <= CONST_SUBBAND_NUM_BINS; i += 8) {
+        const __m128i words =
+            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bins + i)), zero);
+        sums = _mm_add_epi32(sums, _mm_madd_epi16(words, words));
     }
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(1, 0, 3, 2)));
+    sums = _mm_add_epi32(sums, _mm_shuffle_epi32(sums, _MM_SHUFFLE(2, 3, 0, 1)));
+    sum = static_cast<uint32_t>(_mm_cvtsi128_si32(sums));
 #endif
-    for (int i = first_unsummed; i < CONST_FIRST_BIN + CONST_SUBBAND_NUM_BINS; i++) {
-        sum_sq_exact += static_cast<uint32_t>(b[i]) * b[i];
+    for (; i < CONST_SUBBAND_NUM_BINS; i++) {
+        sum += static_cast<uint32_t>(bins[i]) * bins[i];
     }
-    const float sum_sq = static_cast<float>(sum_sq_exact);
-    const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
-    const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
+    return sum;
+}
+
+// Turns the row's magnitudes in place into power bytes: a bin's power is
+// rssi_dbm + 20 log10(magnitude) - total_db, in whole dB below 1 mW. A byte
+// holds 0 to -255 dBm; beyond that, keeping only the low 8 bits would turn a
+// very weak bin into a strong one and the reverse, so out-of-range powers
+// saturate instead. True when one did.
+bool MagnitudesToPowerBytes(uint8_t* row, float rssi_dbm, float total_db) {
     const MagnitudeDbTable& table = MagnitudeDb();
-    uint8_t* row = b + CONST_FIRST_BIN;
-    // A byte holds 0 to -255 dBm; beyond that, keeping only the low 8 bits
-    // would turn a very weak bin into a strong one and the reverse, so
-    // out-of-range powers saturate instead.
     int out_of_range = 0;
     int i = 0;
 #if defined(__SSE2__)
@@ -278,6 +273,23 @@ bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
         row[i] = static_cast<uint8_t>(std::clamp(magnitude, 0, 255));
     }
     return out_of_range != 0;
+}
+
+}  // namespace
+
+bool ConvertSpectrumToDb(spectrum_fft* spec_data) {
+    uint8_t* b = spec_data->samples;
+    spec_data->start_index = CONST_FIRST_BIN;
+    b[0] = 0;
+    b[1] = 0;
+    b[CONST_DC_BIN] = static_cast<uint8_t>(
+        (static_cast<unsigned>(b[CONST_DC_BIN - 1]) + static_cast<unsigned>(b[CONST_DC_BIN + 1])) /
+        2);
+    uint8_t* row = b + CONST_FIRST_BIN;
+    const float sum_sq = static_cast<float>(SumOfSquares(row));
+    const float total_db = sum_sq > 0 ? 10 * log10f(sum_sq) : 0.0f;
+    const float rssi_dbm = static_cast<float>(spec_data->rssi - 95);
+    return MagnitudesToPowerBytes(row, rssi_dbm, total_db);
 }
 
 void SubBandAnalyser::ProcessSpectrumFFT(spectrum_fft* spec_data) {
@@ -353,11 +365,13 @@ void SubBandAnalyser::ProcessBandChangeEvent(SubBand& subband, AccessPoint* ap) 
     subband.drift_analyser.ReleasePeakHistory();
     subband.db_avg_list.clear();
     subband.duty_avg_list.clear();
+    const std::vector<float> db_sums = subband.DbSums();
+    const std::vector<float> duty_sums = subband.DutySums();
     for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
         subband.db_avg_list.push_back(
-            static_cast<float>(static_cast<double>(subband.db_sum_list[b]) / subband.num_rows));
+            static_cast<float>(static_cast<double>(db_sums[b]) / subband.num_rows));
         subband.duty_avg_list.push_back(
-            static_cast<float>(static_cast<double>(subband.duty_sum_list[b]) / subband.num_rows));
+            static_cast<float>(static_cast<double>(duty_sums[b]) / subband.num_rows));
     }
     subband.EndActivePulses();
     // The list grew by doubling while the subband was open; a closed

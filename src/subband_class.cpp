@@ -16,20 +16,14 @@
 #include "host_clock.h"
 #include "rule_set.h"
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 namespace {
 
-// Alternating active and quiet bins give at most one segment per two bins.
-constexpr size_t kMaxSegments = (CONST_SUBBAND_NUM_BINS + 1) / 2;
+constexpr size_t kMaxSegments = SamplePulses::kMost;
 constexpr int kLastBin = CONST_SUBBAND_NUM_BINS - 1;
 // A noise-like wideband burst (OFDM) a few dB above the floor breaks into
 // many runs in one sample; narrowband emitters hardly ever show this many
 // separate peaks at the same instant in one 17.5 MHz view.
 constexpr size_t kWidebandMinPeaks = 5;
-// Half the view or more above the floor at one instant is one wide burst.
 // A completed pulse this long that a filter leaves alone is worth a log line.
 constexpr u64 kBigPulseUs = 500;
 
@@ -37,42 +31,148 @@ bool IsFullSample(const std::vector<float>& rssi_list) {
     return rssi_list.size() == static_cast<size_t>(CONST_SUBBAND_NUM_BINS);
 }
 
-// Adds one sample to the per-bin power sums and above-floor counts, with a
-// select instead of a branch (adding 0.0f leaves a count unchanged); every
-// byte is exact as a float, so the sums are those of the float row.
-void AccumulateSample(const uint8_t* __restrict sample, float* __restrict db_sum,
-                      float* __restrict duty_sum, float adaptive_nf) {
-    int b = 0;
-#if defined(__SSE2__)
-    // Eight bins a step: bytes widened to floats, the same float sums.
-    const __m128i zero = _mm_setzero_si128();
-    const __m128 nf = _mm_set1_ps(adaptive_nf);
-    const __m128 one = _mm_set1_ps(1.0f);
-    const auto add = [&](int at, __m128i words) {
-        const __m128 power = _mm_cvtepi32_ps(words);
-        _mm_storeu_ps(db_sum + at, _mm_add_ps(_mm_loadu_ps(db_sum + at), power));
-        _mm_storeu_ps(duty_sum + at, _mm_add_ps(_mm_loadu_ps(duty_sum + at),
-                                                _mm_and_ps(_mm_cmplt_ps(power, nf), one)));
-    };
-    for (; b + 8 <= CONST_SUBBAND_NUM_BINS; b += 8) {
-        const __m128i bytes =
-            _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(sample + b)), zero);
-        add(b, _mm_unpacklo_epi16(bytes, zero));
-        add(b + 4, _mm_unpackhi_epi16(bytes, zero));
+// The largest byte b with b < noise_floor (a float), or -1 when there is
+// none: a bin counts towards the duty when it is stronger than the floor.
+int BelowFloorLimit(float noise_floor) {
+    if (!(noise_floor > 0.0f)) {
+        return -1;  // no byte is below it (a NaN floor counts none, as the compare did)
     }
-#endif
-    for (; b < CONST_SUBBAND_NUM_BINS; b++) {
-        const float power = sample[b];
-        db_sum[b] += power;
-        duty_sum[b] += power < adaptive_nf ? 1.0f : 0.0f;
+    if (noise_floor > 255.0f) {
+        return 255;
+    }
+    // Truncation, not a call to ceil: a whole floor admits only weaker bytes.
+    const int whole = static_cast<int>(noise_floor);
+    return static_cast<float>(whole) < noise_floor ? whole : whole - 1;
+}
+
+// One sample into narrow per-bin sums and counts: straight loops that the
+// compiler turns into 16-byte adds and compares.
+void StageRowSums(const uint8_t* __restrict row, uint8_t limit, uint16_t* __restrict db,
+                  uint8_t* __restrict duty) {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db[b] = static_cast<uint16_t>(db[b] + row[b]);
+    }
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        duty[b] = static_cast<uint8_t>(duty[b] + (row[b] <= limit));
     }
 }
 
-// A run's peak, to be sorted strongest first.
-struct RunPeak {
-    int bin;
-    uint8_t value;
+// The runs of one sample over the join floor and the peaks kept from them.
+struct SamplePeaks {
+    // A run's peak, to be sorted strongest first.
+    struct RunPeak {
+        int bin;
+        uint8_t value;
+    };
+    std::array<RunPeak, kMaxSegments> peaks;
+    size_t count = 0;
+    // Start of the pulse at each kept peak's bin: earlier than this sample
+    // for a weak peak believed only once it persisted.
+    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
+    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
+    // The runs are kept only for the refined skirt test.
+    const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
+    std::array<BinRun, kMaxSegments> runs;
+    size_t num_runs = 0;
+    // Bins that count towards a wide burst, once the skirts are set aside.
+    int wide_bins = 0;
 };
+
+// Finds the runs of `active` bins and their peaks; a run is kept when its
+// peak reaches peak_limit (a byte limit) or, with persist, when the weak
+// peak persisted. noise_dbm is what a persisting peak is measured against.
+void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit, float noise_dbm,
+                  u64 current_time, BurstPersistence* persist, SamplePeaks& peaks) {
+    // Each step takes the lowest run of set bits, then clears it (adding
+    // the run's lowest bit carries through the whole run).
+    for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
+        const int segment_start = __builtin_ctzll(rest);
+        const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
+        const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
+        if (peaks.skirts_set_aside) {
+            peaks.runs[peaks.num_runs++] = {segment_start, segment_end,
+                                            static_cast<float>(row[peak])};
+        }
+        int persisted = 0;
+        if (persist != nullptr) {
+            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
+            persisted = persist->Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
+        }
+        const bool alone = row[peak] <= peak_limit;
+        if (alone || persisted > 0) {
+            const size_t at = static_cast<size_t>(peak);
+            peaks.starts[at] = alone ? current_time : persist->SampleTime(persisted - 1);
+            peaks.samples_seen[at] = alone ? 1 : persisted;
+            peaks.peaks[peaks.count++] = {peak, row[peak]};
+        }
+    }
+}
+
+// One pulse per kept peak, in the peaks' order.
+void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePeaks& peaks,
+                   SamplePulses& seen) {
+    // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
+    // weaker. A run's bins are all at or above the floor and none is
+    // stronger than its peak, so the band never leaves the run, and every
+    // run gives its own band.
+    for (size_t i = 0; i < peaks.count; i++) {
+        const int peak = peaks.peaks[i].bin;
+        const int weakest = std::min(peaks.peaks[i].value + CONST_BW_THRESHOLD, join_limit);
+        const uint64_t near_peak = byte_row::MaskAtMost(row.data(), weakest);
+        int start = peak;
+        int end = peak;
+        byte_row::RunAround(near_peak, peak, start, end);
+        const size_t at = static_cast<size_t>(peak);
+        seen.Add({start, end, peak, end - start}, peaks.starts[at], peaks.samples_seen[at]);
+    }
+}
+
+// Refined: one pulse over every bin of the `active` mask (bins at or above
+// the join floor), for a sample whose many separate peaks belong to one
+// noise-like wide burst.
+void AddWidebandPulse(const RssiPulse::Profile& row, uint64_t active, u64 current_time,
+                      SamplePulses& seen) {
+    const int first = __builtin_ctzll(active);
+    const int last = 63 - __builtin_clzll(active);
+    const int peak = byte_row::MiddleStrongest(row.data(), first, last);
+    seen.Add({first, last, peak, last - first}, current_time, 1);
+}
+
+// Refined: a strong emitter's skirts are neither peaks nor breadth.
+void SetSkirtsAside(const RssiPulse::Profile& row, SamplePeaks& peaks) {
+    const SampleSkirts skirts =
+        FindSkirts(row.data(), peaks.runs.data(), peaks.num_runs, ActiveRules().skirt_depth_db,
+                   ActiveRules().skirt_gap_bins);
+    const auto is_skirt = [&skirts](const SamplePeaks::RunPeak& p) {
+        return ((skirts.skirt_bins >> p.bin) & 1u) != 0;
+    };
+    const auto first = peaks.peaks.begin();
+    peaks.count = static_cast<size_t>(
+        std::remove_if(first, first + static_cast<std::ptrdiff_t>(peaks.count), is_skirt) - first);
+    peaks.wide_bins = skirts.wide_bins;
+}
+
+// Refined: many separate peaks, or half the view over the floor (the
+// `active` bins, or those the skirt test left), at one instant are one
+// noise-like wide burst.
+bool IsWidebandSample(const SamplePeaks& peaks, uint64_t active) {
+    const int bins = peaks.skirts_set_aside ? peaks.wide_bins : byte_row::CountBits(active);
+    return peaks.count >= kWidebandMinPeaks || bins * 2 >= CONST_SUBBAND_NUM_BINS;
+}
+
+// Strongest peak first; a stable insertion sort keeps equal peaks in bin
+// order without allocating.
+void SortStrongestFirst(SamplePeaks& peaks) {
+    for (size_t i = 1; i < peaks.count; i++) {
+        const SamplePeaks::RunPeak current = peaks.peaks[i];
+        size_t j = i;
+        while (j > 0 && current.value < peaks.peaks[j - 1].value) {
+            peaks.peaks[j] = peaks.peaks[j - 1];
+            j--;
+        }
+        peaks.peaks[j] = current;
+    }
+}
 
 }  // namespace
 
@@ -86,13 +186,13 @@ SubBand::SubBand(AccessPoint* parent, u64 start_time, float curr_freq, float cur
       avg_nf(curr_nf),
       parent(parent),
       drift_analyser(start_time, curr_freq, this),
-      db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
-      duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
       sync_offset(sync_offset),
       pulse_tagging_completed(false),
       analogphone_tagging_completed(false),
       noise_mean_dbm(NoiseFloorEstimator::kNominalNoiseDbm),
-      sample_interval_us(0.0f) {
+      sample_interval_us(0.0f),
+      db_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f),
+      duty_sum_list(CONST_SUBBAND_NUM_BINS, 0.0f) {
     GetHostTime(&startUnixTime);
 }
 
@@ -120,12 +220,53 @@ void SubBand::ProcessSubBand(u64 current_time, float current_freq, float curr_nf
         sample_interval_us = parent->conditions.SampleIntervalUs();
     }
 
-    AccumulateSample(row.data(), db_sum_list.data(), duty_sum_list.data(), adaptive_nf);
+    AccumulateSample(row, adaptive_nf);
     drift_analyser.UpdateDriftAnalyser(current_time, row);
 
-    new_pulses_scratch.clear();
-    ProcessSingleRssiBand2(current_time, current_freq, row, new_pulses_scratch);
-    UpdateActivePulses(new_pulses_scratch, current_time, row);
+    SamplePulses seen;
+    FindSamplePulses(current_time, row, seen);
+    UpdateActivePulses(seen, current_time, current_freq, row);
+}
+
+void SubBand::AccumulateSample(const RssiPulse::Profile& row, float adaptive_nf) {
+    const int limit = BelowFloorLimit(adaptive_nf);
+    if (limit >= 0) {
+        StageRowSums(row.data(), static_cast<uint8_t>(limit), staged_db.data(), staged_duty.data());
+    } else {
+        // No bin beats the floor: only the power sums grow.
+        for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+            staged_db[b] = static_cast<uint16_t>(staged_db[b] + row[b]);
+        }
+    }
+    if (++staged_rows == kFoldEvery) {
+        FoldRowSums();
+    }
+}
+
+void SubBand::FoldRowSums() {
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        db_sum_list[b] += static_cast<float>(staged_db[b]);
+        duty_sum_list[b] += static_cast<float>(staged_duty[b]);
+    }
+    staged_db.fill(0);
+    staged_duty.fill(0);
+    staged_rows = 0;
+}
+
+std::vector<float> SubBand::DbSums() const {
+    std::vector<float> sums = db_sum_list;
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        sums[b] += static_cast<float>(staged_db[b]);
+    }
+    return sums;
+}
+
+std::vector<float> SubBand::DutySums() const {
+    std::vector<float> sums = duty_sum_list;
+    for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        sums[b] += static_cast<float>(staged_duty[b]);
+    }
+    return sums;
 }
 
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
@@ -142,9 +283,16 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
 void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                      const RssiPulse::Profile& row,
                                      std::vector<RssiPulse>& new_pulses_list) {
+    SamplePulses seen;
+    FindSamplePulses(current_time, row, seen);
+    for (size_t i = 0; i < seen.count; i++) {
+        new_pulses_list.push_back(NewPulse(seen.pulses[i], current_time, current_freq, row));
+    }
+}
+
+void SubBand::FindSamplePulses(u64 current_time, const RssiPulse::Profile& row,
+                               SamplePulses& seen) {
     end_time = current_time;
-    // Segments: maximal runs of bins at or above the pulse floor (fixed
-    // -85 dBm under the standard rules), each represented by its peak.
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
     const bool persist = ActiveRules().floor_follows_noise;
@@ -154,114 +302,51 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     if (active == 0) {
         return;
     }
-    const int peak_limit = byte_row::AtOrAboveLimit(PeakFloorDbm());
-    const float noise_dbm = NoiseReferenceDbm();
-    std::array<RunPeak, kMaxSegments> peaks;
-    // Start of the pulse at each kept peak's bin: earlier than this sample
-    // for a weak peak believed only once it persisted.
-    std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
-    std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
-    size_t num_peaks = 0;
-    // The runs are kept only for the refined skirt test.
-    const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
-    std::array<BinRun, kMaxSegments> runs;
-    size_t num_runs = 0;
-    int active_bins = __builtin_popcountll(active);
-    // Each step takes the lowest run of set bits, then clears it (adding
-    // the run's lowest bit carries through the whole run).
-    for (uint64_t rest = active; rest != 0; rest &= rest + (rest & (~rest + 1))) {
-        const int segment_start = __builtin_ctzll(rest);
-        const int segment_end = segment_start + __builtin_ctzll(~(rest >> segment_start)) - 1;
-        const int peak = byte_row::MiddleStrongest(row.data(), segment_start, segment_end);
-        if (skirts_set_aside) {
-            runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
-        }
-        int persisted = 0;
-        if (persist) {
-            const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
-            persisted =
-                persistence.Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
-        }
-        const bool alone = row[peak] <= peak_limit;
-        if (alone || persisted > 0) {
-            starts[static_cast<size_t>(peak)] =
-                alone ? current_time : persistence.SampleTime(persisted - 1);
-            samples_seen[static_cast<size_t>(peak)] = alone ? 1 : persisted;
-            peaks[num_peaks++] = {peak, row[peak]};
-        }
+    SamplePeaks peaks;
+    FindRunPeaks(row, active, byte_row::AtOrAboveLimit(PeakFloorDbm()), NoiseReferenceDbm(),
+                 current_time, persist ? &persistence : nullptr, peaks);
+    if (peaks.count > 0 && peaks.skirts_set_aside) {
+        SetSkirtsAside(row, peaks);
     }
-    if (num_peaks > 0 && skirts_set_aside) {
-        // Refined: a strong emitter's skirts are neither peaks nor breadth.
-        const SampleSkirts skirts =
-            FindSkirts(row.data(), runs.data(), num_runs, ActiveRules().skirt_depth_db,
-                       ActiveRules().skirt_gap_bins);
-        const auto is_skirt = [&skirts](const RunPeak& p) {
-            return ((skirts.skirt_bins >> p.bin) & 1u) != 0;
-        };
-        num_peaks = static_cast<size_t>(
-            std::remove_if(peaks.begin(), peaks.begin() + num_peaks, is_skirt) - peaks.begin());
-        active_bins = skirts.wide_bins;
-    }
-    if (num_peaks == 0) {
+    if (peaks.count == 0) {
         return;
     }
-    if (ActiveRules().floor_follows_noise &&
-        (num_peaks >= kWidebandMinPeaks || active_bins * 2 >= CONST_SUBBAND_NUM_BINS)) {
-        AddWidebandPulse(current_time, current_freq, row, active, new_pulses_list);
+    if (persist && IsWidebandSample(peaks, active)) {
+        AddWidebandPulse(row, active, current_time, seen);
         return;
     }
-
-    // Strongest peak first; a stable insertion sort keeps equal peaks in bin
-    // order without allocating.
-    for (size_t i = 1; i < num_peaks; i++) {
-        const RunPeak current = peaks[i];
-        size_t j = i;
-        while (j > 0 && current.value < peaks[j - 1].value) {
-            peaks[j] = peaks[j - 1];
-            j--;
-        }
-        peaks[j] = current;
-    }
-
-    // Each peak's band: the bins around it at most CONST_BW_THRESHOLD dB
-    // weaker. A run's bins are all at or above the floor and none is
-    // stronger than its peak, so the band never leaves the run, and every
-    // run gives its own band.
-    for (size_t i = 0; i < num_peaks; i++) {
-        const int peak = peaks[i].bin;
-        const int weakest = std::min(peaks[i].value + CONST_BW_THRESHOLD, join_limit);
-        const uint64_t near_peak = byte_row::MaskAtMost(row.data(), weakest);
-        int start = peak;
-        int end = peak;
-        byte_row::RunAround(near_peak, peak, start, end);
-        new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, this);
-        new_pulses_list.back().start_time = starts[static_cast<size_t>(peak)];
-        new_pulses_list.back().reading_counts = samples_seen[static_cast<size_t>(peak)];
-    }
+    SortStrongestFirst(peaks);
+    AddPeakPulses(row, join_limit, peaks, seen);
 }
 
-void SubBand::AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
-                               uint64_t active, std::vector<RssiPulse>& new_pulses_list) {
-    const int first = __builtin_ctzll(active);
-    const int last = 63 - __builtin_clzll(active);
-    const int peak = byte_row::MiddleStrongest(row.data(), first, last);
-    new_pulses_list.emplace_back(current_time, current_freq, first, last, peak, row, this);
+RssiPulse SubBand::NewPulse(const SamplePulses::Seen& seen, u64 current_time, float current_freq,
+                            const RssiPulse::Profile& row) {
+    const PulseSighting& band = seen.sighting;
+    RssiPulse pulse(current_time, current_freq, band.start_bin, band.end_bin, band.center_bin, row,
+                    this);
+    pulse.start_time = seen.start_time;
+    pulse.reading_counts = seen.samples_seen;
+    return pulse;
 }
 
-void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
+void SubBand::UpdateActivePulses(const SamplePulses& seen, u64 curr_time, float curr_freq,
                                  const RssiPulse::Profile& row_db) {
+    const float floor_dbm = JoinFloorDbm();
     // Compacts the active list in place: continued and waiting pulses keep
-    // their order, ended ones move to the completed list.
+    // their order, ended ones move to the completed list. Each active pulse
+    // takes the first pulse of the sample that continues it and that no
+    // earlier one took; a pulse object is built only for what nothing
+    // continues.
+    uint32_t taken = 0;
     size_t kept = 0;
     for (size_t i = 0; i < active_pulses_list.size(); i++) {
         RssiPulse& active = active_pulses_list[i];
         RssiPulse::Profile& profile = active_profiles[i];
-        const auto match = std::find_if(
-            new_pulses_list.begin(), new_pulses_list.end(),
-            [&active](const RssiPulse& candidate) { return active.IsMatchingPulse(candidate); });
-        if (match != new_pulses_list.end()) {
-            active.UpdatePulse(*match, profile, row_db, JoinFloorDbm());
-            new_pulses_list.erase(match);
+        const int match = seen.FirstContinuing(active, taken);
+        if (match >= 0) {
+            taken |= 1u << match;
+            active.ContinueGrownPulse(seen.pulses[static_cast<size_t>(match)].sighting, curr_time,
+                                      profile, row_db, floor_dbm);
         } else if (curr_time - active.end_time > ACTIVE_PULSE_GAP) {
             active.EndPulse(profile);
             completed_pulses_list.push_back(std::move(active));
@@ -276,11 +361,12 @@ void SubBand::UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 cu
     active_pulses_list.erase(active_pulses_list.begin() + static_cast<std::ptrdiff_t>(kept),
                              active_pulses_list.end());
     active_profiles.resize(kept);
-    active_pulses_list.insert(active_pulses_list.end(),
-                              std::make_move_iterator(new_pulses_list.begin()),
-                              std::make_move_iterator(new_pulses_list.end()));
-    active_profiles.resize(active_pulses_list.size(), row_db);
-    new_pulses_list.clear();
+    for (size_t j = 0; j < seen.count; j++) {
+        if ((taken >> j & 1u) == 0) {
+            active_pulses_list.push_back(NewPulse(seen.pulses[j], curr_time, curr_freq, row_db));
+            active_profiles.push_back(row_db);
+        }
+    }
 }
 
 int SubBand::GetPeakRssiIndexInRange(const std::vector<float>& rssi_list, int start,

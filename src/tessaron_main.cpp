@@ -226,7 +226,6 @@ void PrintBanner(const DaemonOptions& options) {
 // gives them.
 void SetUpOutputsAndCard(const DaemonOptions& options) {
     const std::vector<std::string>& args = options.positional;
-    SpectrumMeasurement::ResetSpectrumMeasurements();
     ChannelVisit::Reset();
     ExternalInterface::InitSocket(options.ui_addr);
     if (args.size() >= 3) {

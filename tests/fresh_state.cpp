@@ -20,7 +20,7 @@ void ResetSharedState() {
     EventSinks::RemoveAll();
     ShapeMetrics::ResetForTests();
     ChannelManager::ResetForTests();
-    SpectrumMeasurement::ResetSpectrumMeasurements();
+    ChannelVisit::Reset();
     ResetHostClock();
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "pulse_class.h"
+#include "subband_class.h"
 
 namespace {
 
@@ -77,6 +78,57 @@ TEST(PulseUpdate, MergeMatchesTheBinByBinWalk) {
         ASSERT_EQ(pulse.reading_counts, 2);
         ASSERT_EQ(pulse.end_time, 1004u);
     }
+}
+
+// A pulse the subband built has the band grown from its profile; continuing
+// it must give what the full merge gives, also when a sample strengthens no
+// bin and the band is not grown again.
+TEST(PulseUpdate, ContinuingAGrownPulseMatchesTheFullMerge) {
+    std::mt19937 rng(23);
+    std::uniform_int_distribution<int> power(60, 95);
+    std::uniform_int_distribution<int> weaker(0, 3);
+    SubBand subband(nullptr, 1000, 2437.0f, 95.0f, 0);
+    int unstrengthened = 0;
+    for (int trial = 0; trial < 2000; trial++) {
+        RssiPulse::Profile row{};
+        for (uint8_t& v : row) {
+            v = static_cast<uint8_t>(power(rng));
+        }
+        std::vector<RssiPulse> first;
+        subband.ProcessSingleRssiBand2(1000, 2437.0f, row, first);
+        if (first.empty()) {
+            continue;
+        }
+        RssiPulse full = first.front();
+        RssiPulse grown = first.front();
+        RssiPulse::Profile full_profile = row;
+        RssiPulse::Profile grown_profile = row;
+        for (u64 t = 1004; t < 1040; t += 4) {
+            // Often the same bins a little weaker, so that nothing strengthens.
+            for (uint8_t& v : row) {
+                v = weaker(rng) == 0 ? static_cast<uint8_t>(power(rng))
+                                     : static_cast<uint8_t>(std::min(v + weaker(rng), 95));
+            }
+            std::vector<RssiPulse> next;
+            subband.ProcessSingleRssiBand2(t, 2437.0f, row, next);
+            for (const RssiPulse& candidate : next) {
+                if (!full.IsMatchingPulse(candidate)) {
+                    continue;
+                }
+                const RssiPulse::Profile before = grown_profile;
+                full.UpdatePulse(candidate, full_profile, row);
+                grown.ContinueGrownPulse(candidate.Sighting(), t, grown_profile, row,
+                                         static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+                unstrengthened += before == grown_profile;
+                break;
+            }
+            ASSERT_EQ(grown_profile, full_profile) << "trial " << trial;
+            ASSERT_EQ(grown.toString(), full.toString()) << "trial " << trial;
+            ASSERT_EQ(grown.widest_sample_width, full.widest_sample_width);
+            ASSERT_EQ(grown.reading_counts, full.reading_counts);
+        }
+    }
+    EXPECT_GT(unstrengthened, 100);
 }
 
 }  // namespace

@@ -45,6 +45,8 @@ protected:
         SetHostClock(FakeHostClock::Read);
         FakeHostClock::Set(1700000000, 12);
     }
+    SpectrumMeasurement::Totals Sum() const { return m.Sum(); }
+    SpectrumMeasurement m;
 };
 
 TEST_F(SpectrumMeasurementTest, WidebandSpectraAreLeftOutOfTheFilteredSums) {
@@ -52,24 +54,54 @@ TEST_F(SpectrumMeasurementTest, WidebandSpectraAreLeftOutOfTheFilteredSums) {
     for (int i = 0; i < 29; ++i) {
         busy[i] = 60.0f;
     }
-    SpectrumMeasurement::UpdateSpectrumData(busy);
-    EXPECT_EQ(SpectrumMeasurement::num_samples, 1);
-    EXPECT_EQ(SpectrumMeasurement::num_high_energy_ffts, 1);
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum[0], 1);
-    EXPECT_EQ(SpectrumMeasurement::ui_highduty_sum[0], 1);
-    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum[40], -95.0f);
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[0], 0);
-    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum_filterhigh[40], 0.0f);
+    m.Add(busy);
+    EXPECT_EQ(Sum().samples, 1);
+    EXPECT_EQ(Sum().high_energy, 1);
+    EXPECT_EQ(Sum().duty[0], 1);
+    EXPECT_EQ(Sum().highduty[0], 1);
+    EXPECT_FLOAT_EQ(Sum().db[40], -95.0f);
+    EXPECT_EQ(Sum().duty_filtered[0], 0);
+    EXPECT_FLOAT_EQ(Sum().db_filtered[40], 0.0f);
 
     // Exactly half the bins above the floor is not high energy.
     busy[28] = 95.0f;
-    SpectrumMeasurement::UpdateSpectrumData(busy);
-    EXPECT_EQ(SpectrumMeasurement::num_samples, 2);
-    EXPECT_EQ(SpectrumMeasurement::num_high_energy_ffts, 1);
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum[0], 2);
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[0], 1);
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[28], 0);
-    EXPECT_FLOAT_EQ(SpectrumMeasurement::ui_db_sum_filterhigh[40], -95.0f);
+    m.Add(busy);
+    EXPECT_EQ(Sum().samples, 2);
+    EXPECT_EQ(Sum().high_energy, 1);
+    EXPECT_EQ(Sum().duty[0], 2);
+    EXPECT_EQ(Sum().duty_filtered[0], 1);
+    EXPECT_EQ(Sum().duty_filtered[28], 0);
+    EXPECT_FLOAT_EQ(Sum().db_filtered[40], -95.0f);
+}
+
+// The strongest and weakest bytes over a whole visit, in runs longer than a
+// batch of narrow counters: counts and sums must not wrap.
+TEST_F(SpectrumMeasurementTest, ByteRowsCountAndSumAsFloatsOverAWholeVisit) {
+    SpectrumMeasurement floats;
+    std::vector<uint8_t> row(56);
+    for (int n = 0; n < NUM_SAMPLES_PER_FFT; ++n) {
+        const bool strong = n < 600;  // all bins at 0 dBm, then all at -255 dBm
+        for (size_t b = 0; b < row.size(); ++b) {
+            row[b] = strong ? 0 : (b < 20 ? 74 : 255);
+        }
+        m.Add(row.data());
+        floats.Add(std::vector<float>(row.begin(), row.end()));
+    }
+    const SpectrumMeasurement::Totals bytes = Sum();
+    const SpectrumMeasurement::Totals expected = floats.Sum();
+    EXPECT_EQ(bytes.samples, NUM_SAMPLES_PER_FFT);
+    EXPECT_EQ(bytes.high_energy, 600);
+    EXPECT_EQ(bytes.duty[0], NUM_SAMPLES_PER_FFT);
+    EXPECT_EQ(bytes.duty_filtered[0], 400);
+    EXPECT_EQ(bytes.db[55], -255.0f * 400);
+    EXPECT_EQ(bytes.duty, expected.duty);
+    EXPECT_EQ(bytes.highduty, expected.highduty);
+    EXPECT_EQ(bytes.db, expected.db);
+    EXPECT_EQ(bytes.duty_filtered, expected.duty_filtered);
+    EXPECT_EQ(bytes.highduty_filtered, expected.highduty_filtered);
+    EXPECT_EQ(bytes.db_filtered, expected.db_filtered);
+    EXPECT_EQ(m.BuildSpectrumLine({5, 0}, 7, 2412.0f),
+              floats.BuildSpectrumLine({5, 0}, 7, 2412.0f));
 }
 
 TEST_F(SpectrumMeasurementTest, ThresholdsAreStrict) {
@@ -78,22 +110,21 @@ TEST_F(SpectrumMeasurementTest, ThresholdsAreStrict) {
     s[1] = 84.9f;
     s[2] = 75.0f;  // above the floor, not above the peak threshold
     s[3] = 74.9f;
-    SpectrumMeasurement::UpdateSpectrumData(s);
-    const std::vector<int> duty = SpectrumMeasurement::ui_duty_sum;
-    const std::vector<int> high = SpectrumMeasurement::ui_highduty_sum;
+    m.Add(s);
+    const std::vector<int> duty = Sum().duty;
+    const std::vector<int> high = Sum().highduty;
     EXPECT_EQ(std::vector<int>(duty.begin(), duty.begin() + 4), (std::vector<int>{0, 1, 1, 1}));
     EXPECT_EQ(std::vector<int>(high.begin(), high.begin() + 4), (std::vector<int>{0, 0, 0, 1}));
-    EXPECT_EQ(SpectrumMeasurement::ui_duty_sum_filterhigh[1], 1);
+    EXPECT_EQ(Sum().duty_filtered[1], 1);
 }
 
 TEST_F(SpectrumMeasurementTest, LineLayout) {
     std::vector<float> s(56, 90.0f);
     for (float v : {70.0f, 72.0f, 75.0f}) {
         s[0] = v;
-        SpectrumMeasurement::UpdateSpectrumData(s);
+        m.Add(s);
     }
-    const std::string line =
-        SpectrumMeasurement::BuildSpectrumLine({1700000000, 12}, 4294967296ULL, 2437.0f);
+    const std::string line = m.BuildSpectrumLine({1700000000, 12}, 4294967296ULL, 2437.0f);
     std::vector<int> high(56, 0), duty(56, 0), mean(56, 90);
     high[0] = 2;
     duty[0] = 3;
@@ -105,18 +136,16 @@ TEST_F(SpectrumMeasurementTest, LineLayout) {
 
     // Host times in the log sort as numbers: 12 us past a second is earlier
     // than 500000 us past it.
-    const std::string early = SpectrumMeasurement::BuildSpectrumLine({1700000000, 12}, 1, 2437.0f);
-    const std::string late =
-        SpectrumMeasurement::BuildSpectrumLine({1700000000, 500000}, 1, 2437.0f);
+    const std::string early = m.BuildSpectrumLine({1700000000, 12}, 1, 2437.0f);
+    const std::string late = m.BuildSpectrumLine({1700000000, 500000}, 1, 2437.0f);
     EXPECT_LT(std::stod(early.substr(9)), std::stod(late.substr(9)));
 }
 
 TEST_F(SpectrumMeasurementTest, VisitOfOnlyWidebandSpectraWritesZeroFilteredGroups) {
     const std::vector<float> wide(56, 70.0f);
-    SpectrumMeasurement::UpdateSpectrumData(wide);
-    SpectrumMeasurement::UpdateSpectrumData(wide);
-    const std::vector<std::string> f =
-        Fields(SpectrumMeasurement::BuildSpectrumLine({5, 0}, 7, 2412.0f));
+    m.Add(wide);
+    m.Add(wide);
+    const std::vector<std::string> f = Fields(m.BuildSpectrumLine({5, 0}, 7, 2412.0f));
     ASSERT_EQ(f.size(), 12u);
     EXPECT_EQ(f[4], "2");
     EXPECT_EQ(f[5], "2");
@@ -128,32 +157,32 @@ TEST_F(SpectrumMeasurementTest, VisitOfOnlyWidebandSpectraWritesZeroFilteredGrou
 }
 
 TEST_F(SpectrumMeasurementTest, EmptyVisitAndShortSpectraAreHandled) {
-    std::vector<std::string> f = Fields(SpectrumMeasurement::BuildSpectrumLine({5, 0}, 7, 2412.0f));
+    std::vector<std::string> f = Fields(m.BuildSpectrumLine({5, 0}, 7, 2412.0f));
     ASSERT_EQ(f.size(), 12u);
     EXPECT_EQ(f[8], Repeat("0_", 56));
 
     testing::internal::CaptureStderr();
-    SpectrumMeasurement::UpdateSpectrumData(std::vector<float>(20, 60.0f));
+    m.Add(std::vector<float>(20, 60.0f));
     EXPECT_NE(testing::internal::GetCapturedStderr().find("Warning"), std::string::npos);
-    EXPECT_EQ(SpectrumMeasurement::num_samples, 0);
+    EXPECT_EQ(Sum().samples, 0);
 }
 
 TEST_F(SpectrumMeasurementTest, WritesAppendToTheEnergyLog) {
     const std::string path = TestTempPath("trk_spectrum_log.txt");
     std::remove(path.c_str());
-    SpectrumMeasurement::UpdateSpectrumData(std::vector<float>(56, 90.0f));
-    SpectrumMeasurement::WriteSpectrumDataToLog(path, 99, 2462.0f);
+    m.Add(std::vector<float>(56, 90.0f));
+    m.WriteSpectrumDataToLog(path, 99, 2462.0f);
     FakeHostClock::Set(1700000001, 500000);
-    SpectrumMeasurement::WriteSpectrumDataToLog(path, 100, 2462.0f);
+    m.WriteSpectrumDataToLog(path, 100, 2462.0f);
     const std::string log = ReadFile(path);
     EXPECT_EQ(log.find("SPECTRUM 1700000000.000012 99 2462 1 0 "), 0u);
     EXPECT_NE(log.find("\nSPECTRUM 1700000001.500000 100 2462 1 0 "), std::string::npos);
     std::remove(path.c_str());
 
     testing::internal::CaptureStderr();
-    SpectrumMeasurement::WriteSpectrumDataToLog("", 1, 2462.0f);
-    SpectrumMeasurement::WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 1, 2462.0f);
-    SpectrumMeasurement::WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 2, 2462.0f);
+    m.WriteSpectrumDataToLog("", 1, 2462.0f);
+    m.WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 1, 2462.0f);
+    m.WriteSpectrumDataToLog("/nonexistent-trk-dir/e.log", 2, 2462.0f);
     const std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(err.find("/nonexistent-trk-dir/e.log"), err.rfind("/nonexistent-trk-dir/e.log"));
     EXPECT_NE(err.find("/nonexistent-trk-dir/e.log"), std::string::npos);
@@ -184,17 +213,17 @@ VisitState Visit(const std::vector<std::vector<float>>& rows, bool as_bytes) {
             ChannelVisit::AddSpectrum(row, &ap);
         }
     }
-    using M = SpectrumMeasurement;
+    const SpectrumMeasurement::Totals m = ChannelVisit::Statistics().Sum();
     VisitState s;
-    s.highduty = M::ui_highduty_sum;
-    s.duty = M::ui_duty_sum;
-    s.highduty_filtered = M::ui_highduty_sum_filterhigh;
-    s.duty_filtered = M::ui_duty_sum_filterhigh;
-    s.db = M::ui_db_sum;
-    s.db_filtered = M::ui_db_sum_filterhigh;
+    s.highduty = m.highduty;
+    s.duty = m.duty;
+    s.highduty_filtered = m.highduty_filtered;
+    s.duty_filtered = m.duty_filtered;
+    s.db = m.db;
+    s.db_filtered = m.db_filtered;
     const ChannelSpectrumRecord record = ChannelVisit::Spectrum(0, 2437.0f);
-    s.samples = M::num_samples;
-    s.high_energy = M::num_high_energy_ffts;
+    s.samples = m.samples;
+    s.high_energy = m.high_energy;
     // The running mW sums, before a finished visit turns them into dB.
     s.average.assign(record.db_below_mw, record.db_below_mw + record.bins);
     return s;
@@ -205,7 +234,8 @@ VisitState Visit(const std::vector<std::vector<float>>& rows, bool as_bytes) {
 TEST(SpectrumOfByteRows, MatchesTheSameRowsAsFloats) {
     std::vector<std::vector<float>> rows;
     unsigned seed = 7;
-    for (int n = 0; n < 400; ++n) {
+    // A whole visit: the byte rows are folded into the totals in batches.
+    for (int n = 0; n <= NUM_SAMPLES_PER_FFT; ++n) {
         std::vector<float> row(56);
         for (float& v : row) {
             seed = seed * 1103515245u + 12345u;
@@ -218,7 +248,7 @@ TEST(SpectrumOfByteRows, MatchesTheSameRowsAsFloats) {
     // The first spectrum only opens the visit; the rest are counted.
     const VisitState floats = Visit(rows, false);
     const VisitState bytes = Visit(rows, true);
-    EXPECT_EQ(bytes.samples, 399);
+    EXPECT_EQ(bytes.samples, NUM_SAMPLES_PER_FFT);
     EXPECT_EQ(bytes.samples, floats.samples);
     EXPECT_EQ(bytes.high_energy, floats.high_energy);
     EXPECT_GT(floats.high_energy, 0);

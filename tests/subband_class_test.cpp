@@ -224,14 +224,32 @@ TEST(SubBandStatistics, NoiseFloorAveragesFromTheSecondSampleAndDutyCountsAboveF
     EXPECT_FLOAT_EQ(subband.avg_nf, 90.0f);
     subband.ProcessSubBand(2100, 2437.0f, 96.0f, Burst(3, 3, 92.0f));
     EXPECT_FLOAT_EQ(subband.avg_nf, 93.0f);
-    EXPECT_FLOAT_EQ(subband.db_sum_list[3], 152.0f);
-    EXPECT_FLOAT_EQ(subband.db_sum_list[0], 180.0f);
+    EXPECT_FLOAT_EQ(subband.DbSums()[3], 152.0f);
+    EXPECT_FLOAT_EQ(subband.DbSums()[0], 180.0f);
     // Floor 90 then 93: bin 3 beats it twice; the quiet 90.0 bins only when
     // the floor has risen to 93.
-    EXPECT_FLOAT_EQ(subband.duty_sum_list[3], 2.0f);
-    EXPECT_FLOAT_EQ(subband.duty_sum_list[0], 1.0f);
+    EXPECT_FLOAT_EQ(subband.DutySums()[3], 2.0f);
+    EXPECT_FLOAT_EQ(subband.DutySums()[0], 1.0f);
     EXPECT_EQ(subband.end_time, 2100u);
     EXPECT_EQ(subband.drift_analyser.peak_rssi_history.size(), 1u);
+}
+
+// A floor between two whole dB values: the byte just stronger than it is
+// counted, the byte just weaker is not, over more samples than the narrow
+// counters hold before they are folded.
+TEST(SubBandStatistics, DutyCountsAgainstAFractionalFloorOverManySamples) {
+    SubBand subband(nullptr, 1000, 2437.0f, 92.5f, 0);
+    std::vector<float> sample = QuietSample();
+    sample[0] = 92.0f;
+    sample[1] = 93.0f;
+    for (u64 n = 0; n < 600; n++) {
+        subband.ProcessSubBand(2000 + 4 * n, 2437.0f, 92.5f, sample);
+    }
+    EXPECT_EQ(subband.avg_nf, 92.5f);
+    EXPECT_EQ(subband.DutySums()[0], 600.0f);
+    EXPECT_EQ(subband.DutySums()[1], 0.0f);
+    EXPECT_EQ(subband.DutySums()[2], 600.0f);
+    EXPECT_EQ(subband.DbSums()[1], 93.0f * 600);
 }
 
 TEST(SubBandStatistics, MalformedSampleIsDroppedWithWarning) {

@@ -93,7 +93,7 @@ TEST_F(ExternalInterfaceTest, ChannelVisitIsReportedOnceWithItsAverage) {
     // The spectrum that changed the channel only restarted the average.
     EXPECT_EQ(ChannelVisit::SampleCount(), 0);
     EXPECT_EQ(ChannelVisit::Freq(), 2442.0f);
-    EXPECT_EQ(SpectrumMeasurement::num_samples, 0);
+    EXPECT_EQ(ChannelVisit::Statistics().Sum().samples, 0);
 }
 
 TEST_F(ExternalInterfaceTest, ShortVisitsEndedByAChannelChangeAreDropped) {

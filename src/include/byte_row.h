@@ -135,27 +135,48 @@ inline void RunAround(uint64_t mask, int bit, int& first, int& last) {
     first = clear_below == 0 ? 0 : 64 - __builtin_clzll(clear_below);
 }
 
-// The strongest (smallest) bin of row[first..last], the middle one of equal
-// strongest bins (the upper middle for an even count).
-inline int MiddleStrongest(const uint8_t* row, int first, int last) {
-    const uint8_t strongest = RangeMin(row, first, last);
-    if (last - first < 8) {
-        // A narrow run: counting the ties directly is cheaper than a mask.
-        int count = 0;
-        for (int b = first; b <= last; b++) {
-            count += row[b] == strongest;
-        }
-        for (int b = first, skip = count / 2;; b++) {
-            if (row[b] == strongest && skip-- == 0) {
-                return b;
-            }
-        }
-    }
-    uint64_t ties = MaskBetween(row, strongest, strongest) & BitRange(first, last);
-    for (int skip = __builtin_popcountll(ties) / 2; skip > 0; skip--) {
+// The number of set bits, without a library call on targets that have no
+// population-count instruction.
+inline int CountBits(uint64_t bits) {
+    bits -= (bits >> 1) & 0x5555555555555555ULL;
+    bits = (bits & 0x3333333333333333ULL) + ((bits >> 2) & 0x3333333333333333ULL);
+    bits = (bits + (bits >> 4)) & 0x0f0f0f0f0f0f0f0fULL;
+    return static_cast<int>((bits * 0x0101010101010101ULL) >> 56);
+}
+
+// The bit of `ties` that stands in the middle of its set bits (the upper
+// middle for an even count), given how many there are.
+inline int MiddleBit(uint64_t ties, int count) {
+    for (int skip = count / 2; skip > 0; skip--) {
         ties &= ties - 1;
     }
     return __builtin_ctzll(ties);
+}
+
+// The strongest (smallest) bin of row[first..last], the middle one of equal
+// strongest bins (the upper middle for an even count).
+inline int MiddleStrongest(const uint8_t* row, int first, int last) {
+    if (last - first < 8) {
+        // A narrow run: one walk keeps the strongest value and its ties.
+        uint8_t strongest = row[first];
+        uint32_t ties = 1;
+        int count = 1;
+        for (int b = first + 1; b <= last; b++) {
+            const uint32_t bit = 1u << (b - first);
+            if (row[b] < strongest) {
+                strongest = row[b];
+                ties = bit;
+                count = 1;
+            } else if (row[b] == strongest) {
+                ties |= bit;
+                count++;
+            }
+        }
+        return first + MiddleBit(ties, count);
+    }
+    const uint8_t strongest = RangeMin(row, first, last);
+    const uint64_t ties = MaskBetween(row, strongest, strongest) & BitRange(first, last);
+    return MiddleBit(ties, CountBits(ties));
 }
 
 }  // namespace byte_row

@@ -18,23 +18,61 @@
 
 inline constexpr long NUM_SAMPLES_PER_FFT = 1000;  // most spectra in one channel event
 
+// The energy-log statistics of one channel visit: for every bin, how many
+// spectra rose above the noise floor (-85 dBm) and above the peak threshold
+// (-75 dBm), and the summed power, once over all spectra and once leaving
+// out high-energy ones (more than half the bins above the floor, as under a
+// wideband transmission).
 class SpectrumMeasurement {
 public:
-    static int num_high_energy_ffts;
-    static int num_samples;
-    static std::vector<int> ui_highduty_sum;
-    static std::vector<int> ui_duty_sum;
-    static std::vector<float> ui_db_sum;
-    static std::vector<int> ui_highduty_sum_filterhigh;
-    static std::vector<int> ui_duty_sum_filterhigh;
-    static std::vector<float> ui_db_sum_filterhigh;
+    // The figures of the spectra added so far.
+    struct Totals {
+        int samples = 0;
+        int high_energy = 0;
+        std::vector<int> highduty;
+        std::vector<int> duty;
+        std::vector<float> db;  // summed power, dBm
+        // The same leaving out high-energy spectra.
+        std::vector<int> highduty_filtered;
+        std::vector<int> duty_filtered;
+        std::vector<float> db_filtered;
+    };
 
-    static void ResetSpectrumMeasurements();
-    static void UpdateSpectrumData(const std::vector<float>& sub_band_rssi_list);
-    static void WriteSpectrumDataToLog(const std::string& log_file_name, u64 current_time,
-                                       float curr_freq);
+    SpectrumMeasurement();
+    // One spectrum of CONST_SUBBAND_NUM_BINS whole-dB bytes (dB below 1 mW).
+    void Add(const uint8_t* row_db);
+    // The same held as floats, which may carry fractions of a dB.
+    void Add(const float* row);
+    // The same; a spectrum of fewer bins is dropped with a warning.
+    void Add(const std::vector<float>& row);
+    void Clear();
+    Totals Sum() const;
     // The line WriteSpectrumDataToLog appends, for the given host time.
-    static std::string BuildSpectrumLine(const timeval& now, u64 current_time, float curr_freq);
+    std::string BuildSpectrumLine(const timeval& now, u64 current_time, float curr_freq) const;
+    void WriteSpectrumDataToLog(const std::string& log_file_name, u64 current_time,
+                                float curr_freq) const;
+    // Clears the channel visit's statistics, as ChannelVisit::Reset does;
+    // start-up code of the replay bench still calls it by this name.
+    static void ResetSpectrumMeasurements();
+
+private:
+    // Byte rows are counted and summed in narrow per-bin counters, one set
+    // for ordinary and one for high-energy spectra, and folded into the
+    // totals at most every kFoldEvery spectra and when the totals are read:
+    // one set of small additions a spectrum. Padded to whole vectors.
+    static constexpr int kPaddedBins = 64;
+    static constexpr int kFoldEvery = 255;  // a byte count, and 255 * 255 in 16 bits
+    struct Staged {
+        alignas(16) uint8_t duty[kPaddedBins];
+        alignas(16) uint8_t highduty[kPaddedBins];
+        alignas(16) uint16_t db[kPaddedBins];  // byte sums: power with its sign taken off
+    };
+    void FoldInto(Totals& totals) const;
+    void ClearStaged();
+
+    Totals totals_;
+    Staged staged_[2];  // [0] ordinary spectra, [1] high-energy ones
+    int staged_count_ = 0;
 };
 
 // The average the UI is sent. A visit ends at the first spectrum on another
@@ -56,6 +94,8 @@ public:
 
     static long SampleCount();
     static float Freq();
+    // The energy-log statistics of the visit so far.
+    static const SpectrumMeasurement& Statistics();
     // The record of the visit's average as it stands, dated card_time_us.
     static ChannelSpectrumRecord Spectrum(u64 card_time_us, float freq);
 };

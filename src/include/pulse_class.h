@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <string>
 #include <utility>
 #include <vector>
@@ -32,6 +33,15 @@ enum PulseType : int16_t {
     PULSE_MWO = 110,
     PULSE_DISCARD = 112,
     PULSE_UNK_FH = 113,
+};
+
+// A pulse as one sample shows it: its band and strongest bin, and the widest
+// band it showed within one sample.
+struct PulseSighting {
+    int start_bin;
+    int end_bin;
+    int center_bin;
+    int widest_width;
 };
 
 class RssiPulse {
@@ -83,13 +93,30 @@ public:
     float GetAveragePulseRssi() const { return average_pulse_rssi; }
     u64 GetPulseDuration() const { return end_time - start_time; }
 
-    bool IsMatchingPulse(const RssiPulse& new_pulse) const;
-    // Continues the pulse with new_pulse, seen in the sample new_row.
-    // profile is this pulse's strongest value per bin (whole dB below
-    // 1 mW), kept by the caller and updated here.
+    PulseSighting Sighting() const {
+        return {start_bin_number, end_bin_number, center_bin_number, widest_sample_width};
+    }
+    // Whether a pulse seen in a later sample continues this one.
+    bool IsMatchingPulse(const PulseSighting& seen) const;
+    bool IsMatchingPulse(const RssiPulse& new_pulse) const {
+        return IsMatchingPulse(new_pulse.Sighting());
+    }
+    // Continues the pulse with what the sample new_row, taken at seen_at,
+    // showed of it. profile is this pulse's strongest value per bin (whole
+    // dB below 1 mW), kept by the caller and updated here.
     // floor_dbm is the subband's join floor, from which the band regrows.
+    void UpdatePulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                     const Profile& new_row, float floor_dbm);
     void UpdatePulse(const RssiPulse& new_pulse, Profile& profile, const Profile& new_row,
-                     float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+                     float floor_dbm = static_cast<float>(CONST_NOISE_FLOOR_RSSI)) {
+        UpdatePulse(new_pulse.Sighting(), new_pulse.end_time, profile, new_row, floor_dbm);
+    }
+    // The same for a pulse whose band is the one grown from its profile
+    // around its peak, as every pulse the subband builds and continues: when
+    // the sample strengthens no bin, the band stays as it is without being
+    // grown again.
+    void ContinueGrownPulse(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                            const Profile& new_row, float floor_dbm);
     // The mean power over the pulse's bins of its profile, and its main
     // lobe under the refined rules.
     void EndPulse(const Profile& profile);
@@ -99,9 +126,34 @@ public:
     // Card times are printed less offset (the subband's sync offset).
     std::string toString(u64 offset = 0) const;
     static std::string getClassification(PulseType type);
+
+private:
+    // Widens the band by the sighting's and keeps the strongest value per
+    // bin over it, moving the peak; returns the bins the sample
+    // strengthened, a bit each.
+    uint64_t MergeSighting(const PulseSighting& seen, u64 seen_at, Profile& profile,
+                           const Profile& new_row);
+    // The band grown from the peak over the profile (standard rules).
+    void RegrowBand(const Profile& profile, float floor_dbm);
 };
 
 static_assert(sizeof(RssiPulse) <= 48, "a pulse stays within 48 bytes");
+
+// Inline: the subband asks it of every active pulse for every pulse a sample
+// shows.
+inline bool RssiPulse::IsMatchingPulse(const PulseSighting& seen) const {
+    const bool overlapping = start_bin_number <= seen.end_bin && end_bin_number >= seen.start_bin;
+    const bool neighbouring_centres = std::abs(center_bin_number - seen.center_bin) <= 1;
+    if (!overlapping && !neighbouring_centres) {
+        return false;
+    }
+    // A pulse one or two bins wide is too narrow to tell whether the new
+    // centre lies inside it; any adjacent pulse continues it.
+    if (end_bin_number - start_bin_number <= 1) {
+        return true;
+    }
+    return start_bin_number <= seen.center_bin && seen.center_bin <= end_bin_number;
+}
 
 // Moves the pulse at order[i] to position i, following each cycle of the
 // permutation once so that every pulse moves once and nothing is allocated

@@ -6,6 +6,7 @@
 
 #include <sys/time.h>
 
+#include <array>
 #include <cstdint>
 #include <map>
 #include <utility>
@@ -17,6 +18,36 @@
 #include "script_utils_module.h"
 
 class AccessPoint;
+
+// The pulses one sample shows, strongest first, before they are matched with
+// the pulses the subband is already growing.
+struct SamplePulses {
+    struct Seen {
+        PulseSighting sighting;
+        // Earlier than the sample for a weak peak believed once it persisted.
+        u64 start_time;
+        int samples_seen;
+    };
+    // Alternating active and quiet bins give at most one run per two bins.
+    static constexpr size_t kMost = (CONST_SUBBAND_NUM_BINS + 1) / 2;
+    std::array<Seen, kMost> pulses;
+    size_t count = 0;
+
+    void Add(const PulseSighting& sighting, u64 start_time, int samples_seen) {
+        pulses[count++] = {sighting, start_time, samples_seen};
+    }
+    // The first pulse not in `taken` (a bit per pulse) that continues
+    // `active`; -1 when none does.
+    int FirstContinuing(const RssiPulse& active, uint32_t taken) const {
+        for (size_t j = 0; j < count; j++) {
+            if ((taken >> j & 1u) == 0 && active.IsMatchingPulse(pulses[j].sighting)) {
+                return static_cast<int>(j);
+            }
+        }
+        return -1;
+    }
+};
+static_assert(SamplePulses::kMost <= 32, "a bit per pulse of a sample");
 
 class SubBand {
 public:
@@ -34,9 +65,7 @@ public:
     // Strongest value per bin of each active pulse, in the same order: only
     // a growing pulse needs it.
     std::vector<RssiPulse::Profile> active_profiles;
-    std::vector<float> db_sum_list;
     std::vector<float> db_avg_list;
-    std::vector<float> duty_sum_list;
     std::vector<float> duty_avg_list;
     u64 sync_offset;
     bool pulse_tagging_completed;
@@ -65,10 +94,6 @@ public:
     void ProcessSingleRssiBand2(u64 current_time, float current_freq,
                                 const std::vector<float>& sub_band_rssi_list,
                                 std::vector<RssiPulse>& new_pulses_list);
-    // Continues, ends or starts active pulses with the new pulses of the
-    // sample row_db; new_pulses_list is left empty.
-    void UpdateActivePulses(std::vector<RssiPulse>& new_pulses_list, u64 curr_time,
-                            const RssiPulse::Profile& row_db);
     // Strongest (smallest) bin of [start, end], the middle one of equal
     // strongest bins (the upper middle for an even count). The range is
     // clipped to the list; -1 when nothing of it lies in the list.
@@ -77,6 +102,10 @@ public:
     // Ends every active pulse and moves it to the completed list.
     void EndActivePulses();
     u64 GetBandDuration() const { return end_time - start_time; }
+    // Per bin, the summed power of the samples so far (whole dB below 1 mW),
+    // and how many of them were stronger than the noise floor of their time.
+    std::vector<float> DbSums() const;
+    std::vector<float> DutySums() const;
     void UpdateFilter(int start_bin, int end_bin, PulseType device);
     // Bins at or above this power (dBm) join a pulse; a pulse needs a peak
     // at or above PeakFloorDbm. Both are -85 dBm under the standard rules.
@@ -86,17 +115,32 @@ public:
     float NoiseReferenceDbm() const;
 
 private:
-    // Refined rules: one pulse over every bin of the `active` mask (bins at
-    // or above the join floor), for a sample whose many separate peaks
-    // belong to one noise-like wide burst.
-    void AddWidebandPulse(u64 current_time, float current_freq, const RssiPulse::Profile& row,
-                          uint64_t active, std::vector<RssiPulse>& new_pulses_list);
+    // Cuts the sample into runs and finds the pulses it shows.
+    void FindSamplePulses(u64 current_time, const RssiPulse::Profile& row, SamplePulses& seen);
+    // Continues, ends or starts active pulses with the pulses of the sample
+    // row_db.
+    void UpdateActivePulses(const SamplePulses& seen, u64 curr_time, float curr_freq,
+                            const RssiPulse::Profile& row_db);
+    RssiPulse NewPulse(const SamplePulses::Seen& seen, u64 current_time, float current_freq,
+                       const RssiPulse::Profile& row);
+    // Adds one sample to the per-bin sums.
+    void AccumulateSample(const RssiPulse::Profile& row, float adaptive_nf);
+    // Folds the narrow counters into the float sums and clears them.
+    void FoldRowSums();
+
+    // The per-bin sums in float, and the samples since the last fold in
+    // narrow counters (255 samples fit): one set of small additions a sample.
+    // Every sum is a whole number far below 2^24, so folding gives the very
+    // floats that adding sample by sample would.
+    static constexpr int kFoldEvery = 255;
+    std::vector<float> db_sum_list;
+    std::vector<float> duty_sum_list;
+    alignas(16) std::array<uint16_t, CONST_SUBBAND_NUM_BINS> staged_db{};
+    alignas(16) std::array<uint8_t, CONST_SUBBAND_NUM_BINS> staged_duty{};
+    int staged_rows = 0;
     // Refined rules: peaks too weak for one sample, believed when they
     // persist over the following ones.
     BurstPersistence persistence;
-    // Reused for the pulses of each sample so that quiet samples cost no
-    // allocation; empty between samples.
-    std::vector<RssiPulse> new_pulses_scratch;
 };
 
 #endif

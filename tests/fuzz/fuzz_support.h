@@ -27,7 +27,6 @@ inline void ResetProcessState() {
     DeviceAnalyzer::ResetForTests();
     ExternalInterface::ResetForTests();
     ShapeMetrics::ResetForTests();
-    SpectrumMeasurement::ResetSpectrumMeasurements();
     FakeHostClock::Set(1700000000);
     SetHostClock(FakeHostClock::Read);
 }

@@ -166,7 +166,6 @@ void SetUpAnalysis(const std::string& dir, const UiCounts& ui, uint64_t total_us
     ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir + "/output.log");
     ChannelVisit::SetEnergyLogFileName(dir + "/energy.log");
-    SpectrumMeasurement::ResetSpectrumMeasurements();
 }
 
 // Feeds the whole stream to the analyser; returns one row per reporting
