@@ -394,9 +394,6 @@ float ChannelVisit::Freq() {
 const SpectrumMeasurement& ChannelVisit::Statistics() {
     return visit_statistics;
 }
-void SpectrumMeasurement::ResetSpectrumMeasurements() {
-    visit_statistics.Clear();
-}
 
 ChannelSpectrumRecord ChannelVisit::Spectrum(u64 card_time_us, float freq) {
     ChannelSpectrumRecord record;

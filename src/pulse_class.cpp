@@ -69,71 +69,7 @@ uint64_t StrengthenBand(uint8_t* kept, const uint8_t* row, int first, int last,
 }
 #endif
 
-// A pulse's start (relative to the earliest) and peak byte packed above its
-// position in the list, so that one 64-bit word sorts where the pair
-// (start, peak) with the position beside it did.
-constexpr int kIndexBits = 20;
-constexpr int kPeakBits = 8;
-constexpr u64 kMaxStartSpan = ~u64{0} >> (kIndexBits + kPeakBits);
-
-// The peaks the subband stage produces are whole dB from 0 to 255 below
-// 1 mW. A pulse built from another row, a list too long for the index bits
-// or starts spread too far for the word leave the pulses to the pair keys.
-bool PackStarts(const std::vector<RssiPulse>& pulses, std::vector<u64>& packed) {
-    if (pulses.size() > (size_t{1} << kIndexBits)) {
-        return false;
-    }
-    // One read of the pulses: the starts go in whole, and the earliest is
-    // taken off once it is known.
-    packed.resize(pulses.size());
-    u64 first = pulses[0].start_time;
-    u64 last = first;
-    bool whole_peaks = true;
-    for (size_t i = 0; i < pulses.size(); i++) {
-        const RssiPulse& pulse = pulses[i];
-        const float peak = pulse.peak_rssi;
-        whole_peaks = whole_peaks && peak >= 0.0f && peak <= 255.0f &&
-                      peak == static_cast<float>(static_cast<int>(peak));
-        first = std::min(first, pulse.start_time);
-        last = std::max(last, pulse.start_time);
-        packed[i] = pulse.start_time;
-    }
-    if (!whole_peaks || last - first > kMaxStartSpan) {
-        return false;
-    }
-    for (size_t i = 0; i < pulses.size(); i++) {
-        const u64 key = (packed[i] - first) << kPeakBits | static_cast<u64>(pulses[i].peak_rssi);
-        packed[i] = key << kIndexBits | i;
-    }
-    return true;
-}
-
 }  // namespace
-
-void SortPulsesByStartAndPeak(std::vector<RssiPulse>& pulses) {
-    const size_t n = pulses.size();
-    if (n < 2) {
-        return;
-    }
-    std::vector<u64> packed;
-    if (!PackStarts(pulses, packed)) {
-        SortPulses(pulses, [](const RssiPulse& pulse) {
-            return std::make_pair(pulse.start_time, pulse.peak_rssi);
-        });
-        return;
-    }
-    // Comparing the keys above the position makes std::sort take every step
-    // it takes on the pairs, so equal pulses land where they always have
-    // (later passes print pulses in list order).
-    std::sort(packed.begin(), packed.end(),
-              [](u64 a, u64 b) { return (a >> kIndexBits) < (b >> kIndexBits); });
-    constexpr u64 kIndexMask = (u64{1} << kIndexBits) - 1;
-    std::vector<uint32_t> order(n);
-    for (size_t i = 0; i < n; i++) {
-        order[i] = static_cast<uint32_t>(packed[i] & kIndexMask);
-    }
-    PermutePulses(pulses, order);
-}
 
 RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_number,
                      int end_bin_number, int center_bin_number,

@@ -51,9 +51,6 @@ public:
     std::string BuildSpectrumLine(const timeval& now, u64 current_time, float curr_freq) const;
     void WriteSpectrumDataToLog(const std::string& log_file_name, u64 current_time,
                                 float curr_freq) const;
-    // Clears the channel visit's statistics, as ChannelVisit::Reset does;
-    // start-up code of the replay bench still calls it by this name.
-    static void ResetSpectrumMeasurements();
 
 private:
     // Byte rows are counted and summed in narrow per-bin counters, one set

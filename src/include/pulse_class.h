@@ -203,10 +203,6 @@ void SortPulses(std::vector<RssiPulse>& pulses, Key key) {
     PermutePulses(pulses, order);
 }
 
-// Puts pulses in start order, the stronger (smaller) peak first among equal
-// starts, exactly as SortPulses with that pair as the key (equal pulses
-// included), at the cost of sorting plain 64-bit words.
-void SortPulsesByStartAndPeak(std::vector<RssiPulse>& pulses);
 // Grows a band outward from the peak over contiguous bins at most
 // CONST_BW_THRESHOLD dB weaker than the peak, never stronger than it and not
 // weaker than the noise floor; the left side first.

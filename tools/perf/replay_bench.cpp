@@ -219,7 +219,6 @@ int main(int argc, char** argv) {
 
     SetHostClock(CardTimeClock);
     host_card_time = stream.first_ts;
-    SpectrumMeasurement::ResetSpectrumMeasurements();
     ChannelVisit::Reset();
     ExternalInterface::UpdateLogFileName(dir.Path() + "/out.log");
     ChannelVisit::SetEnergyLogFileName(dir.Path() + "/energy.log");
