@@ -148,19 +148,20 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
     const bool persist = ActiveRules().floor_follows_noise;
+    const float noise_dbm = NoiseReferenceDbm();
     if (persist) {
-        persistence.NextSample(current_time);
+        persistence.NextSample(current_time, row.data(), active, noise_dbm);
     }
     if (active == 0) {
         return;
     }
     const int peak_limit = byte_row::AtOrAboveLimit(PeakFloorDbm());
-    const float noise_dbm = NoiseReferenceDbm();
     std::array<RunPeak, kMaxSegments> peaks;
     // Start of the pulse at each kept peak's bin: earlier than this sample
     // for a weak peak believed only once it persisted.
     std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
     std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
+    std::array<bool, CONST_SUBBAND_NUM_BINS> by_band;
     size_t num_peaks = 0;
     // The runs are kept only for the refined skirt test.
     const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
@@ -176,18 +177,19 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         if (skirts_set_aside) {
             runs[num_runs++] = {segment_start, segment_end, static_cast<float>(row[peak])};
         }
-        int persisted = 0;
+        BurstPersistence::Belief belief;
         if (persist) {
             const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
-            persisted =
-                persistence.Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
+            belief = persistence.Observe(run, active, row.data(), peak, noise_dbm);
         }
+        const int persisted = belief.samples;
         const bool alone = row[peak] <= peak_limit;
         if (alone || persisted > 0) {
             starts[static_cast<size_t>(peak)] =
                 alone ? current_time : persistence.SampleTime(persisted - 1);
             samples_seen[static_cast<size_t>(peak)] = alone ? 1 : persisted;
             peaks[num_peaks++] = {peak, row[peak]};
+            by_band[static_cast<size_t>(peak)] = !alone && belief.by_band;
         }
     }
     if (num_peaks > 0 && skirts_set_aside) {
@@ -237,6 +239,7 @@ void SubBand::ProcessSingleRssiBand2(u64 current_time, float current_freq,
         new_pulses_list.emplace_back(current_time, current_freq, start, end, peak, row, this);
         new_pulses_list.back().start_time = starts[static_cast<size_t>(peak)];
         new_pulses_list.back().reading_counts = samples_seen[static_cast<size_t>(peak)];
+        new_pulses_list.back().believed_by_band = by_band[static_cast<size_t>(peak)];
     }
 }
 

@@ -57,6 +57,9 @@ public:
     // only grows that wide over time.
     int16_t widest_sample_width : 8;
     PulseType classification;
+    // Believed by the power of 2-3 adjacent bins together, persisting: its
+    // strongest bin alone may stand little over the join level.
+    bool believed_by_band = false;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the
