@@ -72,15 +72,20 @@ void BurstPersistence::NextSample(u64 time_us, const uint8_t* row, uint64_t acti
     // them on. Only chains already started by a run are looked at.
     const auto& levels = ActiveRules().persistent_band;
     const auto& before = streaks_[static_cast<size_t>(current_ ^ 1)];
-    const float noise_mw = std::pow(10.0f, noise_dbm / 10.0f);
+    float noise_mw = 0.0f;  // worked out once a chain is there to carry
     for (size_t l = 0; l < levels.size(); l++) {
         const size_t slot = kPersistenceLevels + l;
         const uint64_t chains = Spread(before[slot][0], 1);
         if (chains == 0 || !IsBandLevel(levels[l])) {
             continue;
         }
+        if (noise_mw == 0.0f) {
+            noise_mw = std::pow(10.0f, noise_dbm / 10.0f);
+        }
+        // Only the windows touching a chain.
         const int width = levels[l].bins;
-        for (int first = 0; first + width <= CONST_SUBBAND_NUM_BINS; first++) {
+        const int last = std::min(63 - __builtin_clzll(chains), CONST_SUBBAND_NUM_BINS - width);
+        for (int first = std::max(__builtin_ctzll(chains) - width + 1, 0); first <= last; first++) {
             const uint64_t window = WindowBits(first, width);
             if ((window & chains) != 0 && !Crowded(window, active_bits) &&
                 WindowDb(row, first, width, noise_mw) >= levels[l].margin_db) {
