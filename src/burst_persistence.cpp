@@ -68,26 +68,28 @@ void BurstPersistence::NextSample(u64 time_us, const uint8_t* row, uint64_t acti
 
     // A weak packet's strongest bin dips under the join level now and then
     // (noise adds to its power with a random phase), while its bins together
-    // still hold their power: windows beside last sample's chains carry
-    // them on. Only chains already started by a run are looked at.
+    // still hold their power: a window within last sample's chain carries
+    // it on. Only chains already started by a run are looked at, and only
+    // in place: a packet keeps its channel, while a carrier sweeping slowly
+    // through the view would walk a chain along a bin at a time.
     const auto& levels = ActiveRules().persistent_band;
     const auto& before = streaks_[static_cast<size_t>(current_ ^ 1)];
     float noise_mw = 0.0f;  // worked out once a chain is there to carry
     for (size_t l = 0; l < levels.size(); l++) {
         const size_t slot = kPersistenceLevels + l;
-        const uint64_t chains = Spread(before[slot][0], 1);
+        const uint64_t chains = before[slot][0];
         if (chains == 0 || !IsBandLevel(levels[l])) {
             continue;
         }
         if (noise_mw == 0.0f) {
             noise_mw = std::pow(10.0f, noise_dbm / 10.0f);
         }
-        // Only the windows touching a chain.
+        // Only the windows lying within a chain.
         const int width = levels[l].bins;
         const int last = std::min(63 - __builtin_clzll(chains), CONST_SUBBAND_NUM_BINS - width);
         for (int first = std::max(__builtin_ctzll(chains) - width + 1, 0); first <= last; first++) {
             const uint64_t window = WindowBits(first, width);
-            if ((window & chains) != 0 && !Crowded(window, active_bits) &&
+            if ((window & ~chains) == 0 && !Crowded(window, active_bits) &&
                 WindowDb(row, first, width, noise_mw) >= levels[l].margin_db) {
                 Chain(slot, levels[l].samples, window);
             }

@@ -133,6 +133,16 @@ TEST(BurstPersistenceTest, PacketStraddlingTwoBinsIsBelievedByItsSummedPower) {
     EXPECT_EQ(Step(p, t, straddling, pair, 20).samples, 5);
     EXPECT_EQ(p.SampleTime(4), t - 4 * kInterval);
 
+    // Carried only in place: a carrier that slid a bin while under the join
+    // level is not a packet keeping its channel, and its chain starts again.
+    p.Reset();
+    const uint64_t slid = Bins(21, 22);
+    EXPECT_EQ(Step(p, t, straddling, pair, 20).samples, 0);
+    EXPECT_EQ(Step(p, t, Row(slid, 7), 0, 0).samples, 0);
+    EXPECT_EQ(Step(p, t, Row(slid, 9), slid, 21).samples, 0);
+    EXPECT_EQ(Step(p, t, Row(slid, 9), slid, 21).samples, 0);
+    EXPECT_EQ(Step(p, t, Row(slid, 9), slid, 21).samples, 3);
+
     // A run wider than three bins (a 2 MHz Zigbee frame at N + 9) is wider
     // than a packet of the kind summed: part of it proves nothing about a
     // packet, and it waits its four samples like one bin.
