@@ -33,6 +33,19 @@ constexpr RuleSet kStandard = {
     false,  // skirts_left_to_neighbour
 };
 
+// Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
+// margin over the noise of one bin): see persistent_band.
+constexpr std::array<BandPersistenceLevel, kBandPersistenceLevels> kRefinedBandLevels = {{
+    {2, 2, 12.5f},
+    {2, 3, 11.5f},
+    {2, 4, 10.5f},
+    {2, 5, 10.0f},
+    {3, 2, 13.5f},
+    {3, 3, 12.0f},
+    {3, 4, 11.5f},
+    {3, 5, 11.0f},
+}};
+
 constexpr RuleSet kRefined = {
     RuleSetId::kRefined,
     "refined",
@@ -40,34 +53,27 @@ constexpr RuleSet kRefined = {
     8.0f,                                              // join_margin_db
     13.0f,                                             // peak_margin_db
     {{{2, 11.0f}, {3, 10.0f}, {4, 9.0f}, {5, 8.0f}}},  // persistent_peak
-    {{{2, 2, 12.5f},
-      {2, 3, 11.5f},
-      {2, 4, 10.5f},
-      {2, 5, 10.0f},
-      {3, 2, 13.5f},
-      {3, 3, 12.0f},
-      {3, 4, 11.5f},
-      {3, 5, 11.0f}}},  // persistent_band
-    -90.0f,             // max_noise_dbm
-    15.0f,              // hopper_peak_margin_db
-    20.0f,              // skirt_depth_db
-    3,                  // skirt_gap_bins
-    true,               // durations_in_sample_intervals
-    true,               // hoppers_announced_separately
-    true,               // hop_order_free
-    true,               // hops_stay_on_channel
-    14,                 // min_voice_pairs
-    true,               // zigbee_airtime_share
-    true,               // zigbee_needs_width_at_once
-    true,               // xbox_count_per_clear_view
-    true,               // voice_link_keeps_its_slots
-    true,               // oven_needs_on_phases
-    10.0f,              // oven_row_margin_db
-    true,               // fixed_confirmed_in_one_pass
-    true,               // carrier_width_decides
-    5.0f,               // highduty_peak_margin_db
-    1.0f,               // highduty_edge_margin_db
-    true,               // skirts_left_to_neighbour
+    kRefinedBandLevels,                                // persistent_band
+    -90.0f,                                            // max_noise_dbm
+    15.0f,                                             // hopper_peak_margin_db
+    20.0f,                                             // skirt_depth_db
+    3,                                                 // skirt_gap_bins
+    true,                                              // durations_in_sample_intervals
+    true,                                              // hoppers_announced_separately
+    true,                                              // hop_order_free
+    true,                                              // hops_stay_on_channel
+    14,                                                // min_voice_pairs
+    true,                                              // zigbee_airtime_share
+    true,                                              // zigbee_needs_width_at_once
+    true,                                              // xbox_count_per_clear_view
+    true,                                              // voice_link_keeps_its_slots
+    true,                                              // oven_needs_on_phases
+    10.0f,                                             // oven_row_margin_db
+    true,                                              // fixed_confirmed_in_one_pass
+    true,                                              // carrier_width_decides
+    5.0f,                                              // highduty_peak_margin_db
+    1.0f,                                              // highduty_edge_margin_db
+    true,                                              // skirts_left_to_neighbour
 };
 
 const RuleSet* active = &kStandard;
