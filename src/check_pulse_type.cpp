@@ -145,6 +145,11 @@ float CheckPulse::HopperPeakLimitDbm(const RssiPulse& pulse) {
             margin_db = std::min(margin_db, level.margin_db + skirt_allowance_db);
         }
     }
+    // A pulse believed by the summed power of its 2-3 bins has shown its
+    // evidence there; its strongest bin alone need not.
+    if (pulse.believed_by_band) {
+        margin_db = 0.0f;
+    }
     return std::min(pulse.parent->NoiseReferenceDbm() + margin_db, fixed);
 }
 

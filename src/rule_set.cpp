@@ -10,6 +10,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // join_margin_db
     0.0f,   // peak_margin_db
     {},     // persistent_peak
+    {},     // persistent_band
     0.0f,   // max_noise_dbm
     0.0f,   // hopper_peak_margin_db
     0.0f,   // skirt_depth_db
@@ -34,6 +35,19 @@ constexpr RuleSet kStandard = {
     false,  // skirts_left_to_neighbour
 };
 
+// Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
+// margin over the noise of one bin): see persistent_band.
+constexpr std::array<BandPersistenceLevel, kBandPersistenceLevels> kRefinedBandLevels = {{
+    {2, 2, 12.5f},
+    {2, 3, 11.5f},
+    {2, 4, 10.5f},
+    {2, 5, 10.0f},
+    {3, 2, 13.5f},
+    {3, 3, 12.0f},
+    {3, 4, 11.5f},
+    {3, 5, 11.0f},
+}};
+
 constexpr RuleSet kRefined = {
     RuleSetId::kRefined,
     "refined",
@@ -41,6 +55,7 @@ constexpr RuleSet kRefined = {
     8.0f,                                              // join_margin_db
     13.0f,                                             // peak_margin_db
     {{{2, 11.0f}, {3, 10.0f}, {4, 9.0f}, {5, 8.0f}}},  // persistent_peak
+    kRefinedBandLevels,                                // persistent_band
     -90.0f,                                            // max_noise_dbm
     15.0f,                                             // hopper_peak_margin_db
     20.0f,                                             // skirt_depth_db

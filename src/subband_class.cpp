@@ -70,6 +70,8 @@ struct SamplePeaks {
     // for a weak peak believed only once it persisted.
     std::array<u64, CONST_SUBBAND_NUM_BINS> starts;
     std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
+    // Believed by the summed power of its 2-3 bins rather than its peak.
+    std::array<bool, CONST_SUBBAND_NUM_BINS> by_band;
     // The runs are kept only for the refined skirt test.
     const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
     std::array<BinRun, kMaxSegments> runs;
@@ -93,16 +95,18 @@ void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit
             peaks.runs[peaks.num_runs++] = {segment_start, segment_end,
                                             static_cast<float>(row[peak])};
         }
-        int persisted = 0;
+        BurstPersistence::Belief belief;
         if (persist != nullptr) {
             const uint64_t run = rest & ~(rest + (rest & (~rest + 1)));
-            persisted = persist->Observe(run, active, -static_cast<float>(row[peak]) - noise_dbm);
+            belief = persist->Observe(run, active, row.data(), peak, noise_dbm);
         }
+        const int persisted = belief.samples;
         const bool alone = row[peak] <= peak_limit;
         if (alone || persisted > 0) {
             const size_t at = static_cast<size_t>(peak);
             peaks.starts[at] = alone ? current_time : persist->SampleTime(persisted - 1);
             peaks.samples_seen[at] = alone ? 1 : persisted;
+            peaks.by_band[at] = !alone && belief.by_band;
             peaks.peaks[peaks.count++] = {peak, row[peak]};
         }
     }
@@ -123,7 +127,8 @@ void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePe
         int end = peak;
         byte_row::RunAround(near_peak, peak, start, end);
         const size_t at = static_cast<size_t>(peak);
-        seen.Add({start, end, peak, end - start}, peaks.starts[at], peaks.samples_seen[at]);
+        seen.Add({start, end, peak, end - start}, peaks.starts[at], peaks.samples_seen[at],
+                 peaks.by_band[at]);
     }
 }
 
@@ -135,7 +140,7 @@ void AddWidebandPulse(const RssiPulse::Profile& row, uint64_t active, u64 curren
     const int first = __builtin_ctzll(active);
     const int last = 63 - __builtin_clzll(active);
     const int peak = byte_row::MiddleStrongest(row.data(), first, last);
-    seen.Add({first, last, peak, last - first}, current_time, 1);
+    seen.Add({first, last, peak, last - first}, current_time, 1, false);
 }
 
 // Refined: a strong emitter's skirts are neither peaks nor breadth.
@@ -296,15 +301,16 @@ void SubBand::FindSamplePulses(u64 current_time, const RssiPulse::Profile& row,
     const int join_limit = byte_row::AtOrAboveLimit(JoinFloorDbm());
     const uint64_t active = byte_row::MaskAtMost(row.data(), join_limit);
     const bool persist = ActiveRules().floor_follows_noise;
+    const float noise_dbm = NoiseReferenceDbm();
     if (persist) {
-        persistence.NextSample(current_time);
+        persistence.NextSample(current_time, row.data(), active, noise_dbm);
     }
     if (active == 0) {
         return;
     }
     SamplePeaks peaks;
-    FindRunPeaks(row, active, byte_row::AtOrAboveLimit(PeakFloorDbm()), NoiseReferenceDbm(),
-                 current_time, persist ? &persistence : nullptr, peaks);
+    FindRunPeaks(row, active, byte_row::AtOrAboveLimit(PeakFloorDbm()), noise_dbm, current_time,
+                 persist ? &persistence : nullptr, peaks);
     if (peaks.count > 0 && peaks.skirts_set_aside) {
         SetSkirtsAside(row, peaks);
     }
@@ -326,6 +332,7 @@ RssiPulse SubBand::NewPulse(const SamplePulses::Seen& seen, u64 current_time, fl
                     this);
     pulse.start_time = seen.start_time;
     pulse.reading_counts = seen.samples_seen;
+    pulse.believed_by_band = seen.by_band;
     return pulse;
 }
 

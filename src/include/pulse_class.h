@@ -74,6 +74,9 @@ public:
     // level, so a weak frame and a strong one measure alike.
     uint8_t lobe_width;
     uint8_t lobe_centre_q;
+    // Believed by the power of 2-3 adjacent bins together, persisting: its
+    // strongest bin alone may stand little over the join level.
+    bool believed_by_band = false;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the

@@ -27,14 +27,16 @@ struct SamplePulses {
         // Earlier than the sample for a weak peak believed once it persisted.
         u64 start_time;
         int samples_seen;
+        // Believed by the summed power of its 2-3 bins.
+        bool by_band;
     };
     // Alternating active and quiet bins give at most one run per two bins.
     static constexpr size_t kMost = (CONST_SUBBAND_NUM_BINS + 1) / 2;
     std::array<Seen, kMost> pulses;
     size_t count = 0;
 
-    void Add(const PulseSighting& sighting, u64 start_time, int samples_seen) {
-        pulses[count++] = {sighting, start_time, samples_seen};
+    void Add(const PulseSighting& sighting, u64 start_time, int samples_seen, bool by_band) {
+        pulses[count++] = {sighting, start_time, samples_seen, by_band};
     }
     // The first pulse not in `taken` (a bit per pulse) that continues
     // `active`; -1 when none does.
