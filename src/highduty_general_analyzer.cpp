@@ -62,6 +62,21 @@ bool IsSkirtOfNeighbour(const HighDutyMetrics& m, float centre_freq) {
            (m.norm_cfreq_bin == CONST_SUBBAND_LAST_BIN && !highest_view);
 }
 
+// One band of one subband as a device record, stamped with the host time.
+FixedFreqInterferer Sighting(const HighDutyMetrics& m, const SubBand& subband, PulseType dev_id) {
+    const std::vector<float> interferer_info_tuple = {
+        static_cast<float>(m.norm_cfreq_bin), static_cast<float>(m.norm_start_bin),
+        static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
+        static_cast<float>(std::abs(m.norm_cfreq_rssi))};
+    FixedFreqInterferer device(interferer_info_tuple, subband.start_time, subband.end_time,
+                               subband.curr_freq, dev_id);
+    timeval now;
+    GetHostTime(&now);
+    device.set_host_start_time(now);
+    device.set_host_end_time(now);
+    return device;
+}
+
 float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
     const auto it = metrics.mintheta_map.find(device);
     return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
@@ -74,16 +89,18 @@ HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
 void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
                                       std::list<SubBand>::iterator beginIt) const {
     std::vector<FixedFreqInterferer> temp_devices;
+    std::vector<FixedFreqInterferer> skirts;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
-        JudgeSubband(*it, temp_devices);
+        JudgeSubband(*it, temp_devices, skirts);
     }
     std::vector<FixedFreqInterferer> final_devices;
     ConsolidateNewDevices(temp_devices, final_devices);
+    CountSkirtViews(skirts, final_devices);
     DeviceAnalyzer::AddNewDevices(final_devices);
 }
 
-void HighDutyAnalyzer::JudgeSubband(SubBand& subband,
-                                    std::vector<FixedFreqInterferer>& devices) const {
+void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInterferer>& devices,
+                                    std::vector<FixedFreqInterferer>& skirts) const {
     std::vector<float> db_avg_list;
     db_avg_list.reserve(subband.db_avg_list.size());
     for (float v : subband.db_avg_list) {
@@ -103,6 +120,10 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband,
             // Its fragments are still the neighbour's emitter: set aside, not
             // taken for hops.
             subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
+            if (ActiveRules().skirts_count_as_views &&
+                static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+                skirts.push_back(Sighting(m, subband, PULSE_DISCARD));
+            }
             continue;
         }
         PrintMetrics(subband, m);
@@ -208,19 +229,9 @@ void HighDutyAnalyzer::AddDetectedDevice(const HighDutyMetrics& highduty_metrics
                                          SubBand& subband_object,
                                          std::vector<FixedFreqInterferer>& devices,
                                          PulseType dev_id) const {
-    const HighDutyMetrics& m = highduty_metrics;
-    std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << m.norm_cfreq_rssi << "\n";
-    const std::vector<float> interferer_info_tuple = {
-        static_cast<float>(m.norm_cfreq_bin), static_cast<float>(m.norm_start_bin),
-        static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
-        static_cast<float>(std::abs(m.norm_cfreq_rssi))};
-    FixedFreqInterferer device(interferer_info_tuple, subband_object.start_time,
-                               subband_object.end_time, subband_object.curr_freq, dev_id);
-    timeval now;
-    GetHostTime(&now);
-    device.set_host_start_time(now);
-    device.set_host_end_time(now);
-    HandleNewInstance(devices, device);
+    std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << highduty_metrics.norm_cfreq_rssi
+              << "\n";
+    HandleNewInstance(devices, Sighting(highduty_metrics, subband_object, dev_id));
 }
 
 void HighDutyAnalyzer::HandleNewInstance(std::vector<FixedFreqInterferer>& devices,
@@ -254,6 +265,17 @@ void MergeByBins(std::vector<FixedFreqInterferer>& devices, const FixedFreqInter
 }
 
 }  // namespace
+
+void HighDutyAnalyzer::CountSkirtViews(const std::vector<FixedFreqInterferer>& skirts,
+                                       std::vector<FixedFreqInterferer>& devices) const {
+    for (FixedFreqInterferer& device : devices) {
+        for (const FixedFreqInterferer& skirt : skirts) {
+            if (device.IsMatchingBins(skirt)) {
+                device.views_seen |= skirt.views_seen;
+            }
+        }
+    }
+}
 
 void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
                                              std::vector<FixedFreqInterferer>& new_devices) const {

@@ -30,6 +30,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // highduty_peak_margin_db
     0.0f,   // highduty_edge_margin_db
     false,  // skirts_left_to_neighbour
+    false,  // skirts_count_as_views
 };
 
 constexpr RuleSet kRefined = {
@@ -59,6 +60,7 @@ constexpr RuleSet kRefined = {
     5.0f,                                              // highduty_peak_margin_db
     1.0f,                                              // highduty_edge_margin_db
     true,                                              // skirts_left_to_neighbour
+    true,                                              // skirts_count_as_views
 };
 
 const RuleSet* active = &kStandard;

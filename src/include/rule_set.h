@@ -194,6 +194,13 @@ struct RuleSet {
     // narrow device. (The channel views overlap, so every frequency between
     // the lowest and highest view edges lies inside some view.)
     bool skirts_left_to_neighbour;
+    // Such a skirt, on the air throughout its visit, is still the emitter
+    // seen from a second tuning of the receiver, at another time: it counts
+    // as a view of the device it overlaps (fixed_confirmed_in_one_pass),
+    // never as a device of its own. A wide carrier centred between two view
+    // centres (a video sender at 2432 MHz, whole only in the 2437 MHz view)
+    // is otherwise named from one view alone and waits for a second pass.
+    bool skirts_count_as_views;
 };
 
 const RuleSet& StandardRules();
