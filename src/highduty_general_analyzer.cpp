@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <map>
 
 #include "carrier_width_rule.h"
 #include "device_analyzer.h"
@@ -231,6 +232,11 @@ void HighDutyAnalyzer::AddDetectedDevice(const HighDutyMetrics& highduty_metrics
                                          PulseType dev_id) const {
     std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << highduty_metrics.norm_cfreq_rssi
               << "\n";
+    // Refined: every sighting is kept for the chains (see RuleSet).
+    if (ActiveRules().highduty_sightings_chained) {
+        devices.push_back(Sighting(highduty_metrics, subband_object, dev_id));
+        return;
+    }
     HandleNewInstance(devices, Sighting(highduty_metrics, subband_object, dev_id));
 }
 
@@ -277,8 +283,45 @@ void HighDutyAnalyzer::CountSkirtViews(const std::vector<FixedFreqInterferer>& s
     }
 }
 
+namespace {
+
+// Index of the first sighting of each chain: sightings joined, directly or
+// through others, by overlapping bins.
+std::vector<size_t> ChainOfEach(const std::vector<FixedFreqInterferer>& sightings) {
+    std::vector<size_t> chain(sightings.size());
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        chain[i] = i;
+    }
+    const auto root = [&chain](size_t i) {
+        while (chain[i] != i) {
+            i = chain[i];
+        }
+        return i;
+    };
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        for (size_t j = i + 1; j < sightings.size(); ++j) {
+            if (sightings[i].IsMatchingBins(sightings[j]) ||
+                sightings[j].IsMatchingBins(sightings[i])) {
+                const size_t a = root(i);
+                const size_t b = root(j);
+                chain[std::max(a, b)] = std::min(a, b);
+            }
+        }
+    }
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        chain[i] = root(i);
+    }
+    return chain;
+}
+
+}  // namespace
+
 void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
                                              std::vector<FixedFreqInterferer>& new_devices) const {
+    if (ActiveRules().highduty_sightings_chained) {
+        ConsolidateChains(devices, new_devices);
+        return;
+    }
     // Known classes first; an unknown high-duty band survives only where no
     // known device overlaps it.
     std::vector<FixedFreqInterferer> unk_devices;
@@ -292,6 +335,44 @@ void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterfer
     for (const FixedFreqInterferer& unknown : unk_devices) {
         MergeByBins(new_devices, unknown, false);
     }
+    PrintFinalDevices(new_devices);
+}
+
+void HighDutyAnalyzer::ConsolidateChains(const std::vector<FixedFreqInterferer>& devices,
+                                         std::vector<FixedFreqInterferer>& new_devices) const {
+    const std::vector<size_t> chain = ChainOfEach(devices);
+    for (size_t head = 0; head < devices.size(); ++head) {
+        if (chain[head] != head) {
+            continue;
+        }
+        // One device per chain, named by the known class seen most often
+        // (the first on a tie); unknown sightings only confirm it.
+        std::map<PulseType, int> votes;
+        PulseType named = PULSE_UNK_HIGHDUTY;
+        FixedFreqInterferer device = devices[head];
+        for (size_t i = head; i < devices.size(); ++i) {
+            if (chain[i] != head) {
+                continue;
+            }
+            if (i != head) {
+                device.UpdateDeviceInfo(devices[i]);
+            }
+            const PulseType type = devices[i].classification;
+            if (type == PULSE_UNK_HIGHDUTY) {
+                continue;
+            }
+            votes[type] += devices[i].count_instances;
+            if (named == PULSE_UNK_HIGHDUTY || votes[type] > votes[named]) {
+                named = type;
+            }
+        }
+        device.classification = named;
+        new_devices.push_back(device);
+    }
+    PrintFinalDevices(new_devices);
+}
+
+void HighDutyAnalyzer::PrintFinalDevices(const std::vector<FixedFreqInterferer>& new_devices) {
     for (const FixedFreqInterferer& device : new_devices) {
         std::cout << "Final Device: " << getStr(static_cast<int>(device.classification)) << "\n";
     }

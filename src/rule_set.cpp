@@ -22,6 +22,7 @@ constexpr RuleSet kStandard = {
     false,  // zigbee_airtime_share
     false,  // zigbee_needs_width_at_once
     false,  // xbox_count_per_clear_view
+    false,  // xbox_spread_per_clear_view
     false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
     0.0f,   // oven_row_margin_db
@@ -31,6 +32,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // highduty_edge_margin_db
     false,  // skirts_left_to_neighbour
     false,  // skirts_count_as_views
+    false,  // highduty_sightings_chained
 };
 
 constexpr RuleSet kRefined = {
@@ -52,6 +54,7 @@ constexpr RuleSet kRefined = {
     true,                                              // zigbee_airtime_share
     true,                                              // zigbee_needs_width_at_once
     true,                                              // xbox_count_per_clear_view
+    true,                                              // xbox_spread_per_clear_view
     true,                                              // voice_link_keeps_its_slots
     true,                                              // oven_needs_on_phases
     10.0f,                                             // oven_row_margin_db
@@ -61,6 +64,7 @@ constexpr RuleSet kRefined = {
     1.0f,                                              // highduty_edge_margin_db
     true,                                              // skirts_left_to_neighbour
     true,                                              // skirts_count_as_views
+    true,                                              // highduty_sightings_chained
 };
 
 const RuleSet* active = &kStandard;

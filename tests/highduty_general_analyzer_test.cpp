@@ -390,3 +390,30 @@ TEST_F(HighDutyTest, RefinedCountsANeighboursContinuousSkirtAsASecondView) {
     Run(skirt_only);
     EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
 }
+
+// Noise on the sender's flat top moves the peak one bin off the view edge in
+// the 2422 and 2442 MHz views, which then name its two halves; they share no
+// bin and their views lie 20 MHz apart. Only the 2437 MHz sighting overlaps
+// both: under the refined rules the three are one sender seen from three
+// views, where the standard rules keep two devices.
+TEST_F(HighDutyTest, RefinedJoinsSightingsChainedThroughAnOverlappingView) {
+    for (const RuleSetId rules : {RuleSetId::kStandard, RuleSetId::kRefined}) {
+        refinedtest::RulesScope scope(rules);
+        DeviceAnalyzer::ResetForTests();
+        std::list<SubBand> history;
+        history.push_back(VideoSenderView(2422.0f, 1000, 1.0f));
+        history.back().db_avg_list[54] = history.back().db_avg_list[55] - 0.3f;
+        history.push_back(VideoSenderView(2437.0f, 420000, 1.0f));
+        history.push_back(VideoSenderView(2442.0f, 840000, 1.0f));
+        history.back().db_avg_list[1] = history.back().db_avg_list[0] - 0.3f;
+        Run(history);
+        const std::vector<FixedFreqInterferer>& devices = DeviceAnalyzer::ActiveFixedDevices();
+        if (rules == RuleSetId::kStandard) {
+            EXPECT_EQ(devices.size(), 2u);
+            continue;
+        }
+        ASSERT_EQ(devices.size(), 1u);
+        EXPECT_EQ(devices[0].classification, PULSE_VIDEOCAM);
+        EXPECT_EQ(devices[0].ViewsSeen(), 3);
+    }
+}

@@ -34,6 +34,10 @@ public:
                                std::vector<FixedFreqInterferer>& new_devices) const;
 
 private:
+    // Refined consolidation: one device per chain of overlapping sightings.
+    void ConsolidateChains(const std::vector<FixedFreqInterferer>& devices,
+                           std::vector<FixedFreqInterferer>& new_devices) const;
+    static void PrintFinalDevices(const std::vector<FixedFreqInterferer>& new_devices);
     // Judges every candidate band of one subband; detections go to devices
     // and their bins are filtered from the subband. Continuous bands left to
     // a neighbouring view as its emitter's skirt go to skirts.
