@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iostream>
+#include <map>
 
 #include "carrier_width_rule.h"
 #include "device_analyzer.h"
@@ -62,6 +63,21 @@ bool IsSkirtOfNeighbour(const HighDutyMetrics& m, float centre_freq) {
            (m.norm_cfreq_bin == CONST_SUBBAND_LAST_BIN && !highest_view);
 }
 
+// One band of one subband as a device record, stamped with the host time.
+FixedFreqInterferer Sighting(const HighDutyMetrics& m, const SubBand& subband, PulseType dev_id) {
+    const std::vector<float> interferer_info_tuple = {
+        static_cast<float>(m.norm_cfreq_bin), static_cast<float>(m.norm_start_bin),
+        static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
+        static_cast<float>(std::abs(m.norm_cfreq_rssi))};
+    FixedFreqInterferer device(interferer_info_tuple, subband.start_time, subband.end_time,
+                               subband.curr_freq, dev_id);
+    timeval now;
+    GetHostTime(&now);
+    device.set_host_start_time(now);
+    device.set_host_end_time(now);
+    return device;
+}
+
 float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
     const auto it = metrics.mintheta_map.find(device);
     return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
@@ -74,16 +90,18 @@ HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
 void HighDutyAnalyzer::ComputeMetrics(std::list<SubBand>& subband_list,
                                       std::list<SubBand>::iterator beginIt) const {
     std::vector<FixedFreqInterferer> temp_devices;
+    std::vector<FixedFreqInterferer> skirts;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
-        JudgeSubband(*it, temp_devices);
+        JudgeSubband(*it, temp_devices, skirts);
     }
     std::vector<FixedFreqInterferer> final_devices;
     ConsolidateNewDevices(temp_devices, final_devices);
+    CountSkirtViews(skirts, final_devices);
     DeviceAnalyzer::AddNewDevices(final_devices);
 }
 
-void HighDutyAnalyzer::JudgeSubband(SubBand& subband,
-                                    std::vector<FixedFreqInterferer>& devices) const {
+void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInterferer>& devices,
+                                    std::vector<FixedFreqInterferer>& skirts) const {
     std::vector<float> db_avg_list;
     db_avg_list.reserve(subband.db_avg_list.size());
     for (float v : subband.db_avg_list) {
@@ -103,6 +121,10 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband,
             // Its fragments are still the neighbour's emitter: set aside, not
             // taken for hops.
             subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
+            if (ActiveRules().skirts_count_as_views &&
+                static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+                skirts.push_back(Sighting(m, subband, PULSE_DISCARD));
+            }
             continue;
         }
         PrintMetrics(subband, m);
@@ -208,19 +230,14 @@ void HighDutyAnalyzer::AddDetectedDevice(const HighDutyMetrics& highduty_metrics
                                          SubBand& subband_object,
                                          std::vector<FixedFreqInterferer>& devices,
                                          PulseType dev_id) const {
-    const HighDutyMetrics& m = highduty_metrics;
-    std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << m.norm_cfreq_rssi << "\n";
-    const std::vector<float> interferer_info_tuple = {
-        static_cast<float>(m.norm_cfreq_bin), static_cast<float>(m.norm_start_bin),
-        static_cast<float>(m.norm_end_bin), static_cast<float>(m.norm_bw),
-        static_cast<float>(std::abs(m.norm_cfreq_rssi))};
-    FixedFreqInterferer device(interferer_info_tuple, subband_object.start_time,
-                               subband_object.end_time, subband_object.curr_freq, dev_id);
-    timeval now;
-    GetHostTime(&now);
-    device.set_host_start_time(now);
-    device.set_host_end_time(now);
-    HandleNewInstance(devices, device);
+    std::cout << "HighDutyAnalyzer::AddDetectedDevice: " << highduty_metrics.norm_cfreq_rssi
+              << "\n";
+    // Refined: every sighting is kept for the chains (see RuleSet).
+    if (ActiveRules().highduty_sightings_chained) {
+        devices.push_back(Sighting(highduty_metrics, subband_object, dev_id));
+        return;
+    }
+    HandleNewInstance(devices, Sighting(highduty_metrics, subband_object, dev_id));
 }
 
 void HighDutyAnalyzer::HandleNewInstance(std::vector<FixedFreqInterferer>& devices,
@@ -255,8 +272,56 @@ void MergeByBins(std::vector<FixedFreqInterferer>& devices, const FixedFreqInter
 
 }  // namespace
 
+void HighDutyAnalyzer::CountSkirtViews(const std::vector<FixedFreqInterferer>& skirts,
+                                       std::vector<FixedFreqInterferer>& devices) const {
+    for (FixedFreqInterferer& device : devices) {
+        for (const FixedFreqInterferer& skirt : skirts) {
+            if (device.IsMatchingBins(skirt)) {
+                device.views_seen |= skirt.views_seen;
+            }
+        }
+    }
+}
+
+namespace {
+
+// Index of the first sighting of each chain: sightings joined, directly or
+// through others, by overlapping bins.
+std::vector<size_t> ChainOfEach(const std::vector<FixedFreqInterferer>& sightings) {
+    std::vector<size_t> chain(sightings.size());
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        chain[i] = i;
+    }
+    const auto root = [&chain](size_t i) {
+        while (chain[i] != i) {
+            i = chain[i];
+        }
+        return i;
+    };
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        for (size_t j = i + 1; j < sightings.size(); ++j) {
+            if (sightings[i].IsMatchingBins(sightings[j]) ||
+                sightings[j].IsMatchingBins(sightings[i])) {
+                const size_t a = root(i);
+                const size_t b = root(j);
+                chain[std::max(a, b)] = std::min(a, b);
+            }
+        }
+    }
+    for (size_t i = 0; i < sightings.size(); ++i) {
+        chain[i] = root(i);
+    }
+    return chain;
+}
+
+}  // namespace
+
 void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterferer>& devices,
                                              std::vector<FixedFreqInterferer>& new_devices) const {
+    if (ActiveRules().highduty_sightings_chained) {
+        ConsolidateChains(devices, new_devices);
+        return;
+    }
     // Known classes first; an unknown high-duty band survives only where no
     // known device overlaps it.
     std::vector<FixedFreqInterferer> unk_devices;
@@ -270,6 +335,44 @@ void HighDutyAnalyzer::ConsolidateNewDevices(const std::vector<FixedFreqInterfer
     for (const FixedFreqInterferer& unknown : unk_devices) {
         MergeByBins(new_devices, unknown, false);
     }
+    PrintFinalDevices(new_devices);
+}
+
+void HighDutyAnalyzer::ConsolidateChains(const std::vector<FixedFreqInterferer>& devices,
+                                         std::vector<FixedFreqInterferer>& new_devices) const {
+    const std::vector<size_t> chain = ChainOfEach(devices);
+    for (size_t head = 0; head < devices.size(); ++head) {
+        if (chain[head] != head) {
+            continue;
+        }
+        // One device per chain, named by the known class seen most often
+        // (the first on a tie); unknown sightings only confirm it.
+        std::map<PulseType, int> votes;
+        PulseType named = PULSE_UNK_HIGHDUTY;
+        FixedFreqInterferer device = devices[head];
+        for (size_t i = head; i < devices.size(); ++i) {
+            if (chain[i] != head) {
+                continue;
+            }
+            if (i != head) {
+                device.UpdateDeviceInfo(devices[i]);
+            }
+            const PulseType type = devices[i].classification;
+            if (type == PULSE_UNK_HIGHDUTY) {
+                continue;
+            }
+            votes[type] += devices[i].count_instances;
+            if (named == PULSE_UNK_HIGHDUTY || votes[type] > votes[named]) {
+                named = type;
+            }
+        }
+        device.classification = named;
+        new_devices.push_back(device);
+    }
+    PrintFinalDevices(new_devices);
+}
+
+void HighDutyAnalyzer::PrintFinalDevices(const std::vector<FixedFreqInterferer>& new_devices) {
     for (const FixedFreqInterferer& device : new_devices) {
         std::cout << "Final Device: " << getStr(static_cast<int>(device.classification)) << "\n";
     }

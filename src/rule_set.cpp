@@ -25,6 +25,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // lobe_depth_db
     0.0f,   // zigbee_centre_tolerance_mhz
     false,  // xbox_count_per_clear_view
+    false,  // xbox_spread_per_clear_view
     false,  // voice_link_keeps_its_slots
     false,  // oven_needs_on_phases
     0.0f,   // oven_row_margin_db
@@ -33,6 +34,8 @@ constexpr RuleSet kStandard = {
     0.0f,   // highduty_peak_margin_db
     0.0f,   // highduty_edge_margin_db
     false,  // skirts_left_to_neighbour
+    false,  // skirts_count_as_views
+    false,  // highduty_sightings_chained
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -70,6 +73,7 @@ constexpr RuleSet kRefined = {
     6.0f,                                              // lobe_depth_db
     0.3125f,                                           // zigbee_centre_tolerance_mhz
     true,                                              // xbox_count_per_clear_view
+    true,                                              // xbox_spread_per_clear_view
     true,                                              // voice_link_keeps_its_slots
     true,                                              // oven_needs_on_phases
     10.0f,                                             // oven_row_margin_db
@@ -78,6 +82,8 @@ constexpr RuleSet kRefined = {
     5.0f,                                              // highduty_peak_margin_db
     1.0f,                                              // highduty_edge_margin_db
     true,                                              // skirts_left_to_neighbour
+    true,                                              // skirts_count_as_views
+    true,                                              // highduty_sightings_chained
 };
 
 const RuleSet* active = &kStandard;

@@ -2,7 +2,8 @@
 // but its packets are exactly 4 bins (1.25 MHz) wide and last 227/228 or
 // 342/343 us. A console is declared when enough such pulses fall in the
 // window and no single frequency holds more than half of them (a hopper
-// spreads its pulses; a fixed emitter does not).
+// spreads its pulses; a fixed emitter does not). Refined: each view is held
+// to the share its clear spectrum would give a hopper.
 #include "xbox_analyser.h"
 
 #include <algorithm>
@@ -121,6 +122,45 @@ bool XboxAnalyser::InVoiceLinkSlot(u64 start, const std::vector<u64>& pair_start
            OffGrid(offset + period - BT_SLOT_US, period) <= tolerance;
 }
 
+std::map<float, double> XboxAnalyser::ClearSpectrumPerView(
+    const std::list<SubBand>& subband_list, std::list<SubBand>::const_iterator beginIt) {
+    std::map<float, double> clear;
+    for (auto it = beginIt; it != subband_list.end(); ++it) {
+        const std::vector<float>& duty = it->duty_avg_list;
+        const double dwell_us = static_cast<double>(it->GetBandDuration());
+        const auto busy = std::count_if(duty.begin(), duty.end(), CheckPulse::IsContinuousBinDuty);
+        // Without measured duty the view is taken as clear.
+        const double clear_share =
+            duty.empty() ? 1.0
+                         : static_cast<double>(duty.size() - static_cast<size_t>(busy)) /
+                               static_cast<double>(duty.size());
+        clear[static_cast<float>(static_cast<int>(it->curr_freq))] += dwell_us * clear_share;
+    }
+    return clear;
+}
+
+bool XboxAnalyser::IsHopperSpread(float max_pulse_pdf) const {
+    if (!ActiveRules().xbox_spread_per_clear_view)
+        return max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND;
+    const std::map<float, double> clear = ClearSpectrumPerView(subband_list, beginIt);
+    double all_clear = 0.0;
+    for (const auto& view : clear)
+        all_clear += view.second;
+    int total = 0;
+    for (const auto& view : count_xbox_pulses_perfreq)
+        total += view.second;
+    if (total == 0 || all_clear <= 0.0)
+        return max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND;
+    for (const auto& view : count_xbox_pulses_perfreq) {
+        const auto found = clear.find(view.first);
+        const double expected = found != clear.end() ? found->second / all_clear : 0.0;
+        const double share = static_cast<double>(view.second) / total;
+        if (share > (1.0 + expected) / 2.0)
+            return false;
+    }
+    return true;
+}
+
 bool XboxAnalyser::EnoughPulses(int pulse_count) const {
     if (!ActiveRules().xbox_count_per_clear_view)
         return pulse_count >= MIN_XBOX_PULSES;
@@ -211,7 +251,7 @@ void XboxAnalyser::DecisionTree(PowerTuple tuple, unsigned long long device_star
     }
     std::cout << "\n";
 
-    if (EnoughPulses(new_xbox_pulsecount) && max_pulse_pdf <= MAX_PULSE_PDF_PERSUBBAND) {
+    if (EnoughPulses(new_xbox_pulsecount) && IsHopperSpread(max_pulse_pdf)) {
         std::cout << "Adding a XBox device...\n";
         std::vector<RssiPulse> no_pulses;
         DeviceAnalyzer::AddNewFhDevice(no_pulses, PULSE_XBOX, device_start_time, device_end_time,

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <fstream>
 #include <list>
 #include <string>
@@ -335,3 +336,84 @@ TEST_F(HighDutyTest, RefinedLeavesAViewEdgeSkirtToTheNeighbouringView) {
 }
 
 }  // namespace
+
+namespace {
+
+// The averaged spectrum one view shows of an FM video sender at 2432 MHz:
+// Gaussian, sigma 3 MHz, -56 dBm at its peak, over -95 dBm noise; `duty`
+// over the bins it raises 3 dB or more.
+SubBand VideoSenderView(float view_mhz, u64 start, float duty) {
+    SubBand sb(nullptr, start, view_mhz, 95.0f, 0);
+    sb.end_time = start + 110000;
+    sb.num_rows = 1900;
+    sb.noise_mean_dbm = -95.0f;
+    for (int b = 0; b < 56; b++) {
+        const double offset_mhz = view_mhz - 8.75 + (b + 0.5) / 3.2 - 2432.0;
+        const double signal_mw = std::pow(10.0, -5.6) * std::exp(-offset_mhz * offset_mhz / 18.0);
+        const double noise_mw = std::pow(10.0, -9.5);
+        sb.db_avg_list.push_back(static_cast<float>(-10.0 * std::log10(signal_mw + noise_mw)));
+        sb.duty_avg_list.push_back(signal_mw > noise_mw ? duty : 0.37f);
+    }
+    return sb;
+}
+
+}  // namespace
+
+// The sender is whole only in the 2437 MHz view; the 2442 MHz view, visited
+// at another time, shows its upper skirt falling away from bin 0. That skirt,
+// on the air throughout the visit, is the sender seen from a second tuning:
+// it confirms the device in this pass. Alone it names nothing, and a skirt
+// that was off part of its visit is no evidence of a continuous emitter.
+TEST_F(HighDutyTest, RefinedCountsANeighboursContinuousSkirtAsASecondView) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    for (const float skirt_duty : {1.0f, 0.6f}) {
+        DeviceAnalyzer::ResetForTests();
+        std::list<SubBand> history;
+        history.push_back(VideoSenderView(2437.0f, 1000, 1.0f));
+        history.push_back(VideoSenderView(2442.0f, 420000, skirt_duty));
+        const std::string out = Run(history);
+        EXPECT_THAT(out, HasSubstr("for device 112\n"));  // the skirt, set aside
+        if (skirt_duty == 1.0f) {
+            EXPECT_THAT(out, HasSubstr("\"Video_Camera\",\"1000\",\"1000\",\"0\""));
+        } else {
+            EXPECT_THAT(out, HasSubstr("Not sending active/completed device"));
+        }
+        ASSERT_EQ(DeviceAnalyzer::ActiveFixedDevices().size(), 1u) << skirt_duty;
+        const FixedFreqInterferer& sender = DeviceAnalyzer::ActiveFixedDevices()[0];
+        EXPECT_EQ(sender.classification, PULSE_VIDEOCAM);
+        EXPECT_EQ(sender.band_cfreq, 2437.0f);
+        EXPECT_EQ(sender.ViewsSeen(), skirt_duty == 1.0f ? 2 : 1);
+    }
+    DeviceAnalyzer::ResetForTests();
+    std::list<SubBand> skirt_only;
+    skirt_only.push_back(VideoSenderView(2442.0f, 420000, 1.0f));
+    Run(skirt_only);
+    EXPECT_TRUE(DeviceAnalyzer::ActiveFixedDevices().empty());
+}
+
+// Noise on the sender's flat top moves the peak one bin off the view edge in
+// the 2422 and 2442 MHz views, which then name its two halves; they share no
+// bin and their views lie 20 MHz apart. Only the 2437 MHz sighting overlaps
+// both: under the refined rules the three are one sender seen from three
+// views, where the standard rules keep two devices.
+TEST_F(HighDutyTest, RefinedJoinsSightingsChainedThroughAnOverlappingView) {
+    for (const RuleSetId rules : {RuleSetId::kStandard, RuleSetId::kRefined}) {
+        refinedtest::RulesScope scope(rules);
+        DeviceAnalyzer::ResetForTests();
+        std::list<SubBand> history;
+        history.push_back(VideoSenderView(2422.0f, 1000, 1.0f));
+        history.back().db_avg_list[54] = history.back().db_avg_list[55] - 0.3f;
+        history.push_back(VideoSenderView(2437.0f, 420000, 1.0f));
+        history.push_back(VideoSenderView(2442.0f, 840000, 1.0f));
+        history.back().db_avg_list[1] = history.back().db_avg_list[0] - 0.3f;
+        Run(history);
+        const std::vector<FixedFreqInterferer>& devices = DeviceAnalyzer::ActiveFixedDevices();
+        if (rules == RuleSetId::kStandard) {
+            EXPECT_EQ(devices.size(), 2u);
+            continue;
+        }
+        ASSERT_EQ(devices.size(), 1u);
+        EXPECT_EQ(devices[0].classification, PULSE_VIDEOCAM);
+        EXPECT_EQ(devices[0].ViewsSeen(), 3);
+    }
+}

@@ -26,18 +26,20 @@ TEST(RuleSetTest, NamesParseAndStandardIsTheDefault) {
 
 TEST(RuleSetTest, StandardSwitchesEveryRefinementOff) {
     const RuleSet& s = StandardRules();
-    EXPECT_FALSE(s.floor_follows_noise || s.durations_in_sample_intervals ||
-                 s.hoppers_announced_separately || s.hop_order_free || s.zigbee_airtime_share ||
-                 s.xbox_count_per_clear_view || s.oven_needs_on_phases ||
-                 s.fixed_confirmed_in_one_pass || s.carrier_width_decides ||
-                 s.zigbee_needs_width_at_once || s.hops_stay_on_channel);
+    EXPECT_FALSE(
+        s.floor_follows_noise || s.durations_in_sample_intervals ||
+        s.hoppers_announced_separately || s.hop_order_free || s.zigbee_airtime_share ||
+        s.xbox_count_per_clear_view || s.oven_needs_on_phases || s.fixed_confirmed_in_one_pass ||
+        s.carrier_width_decides || s.zigbee_needs_width_at_once || s.hops_stay_on_channel ||
+        s.xbox_spread_per_clear_view || s.skirts_count_as_views || s.highduty_sightings_chained);
     EXPECT_EQ(s.min_voice_pairs, 0);
     const RuleSet& r = RefinedRules();
-    EXPECT_TRUE(r.floor_follows_noise && r.durations_in_sample_intervals &&
-                r.hoppers_announced_separately && r.hop_order_free && r.zigbee_airtime_share &&
-                r.xbox_count_per_clear_view && r.oven_needs_on_phases &&
-                r.fixed_confirmed_in_one_pass && r.carrier_width_decides &&
-                r.zigbee_needs_width_at_once && r.hops_stay_on_channel);
+    EXPECT_TRUE(
+        r.floor_follows_noise && r.durations_in_sample_intervals &&
+        r.hoppers_announced_separately && r.hop_order_free && r.zigbee_airtime_share &&
+        r.xbox_count_per_clear_view && r.oven_needs_on_phases && r.fixed_confirmed_in_one_pass &&
+        r.carrier_width_decides && r.zigbee_needs_width_at_once && r.hops_stay_on_channel &&
+        r.xbox_spread_per_clear_view && r.skirts_count_as_views && r.highduty_sightings_chained);
     // Hopper evidence never stricter than the fixed -75 dBm, and pulses need more than
     // their edges do.
     EXPECT_LE(r.max_noise_dbm + r.hopper_peak_margin_db, -75.0f);

@@ -34,9 +34,20 @@ public:
                                std::vector<FixedFreqInterferer>& new_devices) const;
 
 private:
+    // Refined consolidation: one device per chain of overlapping sightings.
+    void ConsolidateChains(const std::vector<FixedFreqInterferer>& devices,
+                           std::vector<FixedFreqInterferer>& new_devices) const;
+    static void PrintFinalDevices(const std::vector<FixedFreqInterferer>& new_devices);
     // Judges every candidate band of one subband; detections go to devices
-    // and their bins are filtered from the subband.
-    void JudgeSubband(SubBand& subband, std::vector<FixedFreqInterferer>& devices) const;
+    // and their bins are filtered from the subband. Continuous bands left to
+    // a neighbouring view as its emitter's skirt go to skirts.
+    void JudgeSubband(SubBand& subband, std::vector<FixedFreqInterferer>& devices,
+                      std::vector<FixedFreqInterferer>& skirts) const;
+    // A skirt overlapping a device named from another view is that device
+    // seen from the skirt's view: the view counts towards its confirmation,
+    // while its band and power stay those of the named sightings.
+    void CountSkirtViews(const std::vector<FixedFreqInterferer>& skirts,
+                         std::vector<FixedFreqInterferer>& devices) const;
     // The class of one candidate band, PULSE_NONE for none, with the line
     // that announces it. db_avg_list is the subband's mean spectrum (dBm).
     PulseType Decide(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,

@@ -182,6 +182,17 @@ struct RuleSet {
     // measures the neighbours, not the controller. Never scaled by more than
     // 2: from less than half the view the clear part is too small a sample.
     bool xbox_count_per_clear_view;
+    // The controller's packets are spread like a hopper's when no view holds
+    // more than halfway between the share its clear spectrum (bins x dwell
+    // time no continuous emitter holds) would give a hopper and all of them
+    // (standard: no view more than half). A hopper lands in each view in
+    // proportion to its clear spectrum; an emitter confined to one view (a
+    // Wi-Fi channel's fragments) puts nearly all its packets there. With six
+    // clear views the limit is 7/12; beside a video sender and an oven that
+    // leave three views clear, a controller's busiest view holds about 0.4
+    // and a fixed half would sit three binomial spreads above it, whereas
+    // (1 + 0.4) / 2 sits five above.
+    bool xbox_spread_per_clear_view;
     // A voice link transmits a master packet and the slave's answer one
     // 625 us slot later, repeating every reserved interval (2, 4 or 6
     // slots). Most of its packets hop out of the view alone and look like
@@ -242,6 +253,21 @@ struct RuleSet {
     // narrow device. (The channel views overlap, so every frequency between
     // the lowest and highest view edges lies inside some view.)
     bool skirts_left_to_neighbour;
+    // Such a skirt, on the air throughout its visit, is still the emitter
+    // seen from a second tuning of the receiver, at another time: it counts
+    // as a view of the device it overlaps (fixed_confirmed_in_one_pass),
+    // never as a device of its own. A wide carrier centred between two view
+    // centres (a video sender at 2432 MHz, whole only in the 2437 MHz view)
+    // is otherwise named from one view alone and waits for a second pass.
+    bool skirts_count_as_views;
+    // The sightings of one high-duty pass that overlap, directly or through
+    // another, are one device (standard: each sighting is compared only
+    // with the band a device keeps, that of its strongest sighting). A video
+    // sender at 2432 MHz is seen from the 2422, 2437 and 2442 MHz views;
+    // the outer two show its two halves, which share no bin and lie 20 MHz
+    // apart, and only the 2437 MHz sighting overlaps both. Compared with the
+    // kept band alone, the sender splits into two devices.
+    bool highduty_sightings_chained;
 };
 
 const RuleSet& StandardRules();

@@ -47,6 +47,13 @@ public:
     // in phase with the nearest pair in time.
     static bool InVoiceLinkSlot(u64 start, const std::vector<u64>& pair_starts,
                                 u64 link_interval_us, float sample_interval_us);
+    // Bins x dwell time (us) of each view (whole MHz) over the window that no
+    // continuous emitter holds; a subband without measured duty counts whole.
+    static std::map<float, double> ClearSpectrumPerView(const std::list<SubBand>& subband_list,
+                                                        std::list<SubBand>::const_iterator beginIt);
+    // The candidates are spread like a hopper's, under the rules in force;
+    // max_pulse_pdf is the busiest view's share.
+    bool IsHopperSpread(float max_pulse_pdf) const;
     // Enough controller packets for a console, under the rules in force.
     bool EnoughPulses(int pulse_count) const;
     void DecisionTree(PowerTuple tuple, unsigned long long device_start_time,
