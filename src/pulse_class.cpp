@@ -100,6 +100,7 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       widest_sample_width(static_cast<int16_t>(end_bin_number - start_bin_number)),
       classification(PULSE_NONE),
       lobe_width(0),
+      believed_by_band(0),
       lobe_centre_q(0) {}
 
 RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {

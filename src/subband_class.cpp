@@ -332,7 +332,7 @@ RssiPulse SubBand::NewPulse(const SamplePulses::Seen& seen, u64 current_time, fl
                     this);
     pulse.start_time = seen.start_time;
     pulse.reading_counts = seen.samples_seen;
-    pulse.believed_by_band = seen.by_band;
+    pulse.believed_by_band = seen.by_band ? 1 : 0;
     return pulse;
 }
 

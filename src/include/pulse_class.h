@@ -72,11 +72,12 @@ public:
     // standing within RuleSet::lobe_depth_db of its top, and their
     // power-weighted centre in quarter bins. Both follow the emitter's own
     // level, so a weak frame and a strong one measure alike.
-    uint8_t lobe_width;
-    uint8_t lobe_centre_q;
+    // Seven bits hold any width of a 56-bin view.
+    uint8_t lobe_width : 7;
     // Believed by the power of 2-3 adjacent bins together, persisting: its
     // strongest bin alone may stand little over the join level.
-    bool believed_by_band = false;
+    uint8_t believed_by_band : 1;
+    uint8_t lobe_centre_q;
 
     // The peak is taken from the sample's row at the centre bin. The row
     // itself is not kept: the strongest value per bin matters only while the
