@@ -6,7 +6,7 @@
 
 int main(int argc, char** argv) {
 #ifdef TESSARON_HAVE_OUTPUTS
-    return TessaronMainWithOutputs(argc, argv);
+    return TessaronMainWithOutputs(argc, argv, TessaronMain);
 #else
     return TessaronMain(argc, argv);
 #endif

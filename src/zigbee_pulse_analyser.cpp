@@ -200,10 +200,13 @@ int ZigbeePulseAnalyser::GetCFFromBandId(int band_id) {
 }
 
 double ZigbeePulseAnalyser::ChannelOffsetMhz(double mhz) {
+    // IEEE 802.15.4 channels 11 to 26 of the band: 2405 + 5 (k - 11) MHz.
+    constexpr double kFirstChannelMhz = 2405.0;
+    constexpr double kChannelStepMhz = 5.0;
+    constexpr long kLastChannelIndex = 15;
     const long k =
-        std::clamp(std::lround((mhz - ZIGBEE_FIRST_CHANNEL_MHZ) / ZIGBEE_CHANNEL_STEP_MHZ), 0L,
-                   static_cast<long>(ZIGBEE_NUM_CHANNELS - 1));
-    return mhz - (ZIGBEE_FIRST_CHANNEL_MHZ + ZIGBEE_CHANNEL_STEP_MHZ * static_cast<double>(k));
+        std::clamp(std::lround((mhz - kFirstChannelMhz) / kChannelStepMhz), 0L, kLastChannelIndex);
+    return mhz - (kFirstChannelMhz + kChannelStepMhz * static_cast<double>(k));
 }
 
 double ZigbeePulseAnalyser::LobeCentreMhz(const RssiPulse& pulse, float subband_mhz) {

@@ -31,6 +31,20 @@ std::string Group(const std::vector<int>& v) {
     return s;
 }
 
+// Byte rows and float rows of the same powers must give the same totals,
+// bin for bin.
+void ExpectSameTotals(const SpectrumMeasurement::Totals& bytes,
+                      const SpectrumMeasurement::Totals& floats) {
+    EXPECT_EQ(bytes.samples, floats.samples);
+    EXPECT_EQ(bytes.high_energy, floats.high_energy);
+    EXPECT_EQ(bytes.duty, floats.duty);
+    EXPECT_EQ(bytes.highduty, floats.highduty);
+    EXPECT_EQ(bytes.db, floats.db);
+    EXPECT_EQ(bytes.duty_filtered, floats.duty_filtered);
+    EXPECT_EQ(bytes.highduty_filtered, floats.highduty_filtered);
+    EXPECT_EQ(bytes.db_filtered, floats.db_filtered);
+}
+
 std::string Repeat(const std::string& item, int n) {
     std::string s;
     for (int i = 0; i < n; ++i) {
@@ -94,12 +108,7 @@ TEST_F(SpectrumMeasurementTest, ByteRowsCountAndSumAsFloatsOverAWholeVisit) {
     EXPECT_EQ(bytes.duty[0], NUM_SAMPLES_PER_FFT);
     EXPECT_EQ(bytes.duty_filtered[0], 400);
     EXPECT_EQ(bytes.db[55], -255.0f * 400);
-    EXPECT_EQ(bytes.duty, expected.duty);
-    EXPECT_EQ(bytes.highduty, expected.highduty);
-    EXPECT_EQ(bytes.db, expected.db);
-    EXPECT_EQ(bytes.duty_filtered, expected.duty_filtered);
-    EXPECT_EQ(bytes.highduty_filtered, expected.highduty_filtered);
-    EXPECT_EQ(bytes.db_filtered, expected.db_filtered);
+    ExpectSameTotals(bytes, expected);
     EXPECT_EQ(m.BuildSpectrumLine({5, 0}, 7, 2412.0f),
               floats.BuildSpectrumLine({5, 0}, 7, 2412.0f));
 }
@@ -195,10 +204,8 @@ namespace {
 // What a visit holds after a run of spectra: the energy-log statistics and
 // the average the UI is sent.
 struct VisitState {
-    std::vector<int> highduty, duty, highduty_filtered, duty_filtered;
-    std::vector<float> db, db_filtered, average;
-    int samples = 0;
-    int high_energy = 0;
+    SpectrumMeasurement::Totals totals;
+    std::vector<float> average;
 };
 
 VisitState Visit(const std::vector<std::vector<float>>& rows, bool as_bytes) {
@@ -213,17 +220,9 @@ VisitState Visit(const std::vector<std::vector<float>>& rows, bool as_bytes) {
             ChannelVisit::AddSpectrum(row, &ap);
         }
     }
-    const SpectrumMeasurement::Totals m = ChannelVisit::Statistics().Sum();
     VisitState s;
-    s.highduty = m.highduty;
-    s.duty = m.duty;
-    s.highduty_filtered = m.highduty_filtered;
-    s.duty_filtered = m.duty_filtered;
-    s.db = m.db;
-    s.db_filtered = m.db_filtered;
+    s.totals = ChannelVisit::Statistics().Sum();
     const ChannelSpectrumRecord record = ChannelVisit::Spectrum(0, 2437.0f);
-    s.samples = m.samples;
-    s.high_energy = m.high_energy;
     // The running mW sums, before a finished visit turns them into dB.
     s.average.assign(record.db_below_mw, record.db_below_mw + record.bins);
     return s;
@@ -248,17 +247,10 @@ TEST(SpectrumOfByteRows, MatchesTheSameRowsAsFloats) {
     // The first spectrum only opens the visit; the rest are counted.
     const VisitState floats = Visit(rows, false);
     const VisitState bytes = Visit(rows, true);
-    EXPECT_EQ(bytes.samples, NUM_SAMPLES_PER_FFT);
-    EXPECT_EQ(bytes.samples, floats.samples);
-    EXPECT_EQ(bytes.high_energy, floats.high_energy);
-    EXPECT_GT(floats.high_energy, 0);
-    EXPECT_LT(floats.high_energy, floats.samples);
-    EXPECT_EQ(bytes.highduty, floats.highduty);
-    EXPECT_EQ(bytes.duty, floats.duty);
-    EXPECT_EQ(bytes.highduty_filtered, floats.highduty_filtered);
-    EXPECT_EQ(bytes.duty_filtered, floats.duty_filtered);
-    EXPECT_EQ(bytes.db, floats.db);
-    EXPECT_EQ(bytes.db_filtered, floats.db_filtered);
+    EXPECT_EQ(bytes.totals.samples, NUM_SAMPLES_PER_FFT);
+    EXPECT_GT(floats.totals.high_energy, 0);
+    EXPECT_LT(floats.totals.high_energy, floats.totals.samples);
+    ExpectSameTotals(bytes.totals, floats.totals);
     EXPECT_EQ(bytes.average, floats.average);
 }
 

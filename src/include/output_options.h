@@ -57,8 +57,10 @@ private:
 #endif
 };
 
-// The daemon with the outputs named on its command line installed for the
-// whole run; the remaining arguments go to TessaronMain unchanged.
-int TessaronMainWithOutputs(int argc, char** argv);
+// Runs daemon_main (the daemon's entry) with the outputs named on the
+// command line installed for the whole run; the remaining arguments go to
+// daemon_main unchanged. The entry is passed in, so the outputs depend on
+// the core and never on the program that uses them.
+int TessaronMainWithOutputs(int argc, char** argv, int (*daemon_main)(int, char**));
 
 #endif

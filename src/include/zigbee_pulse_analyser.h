@@ -18,10 +18,6 @@ inline constexpr double ZIGBEE_MIN_AIRTIME_SHARE = 0.01;
 // talking (beacons, polls, acknowledgements).
 inline constexpr int ZIGBEE_MIN_FRAMES = 8;
 
-// IEEE 802.15.4 channels 11 to 26 of the band: 2405 + 5 (k - 11) MHz.
-inline constexpr double ZIGBEE_FIRST_CHANNEL_MHZ = 2405.0;
-inline constexpr double ZIGBEE_CHANNEL_STEP_MHZ = 5.0;
-inline constexpr int ZIGBEE_NUM_CHANNELS = 16;
 // Width of a frame's main lobe 6 dB under its top (RuleSet::lobe_depth_db):
 // the O-QPSK half-sine (MSK) spectrum at 2 Mchip/s falls 6 dB at +-0.78 MHz,
 // 1.56 MHz or 5 bins, which the card's window widens to 5-6 bins; near the

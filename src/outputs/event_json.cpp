@@ -5,14 +5,16 @@
 
 #include <nlohmann/json.hpp>
 
+#include "band_geometry.h"
+
 // Insertion order: type, time and sensor lead every object.
 using json = nlohmann::ordered_json;
 
 namespace {
 
-constexpr int kSubbandCentreBin = 28;  // bin 28 of a 56-bin subband is its centre
-constexpr double kBinMhz = 0.3125;
-constexpr std::size_t kSubbandBins = 56;
+constexpr int kSubbandCentreBin = CONST_SUBBAND_CENTER_BIN;
+constexpr double kBinMhz = 0.3125;  // 1 / CONST_BINS_PER_MHZ, exact in binary
+constexpr std::size_t kSubbandBins = CONST_SUBBAND_NUM_BINS;
 // Wi-Fi channels 1 to 13: centre 2407 + 5 n MHz, 20 MHz wide.
 constexpr int kFirstWifiChannel = 1;
 constexpr int kLastWifiChannel = 13;

@@ -10,7 +10,6 @@
 #include "command_line.h"
 #include "host_clock.h"
 #include "host_port.h"
-#include "tessaron_main.h"
 
 namespace {
 
@@ -214,7 +213,7 @@ std::vector<EventSink*> DaemonOutputs::Sinks() const {
     return sinks;
 }
 
-int TessaronMainWithOutputs(int argc, char** argv) {
+int TessaronMainWithOutputs(int argc, char** argv, int (*daemon_main)(int, char**)) {
     const std::string program = argc > 0 ? argv[0] : "tessaron";
     std::vector<std::string> args(argv + (argc > 0 ? 1 : 0), argv + argc);
     OutputOptions options;
@@ -237,7 +236,7 @@ int TessaronMainWithOutputs(int argc, char** argv) {
     for (EventSink* sink : outputs.Sinks()) {
         EventSinks::Install(sink);
     }
-    const int status = TessaronMain(static_cast<int>(rest.size() - 1), rest.data());
+    const int status = daemon_main(static_cast<int>(rest.size() - 1), rest.data());
     for (EventSink* sink : outputs.Sinks()) {
         EventSinks::Remove(sink);
     }
