@@ -75,6 +75,12 @@ protected:
         capturing_ = false;
         return ::testing::internal::GetCapturedStdout();
     }
+    // Captures again after TakeStdout; TearDown then closes the capture, so
+    // the next test can open its own.
+    void CaptureAgain() {
+        ::testing::internal::CaptureStdout();
+        capturing_ = true;
+    }
     static int CountOf(const std::string& text, const std::string& needle) {
         int count = 0;
         for (size_t pos = text.find(needle); pos != std::string::npos;

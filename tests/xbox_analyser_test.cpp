@@ -68,12 +68,12 @@ TEST_F(XboxTest, BusiestFrequencyMayHoldAtMostHalf) {
     AddVisits({{2412.0f, 50}, {2437.0f, 50}});
     EXPECT_TRUE(Reported(Run()));
     history.clear();
-    ::testing::internal::CaptureStdout();
+    CaptureAgain();
     AddVisits({{2412.0f, 51}, {2437.0f, 49}});
     EXPECT_FALSE(Reported(Run()));
     // 75 pulses over two frequencies always put more than half on one.
     history.clear();
-    ::testing::internal::CaptureStdout();
+    CaptureAgain();
     AddVisits({{2412.0f, 38}, {2437.0f, 37}});
     EXPECT_FALSE(Reported(Run()));
 }
@@ -110,7 +110,7 @@ TEST_F(XboxTest, RefinedCountFollowsTheClearShareOfTheView) {
         AddVisits(counts);
         hold_bins(busy_bins);
         const bool console = Reported(Run());
-        ::testing::internal::CaptureStdout();
+        CaptureAgain();
         return console;
     };
     const std::vector<std::pair<float, int>> sixty = {{2412.0f, 20}, {2437.0f, 20}, {2462.0f, 20}};
@@ -167,7 +167,7 @@ TEST_F(XboxTest, RefinedVoiceLinkPacketsInItsSlotsAreNotAConsole) {
         analyser.voice_pair_starts = pairs;
         analyser.GetFeatures();
         const bool console = Reported(TakeStdout());
-        ::testing::internal::CaptureStdout();
+        CaptureAgain();
         return console;
     };
     // 90 of the link's packets, master and slave alternately, each seen up
@@ -184,7 +184,7 @@ TEST_F(XboxTest, RefinedVoiceLinkPacketsInItsSlotsAreNotAConsole) {
     XboxAnalyser alone(history, history.begin(), 0);
     alone.GetFeatures();
     EXPECT_TRUE(Reported(TakeStdout()));
-    ::testing::internal::CaptureStdout();
+    CaptureAgain();
     // A controller's 90 packets at its own clock (a 1.6 ms period drifting
     // through every phase of the link's interval) lose only those that land
     // in the link's slots.
@@ -224,7 +224,7 @@ TEST_F(XboxTest, RefinedSpreadJudgedAgainstTheClearViews) {
             subband.duty_avg_list.assign(CONST_SUBBAND_NUM_BINS, held ? 1.0f : 0.02f);
         }
         const bool console = Reported(Run());
-        ::testing::internal::CaptureStdout();
+        CaptureAgain();
         return console;
     };
     const std::vector<std::pair<float, int>> two_clear = {
