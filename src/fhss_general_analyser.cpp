@@ -410,13 +410,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
 
         // Marking looks at each pulse alone, so it runs before the sort, on
         // the pulses the sort is about to read.
-        size_t hopper_shaped = 0;
-        for (RssiPulse& pulse : subband.completed_pulses_list) {
-            if (CheckPulse::IsHopperShaped(pulse)) {
-                pulse.set_classification(PULSE_FH_DEVICE);
-            }
-            hopper_shaped += pulse.classification == PULSE_FH_DEVICE;
-        }
+        const size_t hopper_shaped = CheckPulse::MarkHopperShaped(subband.completed_pulses_list);
         SortByStartAndPeak(subband.completed_pulses_list, sort_scratch);
         entry.reserve(hopper_shaped);
         FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,

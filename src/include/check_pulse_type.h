@@ -60,6 +60,9 @@ public:
     // pulses the hopper pass collects. The cheap tests of duration and width
     // come first, since most pulses of a busy band fail them.
     static bool IsHopperShaped(const RssiPulse& pulse);
+    // Tags PULSE_FH_DEVICE every pulse of a subband that IsHopperShaped
+    // takes; returns how many pulses carry that tag afterwards.
+    static size_t MarkHopperShaped(std::vector<RssiPulse>& pulses);
     static bool IsXboxPulseType(const RssiPulse& pulse);
     // Refined Bluetooth voice test: a duration a voice packet can show at the
     // card's sample interval.
