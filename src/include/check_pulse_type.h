@@ -19,8 +19,6 @@ inline constexpr int CONST_MAX_ZIGBEE_BW = 7;
 inline constexpr int CONST_ZIGBEE_CENTER_BIN_DIFF = 1;
 // Centre bins of the four Zigbee channels inside one 20 MHz subband.
 inline constexpr int ZIGBEE_BINS[4] = {7, 22, 37, 52};
-inline const std::vector<int> CONST_ZIGBEE_CENTER_BINS(std::begin(ZIGBEE_BINS),
-                                                       std::end(ZIGBEE_BINS));
 
 // Duration windows (us) of the FHSS handset long pulse and the short
 // Bluetooth pulse.
