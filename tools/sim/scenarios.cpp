@@ -279,7 +279,7 @@ std::vector<Entry> Variations() {
         // What another team's models of the same classes might look like:
         // eSCO with retransmissions, adaptive hopping, a 1.728 MHz hop grid,
         // a channel at the edge of the views, high airtime, a full-wave
-        // oven, wider and edge video, carriers at the band edge, other
+        // oven, an oven and a video sender near the band's ends, other
         // widths of digital link.
         {"bt-esco-ev3",
          {"Bluetooth eSCO voice link (EV3: 382 us packets every 6 slots, 20% retransmitted in "
@@ -307,16 +307,8 @@ std::vector<Entry> Variations() {
         {"microwave-2463",
          {"microwave oven on 60 Hz mains at -60 dBm, carrier near 2463-2468 MHz",
           {Microwave(2463, 0, -1, -60, 60)}}},
-        {"video-sender-2468-wide",
-         {"analog video sender at 2468 MHz, ~20 MHz wide (sigma 3.3 MHz), its top above the "
-          "card's views, -55 dBm",
-          {Video(2468.0, 0, -1, -55, 3.3)}}},
         {"video-sender-2414",
          {"analog video sender at 2414 MHz, -60 dBm", {Video(2414.0, 0, -1, -60)}}},
-        {"analog-phone-2404",
-         {"analog cordless phone carrier at 2403.8 MHz, at the bottom of the card's views, -65 "
-          "dBm",
-          {Analog(2403.8, 0, -1, -65)}}},
         {"unknown-continuous-8mhz",
          {"unknown continuous 8 MHz emitter at 2440 MHz, -58 dBm",
           {UnknownOfWidth(2440.0, 8.0, -58)}}},
