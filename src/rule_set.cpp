@@ -36,6 +36,7 @@ constexpr RuleSet kStandard = {
     false,  // skirts_left_to_neighbour
     false,  // skirts_count_as_views
     false,  // highduty_sightings_chained
+    false,  // hop_spread_per_clear_time
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -84,6 +85,7 @@ constexpr RuleSet kRefined = {
     true,                                              // skirts_left_to_neighbour
     true,                                              // skirts_count_as_views
     true,                                              // highduty_sightings_chained
+    true,                                              // hop_spread_per_clear_time
 };
 
 const RuleSet* active = &kStandard;

@@ -67,8 +67,10 @@ void SortByStartAndPeak(std::vector<RssiPulse>& pulses, PulseSortScratch& scratc
 int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
 
 // Whether the pulses tagged `type` are spread over the view as a hopper's
-// are (CheckPulse::IsSpreadOverView).
-bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+// are (CheckPulse::IsSpreadOverView). Refined: each bin weighed by the time
+// the visits from begin on left it open to a hopper.
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type,
+                 const std::list<SubBand>& visits, std::list<SubBand>::const_iterator begin);
 
 // What one hopper pass found: the tagged pulse counts and powers of each
 // hopper kind, the window's span, and which kinds are present.

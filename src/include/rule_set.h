@@ -268,6 +268,20 @@ struct RuleSet {
     // apart, and only the 2437 MHz sighting overlaps both. Compared with the
     // kept band alone, the sender splits into two devices.
     bool highduty_sightings_chained;
+
+    // --- Hop spread of the FHSS phone --------------------------------------
+    // A hopper lands on every channel alike, so what it shows in a bin of
+    // the view is in proportion to the time the bin lay open to it: not held
+    // by a fixed emitter (claimed for a device, or busy nearly the whole
+    // visit) and not under an oven on-phase. Beside a video sender, an oven
+    // and a carrier that hold half the band, a phone's packets crowd into
+    // the open bins. Each bin's count is weighed by the view's mean open
+    // time over its own (by at most 2, a bin seen briefly being a small
+    // sample) before no quarter of the view may hold more than half. With
+    // every bin open this is the plain test; fragments of one emitter,
+    // crowded into its few bins, still fail, since weighing never moves
+    // counts between bins.
+    bool hop_spread_per_clear_time;
 };
 
 const RuleSet& StandardRules();
