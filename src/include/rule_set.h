@@ -274,13 +274,14 @@ struct RuleSet {
     // the view is in proportion to the time the bin lay open to it: not held
     // by a fixed emitter (claimed for a device, or busy nearly the whole
     // visit) and not under an oven on-phase. Beside a video sender, an oven
-    // and a carrier that hold half the band, a phone's packets crowd into
+    // and a carrier that hold much of the band, a phone's packets crowd into
     // the open bins. Each bin's count is weighed by the view's mean open
     // time over its own (by at most 2, a bin seen briefly being a small
     // sample) before no quarter of the view may hold more than half. With
-    // every bin open this is the plain test; fragments of one emitter,
-    // crowded into its few bins, still fail, since weighing never moves
-    // counts between bins.
+    // every bin open this is the plain test. Fragments crowded into one
+    // quarter still fail: weighing lifts what lies outside it by at most 2,
+    // so the plain share they may reach rises from 1/2 to 2/3 at most, and
+    // only where the rest of the view was half hidden.
     bool hop_spread_per_clear_time;
 };
 
