@@ -96,6 +96,14 @@ BinClearTime MostHiddenInFourOfSixViews() {
 
 TEST(HopClearTimeTest, PhoneBesideContinuousEmittersIsSpread) {
     const BinClearTime clear = MostHiddenInFourOfSixViews();
+    // Counts exactly in proportion to the open time weigh out to an even
+    // spread: a quarter of the view holds a quarter.
+    std::array<int, CONST_SUBBAND_NUM_BINS> proportional{};
+    for (size_t b = 0; b < proportional.size(); b++) {
+        proportional[b] = static_cast<int>(3.0 * clear[b] / kDwell);
+    }
+    EXPECT_NEAR(CheckPulse::SpreadShareOverClearView(proportional, clear), 0.25, 1e-9);
+
     // A phone hopping uniformly: each bin shows packets in proportion to
     // its open time (6 views in the lowest quarter, 2 above), drawn at
     // random.
