@@ -380,20 +380,56 @@ void CheckPulse::CountCentreBin(const RssiPulse& pulse,
     }
 }
 
-bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
-    int total = 0;
-    for (const int count : per_bin) {
-        total += count;
-    }
-    int densest = 0;
-    int window = 0;
+namespace {
+
+// Share of the weighted total in the densest HOP_SPREAD_WINDOW_BINS bins
+// (0 with nothing counted).
+template <typename T>
+double DensestWindowShare(const std::array<T, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    T total = 0;
+    T densest = 0;
+    T window = 0;
     for (int b = 0; b < CONST_SUBBAND_NUM_BINS; b++) {
+        total += per_bin[static_cast<size_t>(b)];
         window += per_bin[static_cast<size_t>(b)];
         if (b >= HOP_SPREAD_WINDOW_BINS) {
             window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];
         }
         densest = std::max(densest, window);
     }
-    return total > 0 &&
-           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
+    return total > 0 ? static_cast<double>(densest) / static_cast<double>(total) : 0.0;
+}
+
+}  // namespace
+
+bool CheckPulse::IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin) {
+    const double share = DensestWindowShare(per_bin);
+    return share > 0.0 && share <= HOP_SPREAD_MAX_SHARE;
+}
+
+double CheckPulse::SpreadShareOverClearView(
+    const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin,
+    const std::array<double, CONST_SUBBAND_NUM_BINS>& clear_us) {
+    double all_clear = 0.0;
+    for (const double us : clear_us) {
+        all_clear += us;
+    }
+    const double mean_clear = all_clear / CONST_SUBBAND_NUM_BINS;
+    std::array<double, CONST_SUBBAND_NUM_BINS> weighted{};
+    for (size_t b = 0; b < weighted.size(); b++) {
+        // A bin open for a fraction of the others' time shows that fraction
+        // of a hopper's packets; never credited more than the cap, a bin
+        // seen briefly being too small a sample.
+        const double weight = clear_us[b] * HOP_SPREAD_MAX_WEIGHT > mean_clear
+                                  ? mean_clear / clear_us[b]
+                                  : HOP_SPREAD_MAX_WEIGHT;
+        weighted[b] = per_bin[b] * (mean_clear > 0.0 ? weight : 1.0);
+    }
+    return DensestWindowShare(weighted);
+}
+
+bool CheckPulse::IsSpreadOverClearView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin,
+                                       const std::array<double, CONST_SUBBAND_NUM_BINS>& clear_us) {
+    const double share = SpreadShareOverClearView(per_bin, clear_us);
+    return share > 0.0 && share <= HOP_SPREAD_MAX_SHARE;
 }

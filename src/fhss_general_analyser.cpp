@@ -19,6 +19,7 @@
 #include "device_analyzer.h"
 #include "features_module.h"
 #include "fixed_order_sort.h"
+#include "hop_clear_time.h"
 #include "rule_set.h"
 
 namespace {
@@ -364,7 +365,8 @@ int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit) {
     return count;
 }
 
-bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type,
+                 const std::list<SubBand>& visits, std::list<SubBand>::const_iterator begin) {
     std::array<int, CONST_SUBBAND_NUM_BINS> per_bin{};
     for (const auto& entry : pulses_per_visit) {
         for (const RssiPulse& pulse : entry.second) {
@@ -372,6 +374,9 @@ bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
                 CheckPulse::CountCentreBin(pulse, per_bin);
             }
         }
+    }
+    if (ActiveRules().hop_spread_per_clear_time) {
+        return CheckPulse::IsSpreadOverClearView(per_bin, HopClearTimePerBin(visits, begin));
     }
     return CheckPulse::IsSpreadOverView(per_bin);
 }
@@ -640,11 +645,11 @@ HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
     if (ActiveRules().hoppers_announced_separately) {
         // A phone's pairs land all over the view as it hops; pairs crowded
         // into a few bins are the skirt of a wide burst next door.
-        v.fhss_present =
-            v.fhss_present &&
-            IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH) &&
-            (!ActiveRules().hops_spread_over_band ||
-             IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
+        v.fhss_present = v.fhss_present &&
+                         IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH,
+                                     subband_list, beginIt) &&
+                         (!ActiveRules().hops_spread_over_band ||
+                          IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
         // A data link shows itself by multi-slot packets; a voice link's
         // packets, and chance pairs of other pulses on the slot grid, are
         // single-slot.

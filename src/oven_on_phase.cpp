@@ -204,6 +204,10 @@ OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u6
     return result;
 }
 
+std::pair<int, int> OvenOnPhaseBins(const OvenOnPhaseSpan& span) {
+    return {span.low_bin - OVEN_LINE_HALF_WIDTH_BINS, span.high_bin + OVEN_LINE_HALF_WIDTH_BINS};
+}
+
 bool HasOvenOnPhases(const SubBand& subband) {
     return subband.drift_analyser.oven_mains_gated;
 }

@@ -44,6 +44,7 @@ constexpr RuleSet kStandard = {
     false,  // analog_needs_narrow_line
     false,  // phone_bursts_are_the_phones
     false,  // skirt_peak_beside_edge
+    false,  // hop_spread_per_clear_time
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -100,6 +101,7 @@ constexpr RuleSet kRefined = {
     true,                                              // analog_needs_narrow_line
     true,                                              // phone_bursts_are_the_phones
     true,                                              // skirt_peak_beside_edge
+    true,                                              // hop_spread_per_clear_time
 };
 
 const RuleSet* active = &kStandard;

@@ -496,7 +496,8 @@ TEST(HopSpreadTest, OneChannelSeenFromTwoViewsIsNoSpreadInTheBand) {
         fixed[{2422.0f, 200000, 300000}].push_back(
             MakePulse({200000 + t, 700, 13, 17, 15, 60.0f, 62.0f, PULSE_FHSSPHONE_HIGH}));
     }
-    EXPECT_TRUE(IsHopSpread(fixed, PULSE_FHSSPHONE_HIGH));
+    const std::list<SubBand> no_visits;
+    EXPECT_TRUE(IsHopSpread(fixed, PULSE_FHSSPHONE_HIGH, no_visits, no_visits.begin()));
     EXPECT_FALSE(IsSpreadOverBand(fixed, PULSE_FHSSPHONE_HIGH));
 
     SbInfoPulseListMap hops;

@@ -32,12 +32,23 @@ inline constexpr u64 CONST_BT_SHORT_PULSE_DURATION_MAX = 400;
 // skirt of a wide burst next door, or a fixed emitter.
 inline constexpr int HOP_SPREAD_WINDOW_BINS = 14;
 inline constexpr float HOP_SPREAD_MAX_SHARE = 0.5f;
+// Refined: bins are weighed by the time they lay open to a hopper (see
+// RuleSet::hop_spread_per_clear_time), by at most this much.
+inline constexpr double HOP_SPREAD_MAX_WEIGHT = 2.0;
 
 class CheckPulse {
 public:
     static void CountCentreBin(const RssiPulse& pulse,
                                std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
     static bool IsSpreadOverView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin);
+    // The same with each bin's count weighed by how long the bin lay open
+    // to a hopper (clear_us, as summed by HopClearTimePerBin): the share of
+    // the weighted total in the densest quarter of the view, and the test.
+    static double SpreadShareOverClearView(
+        const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin,
+        const std::array<double, CONST_SUBBAND_NUM_BINS>& clear_us);
+    static bool IsSpreadOverClearView(const std::array<int, CONST_SUBBAND_NUM_BINS>& per_bin,
+                                      const std::array<double, CONST_SUBBAND_NUM_BINS>& clear_us);
     // Largest count of a per-frequency histogram (0 when empty).
     static float GetSpreadMax(const std::map<float, int>& pulse_counts);
     // Share of the busiest frequency in a per-frequency histogram (0 when

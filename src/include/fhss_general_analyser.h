@@ -67,8 +67,10 @@ void SortByStartAndPeak(std::vector<RssiPulse>& pulses, PulseSortScratch& scratc
 int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
 
 // Whether the pulses tagged `type` are spread over the view as a hopper's
-// are (CheckPulse::IsSpreadOverView).
-bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+// are (CheckPulse::IsSpreadOverView). Refined: each bin weighed by the time
+// the visits from begin on left it open to a hopper.
+bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type,
+                 const std::list<SubBand>& visits, std::list<SubBand>::const_iterator begin);
 // Whether the pulses tagged `type` spread over the band's frequencies: no
 // HOP_SPREAD_WINDOW_BINS of the band, counted from the lowest view's first
 // bin, hold more than HOP_SPREAD_MAX_SHARE of them.

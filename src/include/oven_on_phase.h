@@ -43,6 +43,10 @@ class SubBand;
 // A subband whose own rows show a mains-gated, sweeping oven.
 bool HasOvenOnPhases(const SubBand& subband);
 
+// The bins (first, last) in which an on-phase claims the pulses it
+// overlaps: those its peak crossed and the line's skirt beside them.
+std::pair<int, int> OvenOnPhaseBins(const OvenOnPhaseSpan& span);
+
 // Tags as discarded the completed pulses of the subband that overlap one of
 // its oven on-phases in time and in bins: fragments of the oven's sweep.
 // Hopper packets in the off-phases, or elsewhere in the view during an

@@ -329,6 +329,20 @@ struct RuleSet {
     // judged here, its mirrored half measured under 1 MHz and the link's
     // edge was named an analog phone.
     bool skirt_peak_beside_edge;
+    // --- Hop spread of the FHSS phone --------------------------------------
+    // A hopper lands on every channel alike, so what it shows in a bin of
+    // the view is in proportion to the time the bin lay open to it: not held
+    // by a fixed emitter (claimed for a device, or busy nearly the whole
+    // visit) and not under an oven on-phase. Beside a video sender, an oven
+    // and a carrier that hold much of the band, a phone's packets crowd into
+    // the open bins. Each bin's count is weighed by the view's mean open
+    // time over its own (by at most 2, a bin seen briefly being a small
+    // sample) before no quarter of the view may hold more than half. With
+    // every bin open this is the plain test. Fragments crowded into one
+    // quarter still fail: weighing lifts what lies outside it by at most 2,
+    // so the plain share they may reach rises from 1/2 to 2/3 at most, and
+    // only where the rest of the view was half hidden.
+    bool hop_spread_per_clear_time;
 };
 
 const RuleSet& StandardRules();
