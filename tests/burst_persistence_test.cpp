@@ -416,6 +416,10 @@ TEST(BurstPersistenceTest, WeakControllerPacketOverNoiseIsFoundWhole) {
         for (const RssiPulse& p : run.Band().completed_pulses_list) {
             found += p.start_time == first && p.believed_by_wide_band &&
                      p.center_bin_number >= low && p.center_bin_number < low + 4;
+            // Evidence for the controller test alone, never a hop's packet.
+            if (p.believed_by_wide_band && !p.believed_by_band) {
+                EXPECT_FALSE(CheckPulse::IsInterestingPulse(p));
+            }
         }
         run.Band().completed_pulses_list.clear();
     }
