@@ -51,6 +51,13 @@ uint64_t WindowBits(int first, int width) {
     return ((uint64_t{1} << width) - 1) << first;
 }
 
+// Band level i: the 2-3-bin levels first, then the 4-5-bin ones.
+const BandPersistenceLevel& BandLevel(const RuleSet& rules, size_t i) {
+    return i < rules.persistent_band.size()
+               ? rules.persistent_band[i]
+               : rules.persistent_wide_band[i - rules.persistent_band.size()];
+}
+
 bool IsBandLevel(const BandPersistenceLevel& level) {
     return level.samples > 0 && level.bins >= 1 && level.bins <= CONST_SUBBAND_NUM_BINS;
 }
@@ -72,26 +79,27 @@ void BurstPersistence::NextSample(u64 time_us, const uint8_t* row, uint64_t acti
     // it on. Only chains already started by a run are looked at, and only
     // in place: a packet keeps its channel, while a carrier sweeping slowly
     // through the view would walk a chain along a bin at a time.
-    const auto& levels = ActiveRules().persistent_band;
+    const RuleSet& rules = ActiveRules();
     const auto& before = streaks_[static_cast<size_t>(current_ ^ 1)];
     float noise_mw = 0.0f;  // worked out once a chain is there to carry
-    for (size_t l = 0; l < levels.size(); l++) {
+    for (size_t l = 0; l < static_cast<size_t>(kBandLevels); l++) {
         const size_t slot = kPersistenceLevels + l;
         const uint64_t chains = before[slot][0];
-        if (chains == 0 || !IsBandLevel(levels[l])) {
+        const BandPersistenceLevel& level = BandLevel(rules, l);
+        if (chains == 0 || !IsBandLevel(level)) {
             continue;
         }
         if (noise_mw == 0.0f) {
             noise_mw = std::pow(10.0f, noise_dbm / 10.0f);
         }
         // Only the windows lying within a chain.
-        const int width = levels[l].bins;
+        const int width = level.bins;
         const int last = std::min(63 - __builtin_clzll(chains), CONST_SUBBAND_NUM_BINS - width);
         for (int first = std::max(__builtin_ctzll(chains) - width + 1, 0); first <= last; first++) {
             const uint64_t window = WindowBits(first, width);
             if ((window & ~chains) == 0 && !Crowded(window, active_bits) &&
-                WindowDb(row, first, width, noise_mw) >= levels[l].margin_db) {
-                Chain(slot, levels[l].samples, window);
+                WindowDb(row, first, width, noise_mw) >= level.margin_db) {
+                Chain(slot, level.samples, window);
             }
         }
     }
@@ -132,7 +140,8 @@ BurstPersistence::Belief BurstPersistence::Observe(uint64_t run_bits, uint64_t a
     }
     // Each width's strongest window holding the whole run, summed once
     // whichever levels read it. A run wider than the window is an emission
-    // wider than a 1 MHz packet (a Zigbee frame's 2 MHz): part of its power
+    // wider than the packet the window is for (a Zigbee frame's 2 MHz is
+    // wider than a 1 MHz hop or the controller's 1.4 MHz): part of its power
     // proves nothing about a packet, and it is judged by its bins alone.
     const int lowest = __builtin_ctzll(run_bits);
     const int highest = 63 - __builtin_clzll(run_bits);
@@ -140,8 +149,8 @@ BurstPersistence::Belief BurstPersistence::Observe(uint64_t run_bits, uint64_t a
     int width = 0;
     float window_db = 0.0f;
     uint64_t window = 0;
-    for (size_t l = 0; l < rules.persistent_band.size(); l++) {
-        const BandPersistenceLevel& level = rules.persistent_band[l];
+    for (size_t l = 0; l < static_cast<size_t>(kBandLevels); l++) {
+        const BandPersistenceLevel& level = BandLevel(rules, l);
         if (!IsBandLevel(level)) {
             continue;
         }
@@ -163,7 +172,11 @@ BurstPersistence::Belief BurstPersistence::Observe(uint64_t run_bits, uint64_t a
         const int samples = Chain(kPersistenceLevels + l, level.samples, window);
         if (samples > 0) {
             belief.samples = std::max(belief.samples, samples);
-            belief.by_band = true;
+            if (l < static_cast<size_t>(kBandPersistenceLevels)) {
+                belief.by_band = true;
+            } else {
+                belief.by_wide_band = true;
+            }
         }
     }
     return belief;

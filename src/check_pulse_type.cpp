@@ -124,6 +124,12 @@ bool CheckPulse::IsHighDutyDevice(PulseType type) {
 }
 
 bool CheckPulse::IsInterestingPulse(const RssiPulse& pulse) {
+    // Refined: believed only by the controller's 4-5-bin windows, which a
+    // wide noise-like emitter just under the noise fills as well: evidence
+    // for the controller test alone, which judges it itself.
+    if (pulse.believed_by_wide_band && !pulse.believed_by_band) {
+        return false;
+    }
     // Stronger than -75 dBm; power is stored as a positive dB magnitude.
     return pulse.classification != PULSE_DISCARD && -pulse.peak_rssi > HopperPeakLimitDbm(pulse);
 }

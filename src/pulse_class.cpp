@@ -101,6 +101,7 @@ RssiPulse::RssiPulse(u64 start_time, float subband_center_freq, int start_bin_nu
       classification(PULSE_NONE),
       lobe_width(0),
       believed_by_band(0),
+      believed_by_wide_band(0),
       lobe_centre_q(0) {}
 
 RssiPulse::Profile RssiPulse::ToProfile(const std::vector<float>& row) {

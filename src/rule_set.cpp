@@ -11,6 +11,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // peak_margin_db
     {},     // persistent_peak
     {},     // persistent_band
+    {},     // persistent_wide_band
     0.0f,   // max_noise_dbm
     0.0f,   // hopper_peak_margin_db
     0.0f,   // skirt_depth_db
@@ -60,6 +61,19 @@ constexpr std::array<BandPersistenceLevel, kBandPersistenceLevels> kRefinedBandL
     {3, 5, 11.0f},
 }};
 
+// Levels of the summed power of 4 and 5 adjacent bins, for the game
+// controller's wider packet: see persistent_wide_band.
+constexpr std::array<BandPersistenceLevel, kWideBandPersistenceLevels> kRefinedWideBandLevels = {{
+    {4, 2, 14.0f},
+    {4, 3, 13.0f},
+    {4, 4, 12.5f},
+    {4, 5, 12.0f},
+    {5, 2, 14.5f},
+    {5, 3, 13.5f},
+    {5, 4, 13.0f},
+    {5, 5, 12.5f},
+}};
+
 constexpr RuleSet kRefined = {
     RuleSetId::kRefined,
     "refined",
@@ -68,6 +82,7 @@ constexpr RuleSet kRefined = {
     13.0f,                                             // peak_margin_db
     {{{2, 11.0f}, {3, 10.0f}, {4, 9.0f}, {5, 8.0f}}},  // persistent_peak
     kRefinedBandLevels,                                // persistent_band
+    kRefinedWideBandLevels,                            // persistent_wide_band
     -90.0f,                                            // max_noise_dbm
     15.0f,                                             // hopper_peak_margin_db
     20.0f,                                             // skirt_depth_db

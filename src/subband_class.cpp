@@ -72,6 +72,7 @@ struct SamplePeaks {
     std::array<int, CONST_SUBBAND_NUM_BINS> samples_seen;
     // Believed by the summed power of its 2-3 bins rather than its peak.
     std::array<bool, CONST_SUBBAND_NUM_BINS> by_band;
+    std::array<bool, CONST_SUBBAND_NUM_BINS> by_wide_band;
     // The runs are kept only for the refined skirt test.
     const bool skirts_set_aside = ActiveRules().skirt_depth_db > 0.0f;
     std::array<BinRun, kMaxSegments> runs;
@@ -107,6 +108,7 @@ void FindRunPeaks(const RssiPulse::Profile& row, uint64_t active, int peak_limit
             peaks.starts[at] = alone ? current_time : persist->SampleTime(persisted - 1);
             peaks.samples_seen[at] = alone ? 1 : persisted;
             peaks.by_band[at] = !alone && belief.by_band;
+            peaks.by_wide_band[at] = !alone && belief.by_wide_band;
             peaks.peaks[peaks.count++] = {peak, row[peak]};
         }
     }
@@ -128,7 +130,7 @@ void AddPeakPulses(const RssiPulse::Profile& row, int join_limit, const SamplePe
         byte_row::RunAround(near_peak, peak, start, end);
         const size_t at = static_cast<size_t>(peak);
         seen.Add({start, end, peak, end - start}, peaks.starts[at], peaks.samples_seen[at],
-                 peaks.by_band[at]);
+                 peaks.by_band[at], peaks.by_wide_band[at]);
     }
 }
 
@@ -333,6 +335,7 @@ RssiPulse SubBand::NewPulse(const SamplePulses::Seen& seen, u64 current_time, fl
     pulse.start_time = seen.start_time;
     pulse.reading_counts = seen.samples_seen;
     pulse.believed_by_band = seen.by_band ? 1 : 0;
+    pulse.believed_by_wide_band = seen.by_wide_band ? 1 : 0;
     return pulse;
 }
 

@@ -56,6 +56,20 @@ double OffGrid(u64 offset, u64 period) {
     return static_cast<double>(std::min(r, period - r));
 }
 
+// A packet believed by the summed power of the controller's 4-5 bins has
+// shown its evidence there, as a hop believed by its 2-3 bins has, though
+// its strongest bin alone stands little over the join level. Those windows
+// are evidence for the controller's packet only: a Zigbee frame near the
+// noise fills them as well.
+bool IsControllerPacket(const RssiPulse& pulse) {
+    if (!pulse.believed_by_wide_band || pulse.believed_by_band) {
+        return CheckPulse::IsXboxPulseType(pulse);
+    }
+    RssiPulse judged = pulse;
+    judged.believed_by_band = 1;
+    return CheckPulse::IsXboxPulseType(judged);
+}
+
 float SampleIntervalOf(const RssiPulse& pulse) {
     return pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
 }
@@ -227,7 +241,7 @@ int XboxAnalyser::BuildXboxNewTypeInfo(PowerTuple& tuple) {
     for (auto it = beginIt; it != subband_list.end(); ++it) {
         const float whole_mhz = static_cast<float>(static_cast<int>(it->curr_freq));
         for (const RssiPulse& pulse : it->completed_pulses_list) {
-            if (!CheckPulse::IsXboxPulseType(pulse))
+            if (!IsControllerPacket(pulse))
                 continue;
             // Refined: a packet in a voice link's slot is the link's.
             if (link_interval != 0 && InVoiceLinkSlot(pulse.start_time, voice_pair_starts,

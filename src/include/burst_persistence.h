@@ -6,7 +6,7 @@
 // same or a neighbouring bin in the next sample costs another factor of
 // about 3p. So a peak too weak to be believed in one sample is believed when
 // it persists over enough consecutive samples on overlapping bins. A packet
-// spread over two or three bins is judged also by the power those bins hold
+// spread over two to five bins is judged also by the power those bins hold
 // together, against the noise of as many bins.
 #ifndef TESSARON_BURST_PERSISTENCE_H
 #define TESSARON_BURST_PERSISTENCE_H
@@ -19,7 +19,8 @@
 
 class BurstPersistence {
 public:
-    static constexpr int kMaxLevels = kPersistenceLevels + kBandPersistenceLevels;
+    static constexpr int kBandLevels = kBandPersistenceLevels + kWideBandPersistenceLevels;
+    static constexpr int kMaxLevels = kPersistenceLevels + kBandLevels;
     static constexpr int kMaxSamples = 5;
 
     // What persistence makes of one run.
@@ -30,6 +31,11 @@ public:
         // Believed by the power of 2-3 adjacent bins together: the packet's
         // strongest bin alone may stand no higher than the join level.
         bool by_band = false;
+        // Believed only by the power of 4-5 adjacent bins together (the game
+        // controller's windows): evidence for that packet alone. A Zigbee
+        // frame near the noise shows as many bins above the join level, and
+        // must not become evidence of a hopper's packet by them.
+        bool by_wide_band = false;
     };
 
     // Starts a new sample taken at time_us, of stored powers `row` (whole dB

@@ -72,11 +72,14 @@ public:
     // standing within RuleSet::lobe_depth_db of its top, and their
     // power-weighted centre in quarter bins. Both follow the emitter's own
     // level, so a weak frame and a strong one measure alike.
-    // Seven bits hold any width of a 56-bin view.
-    uint8_t lobe_width : 7;
+    // Six bits hold any width of a 56-bin view.
+    uint8_t lobe_width : 6;
     // Believed by the power of 2-3 adjacent bins together, persisting: its
     // strongest bin alone may stand little over the join level.
     uint8_t believed_by_band : 1;
+    // Believed by the power of 4-5 adjacent bins together: evidence for the
+    // game controller's wider packet only.
+    uint8_t believed_by_wide_band : 1;
     uint8_t lobe_centre_q;
 
     // The peak is taken from the sample's row at the centre bin. The row

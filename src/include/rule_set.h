@@ -30,6 +30,7 @@ struct BandPersistenceLevel {
     float margin_db;
 };
 inline constexpr int kBandPersistenceLevels = 8;
+inline constexpr int kWideBandPersistenceLevels = 8;
 
 struct RuleSet {
     RuleSetId id;
@@ -92,6 +93,30 @@ struct RuleSet {
     // the join level are summed, and the same guard against wide emissions
     // applies.
     std::array<BandPersistenceLevel, kBandPersistenceLevels> persistent_band;
+    // --- Weak game-controller packets (summed power of 4-5 bins) ---------
+    // The controller's packet is flat over about 1.05 MHz with rolled-off
+    // edges, 1.4-1.75 MHz in all: four bins hold some 22 % of its power each
+    // and one or two edge bins the rest. At -80 dBm each bin stands only
+    // N + 8.5 (below the 4-sample one-bin level's N + 9 in half its
+    // samples), and its run of 4-5 bins is wider than the 2-3-bin windows
+    // above may hold, so it is judged by its strongest bin alone and lost.
+    // Its 4 or 5 bins together hold N + 15 (30-36 times the noise of one
+    // bin). Noise summed over k bins is Gamma(k); with the same counting as
+    // above (truncated readings, 2k + 1 window positions a step) noise passes
+    //   4 bins: 2 at N + 14 (5.6e-9 a sample), 3 at N + 13 (5.3e-9),
+    //           4 at N + 12.5 (1.4e-9), 5 at N + 12 (2.4e-9);
+    //   5 bins: 2 at N + 14.5 (3.5e-9), 3 at N + 13.5 (6.8e-9),
+    //           4 at N + 13 (3.0e-9), 5 at N + 12.5 (9.9e-9);
+    // 3.8e-8 a sample over the 56 bins together, against 2.1e-7 for the
+    // 2-3-bin levels: all band levels together pass noise once in 3.9
+    // minutes at 17,500 samples/s instead of once in 4.6. A belief by these
+    // windows is evidence for the controller test only: a Zigbee frame near
+    // the noise fills them too, and must not become a hop's packet. At
+    // -85 dBm the controller's 5 bins hold N + 12 (15.5 times one bin's
+    // noise): believing that over the 4-5 samples of its short packet would
+    // need N + 11, where noise passes 1.8e-2 a sample (300 a second), so
+    // the controller's sensitivity ends at -80 dBm.
+    std::array<BandPersistenceLevel, kWideBandPersistenceLevels> persistent_wide_band;
     // Highest noise estimate believed (dBm per bin): a card's receiver
     // floor lies near -95 dBm; an estimate above -90 dBm is an emitter
     // covering the whole view, which must not blind the detector.

@@ -29,14 +29,17 @@ struct SamplePulses {
         int samples_seen;
         // Believed by the summed power of its 2-3 bins.
         bool by_band;
+        // Believed by the summed power of 4-5 bins (the game controller's).
+        bool by_wide_band;
     };
     // Alternating active and quiet bins give at most one run per two bins.
     static constexpr size_t kMost = (CONST_SUBBAND_NUM_BINS + 1) / 2;
     std::array<Seen, kMost> pulses;
     size_t count = 0;
 
-    void Add(const PulseSighting& sighting, u64 start_time, int samples_seen, bool by_band) {
-        pulses[count++] = {sighting, start_time, samples_seen, by_band};
+    void Add(const PulseSighting& sighting, u64 start_time, int samples_seen, bool by_band,
+             bool by_wide_band = false) {
+        pulses[count++] = {sighting, start_time, samples_seen, by_band, by_wide_band};
     }
     // The first pulse not in `taken` (a bit per pulse) that continues
     // `active`; -1 when none does.
