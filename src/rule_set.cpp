@@ -36,6 +36,10 @@ constexpr RuleSet kStandard = {
     false,  // skirts_left_to_neighbour
     false,  // skirts_count_as_views
     false,  // highduty_sightings_chained
+    0.0f,   // highduty_weak_peak_margin_db
+    false,  // highduty_continuity_from_level
+    0.0f,   // highduty_min_on_share
+    false,  // carrier_width_over_noise
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -84,6 +88,10 @@ constexpr RuleSet kRefined = {
     true,                                              // skirts_left_to_neighbour
     true,                                              // skirts_count_as_views
     true,                                              // highduty_sightings_chained
+    1.0f,                                              // highduty_weak_peak_margin_db
+    true,                                              // highduty_continuity_from_level
+    0.9f,                                              // highduty_min_on_share
+    true,                                              // carrier_width_over_noise
 };
 
 const RuleSet* active = &kStandard;
