@@ -77,7 +77,8 @@ OnShare OnShareOfBin(float mean_dbm, float duty, float noise_dbm, float duty_lev
         std::max(0.0, static_cast<double>(mean_dbm - (noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB)));
     const double continuous = DutyOfShare(1.0, excess_db, n, t);
     const double noise_alone = std::exp(-t / n);
-    const bool informative = continuous - noise_alone >= 0.1;
+    const bool informative = duty_level_dbm <= noise_dbm + MAX_DUTY_LEVEL_OVER_NOISE_DB &&
+                             continuous - noise_alone >= MIN_DUTY_EVIDENCE;
     if (!(static_cast<double>(duty) < continuous)) {
         return {1.0f, informative};
     }

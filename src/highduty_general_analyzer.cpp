@@ -139,6 +139,28 @@ bool LeaksIntoNeighbour(const HighDutyMetrics& m, const std::vector<float>& db_a
     return false;
 }
 
+// Whether a band meets bins stronger than its peak before its level falls
+// to the noise: a weak band there is the ripple or the skirt of that
+// stronger emitter, which is judged with its own band.
+bool AbutsStrongerBand(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                       const AverageFloors& floors) {
+    const float told_apart = floors.noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB + EXCESS_FLOOR_DB;
+    const float peak = db_avg_list[static_cast<size_t>(m.norm_cfreq_bin)];
+    const int last = static_cast<int>(db_avg_list.size()) - 1;
+    for (const int step : {-1, 1}) {
+        for (int b = m.norm_cfreq_bin + step; b >= 0 && b <= last; b += step) {
+            const float v = db_avg_list[static_cast<size_t>(b)];
+            if (v < told_apart) {
+                break;
+            }
+            if (v > peak) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
 // The class the width alone gives a continuous carrier (refined), or
 // PULSE_NONE.
 PulseType ClassByWidth(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
@@ -195,7 +217,8 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInter
         const bool continuous = IsContinuous(m, db_avg_list, floors);
         // Under the strong floor only a continuous band is anyone's: the
         // rest is traffic, hoppers or the noise, and is left to the pulses.
-        if (!strong && !(continuous && LeaksIntoNeighbour(m, db_avg_list, floors))) {
+        if (!strong && !(continuous && LeaksIntoNeighbour(m, db_avg_list, floors) &&
+                         !AbutsStrongerBand(m, db_avg_list, floors))) {
             continue;
         }
         if (ActiveRules().skirts_left_to_neighbour && IsSkirtOfNeighbour(m, subband.curr_freq)) {

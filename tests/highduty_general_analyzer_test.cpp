@@ -466,6 +466,14 @@ SubBand DwellSubband(const Dwell& d, float freq, u64 start, unsigned seed) {
     return sb;
 }
 
+size_t CountOf(const std::string& text, const std::string& word) {
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        count++;
+    }
+    return count;
+}
+
 // A flat emitter of dbm per bin over [first, last].
 Dwell Flat(int first, int last, double dbm, double share = 1.0) {
     Dwell d;
@@ -493,9 +501,10 @@ TEST(OnShareTest, ContinuousNearTheNoiseTrafficAndNoise) {
     EXPECT_TRUE(bursts.informative);
     EXPECT_NEAR(bursts.share, 0.4f, 0.1f);
     EXPECT_FALSE(share_of(Dwell()).informative);
-    // On a card whose floor lies far under the duty counter's level, the
-    // counter says nothing of a weak emitter.
-    EXPECT_FALSE(OnShareOfBin(-105.0f, 0.0f, -113.0f, -95.0f).informative);
+    // On a card whose floor lies 18 dB under the duty counter's level,
+    // bursts on 4 samples of 9 pass it more often than a continuous
+    // emitter of their mean would: the duty says nothing of the share.
+    EXPECT_FALSE(OnShareOfBin(-98.0f, 0.445f, -113.0f, -95.0f).informative);
 }
 
 // Refined: a 4 MHz link at -80 dBm (N + 4 a bin) is named over a whole
@@ -520,6 +529,20 @@ TEST_F(HighDutyTest, RefinedNamesOnlyAContinuousEmitterNearTheNoise) {
         spur.floor_rise_db = seed % 2 == 0 ? 5.0 : 0.0;
         history.push_back(DwellSubband(spur, 2437.0f, 1000, seed));
         EXPECT_THAT(Run(history), Not(HasSubstr("detected"))) << seed;
+    }
+    {
+        // A strong link's weak shoulder, separated from it by a bin that
+        // dips towards the noise, is its skirt: one device only.
+        Dwell shoulder = Flat(20, 40, -70.0);
+        for (int b = 12; b <= 17; b++) {
+            shoulder.signal_dbm[static_cast<size_t>(b)] = -91.0;
+        }
+        shoulder.signal_dbm[18] = -96.0;
+        shoulder.signal_dbm[19] = -80.0;
+        std::list<SubBand> history;
+        history.push_back(DwellSubband(shoulder, 2462.0f, 1000, 3));
+        const std::string out = Run(history);
+        EXPECT_EQ(CountOf(out, "detected"), 1u) << out;
     }
     refinedtest::RulesScope standard(RuleSetId::kStandard);
     std::list<SubBand> history;

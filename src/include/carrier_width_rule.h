@@ -46,13 +46,22 @@ inline constexpr float EXCESS_FLOOR_DB = 1.0f;
 // shows too little of its shape to be measured by width.
 inline constexpr float MIN_WIDTH_DEPTH_DB = 6.0f;
 
+// The duty tells the share on the air only where its counter's level lies
+// near the noise: at most 1 dB over N, the duty of a bin grows with the
+// share at any mean level. With the level far above the noise (a card whose
+// floor lies well under it) a few strong bursts pass it more often than a
+// continuous emitter of the same mean, and the duty orders nothing.
+inline constexpr float MAX_DUTY_LEVEL_OVER_NOISE_DB = 1.0f;
+// Nor where a continuous emitter would pass the level less than this much
+// more often than the noise alone.
+inline constexpr double MIN_DUTY_EVIDENCE = 0.1;
+
 // Share of the time a band is on the air, from the dB average and the duty
 // of one bin: mean_dbm its averaged level, duty the share of samples whose
 // power passed duty_level_dbm, noise_dbm the channel's mean noise power.
 // The emitter is taken as noise-like (exponential power) while on, the bin
-// as noise alone while off. `informative` is false where a continuous
-// emitter of that level would pass the level less than 0.1 more often than
-// the noise alone: there the share says nothing.
+// as noise alone while off. `informative` is false where the share says
+// nothing (see above).
 struct OnShare {
     float share;
     bool informative;
