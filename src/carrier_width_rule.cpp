@@ -35,6 +35,12 @@ float CarrierWidthMhz(const std::vector<float>& db_avg_dbm, int peak, float drop
     return static_cast<float>(bins) / BINS_PER_MHZ;
 }
 
+bool IsNarrowLine(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm,
+                  float noise_edge_dbm) {
+    return CarrierWidthMhz(db_avg_dbm, metrics.norm_cfreq_bin, CARRIER_WIDTH_DROP_DB,
+                           noise_edge_dbm) <= LINE_MAX_WIDTH_MHZ;
+}
+
 PulseType CarrierClassByWidth(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm,
                               float noise_edge_dbm) {
     if (metrics.duty_max < CARRIER_MIN_DUTY) {

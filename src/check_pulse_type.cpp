@@ -7,7 +7,9 @@
 #include "check_pulse_type.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
 #include "rule_set.h"
 #include "subband_class.h"
@@ -60,36 +62,33 @@ bool IsNarrowHopWidth(const RssiPulse& pulse) {
     return width > 0 && width <= 7;
 }
 
-// Classifications that a Bluetooth test may (re)examine: untagged, generic
-// hopper candidates and pulses already taken for Bluetooth.
+// A set of hopper classes as a word, bit (type - PULSE_NONE) for each, so
+// that a busy band's pulses are sorted into them without a branch.
+constexpr uint32_t ClassBit(PulseType type) {
+    return 1u << (type - PULSE_NONE);
+}
+// Open to the FHSS handset and Xbox tests: untagged and generic hopper
+// candidates; to the Bluetooth tests also pulses already taken for Bluetooth.
+constexpr uint32_t kHopperCandidates = ClassBit(PULSE_NONE) | ClassBit(PULSE_FH_DEVICE) |
+                                       ClassBit(PULSE_FHSSPHONE_LOW_CANDIDATE) |
+                                       ClassBit(PULSE_XBOX_CANDIDATE);
+constexpr uint32_t kBluetoothCandidates =
+    kHopperCandidates | ClassBit(PULSE_BLUETOOTH) | ClassBit(PULSE_BLUETOOTH_SCO);
+
+bool InClassSet(PulseType type, uint32_t set) {
+    const auto offset = static_cast<uint32_t>(type - PULSE_NONE);  // below: wraps high
+    return (offset < 32) & (((set >> (offset & 31u)) & 1u) != 0);
+}
+
 bool IsBluetoothCandidateClass(PulseType type) {
-    switch (type) {
-        case PULSE_NONE:
-        case PULSE_FH_DEVICE:
-        case PULSE_FHSSPHONE_LOW_CANDIDATE:
-        case PULSE_XBOX_CANDIDATE:
-        case PULSE_BLUETOOTH:
-        case PULSE_BLUETOOTH_SCO:
-            return true;
-        default:
-            return false;
-    }
+    return InClassSet(type, kBluetoothCandidates);
 }
 
 // 4 or 5 bins: the controller's packet bandwidth (see below).
 bool IsXboxWidth(int width);
 
-// Classifications still open to the FHSS handset and Xbox tests.
 bool IsHopperCandidateClass(PulseType type) {
-    switch (type) {
-        case PULSE_NONE:
-        case PULSE_FH_DEVICE:
-        case PULSE_FHSSPHONE_LOW_CANDIDATE:
-        case PULSE_XBOX_CANDIDATE:
-            return true;
-        default:
-            return false;
-    }
+    return InClassSet(type, kHopperCandidates);
 }
 
 }  // namespace
@@ -158,16 +157,32 @@ bool CheckPulse::IsContinuousBinDuty(float duty) {
 }
 
 namespace {
+// Open to the Zigbee test: untagged pulses and generic hopper candidates.
+constexpr uint32_t kZigbeeCandidates = ClassBit(PULSE_NONE) | ClassBit(PULSE_FH_DEVICE);
+
+// Centred within CONST_ZIGBEE_CENTER_BIN_DIFF of one of the four channels.
+bool IsOnZigbeeChannel(int centre_bin) {
+    static_assert(std::size(ZIGBEE_BINS) == 4, "four channels in a view");
+    const auto near = [centre_bin](int channel_bin) {
+        return std::abs(centre_bin - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF;
+    };
+    return near(ZIGBEE_BINS[0]) | near(ZIGBEE_BINS[1]) | near(ZIGBEE_BINS[2]) |
+           near(ZIGBEE_BINS[3]);
+}
+
 // A weak frame's outermost bin on each side, where its spectrum has fallen
 // off, may stay under the join level in every sample.
 constexpr int ZIGBEE_EDGE_BINS_NEAR_NOISE = 2;
 }  // namespace
 
 bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
-    if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
-        return false;
+    // Class, width and channel in one go without a branch: the follow-up
+    // asks it of every pulse of the window, and few are Zigbee-shaped.
     const int width = PulseWidth(pulse);
-    if (width < CONST_MIN_ZIGBEE_BW || width > CONST_MAX_ZIGBEE_BW)
+    const bool shaped = InClassSet(pulse.classification, kZigbeeCandidates) &
+                        (width >= CONST_MIN_ZIGBEE_BW) & (width <= CONST_MAX_ZIGBEE_BW) &
+                        IsOnZigbeeChannel(pulse.center_bin_number);
+    if (!shaped)
         return false;
     // Refined: a pulse running into the edge of the view is cut by it (the
     // skirt of a wider burst next door); its width says nothing.
@@ -181,12 +196,7 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     if (ActiveRules().zigbee_needs_width_at_once &&
         pulse.widest_sample_width < CONST_MIN_ZIGBEE_BW - ZIGBEE_EDGE_BINS_NEAR_NOISE)
         return false;
-    for (const int channel_bin : CONST_ZIGBEE_CENTER_BINS) {
-        if (std::abs(pulse.center_bin_number - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF) {
-            return true;
-        }
-    }
-    return false;
+    return true;
 }
 
 bool CheckPulse::IsFhssphoneHigh(const RssiPulse& pulse) {
@@ -216,6 +226,48 @@ bool CheckPulse::IsHopperShaped(const RssiPulse& pulse) {
     return IsBluetoothPulse(pulse) || IsFhssphoneHigh(pulse);
 }
 
+namespace {
+
+// IsHopperShaped where the rules judge a pulse by its own fields alone: the
+// fixed peak limit, a width of 1 to 7 bins wherever it lies, and the two
+// duration windows. A busy band's pulses pass and fail these at random, so
+// every test is taken and combined without a branch: a mispredicted branch
+// costs more than all of them.
+bool IsHopperShapedByFields(const RssiPulse& pulse) {
+    const u64 duration = pulse.GetPulseDuration();
+    const int width = PulseWidth(pulse);
+    const PulseType type = pulse.classification;
+    const bool narrow = (width > 0) & (width <= 7);
+    const bool strong =
+        (type != PULSE_DISCARD) & (-pulse.peak_rssi > static_cast<float>(CONST_MIN_PEAK_THRESHOLD));
+    const bool bluetooth =
+        InClassSet(type, kBluetoothCandidates) & (duration > 500) & (duration < 3000);
+    const bool handset = InClassSet(type, kHopperCandidates) & (duration < 2500);
+    return narrow & strong & (duration > CONST_MIN_PULSE_DURATION) & (bluetooth | handset);
+}
+
+template <typename Shaped>
+size_t MarkPulses(std::vector<RssiPulse>& pulses, Shaped shaped) {
+    size_t marked = 0;
+    for (RssiPulse& pulse : pulses) {
+        pulse.classification = shaped(pulse) ? PULSE_FH_DEVICE : pulse.classification;
+        marked += pulse.classification == PULSE_FH_DEVICE;
+    }
+    return marked;
+}
+
+}  // namespace
+
+size_t CheckPulse::MarkHopperShaped(std::vector<RssiPulse>& pulses) {
+    const RuleSet& rules = ActiveRules();
+    // The refined rules also read the pulse's edges, its wander and its
+    // subband's floor.
+    if (!rules.floor_follows_noise && !rules.hops_stay_on_channel) {
+        return MarkPulses(pulses, IsHopperShapedByFields);
+    }
+    return MarkPulses(pulses, IsHopperShaped);
+}
+
 bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
     if (!IsBluetoothCandidateClass(pulse.classification) || !IsInterestingPulse(pulse)) {
         return false;
@@ -228,21 +280,21 @@ bool CheckPulse::IsBluetoothSCOPulse(const RssiPulse& pulse) {
 }
 
 bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
-    // Both tests want a pulse still open to the hopper tests and 4 or 5 bins
-    // wide; most pulses of a busy band are not.
+    if (!ActiveRules().durations_in_sample_intervals) {
+        // Exactly 4 bins and 227/228 or 342/343 us, every test taken without
+        // a branch, as in IsHopperShapedByFields: the follow-up asks it of
+        // every pulse of the window.
+        const u64 duration = pulse.GetPulseDuration();
+        return InClassSet(pulse.classification, kHopperCandidates) & (PulseWidth(pulse) == 4) &
+               ((duration - 227 < 2) | (duration - 342 < 2));
+    }
+    // Most pulses of a busy band are not 4 or 5 bins wide.
     if (!IsHopperCandidateClass(pulse.classification) || !IsXboxWidth(PulseWidth(pulse))) {
         return false;
     }
-    if (ActiveRules().durations_in_sample_intervals) {
-        const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
-        // Refined: the same evidence bar as every other hopper pulse.
-        return IsHopperCandidateClass(pulse.classification) && IsInterestingPulse(pulse) &&
-               IsXboxPulseShape(pulse, interval);
-    }
-    if (!IsHopperCandidateClass(pulse.classification) || PulseWidth(pulse) != 4)
-        return false;
-    const u64 duration = pulse.GetPulseDuration();
-    return duration == 227 || duration == 228 || duration == 342 || duration == 343;
+    const float interval = pulse.parent != nullptr ? pulse.parent->sample_interval_us : 0.0f;
+    // Refined: the same evidence bar as every other hopper pulse.
+    return IsInterestingPulse(pulse) && IsXboxPulseShape(pulse, interval);
 }
 
 bool CheckPulse::IsFhssTimingProperty(const RssiPulse& pulse1, const RssiPulse& pulse2) {

@@ -107,6 +107,7 @@ const std::vector<HopperFollowUp>& HopperFollowUps() {
             int debug_id) {
              XboxAnalyser xbox_analyser(history, begin, debug_id);
              xbox_analyser.voice_pair_starts = v.voice_pair_starts;
+             xbox_analyser.phone_burst_starts = v.phone_burst_starts;
              xbox_analyser.GetFeatures();
          }},
     };

@@ -376,6 +376,48 @@ bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
     return CheckPulse::IsSpreadOverView(per_bin);
 }
 
+bool IsSpreadOverBand(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+    // Bins of the band from the lowest view's first bin, 3.2 a MHz.
+    constexpr int kViewOffsetBins = static_cast<int>(
+        (CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1] - CONST_CENTER_FREQUENCIES[0]) *
+        CONST_BINS_PER_MHZ);
+    constexpr int kBandBins = kViewOffsetBins + CONST_SUBBAND_NUM_BINS;
+    std::array<int, kBandBins> per_bin{};
+    int total = 0;
+    for (const auto& entry : pulses_per_visit) {
+        const int offset = BinFrameOffset(entry.first.curr_freq, CONST_CENTER_FREQUENCIES[0]);
+        for (const RssiPulse& pulse : entry.second) {
+            const int bin = pulse.center_bin_number + offset;
+            if (pulse.classification == type && bin >= 0 && bin < kBandBins) {
+                per_bin[static_cast<size_t>(bin)]++;
+                total++;
+            }
+        }
+    }
+    int densest = 0;
+    int window = 0;
+    for (int b = 0; b < kBandBins; b++) {
+        window += per_bin[static_cast<size_t>(b)];
+        if (b >= HOP_SPREAD_WINDOW_BINS)
+            window -= per_bin[static_cast<size_t>(b - HOP_SPREAD_WINDOW_BINS)];
+        densest = std::max(densest, window);
+    }
+    return total > 0 &&
+           static_cast<float>(densest) <= HOP_SPREAD_MAX_SHARE * static_cast<float>(total);
+}
+
+std::vector<u64> TaggedStarts(const SbInfoPulseListMap& pulses_per_visit, PulseType type) {
+    std::vector<u64> starts;
+    for (const auto& entry : pulses_per_visit) {
+        for (const RssiPulse& pulse : entry.second) {
+            if (pulse.classification == type)
+                starts.push_back(pulse.start_time);
+        }
+    }
+    std::sort(starts.begin(), starts.end());
+    return starts;
+}
+
 bool mySortByStartTime(const RssiPulse& pulse1, const RssiPulse& pulse2) {
     return StartOrderKey(pulse1) < StartOrderKey(pulse2);
 }
@@ -410,13 +452,7 @@ void FreqHoppingsDeviceAnalyser::BuildFreqHoppingPulseInfo() {
 
         // Marking looks at each pulse alone, so it runs before the sort, on
         // the pulses the sort is about to read.
-        size_t hopper_shaped = 0;
-        for (RssiPulse& pulse : subband.completed_pulses_list) {
-            if (CheckPulse::IsHopperShaped(pulse)) {
-                pulse.set_classification(PULSE_FH_DEVICE);
-            }
-            hopper_shaped += pulse.classification == PULSE_FH_DEVICE;
-        }
+        const size_t hopper_shaped = CheckPulse::MarkHopperShaped(subband.completed_pulses_list);
         SortByStartAndPeak(subband.completed_pulses_list, sort_scratch);
         entry.reserve(hopper_shaped);
         FeatureMethods::RemoveOverlappingPulses(subband.completed_pulses_list, entry,
@@ -605,16 +641,24 @@ HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
         // A phone's pairs land all over the view as it hops; pairs crowded
         // into a few bins are the skirt of a wide burst next door.
         v.fhss_present =
-            v.fhss_present && IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH);
+            v.fhss_present &&
+            IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH) &&
+            (!ActiveRules().hops_spread_over_band ||
+             IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
         // A data link shows itself by multi-slot packets; a voice link's
         // packets, and chance pairs of other pulses on the slot grid, are
         // single-slot.
         v.btacl_present =
             v.btacl_present &&
-            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES;
+            CountMultiSlotDataPackets(subband_freqhop_device_pulse_info) >= MIN_BTACL_PULSES &&
+            (!ActiveRules().data_packets_hop ||
+             IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_BLUETOOTH));
     }
     if (ActiveRules().voice_link_keeps_its_slots && v.btsco_present)
         v.voice_pair_starts = voice_pair_starts;
+    if (ActiveRules().phone_bursts_are_the_phones && v.fhss_present)
+        v.phone_burst_starts =
+            TaggedStarts(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH);
     return v;
 }
 

@@ -99,8 +99,11 @@ bool IsContinuous(const HighDutyMetrics& m, const std::vector<float>& db_avg_lis
 bool IsSkirtOfNeighbour(const HighDutyMetrics& m, float centre_freq) {
     const bool lowest_view = centre_freq == CONST_CENTER_FREQUENCIES[0];
     const bool highest_view = centre_freq == CONST_CENTER_FREQUENCIES[CONST_NUM_SUBBAND_FREQS - 1];
-    return (m.norm_cfreq_bin == 0 && !lowest_view) ||
-           (m.norm_cfreq_bin == CONST_SUBBAND_LAST_BIN && !highest_view);
+    // Refined: a peak one bin inside a band that runs into the edge too.
+    const int reach = ActiveRules().skirt_peak_beside_edge ? 1 : 0;
+    return (m.norm_cfreq_bin <= reach && m.norm_start_bin == 0 && !lowest_view) ||
+           (m.norm_cfreq_bin >= CONST_SUBBAND_LAST_BIN - reach &&
+            m.norm_end_bin == CONST_SUBBAND_LAST_BIN && !highest_view);
 }
 
 // One band of one subband as a device record, stamped with the host time.
@@ -247,7 +250,9 @@ PulseType HighDutyAnalyzer::Decide(const HighDutyMetrics& m, const std::vector<f
                                    const char** message) const {
     float mintheta_analog = 0.0f;
     float mintheta_videocam = 0.0f;
-    const bool decision_analog = IsAnalogphonePresent(m, mintheta_analog);
+    const bool decision_analog =
+        IsAnalogphonePresent(m, mintheta_analog) &&
+        (!ActiveRules().analog_needs_narrow_line || IsNarrowLine(m, db_avg_list, floors.edge_dbm));
     const bool decision_videocam = IsVideocamPresent(m, mintheta_videocam);
     std::cout << "analog: " << decision_analog << " videocam: " << decision_videocam
               << " mintheta_analog: " << mintheta_analog

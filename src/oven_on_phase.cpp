@@ -6,11 +6,21 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "rule_set.h"
 #include "subband_class.h"
 
 namespace {
 
 constexpr double MAINS_PERIODS_US[2] = {1e6 / 60.0, 1e6 / 50.0};
+// A full-wave supply gates the magnetron on both halves of the cycle. The
+// conduction is centred on the crest of each rectified half-cycle, so its
+// centres keep that spacing to well under a ms, and a full-wave oven shows
+// 11 to 13 on-phases in a subband: at least three, spaced within
+// OVEN_HALF_MAINS_TOLERANCE_US, are asked of it. Gaps of a chance sequence
+// of bursts fit a 8.3 or 10 ms grid within 1.5 ms one time in three.
+constexpr double HALF_MAINS_PERIODS_US[2] = {1e6 / 120.0, 1e6 / 100.0};
+constexpr double OVEN_HALF_MAINS_TOLERANCE_US = 500.0;
+constexpr size_t OVEN_HALF_MAINS_MIN_PHASES = 3;
 // At most this many whole periods between two centres we compare: a
 // subband of 110 ms holds 5 to 7 mains periods.
 constexpr int MAX_PERIODS_APART = 6;
@@ -43,10 +53,11 @@ std::vector<int> RunningMedian(const std::vector<int>& bins) {
     return smoothed;
 }
 
-bool IsWholePeriodsApart(double gap_us, double period_us) {
+bool IsWholePeriodsApart(double gap_us, double period_us,
+                         double tolerance_us = OVEN_MAINS_TOLERANCE_US) {
     const double periods = std::round(gap_us / period_us);
     return periods >= 1.0 && periods <= MAX_PERIODS_APART &&
-           std::fabs(gap_us - periods * period_us) <= OVEN_MAINS_TOLERANCE_US;
+           std::fabs(gap_us - periods * period_us) <= tolerance_us;
 }
 
 // A bin that is the strongest in a quarter of all the subband's rows is held
@@ -122,12 +133,24 @@ bool AreMainsSpaced(const std::vector<double>& centres_us) {
     if (centres_us.size() < 2) {
         return false;
     }
-    for (const double period : MAINS_PERIODS_US) {
-        bool all = true;
-        for (size_t i = 1; i < centres_us.size() && all; i++) {
-            all = IsWholePeriodsApart(centres_us[i] - centres_us[i - 1], period);
+    const auto spaced_by = [&centres_us](double period, double tolerance_us) {
+        for (size_t i = 1; i < centres_us.size(); i++) {
+            if (!IsWholePeriodsApart(centres_us[i] - centres_us[i - 1], period, tolerance_us)) {
+                return false;
+            }
         }
-        if (all) {
+        return true;
+    };
+    for (const double period : MAINS_PERIODS_US) {
+        if (spaced_by(period, OVEN_MAINS_TOLERANCE_US)) {
+            return true;
+        }
+    }
+    if (!ActiveRules().oven_half_mains_period || centres_us.size() < OVEN_HALF_MAINS_MIN_PHASES) {
+        return false;
+    }
+    for (const double period : HALF_MAINS_PERIODS_US) {
+        if (spaced_by(period, OVEN_HALF_MAINS_TOLERANCE_US)) {
             return true;
         }
     }

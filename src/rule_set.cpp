@@ -36,6 +36,14 @@ constexpr RuleSet kStandard = {
     false,  // skirts_left_to_neighbour
     false,  // skirts_count_as_views
     false,  // highduty_sightings_chained
+    false,  // zigbee_edge_channel_cut
+    false,  // data_packets_hop
+    false,  // hops_spread_over_band
+    false,  // voice_retransmission_window
+    false,  // oven_half_mains_period
+    false,  // analog_needs_narrow_line
+    false,  // phone_bursts_are_the_phones
+    false,  // skirt_peak_beside_edge
     0.0f,   // highduty_weak_peak_margin_db
     false,  // highduty_continuity_from_level
     0.0f,   // highduty_min_on_share
@@ -88,6 +96,14 @@ constexpr RuleSet kRefined = {
     true,                                              // skirts_left_to_neighbour
     true,                                              // skirts_count_as_views
     true,                                              // highduty_sightings_chained
+    true,                                              // zigbee_edge_channel_cut
+    true,                                              // data_packets_hop
+    true,                                              // hops_spread_over_band
+    true,                                              // voice_retransmission_window
+    true,                                              // oven_half_mains_period
+    true,                                              // analog_needs_narrow_line
+    true,                                              // phone_bursts_are_the_phones
+    true,                                              // skirt_peak_beside_edge
     1.0f,                                              // highduty_weak_peak_margin_db
     true,                                              // highduty_continuity_from_level
     0.9f,                                              // highduty_min_on_share

@@ -79,6 +79,23 @@ double XboxAnalyser::ClearViewShare(const std::list<SubBand>& subband_list,
     return all_us > 0.0 ? clear_us / all_us : 1.0;
 }
 
+bool XboxAnalyser::IsRetransmittingLink(const std::vector<u64>& pair_starts,
+                                        float sample_interval_us) {
+    int spacings = 0;
+    int fitting = 0;
+    for (size_t i = 1; i < pair_starts.size(); ++i) {
+        const u64 span = pair_starts[i] - pair_starts[i - 1];
+        if (span == 0 || span > MAX_PHASE_SPAN_US)
+            continue;
+        ++spacings;
+        // Reserved and retransmitted pairs, and a slave's packet paired
+        // with the master's retransmission after it, start on any slot.
+        if (OffGrid(span, BT_SLOT_US) <= PhaseTolerance(span, sample_interval_us))
+            ++fitting;
+    }
+    return spacings > 0 && 4 * fitting >= 3 * spacings;
+}
+
 u64 XboxAnalyser::VoiceLinkInterval(const std::vector<u64>& pair_starts, float sample_interval_us) {
     for (const u64 interval : VOICE_LINK_INTERVALS_US) {
         int spacings = 0;
@@ -202,8 +219,11 @@ int XboxAnalyser::BuildXboxNewTypeInfo(PowerTuple& tuple) {
     // Without a reserved interval read from the pairs (too few of them
     // close together, or pairs of more than one link), the link's slots
     // cannot be placed and nothing is credited to it.
-    const u64 link_interval =
-        voice_link ? VoiceLinkInterval(voice_pair_starts, link_sample_interval) : 0;
+    u64 link_interval = voice_link ? VoiceLinkInterval(voice_pair_starts, link_sample_interval) : 0;
+    // Refined: a link that retransmits may use any slot of its grid.
+    if (voice_link && link_interval == 0 && ActiveRules().voice_retransmission_window &&
+        IsRetransmittingLink(voice_pair_starts, link_sample_interval))
+        link_interval = BT_SLOT_US;
     for (auto it = beginIt; it != subband_list.end(); ++it) {
         const float whole_mhz = static_cast<float>(static_cast<int>(it->curr_freq));
         for (const RssiPulse& pulse : it->completed_pulses_list) {
@@ -212,6 +232,11 @@ int XboxAnalyser::BuildXboxNewTypeInfo(PowerTuple& tuple) {
             // Refined: a packet in a voice link's slot is the link's.
             if (link_interval != 0 && InVoiceLinkSlot(pulse.start_time, voice_pair_starts,
                                                       link_interval, SampleIntervalOf(pulse)))
+                continue;
+            // Refined: a burst paired on its channel a half-frame later is
+            // the phone's.
+            if (std::binary_search(phone_burst_starts.begin(), phone_burst_starts.end(),
+                                   pulse.start_time))
                 continue;
             count += 1.0f;
             powers.push_back(pulse.GetAveragePulseRssi());

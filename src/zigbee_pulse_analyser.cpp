@@ -15,6 +15,7 @@
 #include <iostream>
 #include <map>
 
+#include "band_geometry.h"
 #include "check_pulse_type.h"
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
@@ -214,13 +215,41 @@ double ZigbeePulseAnalyser::LobeCentreMhz(const RssiPulse& pulse, float subband_
     return static_cast<double>(subband_mhz) + (bin - CONST_SUBBAND_CENTER_BIN) / CONST_BINS_PER_MHZ;
 }
 
+bool ZigbeePulseAnalyser::IsLobeWholeInSomeView(double channel_mhz) {
+    // Outer edges of a view's first and last bins from its centre.
+    const double below = (CONST_SUBBAND_CENTER_BIN + 0.5) / CONST_BINS_PER_MHZ;
+    const double above =
+        (CONST_SUBBAND_LAST_BIN - CONST_SUBBAND_CENTER_BIN + 0.5) / CONST_BINS_PER_MHZ;
+    for (const float view : CONST_CENTER_FREQUENCIES) {
+        const double centre = static_cast<double>(view);
+        if (channel_mhz - ZIGBEE_LOBE_HALF_MHZ >= centre - below &&
+            channel_mhz + ZIGBEE_LOBE_HALF_MHZ <= centre + above)
+            return true;
+    }
+    return false;
+}
+
+bool ZigbeePulseAnalyser::IsCutEdgeChannelLobe(const RssiPulse& pulse, float subband_mhz) {
+    if (!ActiveRules().zigbee_edge_channel_cut)
+        return false;
+    // The lobe's centre must lie a bin clear of the edge, so that the view
+    // shows its top and its inner half.
+    const int top = pulse.lobe_centre_q / 4;
+    if (top < 1 || top > CONST_SUBBAND_LAST_BIN - 1)
+        return false;
+    const double centre = LobeCentreMhz(pulse, subband_mhz);
+    return !IsLobeWholeInSomeView(centre - ChannelOffsetMhz(centre));
+}
+
 bool ZigbeePulseAnalyser::IsZigbeeLobe(const RssiPulse& pulse, float subband_mhz) {
     if (pulse.classification != PULSE_NONE && pulse.classification != PULSE_FH_DEVICE)
         return false;
     if (pulse.lobe_width < ZIGBEE_MIN_LOBE_BINS || pulse.lobe_width > ZIGBEE_MAX_LOBE_BINS)
         return false;
-    // Cut by the edge of the view, the band's width and centre are unknown.
-    if (pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_LAST_BIN)
+    // Cut by the edge of the view, the band's width and centre are unknown,
+    // unless the channel lies where no view holds its lobe whole.
+    if ((pulse.start_bin_number == 0 || pulse.end_bin_number == CONST_SUBBAND_LAST_BIN) &&
+        !IsCutEdgeChannelLobe(pulse, subband_mhz))
         return false;
     const int band_width = pulse.end_bin_number - pulse.start_bin_number;
     if (ActiveRules().zigbee_needs_width_at_once &&

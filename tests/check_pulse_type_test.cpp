@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "hopper_test_support.h"
 #include "rule_set.h"
 
@@ -50,24 +52,42 @@ TEST(CheckPulseTest, HopperWidthMustBeOneToSevenBins) {
 }
 
 // The hopper collection's one test takes exactly the pulses that either
-// shape test takes, under both rule sets, across the edges of every window.
+// shape test takes, under both rule sets, across the edges of every window
+// and every class; marking a subband's pulses tags exactly those.
 TEST(CheckPulseTest, HopperShapedIsBluetoothOrHandset) {
     for (const RuleSetId rules : {RuleSetId::kStandard, RuleSetId::kRefined}) {
         SelectRules(rules);
-        for (const PulseType type : {PULSE_NONE, PULSE_FH_DEVICE, PULSE_BLUETOOTH,
-                                     PULSE_BLUETOOTH_SCO, PULSE_XBOX, PULSE_DISCARD}) {
+        std::vector<RssiPulse> subband;
+        std::vector<bool> shaped;
+        for (const PulseType type :
+             {PULSE_ANALOGPHONE, PULSE_NONE, PULSE_FHSSPHONE_LOW_CANDIDATE, PULSE_XBOX_CANDIDATE,
+              PULSE_XBOX, PULSE_FH_DEVICE, PULSE_FHSSPHONE_HIGH, PULSE_BLUETOOTH,
+              PULSE_BLUETOOTH_SCO, PULSE_MWO, PULSE_DISCARD, PULSE_UNK_FH}) {
             for (const int width : {0, 1, 4, 7, 8}) {
                 for (const u64 duration : {0u, 1u, 499u, 500u, 501u, 2499u, 2500u, 2999u, 3000u}) {
-                    for (const float peak : {60.0f, 80.0f}) {
+                    for (const float peak : {60.0f, 75.0f, 80.0f}) {
                         RssiPulse pulse = Shaped(width, duration, type);
                         pulse.peak_rssi = peak;
-                        EXPECT_EQ(CheckPulse::IsHopperShaped(pulse),
-                                  CheckPulse::IsBluetoothPulse(pulse) ||
-                                      CheckPulse::IsFhssphoneHigh(pulse))
+                        const bool either = CheckPulse::IsBluetoothPulse(pulse) ||
+                                            CheckPulse::IsFhssphoneHigh(pulse);
+                        EXPECT_EQ(CheckPulse::IsHopperShaped(pulse), either)
                             << "width " << width << ", " << duration << " us, class " << type;
+                        subband.push_back(pulse);
+                        shaped.push_back(either);
                     }
                 }
             }
+        }
+        size_t tagged = 0;
+        for (size_t i = 0; i < subband.size(); ++i) {
+            tagged += shaped[i] || subband[i].classification == PULSE_FH_DEVICE;
+        }
+        const std::vector<RssiPulse> before = subband;
+        EXPECT_EQ(CheckPulse::MarkHopperShaped(subband), tagged);
+        for (size_t i = 0; i < subband.size(); ++i) {
+            EXPECT_EQ(subband[i].classification,
+                      shaped[i] ? PULSE_FH_DEVICE : before[i].classification)
+                << "pulse " << i;
         }
     }
     SelectRules(RuleSetId::kStandard);
@@ -108,6 +128,12 @@ TEST(CheckPulseTest, XboxShapeIsFourBinsAndFourExactDurations) {
     }
     EXPECT_FALSE(CheckPulse::IsXboxPulseType(Shaped(3, 228)));
     EXPECT_FALSE(CheckPulse::IsXboxPulseType(Shaped(5, 228)));
+    // Still open to the hopper tests: untagged or a hopper candidate only.
+    EXPECT_TRUE(CheckPulse::IsXboxPulseType(Shaped(4, 342, PULSE_XBOX_CANDIDATE)));
+    EXPECT_TRUE(CheckPulse::IsXboxPulseType(Shaped(4, 343, PULSE_FHSSPHONE_LOW_CANDIDATE)));
+    for (const PulseType taken : {PULSE_ANALOGPHONE, PULSE_XBOX, PULSE_BLUETOOTH, PULSE_UNK_FH}) {
+        EXPECT_FALSE(CheckPulse::IsXboxPulseType(Shaped(4, 228, taken))) << taken;
+    }
     // Power is not part of the Xbox shape.
     RssiPulse weak = Shaped(4, 228);
     weak.peak_rssi = 90.0f;
@@ -123,6 +149,12 @@ TEST(CheckPulseTest, ZigbeeShapeNeedsChannelCentreAndWidthSixOrSeven) {
     EXPECT_FALSE(CheckPulse::IsZigbeePulseType(Shaped(8, 1000, PULSE_NONE, 22)));
     for (const int centre : {6, 8, 36, 38, 51, 53}) {
         EXPECT_TRUE(CheckPulse::IsZigbeePulseType(Shaped(6, 1000, PULSE_NONE, centre))) << centre;
+    }
+    for (const int centre : {5, 9, 35, 39, 50, 54}) {
+        EXPECT_FALSE(CheckPulse::IsZigbeePulseType(Shaped(6, 1000, PULSE_NONE, centre))) << centre;
+    }
+    for (const PulseType taken : {PULSE_ANALOGPHONE, PULSE_XBOX_CANDIDATE, PULSE_ZIGBEE}) {
+        EXPECT_FALSE(CheckPulse::IsZigbeePulseType(Shaped(6, 1000, taken, 22))) << taken;
     }
     // Zero airtime and weak power do not matter to the shape.
     EXPECT_TRUE(CheckPulse::IsZigbeePulseType(Shaped(6, 0, PULSE_NONE, 52)));

@@ -483,4 +483,33 @@ TEST_F(HopperTest, FullPassPrintsExactFeatureAndCountLines) {
     EXPECT_TRUE(TrackedTypes().empty());
 }
 
+// One fixed channel (2415 MHz) seen from the two views that hold it lands
+// at bin 37 of one and bin 15 of the other: in the view frame two clusters,
+// each exactly half, which pass for a hopper's spread; in the band it is
+// one channel. A hopper's pulses spread over the band either way.
+TEST(HopSpreadTest, OneChannelSeenFromTwoViewsIsNoSpreadInTheBand) {
+    SbInfoPulseListMap fixed;
+    for (int i = 0; i < 10; i++) {
+        const u64 t = 1000 * static_cast<u64>(i);
+        fixed[{2412.0f, 0, 100000}].push_back(
+            MakePulse({t, 700, 35, 39, 37, 60.0f, 62.0f, PULSE_FHSSPHONE_HIGH}));
+        fixed[{2422.0f, 200000, 300000}].push_back(
+            MakePulse({200000 + t, 700, 13, 17, 15, 60.0f, 62.0f, PULSE_FHSSPHONE_HIGH}));
+    }
+    EXPECT_TRUE(IsHopSpread(fixed, PULSE_FHSSPHONE_HIGH));
+    EXPECT_FALSE(IsSpreadOverBand(fixed, PULSE_FHSSPHONE_HIGH));
+
+    SbInfoPulseListMap hops;
+    int k = 0;
+    for (const float view : CONST_CENTER_FREQUENCIES) {
+        for (int bin = 4; bin < 56; bin += 12) {
+            const u64 t = 1000 * static_cast<u64>(k++);
+            hops[{view, 0, 0}].push_back(
+                MakePulse({t, 700, bin - 1, bin + 1, bin, 60.0f, 62.0f, PULSE_FHSSPHONE_HIGH}));
+        }
+    }
+    EXPECT_TRUE(IsSpreadOverBand(hops, PULSE_FHSSPHONE_HIGH));
+    EXPECT_FALSE(IsSpreadOverBand(hops, PULSE_BLUETOOTH)) << "none of that type";
+}
+
 }  // namespace

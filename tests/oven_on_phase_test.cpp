@@ -8,6 +8,7 @@
 #include <cmath>
 #include <random>
 
+#include "refined_test_support.h"
 #include "subband_class.h"
 
 namespace {
@@ -183,6 +184,19 @@ TEST(OvenOnPhaseTest, OnlyPulsesOnTheSweepInsideOnPhasesAreDiscarded) {
     for (size_t i = 0; i < 7; i++) {
         EXPECT_EQ(band.completed_pulses_list[i].classification, expected[i]) << i;
     }
+}
+
+// A full-wave oven's on-phases come every half mains cycle, locked to the
+// crest of each rectified half: three or more of them, each within 0.5 ms
+// of the half period, are an oven under the refined rules; two, or a
+// looser fit that chance bursts give, are not.
+TEST(OvenOnPhaseTest, RefinedFullWaveOnPhasesEveryHalfCycle) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    EXPECT_TRUE(AreMainsSpaced({4000, 14000, 24000, 34100}));  // 100 Hz
+    EXPECT_TRUE(AreMainsSpaced({4000, 12333, 29000}));         // 120 Hz, one missed
+    EXPECT_FALSE(AreMainsSpaced({4000, 14000}));               // too few
+    EXPECT_FALSE(AreMainsSpaced({4000, 14900, 24000}));        // 0.9 ms off
+    EXPECT_TRUE(AreMainsSpaced({4000, 20667, 37333}));         // half-wave still
 }
 
 }  // namespace

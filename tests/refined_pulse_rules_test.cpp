@@ -188,4 +188,15 @@ TEST(ZigbeeAirtimeTest, ShareOfTheChannelDwell) {
     EXPECT_FALSE(ZigbeePulseAnalyser::IsZigbeeAirtimeShare(52.0, 20, 0.0, false));
 }
 
+// A single narrowband line is at most the window's main lobe wide; a 1.5 MHz
+// digital link (5 bins at -15 dB) is none, and its shape must not make it
+// an analog phone.
+TEST(CarrierWidthTest, OnlyANarrowLineCanBeAnAnalogPhone) {
+    const std::vector<float> phone = Spectrum(12, 0.05, false, -56);
+    EXPECT_TRUE(IsNarrowLine(Metrics(phone, 1.0f), phone));
+    const std::vector<float> link = Spectrum(30, 0.75, true, -62);
+    EXPECT_FALSE(IsNarrowLine(Metrics(link, 1.0f), link));
+    EXPECT_EQ(CarrierClassByWidth(Metrics(link, 1.0f), link), PULSE_NONE);
+}
+
 }  // namespace

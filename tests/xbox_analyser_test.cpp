@@ -197,11 +197,46 @@ TEST_F(XboxTest, RefinedVoiceLinkPacketsInItsSlotsAreNotAConsole) {
     EXPECT_TRUE(run());
 }
 
+// A phone's 400 us bursts, 4 bins wide, look like the controller's long
+// packets; those its pair search tagged (partnered on their channel half a
+// frame later) are the phone's under the refined rules.
+TEST_F(XboxTest, RefinedPhoneBurstsTaggedByItsPairsAreNotAConsole) {
+    refinedtest::RulesScope scope(RuleSetId::kRefined);
+    AddVisits({{2412.0f, 30}, {2437.0f, 30}, {2462.0f, 30}});
+    std::vector<u64> tagged;
+    for (const SubBand& visit : history) {
+        for (const RssiPulse& pulse : visit.completed_pulses_list) {
+            tagged.push_back(pulse.start_time);
+        }
+    }
+    std::sort(tagged.begin(), tagged.end());
+    XboxAnalyser analyser(history, history.begin(), 0);
+    analyser.phone_burst_starts = tagged;
+    analyser.GetFeatures();
+    EXPECT_FALSE(Reported(TakeStdout()));
+    CaptureAgain();
+    EXPECT_TRUE(Reported(Run())) << "the same pulses without a phone are a console";
+}
+
 TEST_F(XboxTest, EmptyWindowPrintsZeroFeatures) {
     hoppertest::AddSubband(history, 2412.0f, 0, 100000);
     EXPECT_EQ(Run(),
               "XBOX 0 1:0 2:0 3:0 4:0 5:0 6:0 7:0 8:0 9:0 10:0 11:0\n"
               "Xbox pulse_counts 2412 0 2422 0 2437 0 2442 0 2452 0 2462 0 \n");
+}
+
+// An eSCO link that retransmits one pair in five two slots after its
+// reserved pair: its pairs lie 6k or 6k +- 2 slots apart, which neither
+// interval fits, but all lie on the slot grid. Spacings off the grid fit
+// no link.
+TEST_F(XboxTest, RetransmittingLinkIsReadFromItsPairs) {
+    std::vector<u64> pairs;
+    for (u64 k = 0; k < 40; k++) {
+        pairs.push_back(k * 5 * 3750 + 20 + (k % 5 == 2 ? 1250 : 0));
+    }
+    EXPECT_EQ(XboxAnalyser::VoiceLinkInterval(pairs, 57.0f), 0u);
+    EXPECT_TRUE(XboxAnalyser::IsRetransmittingLink(pairs, 57.0f));
+    EXPECT_FALSE(XboxAnalyser::IsRetransmittingLink({0, 3704, 60000, 91700, 92425, 159858}, 57.0f));
 }
 
 }  // namespace

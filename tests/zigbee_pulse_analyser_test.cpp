@@ -317,4 +317,25 @@ TEST_F(RefinedZigbeeFrameTest, WeakNetworkIsAnnounced) {
     DeviceAnalyzer::ResetForTests();
 }
 
+// Channel 24 (2470 MHz) lies at bin 53.6 of the top (2462 MHz) view, whose
+// last bin ends at 2470.6 MHz: its lobe is cut in every view, and without
+// the edge rule the channel was never found. The same cut lobe in the
+// 2412 MHz view is channel 14 (2420 MHz), which the 2422 MHz view holds
+// whole: there the cut sighting stays no frame.
+TEST_F(RefinedZigbeeFrameTest, TopChannelCutByTheLastViewIsStillAFrame) {
+    EXPECT_FALSE(ZigbeePulseAnalyser::IsLobeWholeInSomeView(2470.0));
+    EXPECT_TRUE(ZigbeePulseAnalyser::IsLobeWholeInSomeView(2405.0));
+    EXPECT_TRUE(ZigbeePulseAnalyser::IsLobeWholeInSomeView(2420.0));
+    // Bin 53.6 of the receiver's 2437 MHz frame.
+    Frame(run, 2437.0 + (2470.0 - 2462.0), -55.0, 40);
+    run.Close();
+    const std::vector<RssiPulse> frames = LongPulses(run, 20);
+    ASSERT_EQ(frames.size(), 1u);
+    ASSERT_EQ(frames[0].end_bin_number, CONST_SUBBAND_LAST_BIN) << "cut by the view's edge";
+    EXPECT_TRUE(ZigbeePulseAnalyser::IsZigbeeLobe(frames[0], 2462.0f));
+    EXPECT_FALSE(ZigbeePulseAnalyser::IsZigbeeLobe(frames[0], 2412.0f));
+    RulesScope standard{RuleSetId::kStandard};
+    EXPECT_FALSE(ZigbeePulseAnalyser::IsCutEdgeChannelLobe(frames[0], 2462.0f));
+}
+
 }  // namespace

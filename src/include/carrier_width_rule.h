@@ -18,6 +18,9 @@ inline constexpr float CARRIER_WIDTH_DROP_DB = 15.0f;
 inline constexpr float CARRIER_TOP_DROP_DB = 3.0f;
 
 inline constexpr float NO_NOISE_EDGE_DBM = -1000.0f;
+// The widest a single narrowband line shows at 15 dB under its peak: the
+// card's window's main lobe, 4 bins.
+inline constexpr float LINE_MAX_WIDTH_MHZ = 4.0f / 3.2f;
 
 // Width in MHz of the contiguous bins around `peak` of a mean spectrum
 // (dBm) within drop_db of the peak and at or above noise_edge_dbm: a weak
@@ -26,6 +29,11 @@ inline constexpr float NO_NOISE_EDGE_DBM = -1000.0f;
 // its peak.
 float CarrierWidthMhz(const std::vector<float>& db_avg_dbm, int peak, float drop_db,
                       float noise_edge_dbm = NO_NOISE_EDGE_DBM);
+
+// Whether a carrier is no wider than one narrowband line seen through the
+// card's window (at most LINE_MAX_WIDTH_MHZ at 15 dB under its peak).
+bool IsNarrowLine(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm,
+                  float noise_edge_dbm = NO_NOISE_EDGE_DBM);
 
 // PULSE_VIDEOCAM or PULSE_ANALOGPHONE when the width alone decides a
 // continuous carrier, PULSE_NONE when it is left to the shape rules.

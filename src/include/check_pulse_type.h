@@ -19,8 +19,6 @@ inline constexpr int CONST_MAX_ZIGBEE_BW = 7;
 inline constexpr int CONST_ZIGBEE_CENTER_BIN_DIFF = 1;
 // Centre bins of the four Zigbee channels inside one 20 MHz subband.
 inline constexpr int ZIGBEE_BINS[4] = {7, 22, 37, 52};
-inline const std::vector<int> CONST_ZIGBEE_CENTER_BINS(std::begin(ZIGBEE_BINS),
-                                                       std::end(ZIGBEE_BINS));
 
 // Duration windows (us) of the FHSS handset long pulse and the short
 // Bluetooth pulse.
@@ -60,6 +58,9 @@ public:
     // pulses the hopper pass collects. The cheap tests of duration and width
     // come first, since most pulses of a busy band fail them.
     static bool IsHopperShaped(const RssiPulse& pulse);
+    // Tags PULSE_FH_DEVICE every pulse of a subband that IsHopperShaped
+    // takes; returns how many pulses carry that tag afterwards.
+    static size_t MarkHopperShaped(std::vector<RssiPulse>& pulses);
     static bool IsXboxPulseType(const RssiPulse& pulse);
     // Refined Bluetooth voice test: a duration a voice packet can show at the
     // card's sample interval.

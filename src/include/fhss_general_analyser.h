@@ -69,6 +69,12 @@ int CountMultiSlotDataPackets(const SbInfoPulseListMap& pulses_per_visit);
 // Whether the pulses tagged `type` are spread over the view as a hopper's
 // are (CheckPulse::IsSpreadOverView).
 bool IsHopSpread(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+// Whether the pulses tagged `type` spread over the band's frequencies: no
+// HOP_SPREAD_WINDOW_BINS of the band, counted from the lowest view's first
+// bin, hold more than HOP_SPREAD_MAX_SHARE of them.
+bool IsSpreadOverBand(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
+// Start times of the pulses tagged `type`, in time order.
+std::vector<u64> TaggedStarts(const SbInfoPulseListMap& pulses_per_visit, PulseType type);
 
 // What one hopper pass found: the tagged pulse counts and powers of each
 // hopper kind, the window's span, and which kinds are present.
@@ -88,6 +94,9 @@ struct HopperVerdict {
     // Refined, with a voice link present: the start of the first packet of
     // each of its tagged pairs, in time order (the link's slot clock).
     std::vector<u64> voice_pair_starts;
+    // Refined, with an FHSS phone present: the starts of the bursts its
+    // pair search tagged, in time order.
+    std::vector<u64> phone_burst_starts;
 };
 
 // A pass that runs on the hopper window after the hopper pass, when due(verdict).

@@ -269,6 +269,67 @@ struct RuleSet {
     // kept band alone, the sender splits into two devices.
     bool highduty_sightings_chained;
 
+    // --- Generalisation to other emitter models -----------------------
+    // Channel 24 (2470 MHz) is the highest 802.15.4 channel the scan
+    // reaches, and no view holds its 1.56 MHz lobe whole: the top view's
+    // last bin ends at 2470.6 MHz. Its frames are cut by that edge in every
+    // sighting (standard, and refined before: a cut lobe is no frame, since
+    // another view shows it whole). Where no view can, a lobe whose centre lies a
+    // bin inside the view is measured from the part the view shows; only its
+    // outer flank is missing, which moves its centre by under half a bin.
+    bool zigbee_edge_channel_cut;
+    // A data link's multi-slot packets hop like its other packets: they
+    // must spread over the band's frequencies (hops_spread_over_band).
+    // Frames of 1-4 ms on one fixed channel (a Zigbee network at high
+    // airtime) are no data link.
+    bool data_packets_hop;
+    // A hopper's pairs spread over the band's frequencies, counted in
+    // absolute frequency, not in bins of the view that saw them. The
+    // views overlap: one channel (Zigbee channel 13, 2415 MHz) lies at bin
+    // 37.6 of the 2412 MHz view and 15.6 of the 2422 MHz view, so in the
+    // view frame a fixed channel's pulses fall in two clusters 22 bins
+    // apart, each half of the total, and pass a test of "no 14 bins hold
+    // more than half". In the band they are one cluster.
+    bool hops_spread_over_band;
+    // A voice link may retransmit: an eSCO link repeats an unacknowledged
+    // pair in the two slots after its reserved ones, on fresh hops, on the
+    // same slot grid (EV3: 382 us packets, a 6-slot interval). Its pairs
+    // then lie 6k or 6k +- 2 slots apart, which no single interval fits
+    // (with one pair in five retransmitted, under three quarters fit 6k),
+    // (and a slave's packet pairs with the master's retransmission one
+    // slot later), so voice_link_keeps_its_slots credited none of its
+    // packets and the link's lone 382 us packets passed for a
+    // controller's long ones. A voice link whose pairs lie on the 625 us
+    // slot grid at no single interval uses any slot of its grid: every
+    // candidate on that grid is its own. A controller beside it loses the
+    // share of its packets that happens to start there (2T / 625).
+    bool voice_retransmission_window;
+    // A magnetron supplied through a full-wave rectifier (no voltage
+    // doubler) conducts on both halves of the mains cycle: its on-phases
+    // repeat at half the mains period (8.3 or 10 ms), each still a
+    // continuous sweep of several ms.
+    bool oven_half_mains_period;
+    // Narrowband FM voice (+-50 kHz) is a single line: seen through the
+    // card's window it is at most the window's main lobe, 4 bins
+    // (1.25 MHz), at 15 dB under its peak. A carrier wider than that is
+    // no analog phone, whatever its shape resembles.
+    bool analog_needs_narrow_line;
+    // A TDD cordless phone's handset answers on the base's channel half a
+    // frame later; the bursts its pair search tagged are the phone's. A
+    // phone with short bursts (400 us, a 417 us slot) on a 1.7 MHz grid
+    // looks like a controller's long packet in width and length, but a
+    // controller never has a partner on its channel half a frame away:
+    // it hops on every packet.
+    bool phone_bursts_are_the_phones;
+    // The skirt of an emitter centred beyond the view's edge need not peak
+    // in the very edge bin: the falling edge of a 1.5 MHz link centred
+    // 0.6 MHz outside the view, averaged, peaks in bin 1 as often as in
+    // bin 0. A band that runs into the edge with its peak within one bin of
+    // it is the neighbour view's emitter too (skirts_left_to_neighbour);
+    // judged here, its mirrored half measured under 1 MHz and the link's
+    // edge was named an analog phone.
+    bool skirt_peak_beside_edge;
+
     // --- High-duty devices near the noise ----------------------------------
     // A band whose averaged peak stands only this far above N (less than
     // highduty_peak_margin_db) is still looked at, but only when it is shown

@@ -27,6 +27,9 @@ public:
     // Refined: the slot clock of a voice link in the window (the starts of
     // its pairs' first packets, in time order); empty without one.
     std::vector<u64> voice_pair_starts;
+    // Refined: the starts of the bursts an FHSS phone's pair search tagged
+    // in the window, in time order; empty without a phone.
+    std::vector<u64> phone_burst_starts;
 
     XboxAnalyser(std::list<SubBand>& subband_list, std::list<SubBand>::iterator beginIt,
                  int debug_id);
@@ -43,6 +46,11 @@ public:
     // slots that most spacings between its neighbouring pairs are whole
     // multiples of; 0 when none fits.
     static u64 VoiceLinkInterval(const std::vector<u64>& pair_starts, float sample_interval_us);
+    // Refined: whether the pairs are those of a link that retransmits in
+    // the slots after its reserved pair (eSCO): three quarters of the
+    // spacings of neighbouring pairs lie on the 625 us slot grid. Asked
+    // only where no single reserved interval fits.
+    static bool IsRetransmittingLink(const std::vector<u64>& pair_starts, float sample_interval_us);
     // A packet starting at `start` lies in the link's master or slave slot,
     // in phase with the nearest pair in time.
     static bool InVoiceLinkSlot(u64 start, const std::vector<u64>& pair_starts,

@@ -25,6 +25,8 @@ inline constexpr int ZIGBEE_MIN_FRAMES = 8;
 // 2-3 bins at that depth, a Wi-Fi frame its whole 52 subcarriers.
 inline constexpr int ZIGBEE_MIN_LOBE_BINS = 5;
 inline constexpr int ZIGBEE_MAX_LOBE_BINS = 7;
+// Half the main lobe 6 dB under its top (MHz).
+inline constexpr double ZIGBEE_LOBE_HALF_MHZ = 0.78;
 
 class ZigbeePulseAnalyser {
 public:
@@ -45,6 +47,14 @@ public:
     // whole in the view, not swept, not on a continuous emitter, centred
     // within RuleSet::zigbee_centre_tolerance_mhz of a true channel.
     static bool IsZigbeeLobe(const RssiPulse& pulse, float subband_mhz);
+    // Whether some channel view of the scan holds the main lobe of a
+    // channel at channel_mhz whole.
+    static bool IsLobeWholeInSomeView(double channel_mhz);
+    // Refined (RuleSet::zigbee_edge_channel_cut): a lobe cut by the view's
+    // edge still counts when its centre lies inside the view and its channel
+    // lies where no view holds the lobe whole (channel 24, 2470 MHz, above
+    // the top view's last bin at 2470.6 MHz).
+    static bool IsCutEdgeChannelLobe(const RssiPulse& pulse, float subband_mhz);
     // Frequency (MHz) of a pulse's lobe centre in a subband centred at
     // subband_mhz.
     static double LobeCentreMhz(const RssiPulse& pulse, float subband_mhz);

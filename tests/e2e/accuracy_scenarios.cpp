@@ -79,6 +79,22 @@ const char kCombined[] = "every class at once: the limitations above combine";
 const char kVideoCutByView[] =
     "from the 2442 MHz view the ~15 MHz sender at 2450 MHz shows only its lower 24 bins (cut by "
     "the view's edge), under the 29-bin video width: that band is an Unknown_High_Duty_Device";
+const char kWifiBesideAdaptiveLink[] =
+    "OFDM frames of a Wi-Fi channel at 30% airtime pass as hopper pairs and oven drift (a "
+    "Microwave_Oven; at 114 us a phone and Zigbee); at 57 and 64 us voice, data and phone timing "
+    "all found at once make the link one Unknown_Hop_Device";
+const char kZigbeeCutChannel[] =
+    "channel 24 (2470 MHz) lies at bin 53.6 of the top view, whose last bin ends at 2470.6 MHz: "
+    "its frames show 5 of the 6-7 bins the fixed test wants, in every view";
+const char kLinkShapeAsAnalog[] =
+    "no width rule: the averaged spectrum of a flat digital link (1.5 or 8 MHz) matches the "
+    "analog phone's shipped shape closer than any other, and is named an Analog_Phone";
+const char kVideoEdgeOfView[] =
+    "the 2422 MHz view holds only the upper part of the sender at 2414 MHz, its peak in the "
+    "view's first bins: that cut band is named an Unknown_High_Duty_Device";
+const char kZigbeeFramesPair[] =
+    "25% airtime of 1-4 ms frames on one Zigbee channel gives pairs on the FHSS phone's "
+    "half-frame grid, and nothing asks a phone's pairs to spread over the band";
 // The refined rules are meant to have none; these are the open cases.
 const char kRefinedOpen[] =
     "open work of the refined rules: devices within ~12 dB of the noise floor, and false "
@@ -156,14 +172,27 @@ const Limitation kLimitations[] = {
     {Rules::kStandard, "zigbee-ch11-weak", kAllIntervals, {"Zigbee"}, {}, false, kBelowPulsePeak},
     {Rules::kStandard, "zigbee-ch20-quiet", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeAirtime},
     {Rules::kStandard, "zigbee-quiet", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeAirtime},
+    {Rules::kStandard, "bt-data-afh-wifi", 57, {"Bluetooth"}, {"Microwave_Oven", "Unknown_Hop_Device"}, false, kWifiBesideAdaptiveLink},
+    {Rules::kStandard, "bt-data-afh-wifi", 64, {"Bluetooth"}, {"Microwave_Oven", "Unknown_Hop_Device"}, false, kWifiBesideAdaptiveLink},
+    {Rules::kStandard, "bt-data-afh-wifi", 114, {}, {"FHSS_Phone_(Handset)", "Microwave_Oven", "Zigbee"}, false, kWifiBesideAdaptiveLink},
+    {Rules::kStandard, "bt-esco-ev3", 57, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
+    {Rules::kStandard, "bt-esco-ev3", 64, {}, {"Microwave_Oven"}, false, kHopperMicrowave},
+    {Rules::kStandard, "microwave-2463", 57, {"Microwave_Oven"}, {}, false, kOvenDrift},
+    {Rules::kStandard, "microwave-2463", 64, {"Microwave_Oven"}, {}, false, kOvenDrift},
+    {Rules::kStandard, "unknown-continuous-1.5mhz", kAllIntervals, {"Unknown_High_Duty_Device"}, {"Analog_Phone"}, false, kLinkShapeAsAnalog},
+    {Rules::kStandard, "unknown-continuous-8mhz", kAllIntervals, {"Unknown_High_Duty_Device"}, {"Analog_Phone"}, false, kLinkShapeAsAnalog},
+    {Rules::kStandard, "video-sender-2414", 64, {}, {"Unknown_High_Duty_Device"}, false, kVideoEdgeOfView},
+    {Rules::kStandard, "zigbee-busy", kAllIntervals, {}, {"FHSS_Phone_(Handset)"}, false, kZigbeeFramesPair},
+    {Rules::kStandard, "zigbee-ch24", kAllIntervals, {"Zigbee"}, {}, false, kZigbeeCutChannel},
     {Rules::kRefined, "bt-voice-far-jitter", 114, {"Bluetooth_Streaming"}, {}, false, kFarVoiceThreeSamples},
 };
 // clang-format on
 
 // Growing this list must be a deliberate decision (counted in runs: one
 // scenario at one interval). Grown for the model variations only (standard
-// 79 -> 93, refined 19 -> 22 for the HV2 voice link; refined since down to 1).
-constexpr size_t kStandardLimitationBudget = 93;
+// 79 -> 93, refined 19 -> 22 for the HV2 voice link; refined since down to 1;
+// standard 93 -> 113 for the second round of model variations).
+constexpr size_t kStandardLimitationBudget = 113;
 constexpr size_t kRefinedLimitationBudget = 1;
 
 struct Case {

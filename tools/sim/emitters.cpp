@@ -230,9 +230,11 @@ uint64_t SlotAtOrAfter(uint64_t t) {
 }  // namespace
 
 BtVoiceLink::BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-                         int slots_per_pair)
+                         int slots_per_pair, uint64_t packet_us, double retransmit_share)
     : BandHopper("bt-voice", "Bluetooth_Streaming", GfskMask(), on_us, off_us, power_dbm, seed),
-      slots_per_pair_(static_cast<uint64_t>(std::max(slots_per_pair, 2))) {}
+      slots_per_pair_(static_cast<uint64_t>(std::max(slots_per_pair, 2))),
+      packet_us_(std::min<uint64_t>(packet_us, BT_SLOT_US)),
+      retransmit_share_(retransmit_share) {}
 
 uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     // HV3 reserves slot pairs every 6 slots (3.75 ms), HV2 every 4, HV1
@@ -241,33 +243,53 @@ uint64_t BtVoiceLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     slot += (slots_per_pair_ - slot % slots_per_pair_) % slots_per_pair_;
     std::uniform_int_distribution<int> hop(0, 78);
     std::normal_distribution<double> slave_level(-3.0, 1.0);
-    for (int i = 0; i < 2; i++) {
+    std::uniform_real_distribution<double> pick(0.0, 1.0);
+    // The retransmission window needs two free slots before the next
+    // reserved pair.
+    const bool again =
+        retransmit_share_ > 0.0 && slots_per_pair_ >= 4 && pick(Rng()) < retransmit_share_;
+    for (int i = 0; i < (again ? 4 : 2); i++) {
         const uint64_t start = (slot + i) * BT_SLOT_US;
-        const double level = PowerDbm() + (i == 0 ? 0.0 : slave_level(Rng()));
-        queue.push_back(Burst{start, start + PACKET_US, BluetoothChannelMhz(hop(Rng())), level});
+        const double level = PowerDbm() + (i % 2 == 0 ? 0.0 : slave_level(Rng()));
+        queue.push_back(Burst{start, start + packet_us_, BluetoothChannelMhz(hop(Rng())), level});
     }
     slot_ = slot + slots_per_pair_;
     return slot_ * BT_SLOT_US;
 }
 
 std::string BtVoiceLink::Parameters() const {
-    return "GFSK 1 Mbit/s sigma 0.2 MHz; 79 hop channels 2402-2480 MHz, 1600 hops/s; HV" +
-           std::to_string(slots_per_pair_ / 2) + ": " + std::to_string(PACKET_US) +
-           " us master+slave packets in slots 0,1 of every " + std::to_string(slots_per_pair_) +
-           " (" + std::to_string(slots_per_pair_ * BT_SLOT_US) + " us); slave 3 dB weaker; " +
-           Fmt(PowerDbm()) + " dBm";
+    const std::string type =
+        retransmit_share_ > 0.0
+            ? "eSCO, " + Fmt(retransmit_share_ * 100) + "% of intervals retransmitted in slots 2,3"
+            : "HV" + std::to_string(slots_per_pair_ / 2);
+    return "GFSK 1 Mbit/s sigma 0.2 MHz; 79 hop channels 2402-2480 MHz, 1600 hops/s; " + type +
+           ": " + std::to_string(packet_us_) + " us master+slave packets in slots 0,1 of every " +
+           std::to_string(slots_per_pair_) + " (" + std::to_string(slots_per_pair_ * BT_SLOT_US) +
+           " us); slave 3 dB weaker; " + Fmt(PowerDbm()) + " dBm";
 }
 
 BtDataLink::BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-                       double dh5_share, double dh3_share)
+                       double dh5_share, double dh3_share, int avoid_lo, int avoid_hi)
     : BandHopper("bt-data", "Bluetooth", GfskMask(), on_us, off_us, power_dbm, seed),
       dh5_share_(dh5_share),
-      dh3_share_(dh3_share) {}
+      dh3_share_(dh3_share),
+      avoid_lo_(avoid_lo),
+      avoid_hi_(avoid_hi) {
+    for (int k = 0; k <= 78; k++) {
+        if (k < avoid_lo_ || k > avoid_hi_) {
+            channels_.push_back(k);
+        }
+    }
+}
+
+double BtDataLink::HopMhz() {
+    std::uniform_int_distribution<int> hop(0, static_cast<int>(channels_.size()) - 1);
+    return BluetoothChannelMhz(channels_[static_cast<size_t>(hop(Rng()))]);
+}
 
 uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
     uint64_t slot = std::max(slot_, SlotAtOrAfter(from));
     slot += slot % 2;  // master transmits in even slots
-    std::uniform_int_distribution<int> hop(0, 78);
     std::uniform_real_distribution<double> pick(0.0, 1.0);
     const double r = pick(Rng());
     int slots;
@@ -283,18 +305,23 @@ uint64_t BtDataLink::Schedule(uint64_t from, std::deque<Burst>& queue) {
         length = 126;
     }
     const uint64_t start = slot * BT_SLOT_US;
-    queue.push_back(Burst{start, start + length, BluetoothChannelMhz(hop(Rng())), PowerDbm()});
+    queue.push_back(Burst{start, start + length, HopMhz(), PowerDbm()});
     // Slave answers in the next slot with a NULL (126 us) or a DH1 (366 us).
     const uint64_t reply = (slot + slots) * BT_SLOT_US;
     const uint64_t reply_len = pick(Rng()) < 0.8 ? 126 : 366;
-    queue.push_back(
-        Burst{reply, reply + reply_len, BluetoothChannelMhz(hop(Rng())), PowerDbm() - 3.0});
+    queue.push_back(Burst{reply, reply + reply_len, HopMhz(), PowerDbm() - 3.0});
     slot_ = slot + slots + 1;
     return slot_ * BT_SLOT_US;
 }
 
 std::string BtDataLink::Parameters() const {
-    return "GFSK sigma 0.2 MHz, 79 channels; master DH5 2871 us (" + Fmt(dh5_share_ * 100) +
+    const std::string hops = channels_.size() == 79
+                                 ? "79 channels"
+                                 : std::to_string(channels_.size()) +
+                                       " channels (adaptive hopping leaves out " +
+                                       Fmt(BluetoothChannelMhz(avoid_lo_)) + "-" +
+                                       Fmt(BluetoothChannelMhz(avoid_hi_)) + " MHz)";
+    return "GFSK sigma 0.2 MHz, " + hops + "; master DH5 2871 us (" + Fmt(dh5_share_ * 100) +
            "%), DH3 1626 us (" + Fmt(dh3_share_ * 100) + "%) or POLL 126 us (" +
            Fmt((1.0 - dh5_share_ - dh3_share_) * 100) +
            "%) in even slots, slave NULL 126 us / DH1 366 us in the next slot, each packet on "
@@ -420,12 +447,15 @@ std::string WifiTraffic::Parameters() const {
 // --------------------------------------------------------------- Microwave
 
 MicrowaveOven::MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm,
-                             uint32_t seed, double mains_hz, double sweep_mhz)
+                             uint32_t seed, double mains_hz, double sweep_mhz, bool full_wave)
     : Emitter("microwave", "Microwave_Oven", on_us, off_us, power_dbm, seed),
       base_mhz_(base_mhz),
       sweep_mhz_(sweep_mhz),
-      mains_period_us_(1e6 / mains_hz),
-      on_phase_us_(ON_FRACTION * 1e6 / mains_hz) {
+      full_wave_(full_wave),
+      // The period of the on-phases: the mains cycle, or its half.
+      mains_period_us_(1e6 / mains_hz / (full_wave ? 2.0 : 1.0)),
+      on_phase_us_((full_wave ? FULL_WAVE_ON_FRACTION : ON_FRACTION) * 1e6 / mains_hz /
+                   (full_wave ? 2.0 : 1.0)) {
     std::uniform_real_distribution<double> phase(0.0, mains_period_us_);
     mains_phase_us_ = phase(Rng());
     // Instantaneous line about 0.6 MHz wide.
@@ -455,10 +485,12 @@ void MicrowaveOven::Radiate(uint64_t t, std::vector<Emission>& out) {
 }
 
 std::string MicrowaveOven::Parameters() const {
-    return Fmt(std::round(1e6 / mains_period_us_)) + " Hz mains, on-phase " +
-           Fmt(std::round(on_phase_us_ / 10) / 100) + " ms of every " +
-           Fmt(std::round(mains_period_us_ / 10) / 100) +
-           " ms (48%); power follows the half-sine "
+    const double mains_hz = 1e6 / mains_period_us_ / (full_wave_ ? 2.0 : 1.0);
+    return Fmt(std::round(mains_hz)) + " Hz mains" + (full_wave_ ? ", full-wave" : "") +
+           ", on-phase " + Fmt(std::round(on_phase_us_ / 10) / 100) + " ms of every " +
+           Fmt(std::round(mains_period_us_ / 10) / 100) + " ms (" +
+           Fmt(std::round(100 * on_phase_us_ / mains_period_us_)) +
+           "%); power follows the half-sine "
            "of the anode current; carrier line sigma 0.25 MHz rises by " +
            Fmt(sweep_mhz_) + " MHz and falls back within each on-phase from a start near " +
            Fmt(base_mhz_) + " MHz that wanders 0.3 MHz per cycle; peak " + Fmt(PowerDbm()) + " dBm";
@@ -528,6 +560,16 @@ std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint
         "analog FM video at " + Fmt(centre_mhz) + " MHz: Gaussian PSD sigma " + Fmt(sigma_mhz) +
             " MHz (the video amplitude distribution through the deviation, ~" +
             Fmt(std::round(6.0 * sigma_mhz)) + " MHz Carson), noise-like per snapshot, continuous");
+}
+
+std::unique_ptr<Emitter> MakeUnknownLink(double centre_mhz, double width_mhz, uint64_t on_us,
+                                         uint64_t off_us, double power_dbm, uint32_t seed) {
+    return std::make_unique<ContinuousEmitter>(
+        "unknown-continuous", "Unknown_High_Duty_Device", centre_mhz,
+        Mask::Of(MaskKind::kFlat, width_mhz, Fluctuation::kNoiseLike), on_us, off_us, power_dbm,
+        seed,
+        "continuous digital link at " + Fmt(centre_mhz) + " MHz, flat " + Fmt(width_mhz) +
+            " MHz with raised-cosine edges (beta 0.25), noise-like, 100% duty");
 }
 
 std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,

@@ -155,13 +155,18 @@ public:
 
 // Bluetooth SCO voice link: master and slave 366 us packets in the first
 // two slots of every `slots_per_pair` (6: HV3, 4: HV2, 2: HV1), a new hop
-// frequency in every slot.
+// frequency in every slot. An eSCO link (EV3: 382 us packets) may also use
+// the retransmission window after its reserved pair: when the slave's
+// acknowledgement is lost, master and slave send again in the next two
+// slots, on fresh hops; `retransmit_share` of the intervals do.
 class BtVoiceLink : public BandHopper {
 public:
     BtVoiceLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-                int slots_per_pair = SLOTS_PER_PAIR);
+                int slots_per_pair = SLOTS_PER_PAIR, uint64_t packet_us = PACKET_US,
+                double retransmit_share = 0.0);
     std::string Parameters() const override;
     static constexpr uint64_t PACKET_US = 366;
+    static constexpr uint64_t EV3_PACKET_US = 382;
     static constexpr int SLOTS_PER_PAIR = 6;
 
 protected:
@@ -169,25 +174,34 @@ protected:
 
 private:
     uint64_t slots_per_pair_;
+    uint64_t packet_us_;
+    double retransmit_share_;
     uint64_t slot_ = 0;
 };
 
 // Bluetooth ACL data link: master multi-slot packets (DH3 1626 us, DH5
 // 2871 us) or polls, each answered by a one-slot slave packet; every packet
 // sits on the hop frequency of its first slot. The load is the share of
-// master packets that are DH5 and DH3 (the rest are polls).
+// master packets that are DH5 and DH3 (the rest are polls). With adaptive
+// hopping the link leaves out the hop channels [avoid_lo, avoid_hi] (a busy
+// Wi-Fi channel's 22 MHz) and hops over the rest.
 class BtDataLink : public BandHopper {
 public:
     BtDataLink(uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-               double dh5_share = 0.5, double dh3_share = 0.25);
+               double dh5_share = 0.5, double dh3_share = 0.25, int avoid_lo = -1,
+               int avoid_hi = -1);
     std::string Parameters() const override;
 
 protected:
     uint64_t Schedule(uint64_t from, std::deque<Burst>& queue) override;
 
 private:
+    double HopMhz();
     double dh5_share_;
     double dh3_share_;
+    int avoid_lo_;
+    int avoid_hi_;
+    std::vector<int> channels_;
     uint64_t slot_ = 0;
 };
 
@@ -268,17 +282,21 @@ protected:
 // Microwave oven: the magnetron conducts on one half of each 50 or 60 Hz
 // mains cycle (a little under half: ~48%); during that on-phase its carrier
 // rises and falls by several MHz with the anode current, and its power
-// follows the half-sine.
+// follows the half-sine. A full-wave oven (a bridge rectifier, no voltage
+// doubler) conducts on both halves of the cycle while the rectified mains
+// stands over the magnetron's threshold: two on-phases per cycle, each
+// FULL_WAVE_ON_FRACTION of its half-cycle.
 class MicrowaveOven : public Emitter {
 public:
     MicrowaveOven(double base_mhz, uint64_t on_us, uint64_t off_us, double power_dbm, uint32_t seed,
-                  double mains_hz = 60.0, double sweep_mhz = SWEEP_MHZ);
+                  double mains_hz = 60.0, double sweep_mhz = SWEEP_MHZ, bool full_wave = false);
     double FreqLoMhz() const override { return base_mhz_ - 2; }
     double FreqHiMhz() const override { return base_mhz_ + sweep_mhz_ + 2; }
     std::string Parameters() const override;
     double MainsPeriodUs() const { return mains_period_us_; }
     double OnPhaseUs() const { return on_phase_us_; }
     static constexpr double ON_FRACTION = 0.48;
+    static constexpr double FULL_WAVE_ON_FRACTION = 0.8;
     static constexpr double SWEEP_MHZ = 5.0;
 
 protected:
@@ -287,6 +305,7 @@ protected:
 private:
     double base_mhz_;
     double sweep_mhz_;
+    bool full_wave_;
     double mains_period_us_;
     double on_phase_us_;
     double mains_phase_us_;
@@ -323,6 +342,10 @@ enum class ContinuousKind { kAnalogPhone, kUnknown };
 
 std::unique_ptr<Emitter> MakeContinuous(ContinuousKind kind, double centre_mhz, uint64_t on_us,
                                         uint64_t off_us, double power_dbm, uint32_t seed);
+// An unknown continuous digital link of another width: flat `width_mhz`
+// with raised-cosine edges, noise-like, 100% duty.
+std::unique_ptr<Emitter> MakeUnknownLink(double centre_mhz, double width_mhz, uint64_t on_us,
+                                         uint64_t off_us, double power_dbm, uint32_t seed);
 // `sigma_mhz`: the spread of the FM video spectrum (3 MHz: ~18 MHz Carson).
 std::unique_ptr<Emitter> MakeVideoSender(double centre_mhz, uint64_t on_us, uint64_t off_us,
                                          double power_dbm, uint32_t seed, double sigma_mhz = 3.0);

@@ -47,18 +47,23 @@ Adder Hopper(double on = 0, double off = -1, double power = -50, uint64_t jitter
 
 // Model variations of the hoppers: another voice packet type, another data
 // load, another phone frame and hop set.
-Adder VoiceLink(int slots_per_pair, double power, uint64_t jitter) {
+Adder VoiceLink(int slots_per_pair, double power, uint64_t jitter,
+                uint64_t packet_us = BtVoiceLink::PACKET_US, double retransmit_share = 0.0) {
     return Bursts(
         [=](uint32_t seed) {
-            return std::make_unique<BtVoiceLink>(0, kForever, power, seed, slots_per_pair);
+            return std::make_unique<BtVoiceLink>(0, kForever, power, seed, slots_per_pair,
+                                                 packet_us, retransmit_share);
         },
         jitter);
 }
 
-Adder DataLink(double dh5_share, double dh3_share, double power, uint64_t jitter) {
+// avoid_lo..avoid_hi: hop channels an adaptive-hopping link leaves out.
+Adder DataLink(double dh5_share, double dh3_share, double power, uint64_t jitter, int avoid_lo = -1,
+               int avoid_hi = -1) {
     return Bursts(
         [=](uint32_t seed) {
-            return std::make_unique<BtDataLink>(0, kForever, power, seed, dh5_share, dh3_share);
+            return std::make_unique<BtDataLink>(0, kForever, power, seed, dh5_share, dh3_share,
+                                                avoid_lo, avoid_hi);
         },
         jitter);
 }
@@ -80,10 +85,11 @@ Adder Zigbee(int channel = 18, double airtime = 0.05, double on = 0, double off 
 }
 
 Adder Microwave(double base = 2452, double on = 0, double off = -1, double power = -45,
-                double mains_hz = 60, double sweep_mhz = MicrowaveOven::SWEEP_MHZ) {
+                double mains_hz = 60, double sweep_mhz = MicrowaveOven::SWEEP_MHZ,
+                bool full_wave = false) {
     return [=](Scenario& s, uint32_t seed) {
         s.emitters.push_back(std::make_unique<MicrowaveOven>(base, Us(on), OffUs(off), power, seed,
-                                                             mains_hz, sweep_mhz));
+                                                             mains_hz, sweep_mhz, full_wave));
     };
 }
 
@@ -107,6 +113,12 @@ Adder Video(double f = 2432.0, double on = 0, double off = -1, double power = -4
 
 Adder Unknown(double f = 2466.0, double on = 0, double off = -1, double power = -50) {
     return Continuous(ContinuousKind::kUnknown, f, on, off, power);
+}
+
+Adder UnknownOfWidth(double f, double width_mhz, double power) {
+    return [=](Scenario& s, uint32_t seed) {
+        s.emitters.push_back(MakeUnknownLink(f, width_mhz, 0, kForever, power, seed));
+    };
 }
 
 Adder Wifi(int channel, double airtime, double power = -55) {
@@ -264,6 +276,45 @@ std::vector<Entry> Variations() {
          {"analog video sender at 2450 MHz with a narrower spectrum (sigma 2.5 MHz, ~15 MHz), "
           "-60 dBm",
           {Video(2450.0, 0, -1, -60, 2.5)}}},
+        // What another team's models of the same classes might look like:
+        // eSCO with retransmissions, adaptive hopping, a 1.728 MHz hop grid,
+        // a channel at the edge of the views, high airtime, a full-wave
+        // oven, an oven and a video sender near the band's ends, other
+        // widths of digital link.
+        {"bt-esco-ev3",
+         {"Bluetooth eSCO voice link (EV3: 382 us packets every 6 slots, 20% retransmitted in "
+          "slots 2-3) at -64 dBm, packets +-5 us off",
+          {VoiceLink(6, -64, 5, BtVoiceLink::EV3_PACKET_US, 0.2)}}},
+        {"bt-data-afh-wifi",
+         {"Bluetooth ACL data link at -58 dBm hopping adaptively over 56 channels, leaving out "
+          "2426-2448 MHz, beside Wi-Fi on channel 6 at 30% airtime",
+          {DataLink(0.5, 0.25, -58, 0, 24, 46), Wifi(6, 0.30)}}},
+        {"fhss-phone-1.7mhz",
+         {"FHSS cordless phone with 10 ms frames and 400 us bursts over 45 channels 1.728 MHz "
+          "apart, -60 dBm",
+          {Phone(FhssPhoneModel{10000, 400, 45, 1.728}, -60, 0)}}},
+        {"zigbee-ch24",
+         {"Zigbee on channel 24 (2470 MHz, at the top edge of the card's views) at -58 dBm, 8% "
+          "airtime",
+          {Zigbee(24, 0.08, 0, -1, -58)}}},
+        {"zigbee-busy",
+         {"Zigbee on channel 13 (2415 MHz) at -58 dBm, 25% airtime",
+          {Zigbee(13, 0.25, 0, -1, -58)}}},
+        {"microwave-fullwave",
+         {"full-wave microwave oven on 50 Hz mains (two 8 ms on-phases a cycle) at -52 dBm, "
+          "carrier near 2444-2449 MHz",
+          {Microwave(2444, 0, -1, -52, 50, MicrowaveOven::SWEEP_MHZ, true)}}},
+        {"microwave-2463",
+         {"microwave oven on 60 Hz mains at -60 dBm, carrier near 2463-2468 MHz",
+          {Microwave(2463, 0, -1, -60, 60)}}},
+        {"video-sender-2414",
+         {"analog video sender at 2414 MHz, -60 dBm", {Video(2414.0, 0, -1, -60)}}},
+        {"unknown-continuous-8mhz",
+         {"unknown continuous 8 MHz emitter at 2440 MHz, -58 dBm",
+          {UnknownOfWidth(2440.0, 8.0, -58)}}},
+        {"unknown-continuous-1.5mhz",
+         {"unknown continuous 1.5 MHz emitter at 2428 MHz, -62 dBm",
+          {UnknownOfWidth(2428.0, 1.5, -62)}}},
     };
 }
 

@@ -152,6 +152,56 @@ TEST(ModelVariations, PacketTypeLoadFrameHopSetSweepAndWidthFollowTheirParameter
     EXPECT_DOUBLE_EQ(narrow->FreqHiMhz() - narrow->FreqLoMhz(), 15.0);
 }
 
+// The second round of model variations: an eSCO link that retransmits in
+// its window, a link hopping adaptively around a Wi-Fi channel, a full-wave
+// oven and a digital link of another width.
+TEST(ModelVariations, RetransmissionsAdaptiveHopsFullWaveAndLinkWidth) {
+    sim::BtVoiceLink esco(0, ~uint64_t{0}, -50, 11, 6, sim::BtVoiceLink::EV3_PACKET_US, 0.2);
+    const std::vector<Seen> voice = Observe(esco, 0, 750000);  // 200 intervals
+    int retransmitted = 0;
+    for (const Seen& b : voice) {
+        EXPECT_EQ(b.end - b.start, 382u);
+        EXPECT_EQ(b.start % 625, 0u);
+        EXPECT_LT(b.start / 625 % 6, 4u) << "reserved pair or its retransmission window";
+        retransmitted += b.start / 625 % 6 == 2 ? 1 : 0;
+    }
+    EXPECT_NEAR(static_cast<double>(voice.size()), 2 * 200 * 1.2, 40.0);
+    EXPECT_NEAR(retransmitted / 200.0, 0.2, 0.08);
+
+    sim::BtDataLink afh(0, ~uint64_t{0}, -50, 5, 0.5, 0.25, 24, 46);
+    std::set<double> hops;
+    for (const Seen& b : Observe(afh, 0, 2000000)) {
+        EXPECT_TRUE(b.mhz < 2426.0 || b.mhz > 2448.0) << b.mhz;
+        hops.insert(b.mhz);
+    }
+    EXPECT_EQ(hops.size(), 56u) << "every channel left in the map is used";
+
+    sim::MicrowaveOven oven(2444, 0, ~uint64_t{0}, -45, 3, 50.0, 5.0, true);
+    std::vector<sim::Emission> now;
+    std::vector<uint64_t> starts;
+    int on = 0;
+    bool was_on = false;
+    for (uint64_t t = 0; t < 200000; t += 10) {
+        now.clear();
+        oven.EmissionsAt(t, now);
+        on += now.empty() ? 0 : 1;
+        if (!now.empty() && !was_on) {
+            starts.push_back(t);
+        }
+        was_on = !now.empty();
+    }
+    EXPECT_NEAR(on / 20000.0, 0.8, 0.02);
+    ASSERT_GE(starts.size(), 15u);
+    for (size_t i = 2; i < starts.size(); i++) {
+        EXPECT_NEAR(static_cast<double>(starts[i] - starts[i - 1]), 10000.0, 20.0)
+            << "an on-phase every half cycle of 50 Hz mains";
+    }
+
+    const auto link = sim::MakeUnknownLink(2440, 8.0, 0, ~uint64_t{0}, -58, 1);
+    EXPECT_DOUBLE_EQ(link->FreqHiMhz() - link->FreqLoMhz(), 8.0);
+    EXPECT_EQ(link->DisplayName(), "Unknown_High_Duty_Device");
+}
+
 TEST(ZigbeeNetwork, ChannelPlanFrameLengthsAndAirtime) {
     EXPECT_EQ(sim::ZigbeeChannelMhz(11), 2405.0);
     EXPECT_EQ(sim::ZigbeeChannelMhz(18), 2440.0);
