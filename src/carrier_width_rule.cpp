@@ -1,6 +1,7 @@
 #include "carrier_width_rule.h"
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -54,6 +55,87 @@ PulseType CarrierClassByWidth(const HighDutyMetrics& metrics, const std::vector<
     // digital link) is left to the other rules.
     const float top = CarrierWidthMhz(db_avg_dbm, peak, CARRIER_TOP_DROP_DB, noise_edge_dbm);
     if (width > VIDEO_MIN_WIDTH_MHZ && top < VIDEO_MAX_TOP_SHARE * width) {
+        return PULSE_VIDEOCAM;
+    }
+    return PULSE_NONE;
+}
+
+namespace {
+
+float PowerRatio(float db) {
+    return std::pow(10.0f, db / 10.0f);
+}
+
+// Share of samples over level t (mW) of a bin on the air a share a of the
+// time at a noise-like mean power that, mixed in dB with the noise n (mW),
+// averages excess_db over the noise's own average.
+double DutyOfShare(double a, double excess_db, double n, double t) {
+    const double on_mw = n * std::pow(10.0, excess_db / (10.0 * a));
+    return a * std::exp(-t / on_mw) + (1.0 - a) * std::exp(-t / n);
+}
+
+}  // namespace
+
+OnShare OnShareOfBin(float mean_dbm, float duty, float noise_dbm, float duty_level_dbm) {
+    const double n = PowerRatio(noise_dbm);
+    const double t = PowerRatio(duty_level_dbm);
+    const double excess_db =
+        std::max(0.0, static_cast<double>(mean_dbm - (noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB)));
+    const double continuous = DutyOfShare(1.0, excess_db, n, t);
+    const double noise_alone = std::exp(-t / n);
+    const bool informative = duty_level_dbm <= noise_dbm + MAX_DUTY_LEVEL_OVER_NOISE_DB &&
+                             continuous - noise_alone >= MIN_DUTY_EVIDENCE;
+    if (!(static_cast<double>(duty) < continuous)) {
+        return {1.0f, informative};
+    }
+    // The duty grows with the share: the fewer the samples on the air, the
+    // stronger each must be for the same average, and the surer it passes.
+    double low = 0.0;
+    double high = 1.0;
+    for (int i = 0; i < 30; i++) {
+        const double mid = 0.5 * (low + high);
+        if (mid > 0.0 && DutyOfShare(mid, excess_db, n, t) < static_cast<double>(duty)) {
+            low = mid;
+        } else {
+            high = mid;
+        }
+    }
+    return {static_cast<float>(0.5 * (low + high)), informative};
+}
+
+std::vector<float> ExcessOverNoiseDb(const std::vector<float>& db_avg_dbm, float noise_dbm) {
+    const float noise_average = noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB;
+    std::vector<float> excess;
+    excess.reserve(db_avg_dbm.size());
+    for (const float v : db_avg_dbm) {
+        const float ratio = PowerRatio(v - noise_average) - 1.0f;
+        excess.push_back(ratio > 0.0f ? 10.0f * std::log10(ratio) : -100.0f);
+    }
+    return excess;
+}
+
+PulseType CarrierClassOverNoise(const HighDutyMetrics& metrics,
+                                const std::vector<float>& db_avg_dbm, float noise_dbm) {
+    const int peak = metrics.norm_cfreq_bin;
+    if (peak < 0 || peak >= static_cast<int>(db_avg_dbm.size())) {
+        return PULSE_NONE;
+    }
+    const std::vector<float> excess = ExcessOverNoiseDb(db_avg_dbm, noise_dbm);
+    // Where the power over the noise can still be told from it.
+    const float floor_db = 10.0f * std::log10(PowerRatio(EXCESS_FLOOR_DB) - 1.0f);
+    const float depth =
+        std::min(CARRIER_WIDTH_DROP_DB, excess[static_cast<size_t>(peak)] - floor_db);
+    if (depth < MIN_WIDTH_DEPTH_DB) {
+        return PULSE_NONE;
+    }
+    const float width = CarrierWidthMhz(excess, peak, depth, floor_db);
+    if (width < ANALOG_MAX_WIDTH_MHZ) {
+        return PULSE_ANALOGPHONE;
+    }
+    const float scale = std::sqrt(depth / CARRIER_WIDTH_DROP_DB);
+    const float top = CarrierWidthMhz(
+        excess, peak, depth * CARRIER_TOP_DROP_DB / CARRIER_WIDTH_DROP_DB, floor_db);
+    if (width > VIDEO_MIN_WIDTH_MHZ * scale && top < VIDEO_MAX_TOP_SHARE * width) {
         return PULSE_VIDEOCAM;
     }
     return PULSE_NONE;

@@ -19,6 +19,20 @@
 #include "host_clock.h"
 #include "rule_set.h"
 
+// Levels of a subband's averaged spectrum (dBm) a high-duty band must reach
+// at its peak and stays above at its edges: fixed under the standard rules,
+// above the subband's measured noise under the refined ones. A band whose
+// peak lies between weak_peak_dbm and peak_dbm is judged only once shown to
+// be continuous.
+struct AverageFloors {
+    float peak_dbm;
+    float weak_peak_dbm;
+    float edge_dbm;
+    float noise_dbm;
+    // Level whose passing the subband's duty counts (dBm).
+    float duty_level_dbm;
+};
+
 namespace {
 
 constexpr double ANALOG_DUTY_THETA = 0.95;      // rule 1: duty and signature fit
@@ -37,22 +51,48 @@ constexpr double UNKNOWN_DUTY_MAX = 0.95;
 // theta condition, as a device with an empty signature record does.
 constexpr float MISSING_SIGNATURE_THETA = 1000.0f;
 
-// Levels of a subband's averaged spectrum (dBm) a high-duty band must reach
-// at its peak and stays above at its edges: fixed under the standard rules,
-// above the subband's measured noise under the refined ones.
-struct AverageFloors {
-    float peak_dbm;
-    float edge_dbm;
-};
+// The level the duty counter compares each sample with: a stored value at or
+// under the largest whole number below the adaptive floor counts, i.e. a
+// power over minus (that number + 1) dBm.
+float DutyLevelDbm(const SubBand& subband) {
+    const float nf = GetAdaptiveNF(subband.avg_nf, static_cast<float>(CONST_NOISE_FLOOR_RSSI));
+    const int whole = static_cast<int>(nf);
+    const int limit = static_cast<float>(whole) < nf ? whole : whole - 1;
+    return -static_cast<float>(limit + 1);
+}
 
 AverageFloors HighDutyFloors(const SubBand& subband) {
     const RuleSet& rules = ActiveRules();
     if (!rules.floor_follows_noise) {
         return {static_cast<float>(CONST_MIN_PEAK_RSSI_HIGHDUTY),
-                static_cast<float>(CONST_NF_HIGHDUTY)};
+                static_cast<float>(CONST_MIN_PEAK_RSSI_HIGHDUTY),
+                static_cast<float>(CONST_NF_HIGHDUTY), 0.0f, 0.0f};
     }
     const float noise_dbm = std::min(subband.noise_mean_dbm, rules.max_noise_dbm);
-    return {noise_dbm + rules.highduty_peak_margin_db, noise_dbm + rules.highduty_edge_margin_db};
+    const float peak_dbm = noise_dbm + rules.highduty_peak_margin_db;
+    const float weak_peak_dbm = rules.highduty_continuity_from_level
+                                    ? noise_dbm + rules.highduty_weak_peak_margin_db
+                                    : peak_dbm;
+    return {peak_dbm, weak_peak_dbm, noise_dbm + rules.highduty_edge_margin_db, noise_dbm,
+            DutyLevelDbm(subband)};
+}
+
+// Whether a band is on the air all the time: a duty over 95 %, or refined,
+// an on-share inferred from its peak's level and duty.
+bool IsContinuous(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                  const AverageFloors& floors) {
+    if (static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+        return true;
+    }
+    const RuleSet& rules = ActiveRules();
+    if (!rules.highduty_continuity_from_level) {
+        return false;
+    }
+    const OnShare on = OnShareOfBin(db_avg_list[static_cast<size_t>(m.norm_cfreq_bin)], m.duty_max,
+                                    floors.noise_dbm, floors.duty_level_dbm);
+    std::cout << "HighDutyAnalyzer: on-share " << on.share
+              << (on.informative ? "" : " (no evidence)") << "\n";
+    return on.informative && on.share >= rules.highduty_min_on_share;
 }
 
 // A band peaking at the edge of the view that faces another channel's view.
@@ -86,6 +126,61 @@ float LookUpTheta(const HighDutyMetrics& metrics, PulseType device) {
     return it == metrics.mintheta_map.end() ? MISSING_SIGNATURE_THETA : it->second;
 }
 
+// Whether a weak band's power over the noise shows in a bin beside its peak.
+// Any transmitter seen through the card's windowed FFT does: a tone on a bin
+// centre still puts a quarter of its power (-6 dB) in each neighbour. A bin
+// whose floor alone stands high (a spur of the receiver) does not.
+bool LeaksIntoNeighbour(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                        const AverageFloors& floors) {
+    const float told_apart = floors.noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB + EXCESS_FLOOR_DB;
+    const int last = static_cast<int>(db_avg_list.size()) - 1;
+    for (const int b : {m.norm_cfreq_bin - 1, m.norm_cfreq_bin + 1}) {
+        if (b >= 0 && b <= last && db_avg_list[static_cast<size_t>(b)] >= told_apart) {
+            return true;
+        }
+    }
+    return false;
+}
+
+// Whether a band meets bins stronger than its peak before its level falls
+// to the noise: a weak band there is the ripple or the skirt of that
+// stronger emitter, which is judged with its own band.
+bool AbutsStrongerBand(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                       const AverageFloors& floors) {
+    const float told_apart = floors.noise_dbm - NOISE_AVERAGE_BELOW_MEAN_DB + EXCESS_FLOOR_DB;
+    const float peak = db_avg_list[static_cast<size_t>(m.norm_cfreq_bin)];
+    const int last = static_cast<int>(db_avg_list.size()) - 1;
+    for (const int step : {-1, 1}) {
+        for (int b = m.norm_cfreq_bin + step; b >= 0 && b <= last; b += step) {
+            const float v = db_avg_list[static_cast<size_t>(b)];
+            if (v < told_apart) {
+                break;
+            }
+            if (v > peak) {
+                return true;
+            }
+        }
+    }
+    return false;
+}
+
+// The class the width alone gives a continuous carrier (refined), or
+// PULSE_NONE.
+PulseType ClassByWidth(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                       const AverageFloors& floors, bool continuous) {
+    const RuleSet& rules = ActiveRules();
+    if (!rules.carrier_width_decides) {
+        return PULSE_NONE;
+    }
+    if (!rules.carrier_width_over_noise) {
+        return CarrierClassByWidth(m, db_avg_list, floors.edge_dbm);
+    }
+    if (!continuous && m.duty_max < CARRIER_MIN_DUTY) {
+        return PULSE_NONE;
+    }
+    return CarrierClassOverNoise(m, db_avg_list, floors.noise_dbm);
+}
+
 }  // namespace
 
 HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
@@ -113,26 +208,34 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInter
     std::vector<HighDutyMetrics> highdutymetrics_list;
     const AverageFloors floors = HighDutyFloors(subband);
     ShapeMetrics::ObtainShapeMetrics(db_avg_list, subband.duty_avg_list,
-                                     static_cast<int>(std::lround(floors.peak_dbm)),
+                                     static_cast<int>(std::lround(floors.weak_peak_dbm)),
                                      highdutymetrics_list, floors.edge_dbm);
     for (const HighDutyMetrics& m : highdutymetrics_list) {
         // Refined bands already stand above the measured noise.
         if (!ActiveRules().floor_follows_noise && m.norm_cfreq_rssi <= CONST_NOISE_FLOOR_RSSI) {
             continue;
         }
+        const bool strong = !(db_avg_list[static_cast<size_t>(m.norm_cfreq_bin)] <
+                              static_cast<float>(std::lround(floors.peak_dbm)));
+        const bool continuous = IsContinuous(m, db_avg_list, floors);
+        // Under the strong floor only a continuous band is anyone's: the
+        // rest is traffic, hoppers or the noise, and is left to the pulses.
+        if (!strong && !(continuous && LeaksIntoNeighbour(m, db_avg_list, floors) &&
+                         !AbutsStrongerBand(m, db_avg_list, floors))) {
+            continue;
+        }
         if (ActiveRules().skirts_left_to_neighbour && IsSkirtOfNeighbour(m, subband.curr_freq)) {
             // Its fragments are still the neighbour's emitter: set aside, not
             // taken for hops.
             subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, PULSE_DISCARD);
-            if (ActiveRules().skirts_count_as_views &&
-                static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+            if (ActiveRules().skirts_count_as_views && continuous) {
                 skirts.push_back(Sighting(m, subband, PULSE_DISCARD));
             }
             continue;
         }
         PrintMetrics(subband, m);
         const char* message = nullptr;
-        const PulseType device = Decide(m, db_avg_list, floors.edge_dbm, &message);
+        const PulseType device = Decide(m, db_avg_list, floors, continuous, &message);
         if (device == PULSE_NONE) {
             continue;
         }
@@ -143,19 +246,18 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInter
 }
 
 PulseType HighDutyAnalyzer::Decide(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
-                                   float edge_dbm, const char** message) const {
+                                   const AverageFloors& floors, bool continuous,
+                                   const char** message) const {
     float mintheta_analog = 0.0f;
     float mintheta_videocam = 0.0f;
     const bool decision_analog =
         IsAnalogphonePresent(m, mintheta_analog) &&
-        (!ActiveRules().analog_needs_narrow_line || IsNarrowLine(m, db_avg_list, edge_dbm));
+        (!ActiveRules().analog_needs_narrow_line || IsNarrowLine(m, db_avg_list, floors.edge_dbm));
     const bool decision_videocam = IsVideocamPresent(m, mintheta_videocam);
     std::cout << "analog: " << decision_analog << " videocam: " << decision_videocam
               << " mintheta_analog: " << mintheta_analog
               << " mintheta_videocam: " << mintheta_videocam << "\n";
-    const PulseType by_width = ActiveRules().carrier_width_decides
-                                   ? CarrierClassByWidth(m, db_avg_list, edge_dbm)
-                                   : PULSE_NONE;
+    const PulseType by_width = ClassByWidth(m, db_avg_list, floors, continuous);
     if (by_width == PULSE_VIDEOCAM) {
         *message = "HighDutyAnalyzer: videocam detected...";
         return PULSE_VIDEOCAM;
@@ -176,7 +278,7 @@ PulseType HighDutyAnalyzer::Decide(const HighDutyMetrics& m, const std::vector<f
         *message = "HighDutyAnalyzer: analogphone detected...";
         return PULSE_ANALOGPHONE;
     }
-    if (static_cast<double>(m.duty_max) > UNKNOWN_DUTY_MAX) {
+    if (continuous) {
         *message = "HighDutyAnalyzer: unknown_high_duty_dev detected...";
         return PULSE_UNK_HIGHDUTY;
     }

@@ -46,6 +46,10 @@ constexpr RuleSet kStandard = {
     false,  // phone_bursts_are_the_phones
     false,  // skirt_peak_beside_edge
     false,  // hop_spread_per_clear_time
+    0.0f,   // highduty_weak_peak_margin_db
+    false,  // highduty_continuity_from_level
+    0.0f,   // highduty_min_on_share
+    false,  // carrier_width_over_noise
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -117,6 +121,10 @@ constexpr RuleSet kRefined = {
     true,                                              // phone_bursts_are_the_phones
     true,                                              // skirt_peak_beside_edge
     true,                                              // hop_spread_per_clear_time
+    1.0f,                                              // highduty_weak_peak_margin_db
+    true,                                              // highduty_continuity_from_level
+    0.9f,                                              // highduty_min_on_share
+    true,                                              // carrier_width_over_noise
 };
 
 const RuleSet* active = &kStandard;

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <fstream>
 #include <list>
+#include <random>
 #include <string>
 #include <vector>
 
+#include "carrier_width_rule.h"
 #include "device_analyzer.h"
 #include "fixedfreq_interferer_class.h"
 #include "host_clock.h"
@@ -416,4 +418,154 @@ TEST_F(HighDutyTest, RefinedJoinsSightingsChainedThroughAnOverlappingView) {
         EXPECT_EQ(devices[0].classification, PULSE_VIDEOCAM);
         EXPECT_EQ(devices[0].ViewsSeen(), 3);
     }
+}
+
+// --- Continuous emitters near the noise -----------------------------------
+
+// One 110 ms dwell at 57 us (1900 samples) of -95 dBm receiver noise with a
+// noise-like emitter (FM video, a digital link) of mean power signal_dbm[b]
+// per bin, on the air in the first `share` of every 100 samples; a bin whose
+// floor stands floor_rise_db higher on its own (a receiver spur). Averaged
+// and counted as the subband does: dB mean of stored values, and the share
+// of samples over -95 dBm.
+struct Dwell {
+    std::vector<double> signal_dbm = std::vector<double>(56, -300.0);
+    double share = 1.0;
+    int spur_bin = -1;
+    double floor_rise_db = 0.0;
+};
+
+SubBand DwellSubband(const Dwell& d, float freq, u64 start, unsigned seed) {
+    constexpr int rows = 1900;
+    std::mt19937 rng(seed);
+    std::exponential_distribution<double> unit(1.0);
+    std::vector<double> sum(56, 0.0);
+    std::vector<double> above(56, 0.0);
+    for (int r = 0; r < rows; r++) {
+        const bool on = (r % 100) < static_cast<int>(d.share * 100.0);
+        for (size_t b = 0; b < 56; b++) {
+            const double floor_dbm =
+                -95.0 + (static_cast<int>(b) == d.spur_bin ? d.floor_rise_db : 0.0);
+            double mw = std::pow(10.0, floor_dbm / 10.0) * unit(rng);
+            if (on) {
+                mw += std::pow(10.0, d.signal_dbm[b] / 10.0) * unit(rng);
+            }
+            const float stored = refinedtest::Stored(10.0 * std::log10(mw));
+            sum[b] += stored;
+            above[b] += stored <= 94.0f ? 1.0 : 0.0;
+        }
+    }
+    SubBand sb(nullptr, start, freq, 95.0f, 0);
+    sb.end_time = start + 110000;
+    sb.num_rows = rows;
+    sb.noise_mean_dbm = -95.0f;
+    for (size_t b = 0; b < 56; b++) {
+        sb.db_avg_list.push_back(static_cast<float>(sum[b] / rows));
+        sb.duty_avg_list.push_back(static_cast<float>(above[b] / rows));
+    }
+    return sb;
+}
+
+size_t CountOf(const std::string& text, const std::string& word) {
+    size_t count = 0;
+    for (size_t at = text.find(word); at != std::string::npos; at = text.find(word, at + 1)) {
+        count++;
+    }
+    return count;
+}
+
+// A flat emitter of dbm per bin over [first, last].
+Dwell Flat(int first, int last, double dbm, double share = 1.0) {
+    Dwell d;
+    for (int b = first; b <= last; b++) {
+        d.signal_dbm[static_cast<size_t>(b)] = dbm;
+    }
+    d.share = share;
+    return d;
+}
+
+// The on-share read from a bin's dB average and duty: a continuous emitter
+// only 4 dB over the noise passes -95 dBm in just 75 % of its samples, yet
+// is on all the time; Wi-Fi bursts on 40 % of the time at N + 10 average
+// as high, but pass far less often; noise alone tells nothing.
+TEST(OnShareTest, ContinuousNearTheNoiseTrafficAndNoise) {
+    const auto share_of = [](const Dwell& d) {
+        const SubBand sb = DwellSubband(d, 2462.0f, 1000, 5);
+        return OnShareOfBin(-sb.db_avg_list[30], sb.duty_avg_list[30], -95.0f, -95.0f);
+    };
+    const OnShare carrier = share_of(Flat(24, 36, -91.0));
+    EXPECT_TRUE(carrier.informative);
+    EXPECT_GE(carrier.share, 0.9f);
+    EXPECT_LE(share_of(Flat(24, 36, -97.0)).share, 1.0f);
+    const OnShare bursts = share_of(Flat(24, 36, -85.0, 0.4));
+    EXPECT_TRUE(bursts.informative);
+    EXPECT_NEAR(bursts.share, 0.4f, 0.1f);
+    EXPECT_FALSE(share_of(Dwell()).informative);
+    // On a card whose floor lies 18 dB under the duty counter's level,
+    // bursts on 4 samples of 9 pass it more often than a continuous
+    // emitter of their mean would: the duty says nothing of the share.
+    EXPECT_FALSE(OnShareOfBin(-98.0f, 0.445f, -113.0f, -95.0f).informative);
+}
+
+// Refined: a 4 MHz link at -80 dBm (N + 4 a bin) is named over a whole
+// dwell; the same bins busy 40 % of the time, noise alone over many dwells,
+// and one bin whose floor stands 5 dB high name nothing.
+TEST_F(HighDutyTest, RefinedNamesOnlyAContinuousEmitterNearTheNoise) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    {
+        std::list<SubBand> history;
+        history.push_back(DwellSubband(Flat(24, 36, -91.0), 2462.0f, 1000, 1));
+        EXPECT_THAT(Run(history), HasSubstr("unknown_high_duty_dev detected"));
+    }
+    {
+        std::list<SubBand> history;
+        history.push_back(DwellSubband(Flat(24, 36, -85.0, 0.4), 2462.0f, 1000, 2));
+        EXPECT_THAT(Run(history), Not(HasSubstr("detected")));
+    }
+    for (unsigned seed = 10; seed < 30; seed++) {
+        std::list<SubBand> history;
+        Dwell spur;
+        spur.spur_bin = 17;
+        spur.floor_rise_db = seed % 2 == 0 ? 5.0 : 0.0;
+        history.push_back(DwellSubband(spur, 2437.0f, 1000, seed));
+        EXPECT_THAT(Run(history), Not(HasSubstr("detected"))) << seed;
+    }
+    {
+        // A strong link's weak shoulder, separated from it by a bin that
+        // dips towards the noise, is its skirt: one device only.
+        Dwell shoulder = Flat(20, 40, -70.0);
+        for (int b = 12; b <= 17; b++) {
+            shoulder.signal_dbm[static_cast<size_t>(b)] = -91.0;
+        }
+        shoulder.signal_dbm[18] = -96.0;
+        shoulder.signal_dbm[19] = -80.0;
+        std::list<SubBand> history;
+        history.push_back(DwellSubband(shoulder, 2462.0f, 1000, 3));
+        const std::string out = Run(history);
+        EXPECT_EQ(CountOf(out, "detected"), 1u) << out;
+    }
+    refinedtest::RulesScope standard(RuleSetId::kStandard);
+    std::list<SubBand> history;
+    history.push_back(DwellSubband(Flat(24, 36, -91.0), 2462.0f, 1000, 1));
+    EXPECT_THAT(Run(history), Not(HasSubstr("detected")));
+}
+
+// Refined: a video sender at 2432 MHz, -80 dBm over its bell-shaped 18 MHz
+// (sigma 3 MHz), stands only 1 dB over the noise in its best bin of the
+// 2437 MHz view. Its width measured on its power over the noise, at the
+// depth that power allows, still shows a wide FM carrier; a 4 MHz link as
+// weak is not one.
+TEST_F(HighDutyTest, RefinedNamesAWeakVideoSenderByItsWidthOverTheNoise) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    Dwell video;
+    for (int b = 0; b < 56; b++) {
+        const double x = (b - 12) / 9.6;
+        video.signal_dbm[static_cast<size_t>(b)] = -93.8 - 4.343 * 0.5 * x * x;
+    }
+    std::list<SubBand> history;
+    history.push_back(DwellSubband(video, 2437.0f, 1000, 3));
+    EXPECT_THAT(Run(history), HasSubstr("videocam detected"));
+    history.clear();
+    history.push_back(DwellSubband(Flat(24, 36, -91.0), 2437.0f, 1000, 4));
+    EXPECT_THAT(Run(history), Not(HasSubstr("videocam detected")));
 }

@@ -40,4 +40,50 @@ bool IsNarrowLine(const HighDutyMetrics& metrics, const std::vector<float>& db_a
 PulseType CarrierClassByWidth(const HighDutyMetrics& metrics, const std::vector<float>& db_avg_dbm,
                               float noise_edge_dbm = NO_NOISE_EDGE_DBM);
 
+// --- Near the noise --------------------------------------------------------
+
+// Noise of mean power N averages, in dB over many samples, this far under
+// N: 2.5 dB for exponential (Rayleigh-amplitude) power, less 0.5 dB for the
+// whole-dB truncation that reads every stored value a little strong.
+inline constexpr float NOISE_AVERAGE_BELOW_MEAN_DB = 2.0f;
+// A bin's power over the noise is measured down to this far above where the
+// noise averages: 5 spreads of a bin averaged over a 110 ms dwell even at
+// 114 us (0.18 dB).
+inline constexpr float EXCESS_FLOOR_DB = 1.0f;
+// Shallower than this under its peak, a carrier's power over the noise
+// shows too little of its shape to be measured by width.
+inline constexpr float MIN_WIDTH_DEPTH_DB = 6.0f;
+
+// The duty tells the share on the air only where its counter's level lies
+// near the noise: at most 1 dB over N, the duty of a bin grows with the
+// share at any mean level. With the level far above the noise (a card whose
+// floor lies well under it) a few strong bursts pass it more often than a
+// continuous emitter of the same mean, and the duty orders nothing.
+inline constexpr float MAX_DUTY_LEVEL_OVER_NOISE_DB = 1.0f;
+// Nor where a continuous emitter would pass the level less than this much
+// more often than the noise alone.
+inline constexpr double MIN_DUTY_EVIDENCE = 0.1;
+
+// Share of the time a band is on the air, from the dB average and the duty
+// of one bin: mean_dbm its averaged level, duty the share of samples whose
+// power passed duty_level_dbm, noise_dbm the channel's mean noise power.
+// The emitter is taken as noise-like (exponential power) while on, the bin
+// as noise alone while off. `informative` is false where the share says
+// nothing (see above).
+struct OnShare {
+    float share;
+    bool informative;
+};
+OnShare OnShareOfBin(float mean_dbm, float duty, float noise_dbm, float duty_level_dbm);
+
+// A mean spectrum (dBm) as the power over the noise, in dB relative to the
+// noise's mean power; bins at or under where the noise averages read -100.
+std::vector<float> ExcessOverNoiseDb(const std::vector<float>& db_avg_dbm, float noise_dbm);
+
+// PULSE_VIDEOCAM or PULSE_ANALOGPHONE when the width of the carrier's power
+// over the noise decides, PULSE_NONE otherwise (too weak to measure, or
+// neither wide and bell-shaped nor narrow). Duty is the caller's test.
+PulseType CarrierClassOverNoise(const HighDutyMetrics& metrics,
+                                const std::vector<float>& db_avg_dbm, float noise_dbm);
+
 #endif

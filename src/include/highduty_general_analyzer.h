@@ -13,6 +13,7 @@
 #include "subband_class.h"
 
 class FixedFreqInterferer;
+struct AverageFloors;
 
 class HighDutyAnalyzer {
 public:
@@ -49,9 +50,10 @@ private:
     void CountSkirtViews(const std::vector<FixedFreqInterferer>& skirts,
                          std::vector<FixedFreqInterferer>& devices) const;
     // The class of one candidate band, PULSE_NONE for none, with the line
-    // that announces it. db_avg_list is the subband's mean spectrum (dBm).
+    // that announces it. db_avg_list is the subband's mean spectrum (dBm);
+    // continuous tells whether the band is on the air all the time.
     PulseType Decide(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
-                     float edge_dbm, const char** message) const;
+                     const AverageFloors& floors, bool continuous, const char** message) const;
 };
 
 #endif

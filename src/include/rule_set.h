@@ -368,6 +368,43 @@ struct RuleSet {
     // so the plain share they may reach rises from 1/2 to 2/3 at most, and
     // only where the rest of the view was half hidden.
     bool hop_spread_per_clear_time;
+
+    // --- High-duty devices near the noise ----------------------------------
+    // A band whose averaged peak stands only this far above N (less than
+    // highduty_peak_margin_db) is still looked at, but only when it is shown
+    // to be continuous (highduty_continuity_from_level). Noise averages to
+    // N - 2 dB (2.5 dB for exponential power, 0.5 dB back for the whole-dB
+    // truncation of stored values) with a spread of 5.6 dB / sqrt(rows):
+    // 0.13 dB over a 110 ms dwell at 57 us, 0.18 dB at 114 us, so N + 1 dB
+    // stands 16 spreads above it; a 4 MHz emitter at -80 dBm (N + 4 a bin)
+    // averages N + 3.5, a video sender at -80 dBm over 18 MHz N + 1.6.
+    float highduty_weak_peak_margin_db;
+    // Whether a band is on the air all the time is judged from its duty (the
+    // share of samples over the duty counter's level) together with its
+    // averaged level, not from the duty alone. A continuous noise-like
+    // emitter of mean power P passes a level T in exp(-T / P) of its
+    // samples, so near the noise even an emitter that never stops passes it
+    // well under 95 % of the time; an emitter on a share a of the time mixes
+    // that with the noise's exp(-T / N). Both the dB average and the duty are
+    // such mixtures, so the two together give the share a (0 to 1). Believed
+    // only where they can tell (a continuous emitter would pass T at least
+    // 0.1 more often than the noise does); elsewhere the duty must pass 95 %
+    // as before.
+    bool highduty_continuity_from_level;
+    // Share of the time a band must be on the air to be a continuous
+    // emitter: a burst of Wi-Fi traffic at 40 % airtime, an oven at 50 %,
+    // hoppers at a few % fall far below.
+    float highduty_min_on_share;
+    // A carrier's widths are measured on its power over the noise (the
+    // averaged level less the noise's own share), down to as deep as that
+    // power can be told from the noise (1 dB over where noise averages),
+    // at most 15 dB under the peak. A bell-shaped FM spectrum's width grows
+    // as the square root of the depth it is measured at, so at a depth D
+    // under 15 dB a video sender is wider than 10 MHz x sqrt(D / 15) and
+    // its top is measured at D / 5 (3 dB at 15). Measured where the averaged
+    // level meets a fixed floor, the width of a weak video sender shrank
+    // under the limit.
+    bool carrier_width_over_noise;
 };
 
 const RuleSet& StandardRules();
