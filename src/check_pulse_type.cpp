@@ -172,8 +172,9 @@ bool IsOnZigbeeChannel(int centre_bin) {
     const auto near = [centre_bin](int channel_bin) {
         return std::abs(centre_bin - channel_bin) <= CONST_ZIGBEE_CENTER_BIN_DIFF;
     };
-    return near(ZIGBEE_BINS[0]) | near(ZIGBEE_BINS[1]) | near(ZIGBEE_BINS[2]) |
-           near(ZIGBEE_BINS[3]);
+    const bool first = near(ZIGBEE_BINS[0]), second = near(ZIGBEE_BINS[1]),
+               third = near(ZIGBEE_BINS[2]), fourth = near(ZIGBEE_BINS[3]);
+    return first | second | third | fourth;
 }
 
 // A weak frame's outermost bin on each side, where its spectrum has fallen
@@ -185,9 +186,10 @@ bool CheckPulse::IsZigbeePulseType(const RssiPulse& pulse) {
     // Class, width and channel in one go without a branch: the follow-up
     // asks it of every pulse of the window, and few are Zigbee-shaped.
     const int width = PulseWidth(pulse);
+    const bool on_channel = IsOnZigbeeChannel(pulse.center_bin_number);
     const bool shaped = InClassSet(pulse.classification, kZigbeeCandidates) &
                         (width >= CONST_MIN_ZIGBEE_BW) & (width <= CONST_MAX_ZIGBEE_BW) &
-                        IsOnZigbeeChannel(pulse.center_bin_number);
+                        on_channel;
     if (!shaped)
         return false;
     // Refined: a pulse running into the edge of the view is cut by it (the
@@ -291,7 +293,8 @@ bool CheckPulse::IsXboxPulseType(const RssiPulse& pulse) {
         // a branch, as in IsHopperShapedByFields: the follow-up asks it of
         // every pulse of the window.
         const u64 duration = pulse.GetPulseDuration();
-        return InClassSet(pulse.classification, kHopperCandidates) & (PulseWidth(pulse) == 4) &
+        const int width = PulseWidth(pulse);
+        return InClassSet(pulse.classification, kHopperCandidates) & (width == 4) &
                ((duration - 227 < 2) | (duration - 342 < 2));
     }
     // Most pulses of a busy band are not 4 or 5 bins wide.
