@@ -9,21 +9,32 @@ constexpr float BINS_PER_MHZ = 3.2f;
 
 }  // namespace
 
+BinSpan SpanWithin(const std::vector<float>& db_avg_dbm, int peak, float drop_db,
+                   float noise_edge_dbm) {
+    const int last = static_cast<int>(db_avg_dbm.size()) - 1;
+    if (peak < 0 || peak > last) {
+        return {peak, peak};
+    }
+    const float limit = std::max(db_avg_dbm[static_cast<size_t>(peak)] - drop_db, noise_edge_dbm);
+    BinSpan span = {peak, peak};
+    while (span.low > 0 && db_avg_dbm[static_cast<size_t>(span.low - 1)] >= limit) {
+        span.low--;
+    }
+    while (span.high < last && db_avg_dbm[static_cast<size_t>(span.high + 1)] >= limit) {
+        span.high++;
+    }
+    return span;
+}
+
 float CarrierWidthMhz(const std::vector<float>& db_avg_dbm, int peak, float drop_db,
                       float noise_edge_dbm) {
     const int last = static_cast<int>(db_avg_dbm.size()) - 1;
     if (peak < 0 || peak > last) {
         return 0.0f;
     }
-    const float limit = std::max(db_avg_dbm[static_cast<size_t>(peak)] - drop_db, noise_edge_dbm);
-    int low = peak;
-    while (low > 0 && db_avg_dbm[static_cast<size_t>(low - 1)] >= limit) {
-        low--;
-    }
-    int high = peak;
-    while (high < last && db_avg_dbm[static_cast<size_t>(high + 1)] >= limit) {
-        high++;
-    }
+    const BinSpan span = SpanWithin(db_avg_dbm, peak, drop_db, noise_edge_dbm);
+    const int low = span.low;
+    const int high = span.high;
     // A band cut by one edge of the view belongs to a carrier centred near
     // or beyond that edge: mirror its far half.
     int bins = high - low + 1;

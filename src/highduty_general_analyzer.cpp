@@ -181,6 +181,22 @@ PulseType ClassByWidth(const HighDutyMetrics& m, const std::vector<float>& db_av
     return CarrierClassOverNoise(m, db_avg_list, floors.noise_dbm);
 }
 
+// An analog phone's sighting: its band cut to its line (refined), the bins
+// within 15 dB of the peak and above the noise.
+HighDutyMetrics LineOfPhone(const HighDutyMetrics& m, const std::vector<float>& db_avg_list,
+                            const AverageFloors& floors) {
+    if (!ActiveRules().analog_band_is_its_line) {
+        return m;
+    }
+    const BinSpan line =
+        SpanWithin(db_avg_list, m.norm_cfreq_bin, CARRIER_WIDTH_DROP_DB, floors.edge_dbm);
+    HighDutyMetrics cut = m;
+    cut.norm_start_bin = std::max(m.norm_start_bin, line.low);
+    cut.norm_end_bin = std::min(m.norm_end_bin, line.high);
+    cut.norm_bw = cut.norm_end_bin - cut.norm_start_bin + 1;
+    return cut;
+}
+
 }  // namespace
 
 HighDutyAnalyzer::HighDutyAnalyzer(int debug_id) : debug_id(debug_id) {}
@@ -240,7 +256,8 @@ void HighDutyAnalyzer::JudgeSubband(SubBand& subband, std::vector<FixedFreqInter
             continue;
         }
         std::cout << message << std::endl;
-        AddDetectedDevice(m, subband, devices, device);
+        AddDetectedDevice(device == PULSE_ANALOGPHONE ? LineOfPhone(m, db_avg_list, floors) : m,
+                          subband, devices, device);
         subband.UpdateFilter(m.norm_start_bin, m.norm_end_bin, device);
     }
 }

@@ -569,3 +569,46 @@ TEST_F(HighDutyTest, RefinedNamesAWeakVideoSenderByItsWidthOverTheNoise) {
     history.push_back(DwellSubband(Flat(24, 36, -91.0), 2437.0f, 1000, 4));
     EXPECT_THAT(Run(history), Not(HasSubstr("videocam detected")));
 }
+
+// A video sender at 2432 MHz and an analog phone at 2447 MHz, as in a busy
+// house. The 2452 MHz view shows the phone's line at bin 12 over the
+// sender's upper flank, which stays above the noise from bin 0 up to the
+// line. The phone is one narrow line: its sightings cover its own bins, so
+// they never overlap the sender's 2437 MHz sighting, and the pass holds
+// two devices. Taken whole, the 2452 MHz band reached the sender's, and the
+// phone's three sightings outvoted the sender's one: the sender's band was
+// named a second analog phone.
+TEST_F(HighDutyTest, RefinedKeepsAPhoneBesideAVideoSenderToItsLine) {
+    refinedtest::RulesScope refined(RuleSetId::kRefined);
+    DeviceAnalyzer::ResetForTests();
+    std::list<SubBand> history;
+    history.push_back(VideoSenderView(2437.0f, 1000, 1.0f));
+    const std::vector<float> line = {-75.0f, -62.0f, -56.0f, -62.0f, -75.0f};
+    for (const u64 start : {420000u, 530000u, 640000u}) {
+        SubBand sb(nullptr, start, 2452.0f, 95.0f, 0);
+        sb.end_time = start + 110000;
+        sb.num_rows = 1900;
+        sb.noise_mean_dbm = -95.0f;
+        sb.db_avg_list.assign(56, -97.0f);
+        sb.duty_avg_list.assign(56, 0.37f);
+        for (int b = 0; b <= 14; b++) {
+            sb.db_avg_list[static_cast<size_t>(b)] = b >= 10 ? line[b - 10] : -84.0f - b;
+            sb.duty_avg_list[static_cast<size_t>(b)] = 1.0f;
+        }
+        history.push_back(sb);
+    }
+    const std::string out = Run(history);
+    EXPECT_THAT(out, HasSubstr("analogphone detected"));
+    const std::vector<FixedFreqInterferer>& devices = DeviceAnalyzer::ActiveFixedDevices();
+    ASSERT_EQ(devices.size(), 2u);
+    for (const FixedFreqInterferer& device : devices) {
+        if (device.band_cfreq == 2437.0f) {
+            EXPECT_EQ(device.classification, PULSE_VIDEOCAM);
+        } else {
+            EXPECT_EQ(device.classification, PULSE_ANALOGPHONE);
+            EXPECT_EQ(device.band_cfreq, 2452.0f);
+            EXPECT_GE(device.start_bin_number, 10);  // its line, not the flank
+            EXPECT_LE(device.end_bin_number, 14);
+        }
+    }
+}

@@ -22,6 +22,17 @@ inline constexpr float NO_NOISE_EDGE_DBM = -1000.0f;
 // card's window's main lobe, 4 bins.
 inline constexpr float LINE_MAX_WIDTH_MHZ = 4.0f / 3.2f;
 
+// First and last bin of a band.
+struct BinSpan {
+    int low;
+    int high;
+};
+
+// The contiguous bins around `peak` of a mean spectrum (dBm) within drop_db
+// of the peak and at or above noise_edge_dbm.
+BinSpan SpanWithin(const std::vector<float>& db_avg_dbm, int peak, float drop_db,
+                   float noise_edge_dbm = NO_NOISE_EDGE_DBM);
+
 // Width in MHz of the contiguous bins around `peak` of a mean spectrum
 // (dBm) within drop_db of the peak and at or above noise_edge_dbm: a weak
 // carrier's width ends where it meets the noise, not in the noise beyond.

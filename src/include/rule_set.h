@@ -405,6 +405,16 @@ struct RuleSet {
     // level meets a fixed floor, the width of a weak video sender shrank
     // under the limit.
     bool carrier_width_over_noise;
+    // --- Band of an analog phone -------------------------------------------
+    // An analog phone occupies its line alone: the bins within 15 dB of its
+    // peak (above the noise), at most the window's 4-bin main lobe. The
+    // band it was found in may run on, still over the noise, into the skirt
+    // of a stronger emitter beside it (a video sender's upper flank 2 to 6
+    // MHz below the line); kept whole, that band overlaps the other
+    // emitter's sightings, and one pass's chain joins the two into one
+    // device named by whichever class was seen more often. The phone's
+    // sighting is its line's bins.
+    bool analog_band_is_its_line;
 };
 
 const RuleSet& StandardRules();
