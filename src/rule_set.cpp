@@ -50,6 +50,7 @@ constexpr RuleSet kStandard = {
     false,  // highduty_continuity_from_level
     0.0f,   // highduty_min_on_share
     false,  // carrier_width_over_noise
+    0.0f,   // oven_line_clear_db
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -125,6 +126,7 @@ constexpr RuleSet kRefined = {
     true,                                              // highduty_continuity_from_level
     0.9f,                                              // highduty_min_on_share
     true,                                              // carrier_width_over_noise
+    6.0f,                                              // oven_line_clear_db
 };
 
 const RuleSet* active = &kStandard;

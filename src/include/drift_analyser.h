@@ -76,7 +76,7 @@ private:
     void MeasureStartPhaseSpread(const std::vector<u64>& drift_starts);
     void AverageAndPrintSweeps();
     // Records the row's strongest bin (min_index -1: an empty row).
-    void RecordRowPeak(u64 curr_time, int min_index, float min_value);
+    void RecordRowPeak(u64 curr_time, int min_index, float min_value, bool line);
 };
 
 long long modifiedMod(long long number, long modulus);
