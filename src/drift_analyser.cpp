@@ -93,11 +93,11 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile&
     RecordRowPeak(curr_time, min_index, min_value, line);
 }
 
-// A row whose strongest bin is no narrow line (a flat OFDM frame) is kept
-// as a row without a peak.
+// A row whose strongest bin is no narrow line (a flat OFDM frame) is
+// marked: it still shows which bins a carrier holds, but joins no on-phase.
 void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value, bool line) {
-    if (min_index >= 0 && min_value < RowPeakLimit() && line) {
-        peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
+    if (min_index >= 0 && min_value < RowPeakLimit()) {
+        peak_rssi_history.push_back({curr_time - start_time, min_index, min_value, line});
         end_time = curr_time;
     } else if (curr_time - end_time > kGapAllowanceUs) {
         peak_rssi_history.push_back({curr_time - start_time, -1, -1.0f});

@@ -27,6 +27,9 @@ struct PeakRssiHistoryStruct {
     u64 diffTime;
     int index;  // -1: a row without a peak
     float rssi;
+    // Whether the peak is a narrow line standing clear of its neighbours
+    // (always, unless the rules look at the row's shape).
+    bool line = true;
 };
 
 class DriftAnalyser {
