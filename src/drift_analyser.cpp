@@ -70,7 +70,11 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const std::vector<float>&
         }
     }
 
-    RecordRowPeak(curr_time, min_index, min_value);
+    const float clear_db = ActiveRules().oven_line_clear_db;
+    const bool line =
+        min_index < 0 || clear_db <= 0.0f ||
+        IsNarrowLineRow(rssi_list.data(), static_cast<int>(bins), min_index, clear_db);
+    RecordRowPeak(curr_time, min_index, min_value, line);
 }
 
 void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile& row_db) {
@@ -83,12 +87,17 @@ void DriftAnalyser::UpdateDriftAnalyser(u64 curr_time, const RssiPulse::Profile&
     const int min_index = min_value < RowPeakLimit()
                               ? __builtin_ctzll(byte_row::MaskBetween(row, strongest, strongest))
                               : 0;
-    RecordRowPeak(curr_time, min_index, min_value);
+    const float clear_db = ActiveRules().oven_line_clear_db;
+    const bool line = min_value >= RowPeakLimit() || clear_db <= 0.0f ||
+                      IsNarrowLineRow(row, static_cast<int>(kRowBins), min_index, clear_db);
+    RecordRowPeak(curr_time, min_index, min_value, line);
 }
 
-void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value) {
+// A row whose strongest bin is no narrow line (a flat OFDM frame) is
+// marked: it still shows which bins a carrier holds, but joins no on-phase.
+void DriftAnalyser::RecordRowPeak(u64 curr_time, int min_index, float min_value, bool line) {
     if (min_index >= 0 && min_value < RowPeakLimit()) {
-        peak_rssi_history.push_back({curr_time - start_time, min_index, min_value});
+        peak_rssi_history.push_back({curr_time - start_time, min_index, min_value, line});
         end_time = curr_time;
     } else if (curr_time - end_time > kGapAllowanceUs) {
         peak_rssi_history.push_back({curr_time - start_time, -1, -1.0f});

@@ -186,7 +186,7 @@ OvenOnPhases FindOvenOnPhases(const std::vector<PeakRssiHistoryStruct>& rows, u6
         bins.clear();
     };
     for (const PeakRssiHistoryStruct& row : rows) {
-        if (row.index < 0 || row.index >= CONST_SUBBAND_NUM_BINS ||
+        if (row.index < 0 || row.index >= CONST_SUBBAND_NUM_BINS || !row.line ||
             carrier[static_cast<size_t>(row.index)]) {
             continue;
         }

@@ -51,6 +51,7 @@ constexpr RuleSet kStandard = {
     0.0f,   // highduty_min_on_share
     false,  // carrier_width_over_noise
     false,  // analog_band_is_its_line
+    0.0f,   // oven_line_clear_db
 };
 
 // Levels of the summed power of 2 and 3 adjacent bins (bins, samples,
@@ -127,6 +128,7 @@ constexpr RuleSet kRefined = {
     0.9f,                                              // highduty_min_on_share
     true,                                              // carrier_width_over_noise
     true,                                              // analog_band_is_its_line
+    6.0f,                                              // oven_line_clear_db
 };
 
 const RuleSet* active = &kStandard;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <string>
 #include <utility>
 #include <vector>
@@ -276,4 +277,44 @@ TEST(ModifiedMod, FoldsIntoOnePeriod) {
     EXPECT_EQ(modifiedMod(-1000, 16678), 15678);
     EXPECT_EQ(modifiedMod(-16678, 16678), 0);
     EXPECT_EQ(modifiedMod(5, 0), 5) << "no period: no division by zero";
+}
+
+// 110 ms of rows at 57 us in 7 ms windows every 60 Hz mains period. With
+// `line`, each row is a magnetron's narrow line (two bins, noise beside
+// them) walking from bin 12 over 14 bins and back. Otherwise the window
+// holds OFDM frames of 1.5 ms, 0.5 ms apart, at the edge of a Wi-Fi channel
+// below the view: its top 3.4 MHz, each subcarrier at -60 dBm with Rayleigh
+// fading, the strongest bin wherever the fading puts it. Returns whether
+// the drift record finds a mains-gated oven.
+bool MainsGatedOven(bool line) {
+    const refinedtest::RulesScope refined(RuleSetId::kRefined);
+    DriftAnalyser drift(kStart, 2452.0f, nullptr);
+    refinedtest::RayleighNoise noise(-95.0, 3);
+    refinedtest::RayleighNoise ofdm(-60.0, 4);
+    constexpr double kPeriodUs = 1e6 / 60.0;
+    for (double t = 0; t < 110000; t += 57.0) {
+        const double phase = std::fmod(t + 2000.0, kPeriodUs);
+        std::vector<float> row = noise.Sample();
+        if (phase < 7000.0) {
+            const int centre = 12 + static_cast<int>(14 * std::sin(3.14159265 * phase / 7000.0));
+            if (line) {
+                row[static_cast<size_t>(centre)] = refinedtest::Stored(-62.0);
+                row[static_cast<size_t>(centre + 1)] = refinedtest::Stored(-64.0);
+            } else {
+                for (int b = 0; b < 11 && std::fmod(phase, 2000.0) < 1500.0; b++) {
+                    row[static_cast<size_t>(b)] = refinedtest::Stored(ofdm.PowerDbm());
+                }
+            }
+        }
+        drift.UpdateDriftAnalyser(kStart + static_cast<u64>(t), RssiPulse::ToProfile(row));
+    }
+    drift.IsMicrowavePresent();
+    return drift.oven_mains_gated;
+}
+
+TEST(DriftAnalyserTest, OnlyANarrowSweepingLineMakesOvenOnPhases) {
+    EXPECT_TRUE(MainsGatedOven(true));
+    // OFDM frames at mains spacing: the fading moves the strongest bin about
+    // in small steps, but the frame is flat, so no row is a line.
+    EXPECT_FALSE(MainsGatedOven(false));
 }

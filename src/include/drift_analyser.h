@@ -27,6 +27,9 @@ struct PeakRssiHistoryStruct {
     u64 diffTime;
     int index;  // -1: a row without a peak
     float rssi;
+    // Whether the peak is a narrow line standing clear of its neighbours
+    // (always, unless the rules look at the row's shape).
+    bool line = true;
 };
 
 class DriftAnalyser {
@@ -76,7 +79,7 @@ private:
     void MeasureStartPhaseSpread(const std::vector<u64>& drift_starts);
     void AverageAndPrintSweeps();
     // Records the row's strongest bin (min_index -1: an empty row).
-    void RecordRowPeak(u64 curr_time, int min_index, float min_value);
+    void RecordRowPeak(u64 curr_time, int min_index, float min_value, bool line);
 };
 
 long long modifiedMod(long long number, long modulus);

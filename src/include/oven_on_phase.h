@@ -38,6 +38,29 @@ bool IsSweepingOnPhase(const std::vector<int>& peak_bins);
 // period apart (50 or 60 Hz, the same period for all).
 bool AreMainsSpaced(const std::vector<double>& centres_us);
 
+// The bins beside a row's strongest bin that a magnetron's narrow line
+// leaves clear: 1.25 to 2.2 MHz away, past the line and the window's main
+// lobe, still inside a 16 MHz OFDM frame on at least one side.
+inline constexpr int OVEN_LINE_CLEAR_FROM_BINS = 4;
+inline constexpr int OVEN_LINE_CLEAR_TO_BINS = 7;
+
+// Whether the strongest bin `peak` of a row (values in dB below 1 mW, so
+// smaller is stronger) is a narrow line: every bin OVEN_LINE_CLEAR_FROM_BINS
+// to OVEN_LINE_CLEAR_TO_BINS beside it, within the row, at least clear_db
+// weaker. A flat OFDM row is not.
+template <typename Value>
+bool IsNarrowLineRow(const Value* row, int bins, int peak, float clear_db) {
+    const float top = static_cast<float>(row[peak]);
+    for (int d = OVEN_LINE_CLEAR_FROM_BINS; d <= OVEN_LINE_CLEAR_TO_BINS; d++) {
+        for (const int b : {peak - d, peak + d}) {
+            if (b >= 0 && b < bins && static_cast<float>(row[b]) < top + clear_db) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 class SubBand;
 
 // A subband whose own rows show a mains-gated, sweeping oven.

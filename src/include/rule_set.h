@@ -415,6 +415,18 @@ struct RuleSet {
     // device named by whichever class was seen more often. The phone's
     // sighting is its line's bins.
     bool analog_band_is_its_line;
+
+    // --- Oven line in each row ---------------------------------------------
+    // A magnetron's emission is one narrow line (about 0.6 MHz, 2 bins): in
+    // each row of its on-phase its strongest bin stands clear of the bins
+    // 1.25 to 2.2 MHz (4 to 7 bins) beside it, every one of them at least
+    // this far weaker. An OFDM frame is flat over 16 MHz: its strongest
+    // subcarrier has such flat neighbours on at least one side, so its rows
+    // give the drift record no peak, and frames at a channel's edge no longer
+    // join a link's packets into sweeping on-phases. Noise beside a weak
+    // oven (-80 dBm, 15 dB over the noise) passes peak - 6 dB once in 3e3
+    // bins. 0 keeps every row.
+    float oven_line_clear_db;
 };
 
 const RuleSet& StandardRules();
