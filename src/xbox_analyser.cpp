@@ -93,8 +93,10 @@ double XboxAnalyser::ClearViewShare(const std::list<SubBand>& subband_list,
     return all_us > 0.0 ? clear_us / all_us : 1.0;
 }
 
-bool XboxAnalyser::IsRetransmittingLink(const std::vector<u64>& pair_starts,
-                                        float sample_interval_us) {
+namespace {
+// Whether three quarters or more of the spacings between successive pairs
+// (those under MAX_PHASE_SPAN_US) are whole multiples of `period`.
+bool MostSpacingsFit(const std::vector<u64>& pair_starts, u64 period, float sample_interval_us) {
     int spacings = 0;
     int fitting = 0;
     for (size_t i = 1; i < pair_starts.size(); ++i) {
@@ -102,30 +104,26 @@ bool XboxAnalyser::IsRetransmittingLink(const std::vector<u64>& pair_starts,
         if (span == 0 || span > MAX_PHASE_SPAN_US)
             continue;
         ++spacings;
-        // Reserved and retransmitted pairs, and a slave's packet paired
-        // with the master's retransmission after it, start on any slot.
-        if (OffGrid(span, BT_SLOT_US) <= PhaseTolerance(span, sample_interval_us))
+        if (OffGrid(span, period) <= PhaseTolerance(span, sample_interval_us))
             ++fitting;
     }
     return spacings > 0 && 4 * fitting >= 3 * spacings;
 }
+}  // namespace
+
+bool XboxAnalyser::IsRetransmittingLink(const std::vector<u64>& pair_starts,
+                                        float sample_interval_us) {
+    // Reserved and retransmitted pairs, and a slave's packet paired with
+    // the master's retransmission after it, start on any slot.
+    return MostSpacingsFit(pair_starts, BT_SLOT_US, sample_interval_us);
+}
 
 u64 XboxAnalyser::VoiceLinkInterval(const std::vector<u64>& pair_starts, float sample_interval_us) {
+    // Spacings at random fit one interval in 10 or fewer; a link at a
+    // shorter interval fits a longer one in 2 or 3 (every 2nd or 3rd
+    // spacing). Three quarters tells the link's own interval apart.
     for (const u64 interval : VOICE_LINK_INTERVALS_US) {
-        int spacings = 0;
-        int fitting = 0;
-        for (size_t i = 1; i < pair_starts.size(); ++i) {
-            const u64 span = pair_starts[i] - pair_starts[i - 1];
-            if (span == 0 || span > MAX_PHASE_SPAN_US)
-                continue;
-            ++spacings;
-            if (OffGrid(span, interval) <= PhaseTolerance(span, sample_interval_us))
-                ++fitting;
-        }
-        // Spacings at random fit one interval in 10 or fewer; a link at a
-        // shorter interval fits a longer one in 2 or 3 (every 2nd or 3rd
-        // spacing). Three quarters tells the link's own interval apart.
-        if (spacings > 0 && 4 * fitting >= 3 * spacings)
+        if (MostSpacingsFit(pair_starts, interval, sample_interval_us))
             return interval;
     }
     return 0;
