@@ -645,11 +645,12 @@ HopperVerdict FreqHoppingsDeviceAnalyser::Decide() {
     if (ActiveRules().hoppers_announced_separately) {
         // A phone's pairs land all over the view as it hops; pairs crowded
         // into a few bins are the skirt of a wide burst next door.
-        v.fhss_present = v.fhss_present &&
-                         IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH,
-                                     subband_list, beginIt) &&
-                         (!ActiveRules().hops_spread_over_band ||
-                          IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
+        v.fhss_present =
+            v.fhss_present &&
+            IsHopSpread(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH, subband_list,
+                        beginIt) &&
+            (!ActiveRules().hops_spread_over_band ||
+             IsSpreadOverBand(subband_freqhop_device_pulse_info, PULSE_FHSSPHONE_HIGH));
         // A data link shows itself by multi-slot packets; a voice link's
         // packets, and chance pairs of other pulses on the slot grid, are
         // single-slot.
