@@ -355,6 +355,28 @@ TEST(BurstPersistenceTest, WeakVoicePacketPersistingIsFoundWhole) {
     EXPECT_EQ(FindWeakVoicePackets(run, 10), 0);
 }
 
+// Packets spread over the view after settled noise: each of `packets`
+// packets follows 30 samples of noise, lasts `samples` samples with the
+// signals add(row, low) puts in, and is followed by 3 of noise. Counts the
+// completed pulses found(pulse, first sample, low) accepts.
+template <class AddSignals, class Found>
+int PacketsFoundOverNoise(Receiver& run, int packets, int samples, AddSignals add, Found found) {
+    run.Noise(2000);
+    int count = 0;
+    for (int k = 0; k < packets; k++) {
+        run.Noise(30);
+        const u64 first = run.t + kInterval;
+        const int low = 10 + (k * 7) % 36;
+        run.Rows(samples, [&](std::vector<float>& row) { add(row, low); });
+        run.Noise(3);
+        for (const RssiPulse& p : run.Band().completed_pulses_list) {
+            count += found(p, first, low);
+        }
+        run.Band().completed_pulses_list.clear();
+    }
+    return count;
+}
+
 // The straddling packet over receiver noise: a voice packet's three
 // samples at a 114 us interval, -86 dBm in each of two bins (N + 9).
 // Noise adds to each bin's power at a random phase, so some samples fall
@@ -363,26 +385,17 @@ TEST(BurstPersistenceTest, WeakVoicePacketPersistingIsFoundWhole) {
 TEST(BurstPersistenceTest, StraddlingPacketOverNoiseIsHopperEvidence) {
     RulesScope refined(RuleSetId::kRefined);
     Receiver run(41);
-    run.Noise(2000);
     const int packets = 40;
-    int found = 0;
-    for (int k = 0; k < packets; k++) {
-        run.Noise(30);
-        const u64 first = run.t + kInterval;
-        const int low = 10 + (k * 7) % 36;
-        for (int i = 0; i < 3; i++) {
-            std::vector<float> row = run.noise.Sample();
+    const int found = PacketsFoundOverNoise(
+        run, packets, 3,
+        [&](std::vector<float>& row, int low) {
             run.noise.AddSignal(row, low, -86.0);
             run.noise.AddSignal(row, low + 1, -86.0);
-            run.Feed(row);
-        }
-        run.Noise(3);
-        for (const RssiPulse& p : run.Band().completed_pulses_list) {
-            found += p.start_time == first && p.believed_by_band &&
-                     std::abs(p.center_bin_number - low) <= 1 && CheckPulse::IsInterestingPulse(p);
-        }
-        run.Band().completed_pulses_list.clear();
-    }
+        },
+        [](const RssiPulse& p, u64 first, int low) {
+            return p.start_time == first && p.believed_by_band &&
+                   std::abs(p.center_bin_number - low) <= 1 && CheckPulse::IsInterestingPulse(p);
+        });
     EXPECT_GE(found, packets * 3 / 4);
 }
 
@@ -392,37 +405,30 @@ TEST(BurstPersistenceTest, StraddlingPacketOverNoiseIsHopperEvidence) {
 // to each bin at a random phase, so its run above the join level is 3-5
 // bins wide and its strongest bin seldom stands at N + 11; yet most packets
 // are found from their first sample by the power of their bins together,
-// which is the controller test's evidence. (Centred on a bin, both edges join the run: six
-// bins, which no window holds, and the packet is judged by its strongest
-// bin alone.)
+// which is the controller test's evidence. (Centred on a bin, both edges
+// join the run: six bins, which no window holds, and the packet is judged
+// by its strongest bin alone.)
 TEST(BurstPersistenceTest, WeakControllerPacketOverNoiseIsFoundWhole) {
     RulesScope refined(RuleSetId::kRefined);
     Receiver run(43);
-    run.Noise(2000);
     const int packets = 40;
-    int found = 0;
-    for (int k = 0; k < packets; k++) {
-        run.Noise(30);
-        const u64 first = run.t + kInterval;
-        const int low = 10 + (k * 7) % 36;
-        run.Rows(4, [&](std::vector<float>& row) {
+    const int found = PacketsFoundOverNoise(
+        run, packets, 4,
+        [&](std::vector<float>& row, int low) {
             run.noise.AddSignal(row, low - 1, -88.0);
             for (int b = low; b < low + 4; b++) {
                 run.noise.AddSignal(row, b, -86.5);
             }
             run.noise.AddSignal(row, low + 4, -92.0);
-        });
-        run.Noise(3);
-        for (const RssiPulse& p : run.Band().completed_pulses_list) {
-            found += p.start_time == first && p.believed_by_wide_band &&
-                     p.center_bin_number >= low && p.center_bin_number < low + 4;
+        },
+        [](const RssiPulse& p, u64 first, int low) {
             // Evidence for the controller test alone, never a hop's packet.
             if (p.believed_by_wide_band && !p.believed_by_band) {
                 EXPECT_FALSE(CheckPulse::IsInterestingPulse(p));
             }
-        }
-        run.Band().completed_pulses_list.clear();
-    }
+            return p.start_time == first && p.believed_by_wide_band && p.center_bin_number >= low &&
+                   p.center_bin_number < low + 4;
+        });
     EXPECT_GE(found, packets * 3 / 4);
 }
 
